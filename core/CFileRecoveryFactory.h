@@ -1,0 +1,36 @@
+// Picks and initialises an engine for a volume from its first 16 KiB.
+#pragma once
+
+#include "IFileRecoveryParse.h"
+
+#include <cstddef>
+
+namespace tessaroo
+{
+enum class VolumeKind
+{
+    None,
+    Ntfs,
+    Fat,
+    Ext,
+};
+// Classifies the first bytes of a volume: NTFS before FAT before ext. len
+// must be at least 2048 for the ext test to run.
+VolumeKind ClassifyVolume(const unsigned char* buf, size_t len);
+constexpr size_t FACTORY_PROBE_SIZE = 16384;
+} // namespace tessaroo
+
+class CFileRecoveryFactory
+{
+  public:
+    static CFileRecoveryFactory* GetInstance();
+
+    // A new engine initialised with the disk form of Init, or null. The caller owns it.
+    IFileRecoveryParse* CreateFileRecoveryInstance(int diskIndex, long long startSector, long long sectorCount,
+                                                   wchar_t driveLetter, RECOVERY_TYPE type);
+    // The same for a device or image path (path form of Init).
+    IFileRecoveryParse* CreateFileRecoveryInstance(wchar_t* devicePath, wchar_t driveLetter, RECOVERY_TYPE type);
+
+  private:
+    CFileRecoveryFactory() = default;
+};

@@ -1,0 +1,94 @@
+// Thin portability layer: system-call wrappers (rsb_*), clocks, text
+// conversions between wide (UTF-32), 8-bit (GB2312) and UTF-8 file-system
+// paths, and the small string, path and formatting helpers the front ends
+// show. Every helper that writes into a caller's buffer takes its size and
+// never writes past it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct SYSTEMTIME
+{
+    uint16_t wYear;
+    uint16_t wMonth;
+    uint16_t wDay;
+    uint16_t wDayOfWeek; // 0 = Sunday
+    uint16_t wHour;
+    uint16_t wMinute;
+    uint16_t wSecond;
+    uint16_t wMilliseconds;
+};
+
+struct STRUCT_RSB_FILE_ATTR
+{
+    uint32_t uMode;
+    uint32_t uOwner;
+    uint32_t uSizeHigh;
+    uint32_t uSizeLow;
+    int64_t tAccess;
+    int64_t tModify;
+    int64_t tChange;
+    uint64_t uDevice;
+    uint64_t uInode;
+    uint32_t uLinkCount;
+};
+
+// --- system-call wrappers ----------------------------------------------------
+int rsb_statH(int fd, STRUCT_RSB_FILE_ATTR* attr);
+int rsb_getFileSizeH(int fd, int* sizeLow, int* sizeHigh);
+// Free bytes for unprivileged users on the file system holding path; walks up
+// to the parent folder while the path does not exist. Cuts path in place.
+int rsb_getFreeSpace(char* path, int pathLen, unsigned int* freeHigh, unsigned int* freeLow);
+int rsb_msleep(int ms);
+int rsb_getLocalTime(SYSTEMTIME* t);
+int rsb_getSystemTime(SYSTEMTIME* t);
+unsigned long long rsb_getTickCount();
+
+// --- text conversions --------------------------------------------------------
+// Wide <-> 8-bit (GB2312). A character GB2312 cannot hold becomes '?'. At most
+// dstSize - 1 bytes/units and a NUL are written, cut at a character boundary.
+// srcLen < 0 means "up to the terminator". Return the length written.
+long inner_uni2str(char* dst, const wchar_t* src, long dstSize, long srcLen);
+long inner_str2uni(wchar_t* dst, const char* src, long dstSize, long srcLen);
+int Unicode2Ansi(const wchar_t* src, char* dst, int dstSize);
+int Ansi2Unicode(const char* src, wchar_t* dst, int dstSize);
+std::string Unicode2Ansi(const wchar_t* src);
+std::wstring Ansi2Unicode(const char* src);
+int inner_initUnicodeMap(const char* charset);
+
+namespace tessaroo
+{
+// File-system paths are UTF-8; these convert them to and from wide strings
+// (invalid sequences become U+FFFD / are dropped, never overrun).
+std::string WideToUtf8(const wchar_t* src);
+std::wstring Utf8ToWide(const char* src);
+// An 8-bit (GB2312) node name as UTF-8 for display or a path.
+std::string Gb2312ToUtf8(const char* src);
+std::string Utf8ToGb2312(const char* src);
+// Copies src into dst of dstSize bytes, NUL-terminated, cut at a GB2312
+// character boundary (never half of a two-byte character).
+void CopyGb2312(char* dst, size_t dstSize, const char* src);
+// Copies a wide string into dst of dstSize units, NUL-terminated.
+void CopyWide(wchar_t* dst, size_t dstSize, const wchar_t* src);
+} // namespace tessaroo
+
+// --- string and path helpers -------------------------------------------------
+int GetPathDirIndex(const wchar_t* path, int& count);
+void EraseStringTailBlankChar(char* s, int len);
+char* GetCharLowerA(char* s);
+int Convert2Lowercase(char* s);
+wchar_t* GetCharLowerW(wchar_t* s);
+// ext (extSize bytes) receives the text after the last '.'; 87 when an
+// argument is null or name has no '.', ext then unchanged.
+int GetExtendName(const char* name, char* ext, size_t extSize);
+// Splits path into drive (always ""), dir (up to and including the last '/'),
+// fname and ext (from the last '.' after that, point included).
+void _splitpath(const char* path, char* drive, size_t driveSize, char* dir, size_t dirSize, char* fname,
+                size_t fnameSize, char* ext, size_t extSize);
+// A free name for a new file: path itself, else fname(1)ext, fname(2)ext, ...
+// path is UTF-8; out receives the wide form (outLen units).
+void GetRealFileName(const char* path, wchar_t* out, int outLen);
+std::string GetFileSizeString(long long bytes);
+std::string GetTimeString(long long seconds);
