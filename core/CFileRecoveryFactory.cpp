@@ -1,0 +1,120 @@
+#include "core/CFileRecoveryFactory.h"
+
+#include "core/CDiskReader.h"
+#include "core/CFastExtRecovery.h"
+#include "core/Log.h"
+#include "core/Platform.h"
+#include "core/Portability.h"
+#include "core/Recognisers.h"
+
+#include <memory>
+#include <new>
+#include <unistd.h>
+#include <vector>
+
+using namespace tessaroo;
+
+namespace tessaroo
+{
+VolumeKind ClassifyVolume(const unsigned char* buf, size_t len)
+{
+    if (!buf || len < BOOT_SECTOR_SIZE)
+        return VolumeKind::None;
+    if (IsNtfs(buf))
+        return VolumeKind::Ntfs;
+    if (IsFat(buf))
+        return VolumeKind::Fat;
+    if (len >= 2048 && IsExt(buf))
+        return VolumeKind::Ext;
+    return VolumeKind::None;
+}
+} // namespace tessaroo
+
+namespace
+{
+// The engine for a classified volume, not yet initialised. Branches whose
+// engine is not built yet give null, as an unrecognised volume does.
+IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type)
+{
+    const bool deep = type != RECOVERY_TYPE_FAST;
+    if (deep)
+        return nullptr; // the deep-scan coordinator
+    switch (kind)
+    {
+    case VolumeKind::Ext:
+        return new (std::nothrow) CFastExtRecovery();
+    case VolumeKind::Fat:
+    case VolumeKind::Ntfs:
+    case VolumeKind::None:
+        break;
+    }
+    return nullptr;
+}
+
+bool ReadProbe(int fd, off_t offset, std::vector<unsigned char>& buf)
+{
+    if (lseek(fd, offset, SEEK_SET) < 0)
+        return false;
+    unsigned int got = 0;
+    return ReadData(fd, buf.data(), int(buf.size()), &got) == 0 && got == buf.size();
+}
+} // namespace
+
+CFileRecoveryFactory* CFileRecoveryFactory::GetInstance()
+{
+    static CFileRecoveryFactory instance;
+    return &instance;
+}
+
+IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(int diskIndex, long long startSector,
+                                                                     long long sectorCount, wchar_t driveLetter,
+                                                                     RECOVERY_TYPE type)
+{
+    int fd = OpenDiskReadOnly(diskIndex);
+    if (fd < 0)
+    {
+        CoreLog("Open Failed\n");
+        return nullptr;
+    }
+    std::vector<unsigned char> probe(FACTORY_PROBE_SIZE);
+    if (startSector < 0 || startSector > (long long)(INT64_MAX / 512) ||
+        lseek(fd, off_t(startSector) * 512, SEEK_SET) < 0)
+    {
+        CoreLog("lseek Failed\n");
+        close(fd);
+        return nullptr;
+    }
+    unsigned int got = 0;
+    if (ReadData(fd, probe.data(), int(probe.size()), &got) != 0 || got != probe.size())
+    {
+        CoreLog("read Failed\n");
+        close(fd);
+        return nullptr;
+    }
+    IFileRecoveryParse* engine = NewEngine(ClassifyVolume(probe.data(), probe.size()), type);
+    if (engine)
+        engine->Init(diskIndex, startSector, sectorCount, driveLetter);
+    close(fd);
+    return engine;
+}
+
+IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(wchar_t* devicePath, wchar_t driveLetter,
+                                                                     RECOVERY_TYPE type)
+{
+    if (!devicePath)
+        return nullptr;
+    // Paths are opened as the file system names them (UTF-8).
+    std::string utf8 = WideToUtf8(devicePath);
+    int fd = OpenDeviceReadOnly(utf8.c_str());
+    if (fd < 0)
+        return nullptr;
+    std::vector<unsigned char> probe(FACTORY_PROBE_SIZE);
+    bool ok = ReadProbe(fd, 0, probe);
+    close(fd);
+    if (!ok)
+        return nullptr;
+    IFileRecoveryParse* engine = NewEngine(ClassifyVolume(probe.data(), probe.size()), type);
+    if (engine)
+        engine->Init(devicePath, driveLetter);
+    return engine;
+}

@@ -1,0 +1,607 @@
+#include "core/Portability.h"
+
+#include "core/Status.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/time.h>
+#include <sys/times.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace tessaroo;
+
+// --- system-call wrappers ----------------------------------------------------
+
+int rsb_statH(int fd, STRUCT_RSB_FILE_ATTR* attr)
+{
+    if (fd == -1)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return -1;
+    if (!attr)
+        return 0;
+    uint64_t size = uint64_t(st.st_size);
+    attr->uMode = st.st_mode;
+    attr->uOwner = st.st_uid;
+    attr->uSizeHigh = uint32_t(size >> 32);
+    attr->uSizeLow = uint32_t(size);
+    attr->tAccess = st.st_atime;
+    attr->tModify = st.st_mtime;
+    attr->tChange = st.st_ctime;
+    attr->uDevice = st.st_dev;
+    attr->uInode = st.st_ino;
+    attr->uLinkCount = uint32_t(st.st_nlink);
+    return 0;
+}
+
+int rsb_getFileSizeH(int fd, int* sizeLow, int* sizeHigh)
+{
+    uint64_t size = 0;
+    if (fd < 0 || !sizeLow)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return -1;
+    if (S_ISBLK(st.st_mode))
+    {
+        off_t cur = lseek(fd, 0, SEEK_CUR);
+        off_t end = lseek(fd, 0, SEEK_END);
+        if (end < 0)
+            return -1;
+        if (cur >= 0)
+            lseek(fd, cur, SEEK_SET);
+        size = uint64_t(end);
+    }
+    else
+        size = uint64_t(st.st_size);
+    *sizeLow = int(uint32_t(size));
+    if (sizeHigh)
+        *sizeHigh = int(uint32_t(size >> 32));
+    return 0;
+}
+
+int rsb_getFreeSpace(char* path, int pathLen, unsigned int* freeHigh, unsigned int* freeLow)
+{
+    if (freeHigh)
+        *freeHigh = 0;
+    if (freeLow)
+        *freeLow = 0;
+    if (!path || pathLen <= 0 || path[0] != '/')
+        return 0;
+    path[pathLen - 1] = 0;
+    while (true)
+    {
+        struct statvfs sv;
+        if (statvfs(path, &sv) == 0)
+        {
+            uint64_t bytes = uint64_t(sv.f_bavail) * uint64_t(sv.f_frsize);
+            if (freeHigh)
+                *freeHigh = unsigned(bytes >> 32);
+            if (freeLow)
+                *freeLow = unsigned(bytes);
+            return 0;
+        }
+        size_t len = strlen(path);
+        if (len <= 1)
+            return -1;
+        char* slash = strrchr(path, '/');
+        if (slash == path)
+            path[1] = 0;
+        else if (slash)
+            *slash = 0;
+        else
+            return -1;
+    }
+}
+
+int rsb_msleep(int ms)
+{
+    if (ms < 0)
+        ms = 0;
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = long(ms % 1000) * 1000000L;
+    return nanosleep(&ts, nullptr);
+}
+
+namespace
+{
+int FillSystemTime(SYSTEMTIME* t, bool local)
+{
+    if (!t)
+        return STATUS_INVALID_PARAMETER;
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    struct tm tmv;
+    time_t secs = tv.tv_sec;
+    if (!(local ? localtime_r(&secs, &tmv) : gmtime_r(&secs, &tmv)))
+        return 34;
+    t->wYear = uint16_t(tmv.tm_year + 1900);
+    t->wMonth = uint16_t(tmv.tm_mon + 1);
+    t->wDay = uint16_t(tmv.tm_mday);
+    t->wDayOfWeek = uint16_t(tmv.tm_wday);
+    t->wHour = uint16_t(tmv.tm_hour);
+    t->wMinute = uint16_t(tmv.tm_min);
+    t->wSecond = uint16_t(tmv.tm_sec);
+    t->wMilliseconds = uint16_t(tv.tv_usec / 1000);
+    return 0;
+}
+} // namespace
+
+int rsb_getLocalTime(SYSTEMTIME* t)
+{
+    return FillSystemTime(t, true);
+}
+
+int rsb_getSystemTime(SYSTEMTIME* t)
+{
+    return FillSystemTime(t, false);
+}
+
+unsigned long long rsb_getTickCount()
+{
+    struct tms tb;
+    clock_t ticks = times(&tb);
+    long hz = sysconf(_SC_CLK_TCK);
+    if (hz <= 0)
+        hz = 100;
+    return (unsigned long long)(ticks) * 1000ULL / (unsigned long long)hz;
+}
+
+// --- text conversions --------------------------------------------------------
+
+namespace
+{
+// One pair of converters per thread: an iconv descriptor carries shift
+// state and must not be shared between the user-interface and worker threads.
+struct Gb2312Converters
+{
+    iconv_t toGb = iconv_t(-1);
+    iconv_t fromGb = iconv_t(-1);
+    Gb2312Converters()
+    {
+        toGb = iconv_open("GB2312", "WCHAR_T");
+        fromGb = iconv_open("WCHAR_T", "GB2312");
+    }
+    ~Gb2312Converters()
+    {
+        if (toGb != iconv_t(-1))
+            iconv_close(toGb);
+        if (fromGb != iconv_t(-1))
+            iconv_close(fromGb);
+    }
+};
+
+Gb2312Converters& Converters()
+{
+    thread_local Gb2312Converters c;
+    return c;
+}
+
+size_t WideLen(const wchar_t* s, long maxLen)
+{
+    size_t n = 0;
+    while ((maxLen < 0 || long(n) < maxLen) && s[n])
+        ++n;
+    return n;
+}
+} // namespace
+
+long inner_uni2str(char* dst, const wchar_t* src, long dstSize, long srcLen)
+{
+    if (!dst || dstSize <= 0)
+        return 0;
+    dst[0] = 0;
+    if (!src)
+        return 0;
+    iconv_t cd = Converters().toGb;
+    size_t units = WideLen(src, srcLen);
+    char* out = dst;
+    size_t outLeft = size_t(dstSize - 1);
+    if (cd == iconv_t(-1))
+    {
+        // No converter: keep ASCII, mark everything else unknown.
+        for (size_t i = 0; i < units && outLeft; ++i, --outLeft)
+            *out++ = (src[i] >= 0 && src[i] < 0x80) ? char(src[i]) : '?';
+        *out = 0;
+        return long(out - dst);
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(src));
+    size_t inLeft = units * sizeof(wchar_t);
+    while (inLeft && outLeft)
+    {
+        if (iconv(cd, &in, &inLeft, &out, &outLeft) != size_t(-1))
+            break;
+        if (errno == EILSEQ)
+        {
+            *out++ = '?';
+            --outLeft;
+            in += sizeof(wchar_t);
+            inLeft -= sizeof(wchar_t);
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            continue;
+        }
+        break; // E2BIG: cut at the last whole character; EINVAL cannot happen on whole units
+    }
+    *out = 0;
+    return long(out - dst);
+}
+
+long inner_str2uni(wchar_t* dst, const char* src, long dstSize, long srcLen)
+{
+    if (!dst || dstSize <= 0)
+        return 0;
+    dst[0] = 0;
+    if (!src)
+        return 0;
+    size_t bytes = srcLen < 0 ? strlen(src) : strnlen(src, size_t(srcLen));
+    iconv_t cd = Converters().fromGb;
+    wchar_t* w = dst;
+    size_t room = size_t(dstSize - 1);
+    if (cd == iconv_t(-1))
+    {
+        for (size_t i = 0; i < bytes && room; ++i, --room)
+            *w++ = (uint8_t(src[i]) < 0x80) ? wchar_t(src[i]) : L'?';
+        *w = 0;
+        return long(w - dst);
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(src);
+    size_t inLeft = bytes;
+    char* out = reinterpret_cast<char*>(dst);
+    size_t outLeft = room * sizeof(wchar_t);
+    while (inLeft && outLeft)
+    {
+        if (iconv(cd, &in, &inLeft, &out, &outLeft) != size_t(-1))
+            break;
+        if (errno == EILSEQ || errno == EINVAL)
+        {
+            // A byte that starts no GB2312 character, or a lead byte cut off at the end.
+            *reinterpret_cast<wchar_t*>(out) = L'?';
+            out += sizeof(wchar_t);
+            outLeft -= sizeof(wchar_t);
+            ++in;
+            --inLeft;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            continue;
+        }
+        break;
+    }
+    w = reinterpret_cast<wchar_t*>(out);
+    *w = 0;
+    return long(w - dst);
+}
+
+int Unicode2Ansi(const wchar_t* src, char* dst, int dstSize)
+{
+    if (!src || !dst || dstSize <= 0)
+        return -1;
+    inner_uni2str(dst, src, dstSize, -1);
+    return 0;
+}
+
+int Ansi2Unicode(const char* src, wchar_t* dst, int dstSize)
+{
+    if (!src || !dst || dstSize <= 0)
+        return -1;
+    inner_str2uni(dst, src, dstSize, -1);
+    return 0;
+}
+
+std::string Unicode2Ansi(const wchar_t* src)
+{
+    if (!src)
+        return std::string();
+    size_t len = WideLen(src, -1);
+    std::vector<char> buf(2 * len + 2);
+    long n = inner_uni2str(buf.data(), src, long(buf.size()), long(len));
+    return std::string(buf.data(), size_t(n));
+}
+
+std::wstring Ansi2Unicode(const char* src)
+{
+    if (!src)
+        return std::wstring();
+    size_t len = strlen(src);
+    std::vector<wchar_t> buf(2 * len + 2);
+    long n = inner_str2uni(buf.data(), src, long(buf.size()), long(len));
+    return std::wstring(buf.data(), size_t(n));
+}
+
+int inner_initUnicodeMap(const char* charset)
+{
+    // Kept for start-up compatibility: the converters are opened and closed
+    // again, since every conversion of the system goes through GB2312 above.
+    if (!charset)
+        return -1;
+    iconv_t a = iconv_open("UNICODELITTLE", charset);
+    if (a == iconv_t(-1))
+        return -1;
+    iconv_t b = iconv_open(charset, "UNICODELITTLE");
+    iconv_close(a);
+    if (b == iconv_t(-1))
+        return -1;
+    iconv_close(b);
+    return 0;
+}
+
+namespace tessaroo
+{
+std::string WideToUtf8(const wchar_t* src)
+{
+    std::string out;
+    if (!src)
+        return out;
+    for (; *src; ++src)
+    {
+        uint32_t c = uint32_t(*src);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = 0xFFFD;
+        if (c < 0x80)
+            out += char(c);
+        else if (c < 0x800)
+        {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        }
+        else if (c < 0x10000)
+        {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+        else
+        {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring Utf8ToWide(const char* src)
+{
+    std::wstring out;
+    if (!src)
+        return out;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(src);
+    while (*p)
+    {
+        uint32_t c = *p;
+        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (extra < 0)
+        {
+            out += wchar_t(0xFFFD);
+            ++p;
+            continue;
+        }
+        c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
+        int i = 1;
+        for (; i <= extra; ++i)
+        {
+            if ((p[i] & 0xC0) != 0x80)
+                break;
+            c = (c << 6) | (p[i] & 0x3F);
+        }
+        if (i <= extra)
+        {
+            out += wchar_t(0xFFFD);
+            p += i;
+            continue;
+        }
+        out += wchar_t(c);
+        p += extra + 1;
+    }
+    return out;
+}
+
+std::string Gb2312ToUtf8(const char* src)
+{
+    return WideToUtf8(Ansi2Unicode(src).c_str());
+}
+
+std::string Utf8ToGb2312(const char* src)
+{
+    return Unicode2Ansi(Utf8ToWide(src).c_str());
+}
+
+void CopyGb2312(char* dst, size_t dstSize, const char* src)
+{
+    if (!dst || dstSize == 0)
+        return;
+    size_t i = 0;
+    if (src)
+    {
+        while (src[i] && i < dstSize - 1)
+        {
+            bool lead = uint8_t(src[i]) >= 0x80;
+            if (lead && (i + 1 >= dstSize - 1 || !src[i + 1]))
+                break; // the trail byte would not fit: cut before the character
+            i += lead ? 2 : 1;
+        }
+        memcpy(dst, src, i);
+    }
+    dst[i] = 0;
+}
+
+void CopyWide(wchar_t* dst, size_t dstSize, const wchar_t* src)
+{
+    if (!dst || dstSize == 0)
+        return;
+    size_t i = 0;
+    if (src)
+        for (; src[i] && i < dstSize - 1; ++i)
+            dst[i] = src[i];
+    dst[i] = 0;
+}
+} // namespace tessaroo
+
+// --- string and path helpers -------------------------------------------------
+
+int GetPathDirIndex(const wchar_t* path, int& count)
+{
+    count = 0;
+    if (!path)
+        return 0;
+    size_t len = WideLen(path, -1);
+    for (size_t i = 0; i + 1 < len; ++i)
+        if (path[i] == L'/' || path[i] == L'\\')
+            ++count;
+    return 0;
+}
+
+void EraseStringTailBlankChar(char* s, int len)
+{
+    if (!s)
+        return;
+    for (int i = len - 1; i >= 0 && s[i] == ' '; --i)
+        s[i] = 0;
+}
+
+char* GetCharLowerA(char* s)
+{
+    if (s)
+        for (char* p = s; *p; ++p)
+            if (*p >= 'A' && *p <= 'Z')
+                *p = char(*p - 'A' + 'a');
+    return s;
+}
+
+int Convert2Lowercase(char* s)
+{
+    if (!s)
+        return 0;
+    GetCharLowerA(s);
+    return int(strlen(s));
+}
+
+wchar_t* GetCharLowerW(wchar_t* s)
+{
+    if (s)
+        for (wchar_t* p = s; *p; ++p)
+            if (*p >= 65 && *p <= 90)
+                *p = wchar_t(*p + 32);
+    return s;
+}
+
+int GetExtendName(const char* name, char* ext, size_t extSize)
+{
+    if (!name || !ext)
+        return STATUS_INVALID_PARAMETER;
+    const char* dot = strrchr(name, '.');
+    if (!dot)
+        return STATUS_INVALID_PARAMETER;
+    CopyGb2312(ext, extSize, dot + 1);
+    return 0;
+}
+
+namespace
+{
+void CopySpan(char* dst, size_t dstSize, const char* src, size_t len)
+{
+    if (!dst || dstSize == 0)
+        return;
+    if (len > dstSize - 1)
+        len = dstSize - 1;
+    if (len)
+        memcpy(dst, src, len);
+    dst[len] = 0;
+}
+} // namespace
+
+void _splitpath(const char* path, char* drive, size_t driveSize, char* dir, size_t dirSize, char* fname,
+                size_t fnameSize, char* ext, size_t extSize)
+{
+    CopySpan(drive, driveSize, "", 0);
+    CopySpan(dir, dirSize, "", 0);
+    CopySpan(fname, fnameSize, "", 0);
+    CopySpan(ext, extSize, "", 0);
+    if (!path)
+        return;
+    const char* slash = strrchr(path, '/');
+    const char* rest = path;
+    if (slash)
+    {
+        CopySpan(dir, dirSize, path, size_t(slash - path + 1));
+        rest = slash + 1;
+    }
+    const char* dot = strrchr(rest, '.');
+    if (dot)
+    {
+        CopySpan(fname, fnameSize, rest, size_t(dot - rest));
+        CopySpan(ext, extSize, dot, strlen(dot));
+    }
+    else
+        CopySpan(fname, fnameSize, rest, strlen(rest));
+}
+
+void GetRealFileName(const char* path, wchar_t* out, int outLen)
+{
+    if (!out || outLen <= 0)
+        return;
+    out[0] = 0;
+    if (!path)
+        return;
+    struct stat st;
+    if (lstat(path, &st) != 0)
+    {
+        CopyWide(out, size_t(outLen), Utf8ToWide(path).c_str());
+        return;
+    }
+    std::string s(path);
+    size_t slash = s.rfind('/');
+    size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = s.rfind('.');
+    if (dot == std::string::npos || dot < nameStart)
+        dot = s.size();
+    const std::string head = s.substr(0, dot), ext = s.substr(dot);
+    // A folder can hold only so many copies of one name; the bound keeps a
+    // broken destination (every lstat succeeding) from spinning forever.
+    std::string candidate;
+    for (unsigned n = 1; n < 1000000; ++n)
+    {
+        candidate = head + "(" + std::to_string(n) + ")" + ext;
+        if (lstat(candidate.c_str(), &st) != 0)
+            break;
+    }
+    CopyWide(out, size_t(outLen), Utf8ToWide(candidate.c_str()).c_str());
+}
+
+std::string GetFileSizeString(long long bytes)
+{
+    char text[64];
+    const double b = double(bytes);
+    if (bytes >= 1099511627776LL)
+        snprintf(text, sizeof(text), "%.2f TB", b / 1099511627776.0);
+    else if (bytes >= 1073741824LL)
+        snprintf(text, sizeof(text), "%.2f GB", b / 1073741824.0);
+    else if (bytes >= 1048576LL)
+        snprintf(text, sizeof(text), "%.2f MB", b / 1048576.0);
+    else if (bytes >= 1024LL)
+        snprintf(text, sizeof(text), "%.2f KB", b / 1024.0);
+    else
+        snprintf(text, sizeof(text), "%lld Bytes", bytes);
+    return text;
+}
+
+std::string GetTimeString(long long seconds)
+{
+    char text[64];
+    if (seconds >= 3600)
+        snprintf(text, sizeof(text), "%lld Hour %lld Min", seconds / 3600, (seconds % 3600) / 60);
+    else if (seconds >= 60)
+        snprintf(text, sizeof(text), "%lld Min %lld Sec", seconds / 60, seconds % 60);
+    else
+        snprintf(text, sizeof(text), "%lld Sec", seconds);
+    return text;
+}
