@@ -1,0 +1,123 @@
+// Hands out the numbered scan-log folders that hold the result stores of a
+// scan, and keeps the scan index ("config" below the scan-log root): which
+// folder belongs to which volume and how far its deep sweep got, so that a
+// later deep scan of the same, unchanged volume can reopen its stores.
+//
+// Process-wide; used by the worker thread and the stores' Init, one scan at
+// a time, without locking.
+#pragma once
+
+#include "store/LogFileInfo.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CLogFileManager
+{
+  public:
+    // Size of every path buffer this class reads or writes.
+    static constexpr size_t PATH_SIZE = 256;
+
+    // The singleton, created (and Init run) on first use.
+    static CLogFileManager* GetInstance();
+
+    // Forgets everything held and reloads the scan index from the scan-log
+    // root (tessaroo::GetScanLogRoot(), which follows TESSAROO_SUPPORT_DIR).
+    // A "config.tmp" left by an interrupted save is renamed to "config"
+    // first when "config" is missing. Returns 0; 87 when the config is
+    // missing, empty or cannot be opened; 30 when it cannot be read whole;
+    // else the error number of a failed size query. On any failure the list
+    // is empty and the folder index 0; complete records read before a short
+    // read are kept.
+    unsigned int Init();
+
+    // Writes into path (PATH_SIZE bytes) the folder the stores are to use
+    // now, ending in '/': the reused log's folder when LoadRecoveryLogInfo
+    // found one, else root + decimal folder index + "/". Returns 0, or 87
+    // (path set to "") when path is null or the folder name does not fit.
+    unsigned int GetLogFileDirPath(char* path);
+
+    // Opens a fresh folder: index + 1, no reused log, and the folder of the
+    // new index (and any record naming it) removed so that it starts empty.
+    void AddDirIndex();
+    // Gives back the folder of the last AddDirIndex (a scan that ended in
+    // its fast phase); the next AddDirIndex empties it again.
+    void ReduceDirIndex();
+
+    // Looks for the record of the volume (disk, start, count). When one
+    // exists and the free-space figure of deviceName still matches, marks it
+    // as the log to reuse, copies it to info (when not null) and returns 1.
+    // A record whose volume changed is deleted with its folder; a record
+    // naming anything but a numbered folder of the root is dropped. Else 0.
+    int LoadRecoveryLogInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
+                            unsigned long long sectorCount, _LOG_FILE_INFO_* info);
+
+    // Records where the deep sweep of a volume stopped and saves the config.
+    // A disk (devicePath null or "") updates its existing record when the
+    // free-space figure of deviceName is unchanged, else replaces it; a
+    // volume given by path always gets a new record. Returns the status of
+    // SaveLogConfigFile (0 on success).
+    unsigned int SaveLogFileInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
+                                 unsigned long long sectorCount, unsigned long long runStart,
+                                 unsigned long long runLength, unsigned long long runOffset,
+                                 unsigned long long scanned, unsigned long long files, const char* logDirPath,
+                                 const char* devicePath);
+
+    // Record lookups by key; 1 with *info pointing into the list when the
+    // record matches, else 0. A record found by its key that does not match
+    // is deleted with its folder. The pointer stays valid until the list
+    // changes.
+    int GetFileInfo(const char* devicePath, unsigned long long value, _LOG_FILE_INFO_** info);
+    int GetFileInfo(int diskIndex, unsigned long long startSector, unsigned long long sectorCount,
+                    unsigned long long freeSpace, _LOG_FILE_INFO_** info);
+
+    // Writes into name (PATH_SIZE bytes) the first node file of dirPath, in
+    // the folder's listing order, whose name contains prefix; the companion
+    // "_Relation" and "_DirInfo" files are passed over. name is left as it
+    // was when there is none. Logs "open dir failed\n" when the folder cannot
+    // be opened. Returns 0 (87 for a null argument).
+    unsigned int GetLogFileNameByFileType(const char* dirPath, const char* prefix, char* name);
+
+    // Drops the first record whose folder equals dirPath (ASCII case
+    // ignored) from the list (the config follows at the next save), then
+    // deletes dirPath with everything in it, provided it is a numbered folder
+    // directly below the scan-log root (root + decimal index + "/").
+    // Symbolic links are removed, never followed; the working directory is
+    // left alone. Returns 0.
+    unsigned int DeleteLogFileDir(const char* dirPath);
+
+    // Writes the folder index and the records to "config.tmp", syncs it and
+    // renames it over "config". On any failure "config" keeps its old
+    // content and the error number is returned.
+    unsigned int SaveLogConfigFile();
+
+    // Read-only views for callers and tests.
+    const std::vector<_LOG_FILE_INFO_>& GetLogFileInfoVec() const { return m_logFileInfoVec; }
+    unsigned long long GetDirIndex() const { return m_nDirIndex; }
+    bool IsFindLog() const { return m_bIsFindLog != 0; }
+    const std::string& GetLogRootPath() const { return m_strLogRootPath; }
+
+    CLogFileManager(const CLogFileManager&) = delete;
+    CLogFileManager& operator=(const CLogFileManager&) = delete;
+
+  private:
+    CLogFileManager();
+    ~CLogFileManager() = default;
+
+    // True when dirPath names a numbered folder directly below the root.
+    bool IsNumberedLogDir(const char* dirPath) const;
+    // Removes the first record whose folder equals dirPath; true if one was.
+    bool EraseRecordByDir(const char* dirPath);
+    // Deletes a numbered folder's tree without following links.
+    void RemoveLogDirTree(const char* dirPath);
+    // The folder of index n: root + decimal n + "/".
+    std::string DirPathOfIndex(unsigned long long n) const;
+
+    std::vector<_LOG_FILE_INFO_> m_logFileInfoVec;
+    std::string m_strLogRootPath;
+    unsigned long long m_nDirIndex = 0;
+    int m_bIsFindLog = 0;
+    std::string m_strFindLogDirPath;
+};
