@@ -1,0 +1,527 @@
+#!/usr/bin/env bash
+# Makes FAT volume images with known deleted files, for the FAT engines' tests.
+#
+# Usage: tools/make_fat_images.sh OUTDIR
+#
+# Writes into OUTDIR (created when missing):
+#   fat12.img     FAT12, 2 MiB, 1 KiB clusters, 512 root entries
+#   floppy.img    FAT12, 1440 KiB floppy: 224 root entries (14 root sectors), 512-byte clusters
+#   fat16.img     FAT16, 16 MiB, 2 KiB clusters
+#   fat32.img     FAT32, 40 MiB, 512-byte clusters
+#   mbr.img       MBR disk (sfdisk) with one FAT16 partition (type 0x06) at sector 2048
+# and beside each image NAME.manifest, a tab-separated list of every file and
+# folder the script made on the volume, deleted or not:
+#
+#   #@ key=value                    volume facts (fat_type, partition_start_sector,
+#                                   bytes_per_sector, sectors_per_cluster,
+#                                   data_start_sector (volume-relative), ...)
+#   # ...                           comment
+#   type state size sha256 first_cluster entry_sector short_name path
+#
+#   type          file | dir
+#   state         live        not deleted
+#                 intact      deleted; size bytes read from first_cluster on,
+#                             over consecutive clusters, are exactly the file
+#                 partial     deleted; the first cluster is the file's, later ones not
+#                 fragmented  deleted; the file's chain was not contiguous, so reading
+#                             consecutive clusters gives other data after the first
+#                 overwritten deleted; the first cluster now holds other data
+#                 (a deleted dir is intact when its first cluster still starts
+#                 with its own "." entry, overwritten otherwise)
+#   size          bytes (0 for folders)
+#   sha256        of the file's content as written ("-" for folders)
+#   first_cluster from the directory entry (0 for an empty file)
+#   entry_sector  absolute 512-byte sector of the image holding the short entry
+#   short_name    the 8.3 name as stored before deletion, "NAME.EXT"
+#   path          '/'-separated from the volume root, the long name as created (UTF-8)
+#
+# The images are the same byte for byte on every run (fixed volume ids, dates
+# from SOURCE_DATE_EPOCH, generated content), and every state above is
+# measured on the finished image, not assumed: the script fails when mtools
+# placed data otherwise than the scenario expects.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+    echo "usage: $0 OUTDIR" >&2
+    exit 2
+fi
+mkdir -p "$1"
+OUT=$(cd "$1" && pwd)
+
+for tool in mkfs.fat mcopy mmd mdel mdeltree mlabel sfdisk convert python3 sha256sum; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "$0: $tool is missing (dosfstools, mtools, fdisk, imagemagick, python3)" >&2; exit 1; }
+done
+
+# Fixed clock and locale: mtools stamps entries from SOURCE_DATE_EPOCH, in TZ.
+export TZ=UTC LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=1623758400 # 2021-06-15 12:00:00
+export MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null
+PY=$(python3 -c 'import sys; print(sys.executable)')
+
+STAGE=$(mktemp -d)
+trap 'rm -rf "$STAGE"' EXIT
+mkdir "$STAGE/src"
+
+# ---------------------------------------------------------------------------
+# The measuring side: walks the volume's own directories and FAT, records
+# where each item's entry and data are before it is deleted, and at the end
+# compares what the image holds with what was written.
+cat >"$STAGE/fat.py" <<'PYEOF'
+import hashlib, os, struct, sys
+
+def u16(b, o): return struct.unpack_from('<H', b, o)[0]
+def u32(b, o): return struct.unpack_from('<I', b, o)[0]
+
+class Volume:
+    def __init__(self, image, offset):
+        with open(image, 'rb') as f:
+            self.img = f.read()
+        self.off = offset
+        bs = self.img[offset:offset + 512]
+        if bs[510:512] != b'\x55\xaa':
+            sys.exit('no boot sector signature')
+        self.bps = u16(bs, 11); self.spc = bs[13]; self.res = u16(bs, 14)
+        self.nfats = bs[16]; self.rootent = u16(bs, 17)
+        self.total = u16(bs, 19) or u32(bs, 32)
+        self.spf = u16(bs, 22) or u32(bs, 36)
+        self.rootsecs = (self.rootent * 32 + self.bps - 1) // self.bps
+        self.data = self.res + self.nfats * self.spf + self.rootsecs
+        self.clusters = (self.total - self.data) // self.spc
+        self.fat = 12 if self.clusters < 4085 else 16 if self.clusters < 65525 else 32
+        self.rootclus = u32(bs, 44) if self.fat == 32 else 0
+        self.cs = self.bps * self.spc
+
+    def cluster_off(self, n):
+        return self.off + (self.data + (n - 2) * self.spc) * self.bps
+
+    def next(self, n):
+        fo = self.off + self.res * self.bps
+        if self.fat == 12:
+            v = u16(self.img, fo + n * 3 // 2)
+            v = v >> 4 if n & 1 else v & 0xFFF
+            return None if v >= 0xFF8 or v < 2 else v
+        if self.fat == 16:
+            v = u16(self.img, fo + n * 2)
+            return None if v >= 0xFFF8 or v < 2 else v
+        v = u32(self.img, fo + n * 4) & 0x0FFFFFFF
+        return None if v >= 0x0FFFFFF8 or v < 2 else v
+
+    def chain(self, first):
+        out, n = [], first
+        while n is not None and 2 <= n < self.clusters + 2 and n not in out:
+            out.append(n)
+            n = self.next(n)
+        return out
+
+    def dir_slots(self, first):
+        # Absolute byte offsets of the 32-byte slots of a folder (0: the root).
+        if first == 0 and self.fat != 32:
+            base = self.off + (self.res + self.nfats * self.spf) * self.bps
+            return [base + 32 * i for i in range(self.rootent)]
+        slots = []
+        for c in self.chain(first or self.rootclus):
+            base = self.cluster_off(c)
+            slots += [base + 32 * i for i in range(self.cs // 32)]
+        return slots
+
+    def entries(self, first):
+        # Live entries of a folder: (long name or None, short 11 bytes, slot offset).
+        out, lfn = [], []
+        for s in self.dir_slots(first):
+            e = self.img[s:s + 32]
+            if e[0] == 0:
+                break
+            if e[0] == 0xE5:
+                lfn = []
+                continue
+            if e[11] == 0x0F:
+                lfn.append(e)
+                continue
+            name = None
+            if lfn and all(x[13] == checksum(e[:11]) for x in lfn):
+                units = b''.join(x[1:11] + x[14:26] + x[28:32] for x in reversed(lfn))
+                name = units.decode('utf-16-le').split('\0')[0]
+            lfn = []
+            if e[11] & 0x08:
+                continue
+            out.append((name, e[:11], s))
+        return out
+
+    def lookup(self, path):
+        cur, found = 0, None
+        for part in [p for p in path.split('/') if p]:
+            found = None
+            for name, short, slot in self.entries(cur):
+                if name == part or (name is None and short_text(short).lower() == part.lower()):
+                    found = slot
+                    break
+            if found is None:
+                sys.exit('not on the volume: ' + path)
+            cur = first_cluster(self.img[found:found + 32], self.fat)
+        return found
+
+def checksum(name11):
+    s = 0
+    for b in name11:
+        s = (((s >> 1) | (s << 7)) + b) & 0xFF
+    return s
+
+def first_cluster(e, fat):
+    return (u16(e, 20) << 16 if fat == 32 else 0) | u16(e, 26)
+
+def short_text(b):
+    def txt(x):
+        return ''.join(chr(c) if 0x20 < c < 0x7F else '%%%02X' % c for c in x.rstrip(b' '))
+    n, x = txt(b[:8]), txt(b[8:11])
+    return n + '.' + x if x else n
+
+def load_items(path):
+    items = []
+    with open(path, encoding='utf-8') as f:
+        for line in f:
+            kind, p, src, expect = line.rstrip('\n').split('\t')
+            items.append((kind, p, src, expect))
+    return items
+
+def snap(image, offset, items_file, snap_file):
+    v = Volume(image, offset)
+    done = set()
+    if os.path.exists(snap_file):
+        with open(snap_file, encoding='utf-8') as f:
+            done = {l.split('\t')[0] for l in f}
+    with open(snap_file, 'a', encoding='utf-8') as f:
+        for kind, p, src, expect in load_items(items_file):
+            if p in done:
+                continue
+            slot = v.lookup(p)
+            e = v.img[slot:slot + 32]
+            chain = v.chain(first_cluster(e, v.fat))
+            f.write('\t'.join([p, str(slot), e.hex(), ','.join(map(str, chain))]) + '\n')
+
+def final(image, offset, items_file, snap_file, manifest, label):
+    v = Volume(image, offset)
+    snaps = {}
+    with open(snap_file, encoding='utf-8') as f:
+        for l in f:
+            p, slot, ehex, chain = l.rstrip('\n').split('\t')
+            snaps[p] = (int(slot), bytes.fromhex(ehex), [int(c) for c in chain.split(',') if c])
+    bad = []
+    rows = []
+    for kind, p, src, expect in load_items(items_file):
+        data = open(src, 'rb').read() if kind == 'file' else b''
+        if expect == 'live':
+            slot = v.lookup(p)
+            e = v.img[slot:slot + 32]
+            first = first_cluster(e, v.fat)
+            if kind == 'file':
+                got = b''.join(v.img[v.cluster_off(c):v.cluster_off(c) + v.cs] for c in v.chain(first))[:len(data)]
+                if got != data or u32(e, 28) != len(data):
+                    bad.append(p + ': live file does not read back')
+            state = 'live'
+        else:
+            if p not in snaps:
+                bad.append(p + ': deleted before it was recorded')
+                continue
+            slot, e, chain = snaps[p]
+            now = v.img[slot:slot + 32]
+            if now[0] != 0xE5 or now[1:] != e[1:]:
+                bad.append(p + ': deleted entry no longer on the volume')
+            first = first_cluster(e, v.fat)
+            if kind == 'dir':
+                d = v.img[v.cluster_off(first):v.cluster_off(first) + 32]
+                state = 'intact' if d[:11] == b'.          ' and first_cluster(d, v.fat) == first else 'overwritten'
+            elif not data:
+                state = 'intact'
+            else:
+                start = v.cluster_off(first)
+                got = v.img[start:start + len(data)]
+                head = min(len(data), v.cs)
+                need = (len(data) + v.cs - 1) // v.cs
+                if got[:head] != data[:head]:
+                    state = 'overwritten'
+                elif got == data:
+                    state = 'intact'
+                elif chain[:need] != list(range(first, first + need)):
+                    state = 'fragmented'
+                else:
+                    state = 'partial'
+            if state != expect:
+                bad.append('%s: %s, expected %s' % (p, state, expect))
+        sha = hashlib.sha256(data).hexdigest() if kind == 'file' else '-'
+        rows.append([kind, state, str(len(data)), sha, str(first), str(slot // 512), short_text(e[:11]), p])
+    if bad:
+        sys.exit(label + ': ' + '; '.join(bad))
+    with open(manifest, 'w', encoding='utf-8') as f:
+        f.write('# Files and folders of %s, written by tools/make_fat_images.sh.\n' % label)
+        f.write('# columns: type state size sha256 first_cluster entry_sector short_name path\n')
+        for k, val in [('image', label), ('fat_type', v.fat), ('partition_start_sector', offset // 512),
+                       ('bytes_per_sector', v.bps), ('sectors_per_cluster', v.spc),
+                       ('reserved_sectors', v.res), ('fat_count', v.nfats), ('sectors_per_fat', v.spf),
+                       ('root_entries', v.rootent), ('total_sectors', v.total),
+                       ('data_start_sector', v.data), ('cluster_count', v.clusters),
+                       ('root_cluster', v.rootclus)]:
+            f.write('#@ %s=%s\n' % (k, val))
+        for r in rows:
+            f.write('\t'.join(r) + '\n')
+
+def gen(kind, size, seed, out):
+    # Text files are printable lines naming their file, so a format check on
+    # them passes; binary files are a hash stream nothing else on the volume matches.
+    buf = bytearray()
+    if kind == 'text':
+        i = 0
+        while len(buf) < size:
+            i += 1
+            buf += ('%s line %05d: the quick brown fox jumps over the lazy dog\n' % (seed, i)).encode()
+    else:
+        i = 0
+        while len(buf) < size:
+            buf += hashlib.sha256(('%s/%d' % (seed, i)).encode()).digest()
+            i += 1
+    with open(out, 'wb') as f:
+        f.write(bytes(buf[:size]))
+
+if __name__ == '__main__':
+    mode = sys.argv[1]
+    if mode == 'gen':
+        gen(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5])
+    elif mode == 'snap':
+        snap(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5])
+    elif mode == 'final':
+        final(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6], sys.argv[7])
+    elif mode == 'hint':
+        # Sets the FAT32 FSInfo next-free hint, which mtools allocates after.
+        image, offset, value = sys.argv[2], int(sys.argv[3]), int(sys.argv[4], 0)
+        with open(image, 'r+b') as f:
+            f.seek(offset)
+            bs = f.read(512)
+            f.seek(offset + u16(bs, 48) * u16(bs, 11) + 492)
+            f.write(struct.pack('<I', value & 0xFFFFFFFF))
+PYEOF
+
+# ---------------------------------------------------------------------------
+# The acting side: mtools on the current volume, with a record of each item.
+VOL=""     # mtools image argument: FILE or FILE@@OFFSET
+IMG=""
+VOLOFF=0
+ITEMS=""
+SNAP=""
+NSRC=0
+
+volume() { # NAME IMAGE BYTE-OFFSET
+    IMG=$2
+    VOLOFF=$3
+    if [ "$VOLOFF" -eq 0 ]; then VOL=$IMG; else VOL="$IMG@@$VOLOFF"; fi
+    ITEMS=$STAGE/$1.items
+    SNAP=$STAGE/$1.snap
+    : >"$ITEMS"
+    : >"$SNAP"
+}
+
+# gen text|bin|jpeg|png SIZE: makes a source file and sets SRC to its path.
+# SIZE is the picture's width for jpeg and png. (Not called in a subshell:
+# the counter must advance.)
+SRC=""
+gen() {
+    NSRC=$((NSRC + 1))
+    SRC=$STAGE/src/$NSRC
+    case $1 in
+        jpeg) convert -size "$2x$(($2 * 2 / 3))" -seed "$NSRC" plasma:fractal -strip -quality 85 "jpeg:$SRC" ;;
+        png) convert -size "$2x$(($2 * 2 / 3))" -seed "$NSRC" plasma:fractal -strip "png:$SRC" ;;
+        *) "$PY" "$STAGE/fat.py" gen "$1" "$2" "file$NSRC" "$SRC" ;;
+    esac
+}
+
+md() { # PATH...
+    local p
+    for p in "$@"; do
+        mmd -i "$VOL" "::$p"
+        printf 'dir\t%s\t-\tlive\n' "$p" >>"$ITEMS"
+    done
+}
+
+put() { # PATH KIND SIZE: a new file of generated content
+    gen "$2" "$3"
+    mcopy -i "$VOL" "$SRC" "::$1"
+    printf 'file\t%s\t%s\tlive\n' "$1" "$SRC" >>"$ITEMS"
+}
+
+# Records entries and chains of everything made so far, before a deletion
+# erases the chain.
+snap() { "$PY" "$STAGE/fat.py" snap "$IMG" "$VOLOFF" "$ITEMS" "$SNAP"; }
+
+expect() { # PATH STATE: the state PATH must have when the image is done
+    awk -F'\t' -v OFS='\t' -v p="$1" -v s="$2" '$2 == p { $4 = s } { print }' "$ITEMS" >"$ITEMS.new"
+    mv "$ITEMS.new" "$ITEMS"
+}
+
+del() { # PATH STATE
+    snap
+    mdel -i "$VOL" "::$1"
+    expect "$1" "$2"
+}
+
+deltree() { # PATH: deletes a folder and everything below it; all intact unless expect says otherwise
+    snap
+    mdeltree -i "$VOL" "::$1"
+    awk -F'\t' -v OFS='\t' -v p="$1" '$2 == p || index($2, p "/") == 1 { $4 = "intact" } { print }' "$ITEMS" >"$ITEMS.new"
+    mv "$ITEMS.new" "$ITEMS"
+}
+
+# mkfs.fat stamps a label entry with the wall clock; mtools with SOURCE_DATE_EPOCH.
+label() { mlabel -i "$VOL" "::$1"; }
+
+hint() { "$PY" "$STAGE/fat.py" hint "$IMG" "$VOLOFF" "$1"; } # FAT32 FSInfo next-free hint
+
+finish() { # NAME
+    "$PY" "$STAGE/fat.py" final "$IMG" "$VOLOFF" "$ITEMS" "$SNAP" "$OUT/$1.manifest" "$1.img"
+}
+
+# ---------------------------------------------------------------------------
+# The scenario every volume gets. mtools allocates the lowest free cluster on
+# FAT12/16 (and on FAT32 after the next-free hint), so what is made first
+# lies first; the victim is made first so that the file written after its
+# deletion lands on it.
+common() {
+    md /NEW
+    put /VICTIM.JPG jpeg 160
+    VICTIM_SIZE=$(stat -c %s "$SRC")
+    put /README.TXT text 700
+    put /DELROOT.TXT text 900
+    put "/Long name in root.txt" text 3000
+    put "/Holiday photo.jpg" jpeg 120
+    put /EMPTY.TXT text 0
+    md /DOCS /DOCS/SUB
+    put /DOCS/keep.txt text 1500
+    put "/DOCS/Quarterly report.txt" text 5000
+    put /DOCS/SUB/NESTED.DAT bin 2500
+    put /DOCS/SUB/live.txt text 300
+    md /TRASH "/TRASH/Inner Folder"
+    put /TRASH/A.TXT text 1200
+    put "/TRASH/Inner Folder/photo two.jpg" jpeg 100
+    put "/TRASH/Inner Folder/DEEP.TXT" text 2200
+}
+
+common_delete() {
+    del /VICTIM.JPG overwritten
+    del /DELROOT.TXT intact
+    del "/Long name in root.txt" intact
+    del "/Holiday photo.jpg" intact
+    del /EMPTY.TXT intact
+    del "/DOCS/Quarterly report.txt" intact
+    del /DOCS/SUB/NESTED.DAT intact
+    deltree /TRASH
+}
+
+# Written after the deletions: lands on the victim's clusters.
+common_overwrite() {
+    put /NEW/FILLER.BIN bin "$VICTIM_SIZE"
+}
+
+fat12() {
+    rm -f "$OUT/fat12.img"
+    mkfs.fat -C -F 12 -s 2 -r 512 -i 5EED0012 "$OUT/fat12.img" 2048 >/dev/null
+    volume fat12 "$OUT/fat12.img" 0
+    label FAT12TEST
+    common
+    # FAT12 packs two 12-bit entries into three bytes: a chain of many
+    # clusters crosses every packing phase.
+    put /BIGFILE.BIN bin 20000
+    put /LIVEBIG.BIN bin 9000
+    common_delete
+    del /BIGFILE.BIN intact
+    common_overwrite
+    finish fat12
+}
+
+floppy() {
+    # A plain 1.44 MB floppy: 224 root entries, i.e. a 14-sector root directory.
+    rm -f "$OUT/floppy.img"
+    mkfs.fat -C -i 5EED0144 "$OUT/floppy.img" 1440 >/dev/null
+    volume floppy "$OUT/floppy.img" 0
+    put /OLDNOTE.TXT text 1800
+    put /KEEP.TXT text 400
+    put "/Scanned page.jpg" jpeg 140
+    md /LETTERS
+    put /LETTERS/DRAFT.TXT text 2600
+    del /OLDNOTE.TXT intact
+    del "/Scanned page.jpg" intact
+    del /LETTERS/DRAFT.TXT intact
+    finish floppy
+}
+
+fat16() {
+    rm -f "$OUT/fat16.img"
+    mkfs.fat -C -F 16 -s 4 -r 512 -i 5EED0016 "$OUT/fat16.img" 16384 >/dev/null
+    volume fat16 "$OUT/fat16.img" 0
+    label FAT16TEST
+    common
+    put /SAMPLE.PNG png 80
+    # A hole that a later, longer file fills in part: that file's chain is
+    # split, and once deleted it reads back wrong after its first cluster.
+    # Done before the common deletions so that the hole is the lowest free
+    # space, and in another folder: mtools reuses a deleted entry's slot.
+    put /GAP1.BIN bin 2048
+    put /GAP2.BIN bin 2048
+    put /GAP3.BIN bin 2048
+    del /GAP2.BIN overwritten
+    put /DOCS/SPLIT.BIN bin 6000
+    del /DOCS/SPLIT.BIN fragmented
+    common_delete
+    del /SAMPLE.PNG intact
+    common_overwrite
+    finish fat16
+}
+
+fat32() {
+    rm -f "$OUT/fat32.img"
+    mkfs.fat -C -F 32 -s 1 -i 5EED0032 "$OUT/fat32.img" 40960 >/dev/null
+    volume fat32 "$OUT/fat32.img" 0
+    label FAT32TEST
+    common
+    put "/照片 假期.jpg" jpeg 90
+    md "/A folder with a rather long name"
+    put "/A folder with a rather long name/deeply nested file name.txt" text 1000
+    put /PARTIAL.BIN bin 4096
+    put /AFTER.TXT text 500
+    common_delete
+    del "/照片 假期.jpg" intact
+    del "/A folder with a rather long name/deeply nested file name.txt" intact
+    del /PARTIAL.BIN partial
+    # mtools allocates after the FSInfo hint on FAT32: from the start for
+    # the victim, then just after PARTIAL.BIN's third cluster.
+    hint 0xFFFFFFFF
+    common_overwrite
+    snap
+    local first
+    first=$(awk -F'\t' '$1 == "/PARTIAL.BIN" { split($4, c, ","); print c[1] }' "$SNAP")
+    hint $((first + 2))
+    put /NEW/TAIL.BIN bin 300
+    hint 0xFFFFFFFF
+    finish fat32
+}
+
+mbr() {
+    # A disk with an MBR and one FAT16 partition 1 MiB in, as a card reader shows it.
+    local img=$OUT/mbr.img start=2048 size=16384
+    rm -f "$img"
+    truncate -s $(((start + size) * 512)) "$img"
+    printf 'label: dos\nlabel-id: 0x5eed0001\nunit: sectors\n\nstart=%d, size=%d, type=6\n' "$start" "$size" |
+        sfdisk --no-reread --no-tell-kernel -q "$img" >/dev/null
+    mkfs.fat -F 16 -s 2 -r 512 -h "$start" -i 5EED0106 --offset="$start" "$img" $((size / 2)) >/dev/null
+    volume mbr "$img" $((start * 512))
+    label PART1
+    md /DCIM /DCIM/100CARD
+    put /DCIM/100CARD/IMG_0001.JPG jpeg 150
+    put /DCIM/100CARD/IMG_0002.JPG jpeg 130
+    put "/Travel notes.txt" text 2500
+    put /DCIM/100CARD/IMG_0003.JPG jpeg 110
+    del /DCIM/100CARD/IMG_0002.JPG intact
+    del "/Travel notes.txt" intact
+    finish mbr
+}
+
+fat12
+floppy
+fat16
+fat32
+mbr
