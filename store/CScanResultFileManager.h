@@ -134,6 +134,8 @@ class CScanResultFileManager
     void ParseRelationText(const char* text, size_t len);
     void LoadDirInfo(const uint8_t* data, size_t len);
     unsigned int WriteBlock(const void* data, size_t len, unsigned long long offset);
+    // Writes the waiting records at their own offset; returns that write's status.
+    unsigned int FlushFileNodeToFileQuiet();
     // The list for a query key (key 0: the smallest key); null when none.
     const RelationMap::value_type* SelectEntry(unsigned long long key) const;
     // Reads the records of indices in order and hands each to visit
@@ -177,4 +179,6 @@ class CScanResultFileManager
     // (child index, first folder key holding it), by index; rebuilt on demand.
     std::vector<std::pair<uint32_t, unsigned long long>> m_parentIndex;
     bool m_bParentIndexValid;
+    // Read block of the queries and the search, allocated once by Init.
+    std::vector<_FILE_NODE_> m_readBlock;
 };

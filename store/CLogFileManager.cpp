@@ -1,0 +1,514 @@
+#include "store/CLogFileManager.h"
+
+#include "core/ByteReader.h"
+#include "core/Log.h"
+#include "core/Platform.h"
+#include "core/Portability.h"
+#include "core/Status.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+const char CONFIG_NAME[] = "config";
+const char CONFIG_TMP_NAME[] = "config.tmp";
+// A scan index holds one record per scanned volume; anything past this is
+// not an index this program wrote, and reading on would only burn time.
+constexpr size_t MAX_LOG_RECORDS = 65536;
+// File descriptors nftw may hold open while it walks a scan-log folder.
+constexpr int NFTW_OPEN_FDS = 16;
+
+unsigned int ErrnoOr(unsigned int fallback)
+{
+    return errno ? static_cast<unsigned int>(errno) : fallback;
+}
+
+// Copies src into a fixed field of dstSize bytes, always NUL-terminated.
+void CopyField(char* dst, size_t dstSize, const char* src)
+{
+    size_t n = src ? strnlen(src, dstSize - 1) : 0;
+    if (n)
+        memcpy(dst, src, n);
+    memset(dst + n, 0, dstSize - n);
+}
+
+// Reads len bytes; false on end of file or error (errno set for errors).
+bool ReadFull(int fd, void* buf, size_t len, size_t& got)
+{
+    got = 0;
+    uint8_t* p = static_cast<uint8_t*>(buf);
+    while (got < len)
+    {
+        ssize_t r = read(fd, p + got, len - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+unsigned int WriteFull(int fd, const void* buf, size_t len)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(buf);
+    size_t done = 0;
+    while (done < len)
+    {
+        ssize_t w = write(fd, p + done, len - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return ErrnoOr(EIO);
+        if (w == 0)
+            return ENOSPC;
+        done += static_cast<size_t>(w);
+    }
+    return 0;
+}
+
+_LOG_FILE_INFO_ DecodeRecord(const uint8_t* p)
+{
+    tessaroo::ByteReader r(p, LOG_FILE_INFO_SIZE);
+    _LOG_FILE_INFO_ info;
+    memset(&info, 0, sizeof(info));
+    info.nDiskIndex = static_cast<int32_t>(r.U32(0));
+    info.uReserved0 = r.U32(4);
+    info.u64StartSector = r.U64(8);
+    info.u64SectorCount = r.U64(16);
+    info.u64RunStart = r.U64(24);
+    info.u64RunLength = r.U64(32);
+    info.u64RunOffset = r.U64(40);
+    info.u64ScannedSectors = r.U64(48);
+    info.u64FileCount = r.U64(56);
+    info.u64FreeSpace = r.U64(64);
+    info.u64Reserved72 = r.U64(72);
+    r.ReadBytes(80, info.szDevicePath, sizeof(info.szDevicePath));
+    r.ReadBytes(336, info.szLogDirPath, sizeof(info.szLogDirPath));
+    // A damaged index must not hand out unterminated paths.
+    info.szDevicePath[sizeof(info.szDevicePath) - 1] = 0;
+    info.szLogDirPath[sizeof(info.szLogDirPath) - 1] = 0;
+    return info;
+}
+
+void EncodeRecord(const _LOG_FILE_INFO_& info, uint8_t* p)
+{
+    memset(p, 0, LOG_FILE_INFO_SIZE);
+    tessaroo::PutU32(p + 0, static_cast<uint32_t>(info.nDiskIndex));
+    tessaroo::PutU32(p + 4, info.uReserved0);
+    tessaroo::PutU64(p + 8, info.u64StartSector);
+    tessaroo::PutU64(p + 16, info.u64SectorCount);
+    tessaroo::PutU64(p + 24, info.u64RunStart);
+    tessaroo::PutU64(p + 32, info.u64RunLength);
+    tessaroo::PutU64(p + 40, info.u64RunOffset);
+    tessaroo::PutU64(p + 48, info.u64ScannedSectors);
+    tessaroo::PutU64(p + 56, info.u64FileCount);
+    tessaroo::PutU64(p + 64, info.u64FreeSpace);
+    tessaroo::PutU64(p + 72, info.u64Reserved72);
+    memcpy(p + 80, info.szDevicePath, sizeof(info.szDevicePath));
+    memcpy(p + 336, info.szLogDirPath, sizeof(info.szLogDirPath));
+}
+
+// Free bytes of the file system holding deviceName, 0 when unknown. The
+// figure tells whether a volume changed between two scans.
+unsigned long long FreeSpaceOf(const char* deviceName)
+{
+    if (!deviceName)
+        return 0;
+    char path[CLogFileManager::PATH_SIZE];
+    CopyField(path, sizeof(path), deviceName);
+    unsigned int high = 0, low = 0;
+    if (rsb_getFreeSpace(path, static_cast<int>(sizeof(path)), &high, &low) != 0)
+        return 0;
+    return (static_cast<unsigned long long>(high) << 32) | low;
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    if (remove(path) != 0)
+        tessaroo::CoreLog("remove %s failed %d\n", path, errno);
+    return 0; // go on: remove what can be removed
+}
+} // namespace
+
+CLogFileManager* CLogFileManager::GetInstance()
+{
+    static CLogFileManager instance;
+    return &instance;
+}
+
+CLogFileManager::CLogFileManager()
+{
+    Init();
+}
+
+std::string CLogFileManager::DirPathOfIndex(unsigned long long n) const
+{
+    return m_strLogRootPath + std::to_string(n) + "/";
+}
+
+unsigned int CLogFileManager::Init()
+{
+    m_logFileInfoVec.clear();
+    m_nDirIndex = 0;
+    m_bIsFindLog = 0;
+    m_strFindLogDirPath.clear();
+    m_strLogRootPath = tessaroo::GetScanLogRoot();
+
+    const std::string config = m_strLogRootPath + CONFIG_NAME;
+    const std::string tmp = m_strLogRootPath + CONFIG_TMP_NAME;
+    // A save that was cut off between its unlink and its rename left the
+    // whole new index in "config.tmp".
+    struct stat st;
+    if (stat(config.c_str(), &st) != 0 && errno == ENOENT && stat(tmp.c_str(), &st) == 0)
+        rename(tmp.c_str(), config.c_str());
+
+    int fd = open(config.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    if (fstat(fd, &st) != 0)
+    {
+        unsigned int err = ErrnoOr(EIO);
+        close(fd);
+        return err;
+    }
+    if (st.st_size <= 0)
+    {
+        close(fd);
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    }
+
+    uint8_t header[LOG_CONFIG_HEADER_SIZE];
+    size_t got = 0;
+    if (!ReadFull(fd, header, sizeof(header), got))
+    {
+        close(fd);
+        return tessaroo::STATUS_READ_FAULT;
+    }
+    unsigned long long dirIndex = tessaroo::ByteReader(header, sizeof(header)).U64(0);
+
+    // Records are read in blocks; a cut last record is left out.
+    unsigned int status = 0;
+    const size_t blockRecords = 64;
+    std::vector<uint8_t> block(blockRecords * LOG_FILE_INFO_SIZE);
+    unsigned long long remaining = static_cast<unsigned long long>(st.st_size) - LOG_CONFIG_HEADER_SIZE;
+    while (remaining >= LOG_FILE_INFO_SIZE && m_logFileInfoVec.size() < MAX_LOG_RECORDS)
+    {
+        size_t want = block.size();
+        if (remaining < want)
+            want = static_cast<size_t>(remaining);
+        bool complete = ReadFull(fd, block.data(), want, got);
+        for (size_t off = 0; off <= got && got - off >= LOG_FILE_INFO_SIZE; off += LOG_FILE_INFO_SIZE)
+            m_logFileInfoVec.push_back(DecodeRecord(block.data() + off));
+        if (!complete)
+        {
+            status = tessaroo::STATUS_READ_FAULT;
+            break;
+        }
+        remaining -= want;
+    }
+    if (m_logFileInfoVec.size() >= MAX_LOG_RECORDS)
+        tessaroo::CoreLog("scan index %s holds more than %zu records; the rest is ignored\n", config.c_str(),
+                          MAX_LOG_RECORDS);
+    close(fd);
+    m_nDirIndex = dirIndex;
+    return status;
+}
+
+unsigned int CLogFileManager::GetLogFileDirPath(char* path)
+{
+    if (!path)
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    std::string dir = m_bIsFindLog ? m_strFindLogDirPath : DirPathOfIndex(m_nDirIndex);
+    if (dir.size() >= PATH_SIZE)
+    {
+        path[0] = 0;
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    }
+    memcpy(path, dir.c_str(), dir.size() + 1);
+    return 0;
+}
+
+void CLogFileManager::AddDirIndex()
+{
+    ++m_nDirIndex;
+    m_bIsFindLog = 0;
+    m_strFindLogDirPath.clear();
+    DeleteLogFileDir(DirPathOfIndex(m_nDirIndex).c_str());
+}
+
+void CLogFileManager::ReduceDirIndex()
+{
+    --m_nDirIndex;
+}
+
+bool CLogFileManager::IsNumberedLogDir(const char* dirPath) const
+{
+    if (!dirPath || m_strLogRootPath.empty())
+        return false;
+    size_t rootLen = m_strLogRootPath.size();
+    if (strncmp(dirPath, m_strLogRootPath.c_str(), rootLen) != 0)
+        return false;
+    const char* p = dirPath + rootLen;
+    size_t digits = 0;
+    while (p[digits] >= '0' && p[digits] <= '9')
+        ++digits;
+    // The decimal form of a 64-bit index: 1 to 20 digits, no leading zero.
+    if (digits == 0 || digits > 20 || (digits > 1 && p[0] == '0'))
+        return false;
+    return p[digits] == '/' && p[digits + 1] == 0;
+}
+
+bool CLogFileManager::EraseRecordByDir(const char* dirPath)
+{
+    for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
+    {
+        if (strcasecmp(it->szLogDirPath, dirPath) == 0)
+        {
+            m_logFileInfoVec.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CLogFileManager::RemoveLogDirTree(const char* dirPath)
+{
+    // Without its trailing '/' the path names the entry itself, so a folder
+    // replaced by a symbolic link loses the link, not the link's target.
+    std::string path = dirPath;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return; // nothing there: a fresh folder index
+    // nftw without FTW_CHDIR keeps the working directory, which the
+    // user-interface thread shares.
+    if (nftw(path.c_str(), RemoveEntry, NFTW_OPEN_FDS, FTW_PHYS | FTW_DEPTH) != 0)
+        tessaroo::CoreLog("remove dir %s failed %d\n", path.c_str(), errno);
+}
+
+unsigned int CLogFileManager::DeleteLogFileDir(const char* dirPath)
+{
+    if (!dirPath)
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    std::string path = dirPath; // dirPath may point into the record erased next
+    EraseRecordByDir(path.c_str());
+    if (!IsNumberedLogDir(path.c_str()))
+    {
+        tessaroo::CoreLog("not a scan-log folder, left alone: %s\n", path.c_str());
+        return 0;
+    }
+    RemoveLogDirTree(path.c_str());
+    return 0;
+}
+
+int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
+                                         unsigned long long sectorCount, _LOG_FILE_INFO_* info)
+{
+    unsigned long long freeSpace = FreeSpaceOf(deviceName);
+    m_bIsFindLog = 0;
+    m_strFindLogDirPath.clear();
+    for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
+    {
+        if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector || it->u64SectorCount != sectorCount)
+            continue;
+        std::string dir = it->szLogDirPath;
+        if (!IsNumberedLogDir(dir.c_str()))
+        {
+            // Stores opened there would write outside the scan-log root.
+            tessaroo::CoreLog("scan index record names no scan-log folder, dropped: %s\n", dir.c_str());
+            m_logFileInfoVec.erase(it);
+            return 0;
+        }
+        if (it->u64FreeSpace == freeSpace)
+        {
+            m_bIsFindLog = 1;
+            m_strFindLogDirPath = dir;
+            if (info)
+                *info = *it;
+            return 1;
+        }
+        // The volume changed since that scan: its stores describe another volume.
+        DeleteLogFileDir(dir.c_str());
+        return 0;
+    }
+    return 0;
+}
+
+unsigned int CLogFileManager::SaveLogFileInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
+                                              unsigned long long sectorCount, unsigned long long runStart,
+                                              unsigned long long runLength, unsigned long long runOffset,
+                                              unsigned long long scanned, unsigned long long files,
+                                              const char* logDirPath, const char* devicePath)
+{
+    bool isDisk = !devicePath || !devicePath[0];
+    unsigned long long freeSpace = 0;
+    if (isDisk)
+    {
+        freeSpace = FreeSpaceOf(deviceName);
+        for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
+        {
+            if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector ||
+                it->u64SectorCount != sectorCount)
+                continue;
+            if (it->u64FreeSpace == freeSpace)
+            {
+                it->u64RunStart = runStart;
+                it->u64RunLength = runLength;
+                it->u64RunOffset = runOffset;
+                it->u64ScannedSectors = scanned;
+                it->u64FileCount = files;
+                return SaveLogConfigFile();
+            }
+            std::string dir = it->szLogDirPath;
+            m_logFileInfoVec.erase(it);
+            // The stale record may name the very folder this scan just
+            // filled (a reused log); that folder holds the new results.
+            if (!logDirPath || strcasecmp(dir.c_str(), logDirPath) != 0)
+                DeleteLogFileDir(dir.c_str());
+            break;
+        }
+    }
+
+    _LOG_FILE_INFO_ info;
+    memset(&info, 0, sizeof(info));
+    info.nDiskIndex = diskIndex;
+    info.u64StartSector = startSector;
+    info.u64SectorCount = sectorCount;
+    info.u64RunStart = runStart;
+    info.u64RunLength = runLength;
+    info.u64RunOffset = runOffset;
+    info.u64ScannedSectors = scanned;
+    info.u64FileCount = files;
+    info.u64FreeSpace = freeSpace;
+    CopyField(info.szLogDirPath, sizeof(info.szLogDirPath), logDirPath);
+    CopyField(info.szDevicePath, sizeof(info.szDevicePath), isDisk ? "" : devicePath);
+    m_logFileInfoVec.push_back(info);
+    return SaveLogConfigFile();
+}
+
+int CLogFileManager::GetFileInfo(const char* devicePath, unsigned long long value, _LOG_FILE_INFO_** info)
+{
+    if (!devicePath)
+        return 0;
+    for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
+    {
+        if (strcmp(it->szDevicePath, devicePath) != 0)
+            continue;
+        if (it->u64Reserved72 == value)
+        {
+            if (info)
+                *info = &*it;
+            return 1;
+        }
+        std::string dir = it->szLogDirPath;
+        m_logFileInfoVec.erase(it);
+        DeleteLogFileDir(dir.c_str());
+        return 0;
+    }
+    return 0;
+}
+
+int CLogFileManager::GetFileInfo(int diskIndex, unsigned long long startSector, unsigned long long sectorCount,
+                                 unsigned long long freeSpace, _LOG_FILE_INFO_** info)
+{
+    for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
+    {
+        if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector || it->u64SectorCount != sectorCount)
+            continue;
+        if (it->u64FreeSpace == freeSpace)
+        {
+            if (info)
+                *info = &*it;
+            return 1;
+        }
+        std::string dir = it->szLogDirPath;
+        m_logFileInfoVec.erase(it);
+        DeleteLogFileDir(dir.c_str());
+        return 0;
+    }
+    return 0;
+}
+
+unsigned int CLogFileManager::GetLogFileNameByFileType(const char* dirPath, const char* prefix, char* name)
+{
+    if (!dirPath || !prefix || !name)
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    DIR* dir = opendir(dirPath);
+    if (!dir)
+    {
+        tessaroo::CoreLog("open dir failed\n");
+        return 0;
+    }
+    static const char* const COMPANION_SUFFIXES[] = {"_Relation", "_DirInfo"};
+    while (struct dirent* e = readdir(dir))
+    {
+        const char* n = e->d_name;
+        if (strcmp(n, ".") == 0 || strcmp(n, "..") == 0 || !strstr(n, prefix))
+            continue;
+        // The coordinator reopens a store by its node file's name; the
+        // companions share the prefix but are not stores.
+        size_t len = strlen(n);
+        bool companion = false;
+        for (const char* suffix : COMPANION_SUFFIXES)
+        {
+            size_t sl = strlen(suffix);
+            if (len >= sl && strcmp(n + len - sl, suffix) == 0)
+                companion = true;
+        }
+        if (companion || len >= PATH_SIZE)
+            continue;
+        memcpy(name, n, len + 1);
+        break;
+    }
+    closedir(dir);
+    return 0;
+}
+
+unsigned int CLogFileManager::SaveLogConfigFile()
+{
+    const std::string config = m_strLogRootPath + CONFIG_NAME;
+    const std::string tmp = m_strLogRootPath + CONFIG_TMP_NAME;
+    int fd = open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+    {
+        unsigned int err = ErrnoOr(EIO);
+        tessaroo::CoreLog("open %s failed %u\n", tmp.c_str(), err);
+        return err;
+    }
+    std::vector<uint8_t> bytes(LOG_CONFIG_HEADER_SIZE + m_logFileInfoVec.size() * LOG_FILE_INFO_SIZE);
+    tessaroo::PutU64(bytes.data(), m_nDirIndex);
+    for (size_t i = 0; i < m_logFileInfoVec.size(); ++i)
+        EncodeRecord(m_logFileInfoVec[i], bytes.data() + LOG_CONFIG_HEADER_SIZE + i * LOG_FILE_INFO_SIZE);
+
+    unsigned int status = WriteFull(fd, bytes.data(), bytes.size());
+    // The old index is replaced only by a new one that is wholly on disk.
+    if (status == 0 && fsync(fd) != 0)
+        status = ErrnoOr(EIO);
+    if (close(fd) != 0 && status == 0)
+        status = ErrnoOr(EIO);
+    if (status == 0 && rename(tmp.c_str(), config.c_str()) != 0)
+        status = ErrnoOr(EIO);
+    if (status != 0)
+    {
+        tessaroo::CoreLog("save scan index failed %u\n", status);
+        unlink(tmp.c_str());
+        return status;
+    }
+    int dirFd = open(m_strLogRootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0)
+    {
+        fsync(dirFd); // make the rename itself durable; best effort
+        close(dirFd);
+    }
+    return 0;
+}
