@@ -41,12 +41,15 @@
 # placed data otherwise than the scenario expects.
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
+# "source make_fat_images.sh --lib" defines the helpers below and returns
+# (tools/make_sample.sh builds the sample card with them).
+FAT_LIB=0
+if [ "${1:-}" = --lib ]; then
+    FAT_LIB=1
+elif [ $# -ne 1 ]; then
     echo "usage: $0 OUTDIR" >&2
     exit 2
 fi
-mkdir -p "$1"
-OUT=$(cd "$1" && pwd)
 
 for tool in mkfs.fat mcopy mmd mdel mdeltree mlabel sfdisk convert python3 sha256sum; do
     command -v "$tool" >/dev/null 2>&1 || { echo "$0: $tool is missing (dosfstools, mtools, fdisk, imagemagick, python3)" >&2; exit 1; }
@@ -266,6 +269,10 @@ def final(image, offset, items_file, snap_file, manifest, label):
 def gen(kind, size, seed, out):
     # Text files are printable lines naming their file, so a format check on
     # them passes; binary files are a hash stream nothing else on the volume matches.
+    if kind == 'docx':
+        return make_docx(seed, out)
+    if kind == 'pdf':
+        return make_pdf(seed, out)
     buf = bytearray()
     if kind == 'text':
         i = 0
@@ -279,6 +286,61 @@ def gen(kind, size, seed, out):
             i += 1
     with open(out, 'wb') as f:
         f.write(bytes(buf[:size]))
+
+def make_docx(seed, out):
+    # A minimal word-processing document: the three parts a reader needs,
+    # with fixed member dates so the archive is the same on every run.
+    import zipfile
+    parts = [
+        ('[Content_Types].xml',
+         '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+         '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+         '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+         '<Default Extension="xml" ContentType="application/xml"/>'
+         '<Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>'
+         '</Types>'),
+        ('_rels/.rels',
+         '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+         '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+         '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/>'
+         '</Relationships>'),
+        ('word/document.xml',
+         '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+         '<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>'
+         + ''.join('<w:p><w:r><w:t>%s, paragraph %d: the quick brown fox jumps over the lazy dog.</w:t></w:r></w:p>' % (seed, i)
+                   for i in range(1, 40))
+         + '</w:body></w:document>'),
+    ]
+    with zipfile.ZipFile(out, 'w') as z:
+        for name, text in parts:
+            info = zipfile.ZipInfo(name, date_time=(2021, 6, 15, 12, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.external_attr = 0o644 << 16
+            z.writestr(info, text)
+
+def make_pdf(seed, out):
+    # A one-page PDF with a text line; offsets in the cross-reference table
+    # are computed, so readers open it without repair.
+    text = '%s: invoice for one sample card' % seed
+    stream = ('BT /F1 18 Tf 72 720 Td (%s) Tj ET' % text).encode()
+    objs = [b'<< /Type /Catalog /Pages 2 0 R >>',
+            b'<< /Type /Pages /Kids [3 0 R] /Count 1 >>',
+            b'<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R '
+            b'/Resources << /Font << /F1 5 0 R >> >> >>',
+            b'<< /Length %d >>\nstream\n' % len(stream) + stream + b'\nendstream',
+            b'<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>']
+    pdf = bytearray(b'%PDF-1.4\n%\xe2\xe3\xcf\xd3\n')
+    offs = []
+    for i, o in enumerate(objs, 1):
+        offs.append(len(pdf))
+        pdf += b'%d 0 obj\n' % i + o + b'\nendobj\n'
+    xref = len(pdf)
+    pdf += b'xref\n0 %d\n0000000000 65535 f \n' % (len(objs) + 1)
+    for o in offs:
+        pdf += b'%010d 00000 n \n' % o
+    pdf += b'trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n' % (len(objs) + 1, xref)
+    with open(out, 'wb') as f:
+        f.write(bytes(pdf))
 
 if __name__ == '__main__':
     mode = sys.argv[1]
@@ -317,7 +379,7 @@ volume() { # NAME IMAGE BYTE-OFFSET
     : >"$SNAP"
 }
 
-# gen text|bin|jpeg|png SIZE: makes a source file and sets SRC to its path.
+# gen text|bin|jpeg|png|docx|pdf SIZE: makes a source file and sets SRC to its path.
 # SIZE is the picture's width for jpeg and png. (Not called in a subshell:
 # the counter must advance.)
 SRC=""
@@ -520,6 +582,11 @@ mbr() {
     finish mbr
 }
 
+if [ "$FAT_LIB" = 1 ]; then
+    return 0
+fi
+mkdir -p "$1"
+OUT=$(cd "$1" && pwd)
 fat12
 floppy
 fat16
