@@ -110,7 +110,8 @@ void DecodeMbrEntries(const unsigned char* sector, MbrEntry (&entries)[4])
 } // namespace
 
 CPartitionManager::CPartitionManager()
-    : m_nSectorSize(static_cast<int>(SECTOR)), m_nPartitionIndex(1), m_uExtendBase(0), m_nLinks(0), m_vecSector(TABLE_READ_SIZE)
+    : m_nSectorSize(static_cast<int>(SECTOR)), m_nPartitionIndex(1), m_uExtendBase(0), m_nLinks(0),
+      m_vecSector(TABLE_READ_SIZE)
 {
 }
 
@@ -203,8 +204,8 @@ void CPartitionManager::ReadGpt(const unsigned char* buf, size_t len, std::vecto
     }
 }
 
-void CPartitionManager::ReadApm(int fd, const unsigned char* buf, size_t len, std::vector<_PARTITION_ITEM_>& out,
-                                int diskIndex, const char* diskName)
+void CPartitionManager::ReadApm(int fd, const unsigned char* buf, size_t len,
+                                std::vector<_PARTITION_ITEM_>& out, int diskIndex, const char* diskName)
 {
     ByteReader head(buf, len);
     if (!head.Fits(APM_MAP_OFFSET + APM_ENTRY_MAP_COUNT, 4))
@@ -219,7 +220,8 @@ void CPartitionManager::ReadApm(int fd, const unsigned char* buf, size_t len, st
     // Entries that did not fully arrive (the map runs off the device) are left out.
     for (size_t e = 0; r.Fits(e, SECTOR); e += SECTOR)
     {
-        const uint32_t start = BigEndian32(r, e + APM_ENTRY_PHYS_START) + BigEndian32(r, e + APM_ENTRY_DATA_START);
+        const uint32_t start =
+            BigEndian32(r, e + APM_ENTRY_PHYS_START) + BigEndian32(r, e + APM_ENTRY_DATA_START);
         const uint32_t blocks = BigEndian32(r, e + APM_ENTRY_DATA_COUNT);
         if (blocks == 0)
             continue; // no data: an end before the start would wrap a later scan
@@ -236,7 +238,7 @@ void CPartitionManager::AddWholeDisk(int fd, const unsigned char* buf, size_t le
     uint64_t sectors = 0;
     uint64_t bytes = 0;
     if (tessaroo::GetDeviceSize(fd, bytes))
-        sectors = bytes / SECTOR;
+        sectors = bytes / uint64_t(m_nSectorSize);
     if (sectors == 0)
     {
         // The device would not tell its size: fall back on the volume's own.
@@ -258,7 +260,7 @@ void CPartitionManager::GetMBRPartition(int fd, unsigned int baseSector, std::ve
 {
     m_setVisited.clear();
     m_nLinks = 0;
-    WalkMbr(fd, baseSector, out, diskIndex, diskName);
+    WalkMbr(fd, baseSector, out, diskIndex, diskName ? diskName : "");
 }
 
 void CPartitionManager::WalkMbr(int fd, unsigned int baseSector, std::vector<_PARTITION_ITEM_>& out,
@@ -268,7 +270,8 @@ void CPartitionManager::WalkMbr(int fd, unsigned int baseSector, std::vector<_PA
 
     // The entries are decoded out of the shared buffer before any link is
     // followed, so a chain's depth costs no buffer per level.
-    if (ReadAt(fd, uint64_t(baseSector) * SECTOR, m_vecSector.data(), m_vecSector.size()) < SECTOR)
+    if (ReadAt(fd, uint64_t(baseSector) * uint64_t(m_nSectorSize), m_vecSector.data(), m_vecSector.size()) <
+        SECTOR)
         return;
     MbrEntry entries[4];
     DecodeMbrEntries(m_vecSector.data(), entries);
@@ -287,12 +290,14 @@ void CPartitionManager::WalkMbr(int fd, unsigned int baseSector, std::vector<_PA
             const unsigned int next = e.uStart + m_uExtendBase;
             if (m_setVisited.count(next))
             {
-                tessaroo::CoreLog("EBR chain of %s links back to sector %u; link not followed\n", diskName, next);
+                tessaroo::CoreLog("EBR chain of %s links back to sector %u; link not followed\n", diskName,
+                                  next);
                 continue;
             }
             if (m_nLinks >= MAX_EBR_LINKS)
             {
-                tessaroo::CoreLog("EBR chain of %s exceeds %d links; rest not read\n", diskName, MAX_EBR_LINKS);
+                tessaroo::CoreLog("EBR chain of %s exceeds %d links; rest not read\n", diskName,
+                                  MAX_EBR_LINKS);
                 continue;
             }
             ++m_nLinks;

@@ -58,11 +58,11 @@ class CPartitionManager
     // Fills the name with "Partition N" from the label counter and advances it.
     void NameFromCounter(_PARTITION_ITEM_& item);
 
-    int m_nSectorSize;         // always 512: tables are read in 512-byte sectors
-    int m_nPartitionIndex;     // next "Partition N" label; runs on across disks
+    int m_nSectorSize;          // always 512: tables are read in 512-byte sectors
+    int m_nPartitionIndex;      // next "Partition N" label; runs on across disks
     unsigned int m_uExtendBase; // first EBR of the extended partition being walked, 0 before one
 
-    std::set<unsigned int> m_setVisited; // MBR/EBR sectors read in the current chain
-    int m_nLinks;                        // extended links followed in the current chain
+    std::set<unsigned int> m_setVisited;    // MBR/EBR sectors read in the current chain
+    int m_nLinks;                           // extended links followed in the current chain
     std::vector<unsigned char> m_vecSector; // one MBR/EBR read
 };

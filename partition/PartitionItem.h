@@ -13,11 +13,11 @@ constexpr size_t PARTITION_DISK_NAME_SIZE = 16;
 
 struct _PARTITION_ITEM_
 {
-    uint64_t u64StartSector;                        // first sector, absolute on the disk
-    uint64_t u64EndSector;                          // last sector, inclusive
-    int32_t nDiskIndex;                             // disk number the partition lives on
+    uint64_t u64StartSector;                         // first sector, absolute on the disk
+    uint64_t u64EndSector;                           // last sector, inclusive
+    int32_t nDiskIndex;                              // disk number the partition lives on
     char16_t wszPartitionName[PARTITION_NAME_UNITS]; // UTF-16; NUL-terminated only when shorter
-    char szDiskName[PARTITION_DISK_NAME_SIZE];      // device path, cut to 15 bytes + NUL
+    char szDiskName[PARTITION_DISK_NAME_SIZE];       // device path, cut to 15 bytes + NUL
 };
 
 static_assert(sizeof(_PARTITION_ITEM_) == 112, "partition record is 112 bytes");
