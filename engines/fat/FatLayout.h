@@ -1,0 +1,106 @@
+// Layout constants of FAT volumes and the geometry the FAT engines derive
+// from a boot sector. Every value read off the boot sector is checked here,
+// once, before it becomes a divisor, a shift or a loop bound anywhere else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessaroo
+{
+// Cluster numbers 0 and 1 are reserved; data clusters start at 2.
+constexpr uint32_t FAT_FIRST_DATA_CLUSTER = 2;
+
+// Entry values at or above these end a chain (0x?FF7 marks a bad cluster,
+// which ends a chain just as well for a reader).
+constexpr uint32_t FAT12_END_OF_CHAIN = 0xFF8;
+constexpr uint32_t FAT16_END_OF_CHAIN = 0xFFF8;
+constexpr uint32_t FAT32_END_OF_CHAIN = 0x0FFFFFF8;
+constexpr uint32_t FAT12_BAD_CLUSTER = 0xFF7;
+constexpr uint32_t FAT16_BAD_CLUSTER = 0xFFF7;
+constexpr uint32_t FAT32_BAD_CLUSTER = 0x0FFFFFF7;
+// The top four bits of a FAT32 entry are reserved and not part of the link.
+constexpr uint32_t FAT32_ENTRY_MASK = 0x0FFFFFFF;
+constexpr uint32_t FAT16_ENTRY_MASK = 0xFFFF;
+constexpr uint32_t FAT12_ENTRY_MASK = 0xFFF;
+
+// Root-directory size assumed when a FAT12/16 boot sector gives no entry
+// count: 512 entries of 32 bytes, what formatters write for hard-disk media.
+constexpr uint32_t FAT_DEFAULT_ROOT_DIR_SECTORS = 32;
+// The FAT is read through one window of at most this many bytes, reloaded
+// only when an entry outside it is needed.
+constexpr uint32_t FAT_WINDOW_BYTES = 16 * 1024 * 1024;
+// How many bytes of a folder's first cluster the level walk reads: enough
+// for the "." and ".." entries on any sector size.
+constexpr uint32_t FAT_LEVEL_PROBE_BYTES = 4096;
+// Boot bytes read by Init.
+constexpr uint32_t FAT_BOOT_READ_BYTES = 4096;
+// Long names: 20 parts of 13 UTF-16 units fill the 257-unit buffer (255
+// characters, as the format allows, plus room for the terminator).
+constexpr uint32_t FAT_LFN_BUFFER_UNITS = 257;
+// Candidate high words tried when a deleted FAT32 entry lost its high word.
+constexpr uint32_t FAT_HIGH_WORD_GUESSES = 257;
+
+enum class FatKind
+{
+    Fat12,
+    Fat16,
+    Fat32,
+};
+
+// The geometry of one FAT volume. Sector numbers are in the volume's own
+// sector size and relative to the volume start unless a name says otherwise.
+struct FatGeometry
+{
+    FatKind kind = FatKind::Fat32;
+    uint32_t bytesPerSector = 512;
+    uint32_t sectorsPerCluster = 1;
+    uint32_t bytesPerCluster = 512;
+    uint64_t reservedSectors = 0;
+    uint64_t sectorsPerFat = 0;
+    uint32_t numFats = 0;
+    uint32_t rootDirSectors = 0; // FAT12/16 fixed root area; 0 on FAT32
+    uint64_t firstDataSector = 0;
+    uint64_t totalSectors = 0;   // as the boot sector states it
+    uint32_t rootCluster = 0;    // FAT32 root folder; 0 (the fixed area) on FAT12/16
+    uint32_t clusterCount = 0;   // data clusters 2 .. clusterCount + 1
+    // Entries the first FAT can hold (its size over the entry width); chains
+    // through clusters beyond it cannot be read.
+    uint64_t fatEntryCapacity = 0;
+    // 512-byte units per volume sector: every device position is a 512-byte
+    // sector number, whatever sector size the volume was formatted with.
+    uint32_t unitsPerSector = 1;
+
+    bool IsDataCluster(uint64_t c) const
+    {
+        return c >= FAT_FIRST_DATA_CLUSTER && c < uint64_t(clusterCount) + FAT_FIRST_DATA_CLUSTER;
+    }
+    // Volume-relative first sector of data cluster c (c >= 2).
+    uint64_t ClusterToSector(uint32_t c) const
+    {
+        return firstDataSector + uint64_t(c - FAT_FIRST_DATA_CLUSTER) * sectorsPerCluster;
+    }
+    uint32_t EndOfChain() const
+    {
+        return kind == FatKind::Fat32 ? FAT32_END_OF_CHAIN : kind == FatKind::Fat16 ? FAT16_END_OF_CHAIN
+                                                                                      : FAT12_END_OF_CHAIN;
+    }
+    uint32_t BadCluster() const
+    {
+        return kind == FatKind::Fat32 ? FAT32_BAD_CLUSTER : kind == FatKind::Fat16 ? FAT16_BAD_CLUSTER
+                                                                                     : FAT12_BAD_CLUSTER;
+    }
+    uint32_t EntryMask() const
+    {
+        return kind == FatKind::Fat32 ? FAT32_ENTRY_MASK : kind == FatKind::Fat16 ? FAT16_ENTRY_MASK
+                                                                                    : FAT12_ENTRY_MASK;
+    }
+};
+
+// Derives the geometry from a boot sector (len >= 512). FAT32 is chosen by
+// the "FAT32   " type text, FAT12 against FAT16 by the cluster count. False
+// when a field cannot be used: a sector size that is not a power of two from
+// 512 to 4096, a cluster size that is not a power of two up to 128 sectors,
+// no FAT, an empty FAT, or a data area that starts beyond the volume.
+bool DeriveFatGeometry(const uint8_t* boot, size_t len, FatGeometry& g);
+} // namespace tessaroo
