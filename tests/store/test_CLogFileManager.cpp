@@ -1,0 +1,333 @@
+#include "store/CLogFileManager.h"
+
+#include "StoreTestEnv.h"
+#include "core/ByteReader.h"
+#include "store/CScanResultFileManager.h"
+
+#include <cstring>
+#include <random>
+
+namespace
+{
+// A device name whose free-space figure is fixed: the walk up its path
+// ends at /proc, which reports no free blocks.
+const char STABLE_DEVICE[] = "/proc/tessaroo-no-such-disk/disk3";
+
+// One index record laid out by hand from its field offsets.
+std::string Record(int disk, unsigned long long start, unsigned long long count, unsigned long long freeSpace,
+                   const std::string& logDir, const std::string& devicePath = "", unsigned long long runStart = 0)
+{
+    std::string r(592, '\0');
+    uint8_t* p = reinterpret_cast<uint8_t*>(&r[0]);
+    tessaroo::PutU32(p, static_cast<uint32_t>(disk));
+    tessaroo::PutU64(p + 8, start);
+    tessaroo::PutU64(p + 16, count);
+    tessaroo::PutU64(p + 24, runStart);
+    tessaroo::PutU64(p + 64, freeSpace);
+    memcpy(p + 80, devicePath.data(), devicePath.size());
+    memcpy(p + 336, logDir.data(), logDir.size());
+    return r;
+}
+
+std::string Header(unsigned long long index)
+{
+    std::string h(8, '\0');
+    tessaroo::PutU64(reinterpret_cast<uint8_t*>(&h[0]), index);
+    return h;
+}
+
+class LogFileManagerTest : public StoreTestEnv
+{
+  protected:
+    CLogFileManager& M() { return *CLogFileManager::GetInstance(); }
+    std::string Config() const { return m_root + "config"; }
+    // A scan-log folder with a nested tree in it.
+    void MakeLogDir(const std::string& dir)
+    {
+        ASSERT_TRUE(tessaroo::MakeDirs(dir + "sub/deeper/"));
+        WriteAll(dir + "Fast_1", "records");
+        WriteAll(dir + "sub/deeper/x", "x");
+    }
+};
+} // namespace
+
+TEST_F(LogFileManagerTest, ConfigLoadsWholeRecordsOnly)
+{
+    struct Case
+    {
+        const char* label;
+        std::string bytes;
+        unsigned status;
+        size_t records;
+        unsigned long long index;
+    } cases[] = {
+        {"two records", Header(6) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/"), 0, 2,
+         6},
+        {"a cut record", Header(4) + Record(1, 63, 1000, 0, m_root + "4/") + std::string(100, 'z'), 0, 1, 4},
+        {"index only", Header(3), 0, 0, 3},
+        {"empty", "", 87, 0, 0},
+        {"cut index", "abc", 30, 0, 0},
+    };
+    for (const auto& c : cases)
+    {
+        WriteAll(Config(), c.bytes);
+        EXPECT_EQ(M().Init(), c.status) << c.label;
+        EXPECT_EQ(M().GetLogFileInfoVec().size(), c.records) << c.label;
+        EXPECT_EQ(M().GetDirIndex(), c.index) << c.label;
+    }
+    WriteAll(Config(), Header(6) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/"));
+    ASSERT_EQ(M().Init(), 0u);
+    const auto& v = M().GetLogFileInfoVec();
+    EXPECT_EQ(v[1].nDiskIndex, 2);
+    EXPECT_EQ(v[1].u64SectorCount, 9u);
+    EXPECT_EQ(std::string(v[1].szLogDirPath), m_root + "6/");
+
+    unlink(Config().c_str());
+    EXPECT_EQ(M().Init(), 87u) << "no config: an empty index";
+    EXPECT_TRUE(M().GetLogFileInfoVec().empty());
+}
+
+TEST_F(LogFileManagerTest, SaveWritesTheLayoutAndAnInterruptedSaveIsRepaired)
+{
+    WriteAll(Config(), Header(2));
+    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(M().SaveLogFileInfo("/dev/disk9", 1, 2048, 4096, 10, 20, 5, 300, 42, (m_root + "2/").c_str(),
+                                  "/images/card.img"),
+              0u);
+    const std::string bytes = ReadAll(Config());
+    ASSERT_EQ(bytes.size(), 8u + 592u);
+    tessaroo::ByteReader r(bytes.data(), bytes.size());
+    EXPECT_EQ(r.U64(0), 2u);
+    EXPECT_EQ(r.U32(8), 1u);
+    EXPECT_EQ(r.U64(8 + 8), 2048u);
+    EXPECT_EQ(r.U64(8 + 16), 4096u);
+    EXPECT_EQ(r.U64(8 + 24), 10u);
+    EXPECT_EQ(r.U64(8 + 32), 20u);
+    EXPECT_EQ(r.U64(8 + 40), 5u);
+    EXPECT_EQ(r.U64(8 + 48), 300u);
+    EXPECT_EQ(r.U64(8 + 56), 42u);
+    EXPECT_EQ(r.U64(8 + 64), 0u) << "volumes given by path record no free space";
+    EXPECT_STREQ(bytes.data() + 8 + 80, "/images/card.img");
+    EXPECT_EQ(std::string(bytes.data() + 8 + 336), m_root + "2/");
+    EXPECT_FALSE(Exists(m_root + "config.tmp"));
+
+    // A save cut off after removing "config" leaves the new index in config.tmp.
+    ASSERT_EQ(rename(Config().c_str(), (m_root + "config.tmp").c_str()), 0);
+    EXPECT_EQ(M().Init(), 0u);
+    EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    EXPECT_TRUE(Exists(Config()));
+    EXPECT_FALSE(Exists(m_root + "config.tmp"));
+}
+
+TEST_F(LogFileManagerTest, FailedSaveKeepsTheOldIndex)
+{
+    const std::string old = Header(5) + Record(1, 63, 1000, 0, m_root + "5/");
+    WriteAll(Config(), old);
+    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_TRUE(tessaroo::MakeDirs(m_root + "config.tmp/")); // cannot be opened as a file
+    M().AddDirIndex();
+    EXPECT_NE(M().SaveLogConfigFile(), 0u);
+    EXPECT_EQ(ReadAll(Config()), old);
+}
+
+TEST_F(LogFileManagerTest, AddDirIndexEmptiesTheNewFolderWithoutFollowingLinks)
+{
+    WriteAll(Config(), Header(6));
+    ASSERT_EQ(M().Init(), 0u);
+    MakeLogDir(m_root + "7/");
+    // A link inside the folder must go, not what it points to.
+    const std::string outside = m_dir + "outside/";
+    ASSERT_TRUE(tessaroo::MakeDirs(outside));
+    WriteAll(outside + "keep", "keep");
+    ASSERT_EQ(symlink(outside.c_str(), (m_root + "7/link").c_str()), 0);
+    char cwdBefore[4096], cwdAfter[4096];
+    ASSERT_NE(getcwd(cwdBefore, sizeof(cwdBefore)), nullptr);
+
+    M().AddDirIndex();
+    char path[CLogFileManager::PATH_SIZE];
+    ASSERT_EQ(M().GetLogFileDirPath(path), 0u);
+    EXPECT_EQ(std::string(path), m_root + "7/");
+    EXPECT_FALSE(Exists(m_root + "7"));
+    EXPECT_TRUE(Exists(outside + "keep"));
+    ASSERT_NE(getcwd(cwdAfter, sizeof(cwdAfter)), nullptr);
+    EXPECT_STREQ(cwdBefore, cwdAfter);
+
+    M().ReduceDirIndex();
+    ASSERT_EQ(M().GetLogFileDirPath(path), 0u);
+    EXPECT_EQ(std::string(path), m_root + "6/");
+}
+
+TEST_F(LogFileManagerTest, NumberedFolderThatIsALinkLosesOnlyTheLink)
+{
+    const std::string outside = m_dir + "elsewhere/";
+    ASSERT_TRUE(tessaroo::MakeDirs(outside));
+    WriteAll(outside + "keep", "keep");
+    ASSERT_EQ(symlink(outside.c_str(), (m_root + "8").c_str()), 0);
+    EXPECT_EQ(M().DeleteLogFileDir((m_root + "8/").c_str()), 0u);
+    EXPECT_FALSE(Exists(m_root + "8"));
+    EXPECT_TRUE(Exists(outside + "keep"));
+}
+
+TEST_F(LogFileManagerTest, OnlyNumberedFoldersOfTheRootAreDeleted)
+{
+    const std::string victim = m_dir + "victim/";
+    MakeLogDir(victim);
+    MakeLogDir(m_root + "3/");
+    MakeLogDir(m_root + "07/");
+    const std::string paths[] = {
+        victim,
+        m_root,
+        m_root + "3",
+        m_root + "3/sub/",
+        m_root + "07/",
+        m_root + "-3/",
+        m_root + "3/../../victim/",
+        m_root + "../victim/",
+        "",
+        "relative/3/",
+    };
+    for (const auto& p : paths)
+    {
+        WriteAll(Config(), Header(1) + Record(1, 2, 3, 0, p) + Record(4, 5, 6, 0, m_root + "3/"));
+        ASSERT_EQ(M().Init(), 0u);
+        EXPECT_EQ(M().DeleteLogFileDir(p.c_str()), 0u);
+        ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u) << "the record naming " << p << " is dropped";
+        EXPECT_EQ(M().GetLogFileInfoVec()[0].nDiskIndex, 4);
+        EXPECT_TRUE(Exists(victim + "sub/deeper/x")) << p;
+        EXPECT_TRUE(Exists(m_root + "3/sub/deeper/x")) << p;
+        EXPECT_TRUE(Exists(m_root + "07/Fast_1")) << p;
+        EXPECT_TRUE(Exists(Config()));
+    }
+    // The record's folder is matched without regard to case.
+    WriteAll(Config(), Header(1) + Record(1, 2, 3, 0, m_root + "3/"));
+    ASSERT_EQ(M().Init(), 0u);
+    std::string upper = m_root + "3/";
+    for (char& c : upper)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    M().DeleteLogFileDir(upper.c_str());
+    EXPECT_TRUE(M().GetLogFileInfoVec().empty());
+    EXPECT_TRUE(Exists(m_root + "3/Fast_1")) << "the upper-case path is no folder of the root";
+}
+
+TEST_F(LogFileManagerTest, ReusableLogIsFoundOnlyForAnUnchangedVolume)
+{
+    MakeLogDir(m_root + "4/");
+    MakeLogDir(m_root + "5/");
+    WriteAll(Config(), Header(5) + Record(3, 63, 1000, 0, m_root + "4/") + Record(3, 2048, 500, 12345, m_root + "5/") +
+                           Record(3, 9, 9, 0, "/etc/"));
+    ASSERT_EQ(M().Init(), 0u);
+    _LOG_FILE_INFO_ info;
+    memset(&info, 0, sizeof(info));
+
+    // Same volume, same free space: reuse folder 4.
+    EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 3, 63, 1000, &info), 1);
+    EXPECT_EQ(std::string(info.szLogDirPath), m_root + "4/");
+    char path[CLogFileManager::PATH_SIZE];
+    M().GetLogFileDirPath(path);
+    EXPECT_EQ(std::string(path), m_root + "4/");
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(L"Fast_1"), 0u);
+    EXPECT_EQ(store.GetFileNodePath(), m_root + "4/Fast_1");
+
+    // Free space changed: the old folder goes.
+    EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 3, 2048, 500, &info), 0);
+    EXPECT_FALSE(Exists(m_root + "5"));
+    EXPECT_FALSE(M().IsFindLog());
+    M().GetLogFileDirPath(path);
+    EXPECT_EQ(std::string(path), m_root + "5/");
+
+    // A record naming a folder outside the root is never handed to a store.
+    EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 3, 9, 9, &info), 0);
+    EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    EXPECT_TRUE(Exists("/etc/hostname") || Exists("/etc/passwd"));
+
+    // Unknown volume.
+    EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 7, 0, 1, &info), 0);
+    EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
+}
+
+TEST_F(LogFileManagerTest, SavingADiskVolumeTwiceKeepsOneRecord)
+{
+    WriteAll(Config(), Header(1));
+    ASSERT_EQ(M().Init(), 0u);
+    const std::string dir = m_root + "1/";
+    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 2, 3, 4, 5, dir.c_str(), ""), 0u);
+    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 10, 20, 30, 40, 50, dir.c_str(), ""), 0u);
+    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    const _LOG_FILE_INFO_& r = M().GetLogFileInfoVec()[0];
+    EXPECT_EQ(r.u64RunStart, 10u);
+    EXPECT_EQ(r.u64RunLength, 20u);
+    EXPECT_EQ(r.u64RunOffset, 30u);
+    EXPECT_EQ(r.u64ScannedSectors, 40u);
+    EXPECT_EQ(r.u64FileCount, 50u);
+
+    // Image files get a record per save.
+    M().SaveLogFileInfo(STABLE_DEVICE, 0, 0, 10, 0, 0, 0, 0, 0, dir.c_str(), "/img/a.img");
+    M().SaveLogFileInfo(STABLE_DEVICE, 0, 0, 10, 0, 0, 0, 0, 0, dir.c_str(), "/img/a.img");
+    EXPECT_EQ(M().GetLogFileInfoVec().size(), 3u);
+}
+
+TEST_F(LogFileManagerTest, StaleRecordOfTheFolderBeingSavedDoesNotDeleteIt)
+{
+    MakeLogDir(m_root + "3/");
+    MakeLogDir(m_root + "2/");
+    WriteAll(Config(), Header(3) + Record(2, 63, 1000, 999, m_root + "3/"));
+    ASSERT_EQ(M().Init(), 0u);
+    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 1, 1, 1, 1, (m_root + "3/").c_str(), ""), 0u);
+    EXPECT_TRUE(Exists(m_root + "3/Fast_1"));
+    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    EXPECT_EQ(M().GetLogFileInfoVec()[0].u64FreeSpace, 0u);
+
+    // A stale record of another folder takes its folder with it.
+    WriteAll(Config(), Header(3) + Record(2, 63, 1000, 999, m_root + "2/"));
+    ASSERT_EQ(M().Init(), 0u);
+    M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 1, 1, 1, 1, (m_root + "3/").c_str(), "");
+    EXPECT_FALSE(Exists(m_root + "2"));
+    EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
+}
+
+TEST_F(LogFileManagerTest, StoreNameIsFoundByPrefix)
+{
+    const std::string dir = m_root + "1/";
+    ASSERT_TRUE(tessaroo::MakeDirs(dir));
+    for (const char* n : {"Fast_63_2024612 5_Relation", "Fast_63_2024612 5_DirInfo", "File_Type_63_2024612 5"})
+        WriteAll(dir + n, "");
+    char name[CLogFileManager::PATH_SIZE] = "unchanged";
+    EXPECT_EQ(M().GetLogFileNameByFileType(dir.c_str(), "Fast_", name), 0u);
+    EXPECT_STREQ(name, "unchanged") << "companion files are not stores";
+    WriteAll(dir + "Fast_63_2024612 5", "");
+    EXPECT_EQ(M().GetLogFileNameByFileType(dir.c_str(), "Fast_", name), 0u);
+    EXPECT_STREQ(name, "Fast_63_2024612 5");
+    EXPECT_EQ(M().GetLogFileNameByFileType(dir.c_str(), "Pro_Ntfs_", name), 0u);
+    EXPECT_STREQ(name, "Fast_63_2024612 5");
+    EXPECT_EQ(M().GetLogFileNameByFileType((m_root + "none/").c_str(), "Fast_", name), 0u);
+    EXPECT_STREQ(name, "Fast_63_2024612 5");
+}
+
+TEST_F(LogFileManagerTest, RandomConfigBytesNeverFault)
+{
+    std::mt19937 rng(99);
+    const std::string sound = Header(7) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/");
+    for (int round = 0; round < 200; ++round)
+    {
+        std::string bytes = sound;
+        bytes.resize(rng() % (sound.size() + 700));
+        for (char& c : bytes)
+            if (rng() % 8 == 0)
+                c = static_cast<char>(rng());
+        WriteAll(Config(), bytes);
+        M().Init();
+        EXPECT_LE(M().GetLogFileInfoVec().size(), 3u);
+        for (const auto& r : M().GetLogFileInfoVec())
+        {
+            EXPECT_LT(strlen(r.szLogDirPath), 256u);
+            EXPECT_LT(strlen(r.szDevicePath), 256u);
+        }
+        char path[CLogFileManager::PATH_SIZE];
+        M().GetLogFileDirPath(path);
+        _LOG_FILE_INFO_ info;
+        M().LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info);
+    }
+    EXPECT_TRUE(Exists(m_root));
+}

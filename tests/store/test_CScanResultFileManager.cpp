@@ -1,0 +1,626 @@
+#include "store/CScanResultFileManager.h"
+
+#include "StoreTestEnv.h"
+#include "core/ByteReader.h"
+#include "core/Portability.h"
+#include "store/FileTypeLists.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+namespace
+{
+constexpr unsigned long long Key(unsigned level, unsigned cluster)
+{
+    return (static_cast<unsigned long long>(level) << 32) | cluster;
+}
+
+struct NodeSpec
+{
+    const char* name;
+    unsigned parentCluster;
+    unsigned parentLevel;
+    bool isDir;
+    unsigned cluster;
+    unsigned health;
+};
+
+// Spools one node the way the engines do: slot, fill, file it under its folder.
+unsigned AddNode(CScanResultFileManager& store, const NodeSpec& n)
+{
+    _FILE_NODE_* slot = store.CreateFileNode(static_cast<int>(sizeof(_FILE_NODE_)));
+    if (!slot)
+        return 0;
+    slot->bIsDir = n.isDir;
+    slot->bDataHealth = n.health;
+    slot->uFileIndex = store.GetFileIndex();
+    slot->uClusterNO = n.cluster;
+    slot->u64FileSize = n.isDir ? 0 : 1000 + slot->uFileIndex;
+    strncpy(slot->szFileName, n.name, sizeof(slot->szFileName) - 1);
+    store.AddChildren(n.parentCluster, n.parentLevel, slot->uFileIndex, n.cluster, n.isDir ? n.name : nullptr);
+    return slot->uFileIndex;
+}
+
+std::vector<std::string> Names(const std::vector<_FILE_NODE_>& nodes)
+{
+    std::vector<std::string> out;
+    for (const auto& n : nodes)
+        out.push_back(n.szFileName);
+    return out;
+}
+
+// Root (cluster 2): b.txt, A.jpg, Photos (cluster 10); Photos: x.png,
+// 2019 (cluster 20); 2019: y.jpg, z.jpg and the damaged picture X.JPG.
+void BuildTree(CScanResultFileManager& s)
+{
+    const NodeSpec nodes[] = {
+        {"b.txt", 2, 0, false, 100, 1},  {"A.jpg", 2, 0, false, 101, 1},  {"Photos", 2, 0, true, 10, 1},
+        {"x.png", 10, 1, false, 102, 1}, {"2019", 10, 1, true, 20, 1},    {"y.jpg", 20, 2, false, 103, 1},
+        {"z.jpg", 20, 2, false, 104, 1}, {"X.JPG", 20, 2, false, 105, 0},
+    };
+    for (const auto& n : nodes)
+        AddNode(s, n);
+}
+
+const wchar_t* const ALL_KINDS_AND_OTHER =
+    L"*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.mp3|*.wav|*.doc|*.txt|*.avi|*.zip|*.other";
+
+class ScanResultStoreTest : public StoreTestEnv
+{
+  protected:
+    std::string StorePath(const char* name) const { return m_root + "0/" + name; }
+};
+} // namespace
+
+TEST_F(ScanResultStoreTest, FirstRecordSitsAtOffsetZeroAndThe201stWritesTheFirstBlock)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_1"), 0u);
+    _FILE_NODE_* first = s.CreateFileNode(344);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(s.GetFileIndex(), 1u);
+    for (int i = 2; i <= 200; ++i)
+        ASSERT_NE(s.CreateFileNode(344), nullptr);
+    EXPECT_EQ(FileSize(StorePath("Fast_1")), 0);
+    _FILE_NODE_* slot201 = s.CreateFileNode(344);
+    EXPECT_EQ(slot201, first) << "the 201st record starts the buffer again";
+    EXPECT_EQ(s.GetFileIndex(), 201u);
+    EXPECT_EQ(FileSize(StorePath("Fast_1")), 68800);
+    EXPECT_EQ(s.CreateFileNode(100), nullptr) << "records are 344 bytes";
+    EXPECT_EQ(s.GetFileIndex(), 201u);
+    EXPECT_EQ(s.FlushBufToFile(), 0u);
+    EXPECT_EQ(FileSize(StorePath("Fast_1")), 201 * 344);
+}
+
+TEST_F(ScanResultStoreTest, RelationTextIsWrittenByteForByte)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Pro_Fat_7"), 0u);
+    s.AddChildren(5, 2, 12, 0, nullptr);
+    s.AddChildren(2, 1, 3, 0, nullptr);
+    s.AddChildren(2, 1, 7, 0, nullptr);
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    const std::string text = ReadAll(StorePath("Pro_Fat_7_Relation"));
+    EXPECT_EQ(text, " | 4294967298 - [3,7] | 8589934597 - [12]");
+    EXPECT_EQ(text.size(), 41u);
+
+    // A query on a key without children changes nothing that is written.
+    std::vector<_FILE_NODE_> none;
+    EXPECT_EQ(s.GetChildrenFileNode(Key(9, 9), none), 0u);
+    EXPECT_TRUE(none.empty());
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    EXPECT_EQ(ReadAll(StorePath("Pro_Fat_7_Relation")), text);
+}
+
+TEST_F(ScanResultStoreTest, ChildrenSortFilesFirstIgnoringCaseAndHideDamagedPictures)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_2"), 0u);
+    BuildTree(s);
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+
+    std::vector<_FILE_NODE_> top;
+    EXPECT_EQ(s.GetChildrenFileNode(0, top), 0u);
+    EXPECT_EQ(Names(top), (std::vector<std::string>{"A.jpg", "b.txt", "Photos"}));
+
+    std::vector<_FILE_NODE_> year;
+    EXPECT_EQ(s.GetChildrenFileNode(Key(2, 20), year), 0u);
+    EXPECT_EQ(Names(year), (std::vector<std::string>{"y.jpg", "z.jpg"})) << "X.JPG is damaged";
+
+    unsigned count = 0;
+    EXPECT_EQ(s.GetChildrenFileCount(0, count), 0u);
+    EXPECT_EQ(count, 6u) << "the damaged picture is still counted";
+    EXPECT_EQ(s.GetChildrenFileCount(Key(1, 10), count), 0u);
+    EXPECT_EQ(count, 4u);
+}
+
+TEST_F(ScanResultStoreTest, SubFolderNamedLikeAFileSortsAfterTheFiles)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_3"), 0u);
+    AddNode(s, {"a", 2, 0, true, 30, 1});
+    AddNode(s, {"b.txt", 2, 0, false, 0, 1});
+    AddNode(s, {"A.jpg", 2, 0, false, 0, 1});
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    std::vector<_FILE_NODE_> v;
+    ASSERT_EQ(s.GetChildrenFileNode(0, v), 0u);
+    EXPECT_EQ(Names(v), (std::vector<std::string>{"A.jpg", "b.txt", "a"}));
+}
+
+TEST_F(ScanResultStoreTest, KeyZeroOnAnEmptyMapYieldsNothing)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_4"), 0u);
+    std::vector<_FILE_NODE_> v;
+    unsigned count = 99;
+    EXPECT_EQ(s.GetChildrenFileNode(0, v), 0u);
+    EXPECT_TRUE(v.empty());
+    EXPECT_EQ(s.GetChildrenFileCount(0, count), 0u);
+    EXPECT_EQ(count, 0u);
+    _FILE_NODE_ n{};
+    n.uFileIndex = 1;
+    std::vector<_FILE_NODE_> parents;
+    EXPECT_EQ(s.GetParentFileNode(&n, parents), 0u);
+    EXPECT_TRUE(parents.empty());
+}
+
+TEST_F(ScanResultStoreTest, ReopenedStoreGivesTheSameAnswers)
+{
+    std::vector<_FILE_NODE_> topBefore, photosBefore;
+    unsigned countBefore = 0;
+    wchar_t pathBefore[512];
+    _FILE_NODE_ z{};
+    {
+        CScanResultFileManager s;
+        ASSERT_EQ(s.Init(L"Fast_5"), 0u);
+        BuildTree(s);
+        ASSERT_EQ(s.FlushBufToFile(), 0u);
+        s.GetChildrenFileNode(0, topBefore);
+        s.GetChildrenFileNode(Key(1, 10), photosBefore);
+        s.GetChildrenFileCount(0, countBefore);
+        std::vector<_FILE_NODE_> year;
+        s.GetChildrenFileNode(Key(2, 20), year);
+        ASSERT_EQ(year.size(), 2u);
+        z = year[1];
+        ASSERT_EQ(s.GetParentDirPath(&z, pathBefore, 512), 0u);
+        EXPECT_EQ(std::wstring(pathBefore), L"Photos/2019/");
+    }
+    CScanResultFileManager r;
+    ASSERT_EQ(r.Init(L"Fast_5"), 0u);
+    EXPECT_EQ(r.GetFileIndex(), 0u) << "a reopened store counts its own new records only";
+    std::vector<_FILE_NODE_> top, photos;
+    unsigned count = 0;
+    wchar_t path[512];
+    EXPECT_EQ(r.GetChildrenFileNode(0, top), 0u);
+    EXPECT_EQ(r.GetChildrenFileNode(Key(1, 10), photos), 0u);
+    EXPECT_EQ(r.GetChildrenFileCount(0, count), 0u);
+    EXPECT_EQ(r.GetParentDirPath(&z, path, 512), 0u);
+    ASSERT_EQ(top.size(), topBefore.size());
+    EXPECT_EQ(0, memcmp(top.data(), topBefore.data(), top.size() * sizeof(_FILE_NODE_)));
+    EXPECT_EQ(Names(photos), Names(photosBefore));
+    EXPECT_EQ(count, countBefore);
+    EXPECT_EQ(std::wstring(path), L"Photos/2019/");
+    EXPECT_TRUE(r.IsDirFileNodeExist(20, 2));
+    EXPECT_FALSE(r.IsDirFileNodeExist(20, 1));
+}
+
+TEST_F(ScanResultStoreTest, ParentPathComesFromTheNodeFileWithoutFolderNames)
+{
+    CScanResultFileManager t;
+    ASSERT_EQ(t.Init(L"Fast_6b"), 0u);
+    _FILE_NODE_* dir = t.CreateFileNode(344);
+    dir->bIsDir = 1;
+    dir->uFileIndex = t.GetFileIndex();
+    dir->uClusterNO = 10;
+    strcpy(dir->szFileName, "Photos");
+    t.AddChildren(2, 0, dir->uFileIndex, 10, nullptr);
+    _FILE_NODE_* file = t.CreateFileNode(344);
+    file->uFileIndex = t.GetFileIndex();
+    file->uClusterNO = 10; // a file starting at the same cluster must not be taken for the folder
+    strcpy(file->szFileName, "a.txt");
+    t.AddChildren(10, 1, file->uFileIndex, 10, nullptr);
+    ASSERT_EQ(t.FlushBufToFile(), 0u);
+    EXPECT_EQ(FileSize(StorePath("Fast_6b_DirInfo")), 0);
+    _FILE_NODE_ f = *file;
+    wchar_t path[64];
+    EXPECT_EQ(t.GetParentDirPath(&f, path, 64), 0u);
+    EXPECT_EQ(std::wstring(path), L"Photos/");
+
+    _FILE_NODE_ found{};
+    EXPECT_EQ(t.GetFileNodeByClusterNO(10, &found), 0u);
+    EXPECT_STREQ(found.szFileName, "Photos");
+    EXPECT_EQ(t.GetFileNodeByClusterNO(77, &found), 87u);
+}
+
+TEST_F(ScanResultStoreTest, SearchMatchesKindsOtherFilesAndSubstrings)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"File_Type_1"), 0u);
+    const NodeSpec nodes[] = {
+        {"photo.jpg", 0, 0, false, 0, 1}, {"notes.xyz", 0, 0, false, 0, 1}, {"song.mp3", 0, 0, false, 0, 1},
+        {"README", 0, 0, false, 0, 1},    {"a.jp", 0, 0, false, 0, 1},      {"broken.JPG", 0, 0, false, 0, 0},
+        {"trail.", 0, 0, false, 0, 1},    {"dead.", 0, 0, false, 0, 0},     {"dir.jpg", 0, 0, true, 9, 1},
+        {"Big.JPG", 0, 0, false, 0, 1},
+    };
+    for (const auto& n : nodes)
+        AddNode(s, n);
+
+    struct Case
+    {
+        const wchar_t* key;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {L"*.jpg|*.other", {"a.jp", "Big.JPG", "notes.xyz", "photo.jpg", "README", "trail."}},
+        {L"*.jpg", {"a.jp", "Big.JPG", "photo.jpg"}},
+        {L"*.mp3", {"song.mp3"}},
+        {L"*.other", {"notes.xyz", "README", "trail."}},
+        {L"", {}},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<__SEARCH_FILE_INFO__> hits;
+        EXPECT_EQ(s.SearchFileNodeInfo(c.key, hits), 1);
+        EXPECT_EQ(Names(hits), c.expected) << "key " << tessaroo::WideToUtf8(c.key);
+    }
+
+    // The hits of several engines are merged into one vector and sorted whole.
+    std::vector<__SEARCH_FILE_INFO__> merged(1);
+    strcpy(merged[0].szFileName, "aaa.mp3");
+    EXPECT_EQ(s.SearchFileNodeInfo(L"*.mp3|*.jpg", merged), 1);
+    EXPECT_EQ(Names(merged), (std::vector<std::string>{"a.jp", "aaa.mp3", "Big.JPG", "photo.jpg", "song.mp3"}));
+}
+
+TEST_F(ScanResultStoreTest, SearchReportsProgressAndStopsWhenAsked)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"File_Type_2"), 0u);
+    for (int i = 0; i < 450; ++i)
+        AddNode(s, {"f.jpg", 0, 0, false, 0, 1});
+    struct Progress
+    {
+        std::vector<int> seen;
+        bool stop = false;
+    } p;
+    auto cb = [](void* ctx, int percent, wchar_t* text) -> int {
+        auto* pr = static_cast<Progress*>(ctx);
+        pr->seen.push_back(percent);
+        return (text == nullptr && pr->stop) ? 1 : 0;
+    };
+    s.InitSearchCallBack(cb, &p);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    EXPECT_EQ(s.SearchFileNodeInfo(L"*.jpg", hits), 1);
+    EXPECT_EQ(hits.size(), 450u);
+    EXPECT_EQ(p.seen, (std::vector<int>{44, 88, 100}));
+
+    p.seen.clear();
+    p.stop = true;
+    hits.clear();
+    EXPECT_EQ(s.SearchFileNodeInfo(L"*.jpg", hits), 1);
+    EXPECT_EQ(hits.size(), 200u) << "stopped after the first block";
+    EXPECT_EQ(p.seen.size(), 1u);
+}
+
+TEST_F(ScanResultStoreTest, OtherFilesAreNotListedFromAVeryLargeNodeFile)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"File_Type_3"), 0u);
+    AddNode(s, {"README", 0, 0, false, 0, 1});
+    AddNode(s, {"p.png", 0, 0, false, 0, 1});
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    s.SearchFileNodeInfo(L"*.png|*.other", hits);
+    EXPECT_EQ(hits.size(), 2u);
+    // Grow the file past the limit with never-written (sparse) records.
+    ASSERT_EQ(truncate(StorePath("File_Type_3").c_str(), 0x7FFFFFF + 344 - (0x7FFFFFF % 344)), 0);
+    hits.clear();
+    EXPECT_EQ(s.SearchFileNodeInfo(L"*.png|*.other", hits), 1);
+    EXPECT_EQ(Names(hits), std::vector<std::string>{"p.png"});
+}
+
+TEST_F(ScanResultStoreTest, SearchWithoutANodeFileReturnsZero)
+{
+    CScanResultFileManager s; // never opened
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    EXPECT_EQ(s.SearchFileNodeInfo(L"*.jpg", hits), 0);
+    EXPECT_TRUE(hits.empty());
+}
+
+TEST_F(ScanResultStoreTest, FailedInitHandsOutNoSlots)
+{
+    const wchar_t* bad[] = {L"", L".", L"..", L"a/b", L"../escape"};
+    for (const wchar_t* name : bad)
+    {
+        CScanResultFileManager s;
+        EXPECT_EQ(s.Init(name), 87u) << tessaroo::WideToUtf8(name);
+        EXPECT_EQ(s.CreateFileNode(344), nullptr);
+        EXPECT_EQ(s.GetFileIndex(), 0u);
+    }
+    CScanResultFileManager s;
+    EXPECT_EQ(s.Init(nullptr), 87u);
+    EXPECT_EQ(s.Init(std::wstring(256, L'x').c_str()), 87u);
+    EXPECT_FALSE(Exists(m_root + "0/../escape"));
+
+    // The scan-log folder cannot be made: a plain file stands in its way.
+    WriteAll(m_root + "0", "not a folder");
+    CScanResultFileManager blocked;
+    EXPECT_NE(blocked.Init(L"Fast_9"), 0u);
+    EXPECT_EQ(blocked.CreateFileNode(344), nullptr);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    EXPECT_EQ(blocked.SearchFileNodeInfo(L"*.jpg|*.other", hits), 0);
+    blocked.AddChildren(2, 0, 1, 0, nullptr);
+    EXPECT_NE(blocked.FlushBufToFile(), 0u) << "nothing pretends to be stored";
+}
+
+TEST_F(ScanResultStoreTest, ALostBlockLeavesAHoleAndIsReportedByTheNextFlush)
+{
+    // The write limit applies to this process only, so the scenario runs in
+    // a child; SIGXFSZ is ignored so the write fails with EFBIG instead.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        CScanResultFileManager s;
+        if (s.Init(L"Fast_hole") != 0)
+            _exit(10);
+        struct rlimit rl;
+        getrlimit(RLIMIT_FSIZE, &rl);
+        struct rlimit small = rl;
+        small.rlim_cur = 2 * 68800;
+        setrlimit(RLIMIT_FSIZE, &small);
+        char name[32];
+        for (unsigned i = 1; i <= 601; ++i) // the 601st writes records 401..600, which fail
+        {
+            snprintf(name, sizeof(name), "n%u.txt", i);
+            if (AddNode(s, {name, 2, 0, false, 0, 1}) != i)
+                _exit(11);
+        }
+        setrlimit(RLIMIT_FSIZE, &rl);
+        for (unsigned i = 602; i <= 800; ++i)
+        {
+            snprintf(name, sizeof(name), "n%u.txt", i);
+            AddNode(s, {name, 2, 0, false, 0, 1});
+        }
+        if (s.FlushBufToFile() != EFBIG)
+            _exit(12);
+        if (s.FlushBufToFile() != 0)
+            _exit(13);
+        std::vector<_FILE_NODE_> v;
+        if (s.GetChildrenFileNode(0, v) != 0 || v.size() != 600)
+            _exit(14);
+        for (const auto& n : v)
+        {
+            snprintf(name, sizeof(name), "n%u.txt", n.uFileIndex);
+            if (strcmp(name, n.szFileName) != 0 || (n.uFileIndex > 400 && n.uFileIndex <= 600))
+                _exit(15);
+        }
+        unsigned count = 0;
+        if (s.GetChildrenFileCount(0, count) != 0 || count != 600)
+            _exit(16);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed step " << WEXITSTATUS(status);
+}
+
+// Relation texts as a damaged or hostile file may hold them, and what is
+// loaded from them (shown as the text written back).
+struct RelationCase
+{
+    const char* label;
+    std::string text;
+    std::string loaded;
+    friend void PrintTo(const RelationCase& c, std::ostream* os) { *os << c.label; }
+};
+
+class RelationTextTest : public ScanResultStoreTest, public ::testing::WithParamInterface<RelationCase>
+{
+};
+
+TEST_P(RelationTextTest, LoadsWhatIsSound)
+{
+    const RelationCase& c = GetParam();
+    tessaroo::MakeDirs(m_root + "0/");
+    WriteAll(StorePath("Pro_Ntfs_1_Relation"), c.text);
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Pro_Ntfs_1"), 0u);
+    // A new entry after every possible loaded key makes the store write the
+    // whole relation back.
+    s.AddChildren(0xFFFFFFFFu, 0xFFFFFFFFu, 1, 0, nullptr);
+    ASSERT_EQ(s.FlushRelationToFile(), 0u);
+    EXPECT_EQ(ReadAll(StorePath("Pro_Ntfs_1_Relation")), c.loaded + " | 18446744073709551615 - [1]");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damaged, RelationTextTest,
+    ::testing::Values(
+        RelationCase{"LaterEntryWins", " | 5 - [1,2] | 5 - [9]", " | 5 - [9]"},
+        RelationCase{"KeysSorted", " | 7 - [1] | 5 - [2]", " | 5 - [2] | 7 - [1]"},
+        RelationCase{"CutInList", " | 5 - [1,2] | 6 - [3,4", " | 5 - [1,2] | 6 - [3]"},
+        RelationCase{"CutInNumber", " | 5 - [1,2] | 6 - [3", " | 5 - [1,2]"},
+        RelationCase{"CutInKey", " | 5 - [1] | 6", " | 5 - [1]"},
+        RelationCase{"IndexZeroAndHuge", " | 5 - [0,2,99999999999,4294967295]", " | 5 - [2,4294967295]"},
+        RelationCase{"KeyTooLarge", " | 99999999999999999999999 - [1] | 3 - [4]", " | 3 - [4]"},
+        RelationCase{"EmptyLists", " | 5 - [] | 6 - [,] | 7 - [8]", " | 7 - [8]"},
+        RelationCase{"GarbageNumbers", " | 5 - [1,x,,2 ,-3]", " | 5 - [1,2]"},
+        RelationCase{"NoKey", " | - [1] | 4 - [2]", " | 4 - [2]"},
+        RelationCase{"Garbage", "garbage without any marks", ""},
+        RelationCase{"EmbeddedNul", std::string(" | 5 - [1\0,2]", 13), " | 5 - [1,2]"},
+        RelationCase{"NoBlankBeforeBar", "| 5 - [1] | 6 - [2]", " | 6 - [2]"}),
+    [](const ::testing::TestParamInfo<RelationCase>& i) { return std::string(i.param.label); });
+
+TEST_F(ScanResultStoreTest, RewrittenRelationIsCutToItsNewLength)
+{
+    tessaroo::MakeDirs(m_root + "0/");
+    WriteAll(StorePath("Fast_r_Relation"), " | 5 - [1,2,3,4,5,6,7,8,9,10] | 5 - [9]");
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_r"), 0u);
+    s.AddChildren(6, 0, 11, 0, nullptr);
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    EXPECT_EQ(ReadAll(StorePath("Fast_r_Relation")), " | 5 - [9] | 6 - [11]");
+}
+
+TEST_F(ScanResultStoreTest, IndicesThatNameNoRecordArePassedOver)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_i"), 0u);
+    AddNode(s, {"one.txt", 5, 0, false, 0, 1});
+    AddNode(s, {"two.txt", 5, 0, false, 0, 1});
+    s.AddChildren(5, 0, 0, 0, nullptr);
+    s.AddChildren(5, 0, 50, 0, nullptr);
+    s.AddChildren(5, 0, 3, 0, nullptr); // created below but never flushed
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    ASSERT_NE(s.CreateFileNode(344), nullptr);
+    std::vector<_FILE_NODE_> v;
+    EXPECT_EQ(s.GetChildrenFileNode(5, v), 0u);
+    EXPECT_EQ(Names(v), (std::vector<std::string>{"one.txt", "two.txt"}));
+    unsigned count = 0;
+    EXPECT_EQ(s.GetChildrenFileCount(5, count), 0u);
+    EXPECT_EQ(count, 2u);
+}
+
+TEST_F(ScanResultStoreTest, FolderNameFileLoadsOnlyCompleteRecords)
+{
+    {
+        CScanResultFileManager s;
+        ASSERT_EQ(s.Init(L"Pro_Fat_d"), 0u);
+        BuildTree(s);
+        ASSERT_EQ(s.FlushBufToFile(), 0u);
+    }
+    const std::string dirInfo = StorePath("Pro_Fat_d_DirInfo");
+    std::string bytes = ReadAll(dirInfo);
+    ASSERT_EQ(bytes.size(), 2 * 264u);
+    tessaroo::ByteReader r(bytes.data(), bytes.size());
+    EXPECT_EQ(r.U32(264), 20u);
+    EXPECT_EQ(r.U32(264 + 4), 5u);
+    EXPECT_STREQ(bytes.data() + 264 + 8, "2019");
+    // Cut the second record and make the first one's name unterminated.
+    bytes.resize(264 + 100);
+    memset(&bytes[8], 'N', 256);
+    WriteAll(dirInfo, bytes);
+
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Pro_Fat_d"), 0u);
+    std::vector<_FILE_NODE_> year;
+    ASSERT_EQ(s.GetChildrenFileNode(Key(2, 20), year), 0u);
+    ASSERT_FALSE(year.empty());
+    wchar_t path[600];
+    ASSERT_EQ(s.GetParentDirPath(&year[0], path, 600), 0u);
+    // "2019" now comes from the node file, Photos from the damaged record.
+    EXPECT_EQ(std::wstring(path), std::wstring(255, L'N') + L"/2019/");
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    EXPECT_EQ(FileSize(dirInfo), 264) << "the cut record is dropped";
+}
+
+TEST_F(ScanResultStoreTest, ParentChainEndsOnCycles)
+{
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_c"), 0u);
+    AddNode(s, {"top.txt", 1, 0, false, 0, 1});   // 1: keeps the top key smallest
+    AddNode(s, {"A", 20, 2, true, 10, 1});        // 2: A filed below B
+    AddNode(s, {"B", 10, 2, true, 20, 1});        // 3: B filed below A
+    AddNode(s, {"in.txt", 10, 2, false, 0, 1});   // 4: a file in A
+    AddNode(s, {"self", 30, 1, true, 30, 1});     // 5: a folder inside itself
+    AddNode(s, {"deep.txt", 30, 1, false, 0, 1}); // 6
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+
+    std::vector<_FILE_NODE_> v;
+    ASSERT_EQ(s.GetChildrenFileNode(Key(2, 10), v), 0u);
+    ASSERT_EQ(Names(v), (std::vector<std::string>{"in.txt", "B"}));
+    std::vector<_FILE_NODE_> parents;
+    EXPECT_EQ(s.GetParentFileNode(&v[0], parents), 0u);
+    EXPECT_EQ(Names(parents), (std::vector<std::string>{"A", "B"}));
+    wchar_t path[64];
+    EXPECT_EQ(s.GetParentDirPath(&v[0], path, 64), 0u);
+    EXPECT_EQ(std::wstring(path), L"B/A/");
+
+    std::vector<_FILE_NODE_> selfKids;
+    ASSERT_EQ(s.GetChildrenFileNode(Key(1, 30), selfKids), 0u);
+    ASSERT_EQ(Names(selfKids), (std::vector<std::string>{"deep.txt", "self"}));
+    parents.clear();
+    EXPECT_EQ(s.GetParentFileNode(&selfKids[0], parents), 0u);
+    EXPECT_EQ(Names(parents), std::vector<std::string>{"self"});
+    EXPECT_EQ(s.GetParentFileNode(nullptr, parents), 87u);
+}
+
+TEST_F(ScanResultStoreTest, CountExpandsEachFolderOnce)
+{
+    // Forty levels, each folder filed twice below the one above: walking
+    // every path would expand the last folder 2^40 times.
+    CScanResultFileManager s;
+    ASSERT_EQ(s.Init(L"Fast_dag"), 0u);
+    for (unsigned level = 1; level <= 40; ++level)
+    {
+        AddNode(s, {"f.txt", 100 + level, level, false, 0, 1});
+        AddNode(s, {"d1", 100 + level, level, true, 100 + level + 1, 1});
+        AddNode(s, {"d2", 100 + level, level, true, 100 + level + 1, 1});
+    }
+    ASSERT_EQ(s.FlushBufToFile(), 0u);
+    unsigned count = 0;
+    EXPECT_EQ(s.GetChildrenFileCount(Key(1, 101), count), 0u);
+    EXPECT_EQ(count, 40u);
+}
+
+TEST_F(ScanResultStoreTest, RandomlyDamagedFilesNeverFault)
+{
+    // Build one sound store, then reopen it many times with its relation and
+    // folder-name files mutated at random.
+    {
+        CScanResultFileManager s;
+        ASSERT_EQ(s.Init(L"Fast_f"), 0u);
+        BuildTree(s);
+        AddNode(s, {"deep", 20, 2, true, 40, 1});
+        AddNode(s, {"d.doc", 40, 3, false, 0, 1});
+        ASSERT_EQ(s.FlushBufToFile(), 0u);
+    }
+    const std::string relation = ReadAll(StorePath("Fast_f_Relation"));
+    const std::string dirInfo = ReadAll(StorePath("Fast_f_DirInfo"));
+    const std::string nodes = ReadAll(StorePath("Fast_f"));
+    std::mt19937 rng(12345);
+    const char alphabet[] = " |-[],0123456789x\0";
+    auto mutate = [&](std::string t, bool text) {
+        int edits = 1 + static_cast<int>(rng() % 6);
+        for (int e = 0; e < edits; ++e)
+        {
+            size_t pos = t.empty() ? 0 : rng() % t.size();
+            char c = text ? alphabet[rng() % (sizeof(alphabet) - 1)] : static_cast<char>(rng());
+            switch (rng() % 4)
+            {
+            case 0: t.insert(pos, 1, c); break;
+            case 1: if (!t.empty()) t.erase(pos, 1); break;
+            case 2: if (!t.empty()) t[pos] = c; break;
+            default: t.resize(pos); break;
+            }
+        }
+        return t;
+    };
+    for (int round = 0; round < 300; ++round)
+    {
+        WriteAll(StorePath("Fast_f_Relation"), mutate(relation, true));
+        WriteAll(StorePath("Fast_f_DirInfo"), mutate(dirInfo, false));
+        if (round % 3 == 0)
+            WriteAll(StorePath("Fast_f"), mutate(nodes, false));
+        CScanResultFileManager s;
+        ASSERT_EQ(s.Init(L"Fast_f"), 0u);
+        unsigned count = 0;
+        s.GetChildrenFileCount(0, count);
+        EXPECT_LE(count, 64u);
+        std::vector<_FILE_NODE_> all;
+        for (unsigned long long key : {0ULL, Key(1, 10), Key(2, 20), Key(3, 40)})
+            s.GetChildrenFileNode(key, all);
+        for (const auto& n : all)
+        {
+            EXPECT_LT(strlen(n.szFileName), 256u);
+            wchar_t path[1024];
+            s.GetParentDirPath(&n, path, 1024);
+        }
+        std::vector<__SEARCH_FILE_INFO__> hits;
+        EXPECT_EQ(s.SearchFileNodeInfo(ALL_KINDS_AND_OTHER, hits), 1);
+    }
+}
