@@ -1,0 +1,61 @@
+// File-type codes of the formats the signature recognisers know. The values
+// are stored in scan results and named in carved file names, so they are
+// fixed; 49 means "no known type" and also ends the format table.
+#pragma once
+
+#include <cstdint>
+
+enum EXTEND_NAME_TYPE : int32_t
+{
+    EXT_DOC = 0,
+    EXT_DOCX = 1,
+    EXT_OLE = 2,
+    EXT_XLS = 3,
+    EXT_XLSX = 4,
+    EXT_PPT = 5,
+    EXT_PPTX = 6,
+    EXT_MSO07 = 7,
+    EXT_PDF = 8,
+    EXT_GHO = 9,
+    EXT_JPG = 10,
+    EXT_MP2 = 11,
+    EXT_MP3 = 12,
+    EXT_MID = 13,
+    EXT_MMF = 14,
+    EXT_MPG = 15,
+    EXT_3GP = 16,
+    EXT_MOV = 17,
+    EXT_MP4 = 18,
+    EXT_MKV = 19,
+    EXT_TS = 20,
+    EXT_WAV = 21,
+    EXT_AVI = 22,
+    EXT_RMVB = 23,
+    EXT_ASF = 24,
+    EXT_APE = 25,
+    EXT_SWF = 26,
+    EXT_FLV = 27,
+    EXT_PSD = 28,
+    EXT_BMP = 29,
+    EXT_PNG = 30,
+    EXT_GIF = 31,
+    EXT_TIF = 32,
+    EXT_CAB = 33,
+    EXT_7Z = 34,
+    EXT_ZIP = 35,
+    EXT_GZIP = 36,
+    EXT_RAR = 37,
+    EXT_PST = 38,
+    EXT_DB = 39,
+    EXT_DBX = 40,
+    EXT_EXE = 41,
+    EXT_DLL = 42,
+    EXT_SYS = 43,
+    EXT_FLA = 44,
+    EXT_TTF = 45,
+    EXT_ICO = 46,
+    EXT_MTS = 47,
+    EXT_MXF = 48,
+    EXT_UNKNOWN = 49,
+};
+static_assert(sizeof(EXTEND_NAME_TYPE) == 4, "file-type codes are 32-bit");
