@@ -82,6 +82,13 @@ void TerminateName(_FILE_NODE_& node)
     node.szFileName[FILE_NAME_SIZE - 1] = 0;
 }
 
+// Every stored record carries its own index, which is at least 1; a record
+// of zeros is a block that was never written (a lost write left a hole).
+inline bool IsHole(const _FILE_NODE_& node)
+{
+    return node.uFileIndex == 0;
+}
+
 inline char LowerAscii(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -111,49 +118,69 @@ bool IsDamagedPicture(const _FILE_NODE_& node)
     return hasDot && strstr(tessaroo::PICTURE_TYPE_LIST, ext.c_str()) != nullptr;
 }
 
+// strcasecmp in the C locale, bounded by the name field.
+int CompareNamesIgnoringCase(const char* a, const char* b)
+{
+    for (size_t i = 0; i < FILE_NAME_SIZE; ++i)
+    {
+        unsigned char ca = static_cast<unsigned char>(LowerAscii(a[i]));
+        unsigned char cb = static_cast<unsigned char>(LowerAscii(b[i]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        if (ca == 0)
+            return 0;
+    }
+    return 0;
+}
+
 // Files before folders, then names compared as strcasecmp does in the C
-// locale. Records are 344 bytes, so the sort moves small keys and then
-// places every record once.
+// locale. Records are 344 bytes, so the sort moves small keys holding the
+// first 24 lower-cased name bytes (which decide almost every comparison)
+// and then places every record once.
 void SortNodes(std::vector<_FILE_NODE_>& nodes)
 {
     const size_t n = nodes.size();
     if (n < 2)
         return;
+    constexpr size_t PREFIX_WORDS = 3;
     struct Key
     {
-        uint64_t prefix; // first 8 lower-cased name bytes, big-endian
-        uint32_t nameOff;
+        uint64_t prefix[PREFIX_WORDS]; // big-endian, so integer order is byte order
         uint32_t pos;
         uint32_t isDir;
     };
     std::vector<Key> keys(n);
-    std::string names;
-    names.reserve(n * 16);
     for (size_t i = 0; i < n; ++i)
     {
         const char* s = nodes[i].szFileName;
-        size_t len = strnlen(s, FILE_NAME_SIZE);
         Key& k = keys[i];
-        k.nameOff = static_cast<uint32_t>(names.size());
         k.pos = static_cast<uint32_t>(i);
         k.isDir = nodes[i].bIsDir != 0;
-        k.prefix = 0;
-        for (size_t j = 0; j < len; ++j)
+        bool ended = false;
+        for (size_t w = 0; w < PREFIX_WORDS; ++w)
         {
-            char c = LowerAscii(s[j]);
-            names += c;
-            if (j < 8)
-                k.prefix |= static_cast<uint64_t>(static_cast<uint8_t>(c)) << (8 * (7 - j));
+            uint64_t v = 0;
+            for (size_t j = 0; j < 8; ++j)
+            {
+                unsigned char c = 0;
+                if (!ended)
+                {
+                    c = static_cast<unsigned char>(LowerAscii(s[w * 8 + j]));
+                    ended = c == 0;
+                }
+                v = (v << 8) | c;
+            }
+            k.prefix[w] = v;
         }
-        names += '\0';
     }
-    const char* base = names.data();
+    const _FILE_NODE_* base = nodes.data();
     std::sort(keys.begin(), keys.end(), [base](const Key& a, const Key& b) {
         if (a.isDir != b.isDir)
             return a.isDir < b.isDir;
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        int c = strcmp(base + a.nameOff, base + b.nameOff);
+        for (size_t w = 0; w < PREFIX_WORDS; ++w)
+            if (a.prefix[w] != b.prefix[w])
+                return a.prefix[w] < b.prefix[w];
+        int c = CompareNamesIgnoringCase(base[a.pos].szFileName, base[b.pos].szFileName);
         if (c != 0)
             return c < 0;
         return a.pos < b.pos; // equal names keep the order they were found in
@@ -682,6 +709,8 @@ unsigned int CScanResultFileManager::ReadRecords(const std::vector<uint32_t>& in
         const size_t whole = got / NODE;
         for (size_t k = 0; k < whole; ++k)
         {
+            if (IsHole(m_readBlock[k]))
+                continue;
             TerminateName(m_readBlock[k]);
             if (!visit(m_readBlock[k]))
                 return 0;
@@ -701,6 +730,7 @@ unsigned int CScanResultFileManager::GetChildrenFileNode(unsigned long long key,
     unsigned int status = 0;
     try
     {
+        children.reserve(children.size() + entry->second.size());
         status = ReadRecords(entry->second, [&children](const _FILE_NODE_& node) {
             if (!IsDamagedPicture(node))
                 children.push_back(node);
@@ -878,7 +908,7 @@ unsigned int CScanResultFileManager::GetFileNodeByClusterNO(unsigned int cluster
         for (size_t k = 0; k < whole; ++k)
         {
             const _FILE_NODE_& rec = m_readBlock[k];
-            if (rec.uClusterNO != cluster)
+            if (rec.uClusterNO != cluster || IsHole(rec))
                 continue;
             *node = rec;
             TerminateName(*node);
@@ -925,6 +955,20 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey, std::vect
             otherFiles = false;
         try
         {
+            // One allocation for the worst case: pages are only committed as
+            // hits fill them, and a growing vector would copy every hit
+            // again at each doubling.
+            const size_t records = static_cast<size_t>(size / NODE);
+            if (hits.capacity() - hits.size() < records)
+            {
+                try
+                {
+                    hits.reserve(hits.size() + records);
+                }
+                catch (const std::bad_alloc&)
+                {
+                }
+            }
             enum : uint8_t
             {
                 IN_KEY = 1,
@@ -943,7 +987,7 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey, std::vect
                 for (size_t k = 0; k < whole; ++k)
                 {
                     _FILE_NODE_& rec = m_readBlock[k];
-                    if (rec.bIsDir)
+                    if (rec.bIsDir || IsHole(rec))
                         continue;
                     TerminateName(rec);
                     bool hasDot = false;

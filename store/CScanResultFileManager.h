@@ -7,6 +7,9 @@
 // The files live in the scan-log folder that CLogFileManager hands out. One
 // thread at a time; no locking.
 //
+// A record whose uFileIndex is 0 was never written (engines store every
+// record's own index in it): the queries and the search pass over it.
+//
 // Statuses: 0 success, 87 invalid argument or record not found, 8 lack of
 // memory, 30 a record read that came up short, otherwise the error number of
 // the failed system call (exceptions noted per operation).
