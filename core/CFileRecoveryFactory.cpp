@@ -6,6 +6,7 @@
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Recognisers.h"
+#include "engines/fat/CFastFatRecovery.h"
 
 #include <memory>
 #include <new>
@@ -44,6 +45,7 @@ IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type)
     case VolumeKind::Ext:
         return new (std::nothrow) CFastExtRecovery();
     case VolumeKind::Fat:
+        return new (std::nothrow) CFastFatRecovery();
     case VolumeKind::Ntfs:
     case VolumeKind::None:
         break;

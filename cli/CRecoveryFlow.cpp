@@ -1,0 +1,209 @@
+#include "cli/CRecoveryFlow.h"
+
+#include "cli/DestinationCheck.h"
+#include "cli/KindPatterns.h"
+#include "core/Platform.h"
+#include "core/Portability.h"
+#include "core/Status.h"
+#include "engines/fat/SafeTargetName.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+namespace tessaroo
+{
+namespace
+{
+// A file name is one path component: most file systems take 255 bytes. The
+// margin leaves room for the "(n)" that makes a name free.
+constexpr size_t MAX_TARGET_NAME_BYTES = 240;
+// Target paths are handed to the engine as wide strings of this many units.
+constexpr size_t TARGET_PATH_UNITS = 4096;
+
+// Cuts a UTF-8 name to at most limit bytes, keeping its extension and never
+// splitting a character.
+std::string ShortenName(const std::string& name, size_t limit)
+{
+    if (name.size() <= limit)
+        return name;
+    std::string ext;
+    size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0 && name.size() - dot <= 16)
+        ext = name.substr(dot);
+    std::string stem = name.substr(0, name.size() - ext.size());
+    size_t keep = limit > ext.size() ? limit - ext.size() : 0;
+    if (stem.size() > keep)
+    {
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+            --keep;
+        stem.resize(keep);
+    }
+    if (stem.empty())
+        stem = "_";
+    return stem + ext;
+}
+
+// The kind subfolder: made when missing; an existing one must be a real
+// folder, not a link leading elsewhere.
+bool EnsureFolder(const std::string& path, int& err)
+{
+    if (mkdir(path.c_str(), 0755) == 0)
+        return true;
+    err = errno;
+    struct stat st;
+    if (err == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return true;
+    if (err == EEXIST)
+        err = ENOTDIR;
+    return false;
+}
+
+std::string TrimTrailingSlashes(const std::string& s)
+{
+    std::string r = s;
+    while (r.size() > 1 && r.back() == '/')
+        r.pop_back();
+    return r;
+}
+} // namespace
+
+CRecoveryFlow::CRecoveryFlow()
+    : m_pObserver(nullptr), m_pObserverCtx(nullptr), m_bStop(false), m_nCurrent(0), m_bCurrentReported(false)
+{
+}
+
+void CRecoveryFlow::SetObserver(ObserverFunc observer, void* ctx)
+{
+    m_pObserver = observer;
+    m_pObserverCtx = ctx;
+}
+
+size_t CRecoveryFlow::GetRecoveredCount() const
+{
+    size_t n = 0;
+    for (const RecoveryResult& r : m_results)
+        n += r.nStatus == 0;
+    return n;
+}
+
+size_t CRecoveryFlow::GetFailedCount() const
+{
+    return m_results.size() - GetRecoveredCount();
+}
+
+std::string CRecoveryFlow::FormTargetPath(const std::string& destination, const _FILE_NODE_& node)
+{
+    char name[FILE_NAME_SIZE];
+    memcpy(name, node.szFileName, sizeof(name));
+    name[sizeof(name) - 1] = 0;
+    const std::string dest = TrimTrailingSlashes(destination);
+    const std::string safe = ShortenName(Gb2312ToUtf8(MakeSafeTargetName(name).c_str()), MAX_TARGET_NAME_BYTES);
+    return (dest == "/" ? std::string() : dest) + "/" + GetDirTypeByFileName(name) + "/" + safe;
+}
+
+int CRecoveryFlow::RecoveryCallBack(void* ctx, int percent, int scale, int status, wchar_t* targetPath)
+{
+    return static_cast<CRecoveryFlow*>(ctx)->OnReport(percent, scale, status, targetPath);
+}
+
+int CRecoveryFlow::OnReport(int percent, int scale, int status, const wchar_t* targetPath)
+{
+    const std::string target = targetPath ? WideToUtf8(targetPath) : std::string();
+    if (percent == 100)
+    {
+        RecoveryResult r;
+        r.nIndex = m_nCurrent;
+        r.strName = m_strCurrentName;
+        r.strTarget = target;
+        r.nStatus = status;
+        m_results.push_back(r);
+        m_bCurrentReported = true;
+    }
+    if (m_pObserver)
+        m_pObserver(m_pObserverCtx, percent, scale, status, target);
+    return m_bStop.load() ? STATUS_CANCEL : 0;
+}
+
+CRecoveryFlow::Outcome CRecoveryFlow::RecoveryProcess(IFileRecoveryParse* engine,
+                                                      const std::vector<_FILE_NODE_>& files,
+                                                      const std::string& destination, const ScannedVolume& volume)
+{
+    m_results.clear();
+    m_strMessage.clear();
+    if (!engine || destination.empty())
+    {
+        m_strMessage = "no engine or no destination folder";
+        return OUTCOME_BAD_DESTINATION;
+    }
+    const std::string dest = TrimTrailingSlashes(destination);
+    std::string overlap;
+    if (DestinationOverlapsVolume(dest, volume.strDevicePath, volume.u64StartSector, volume.u64SectorCount,
+                                  overlap))
+    {
+        m_strMessage = overlap;
+        return OUTCOME_OVERLAP;
+    }
+    if (!MakeDirs(dest, 0755))
+    {
+        m_strMessage = "cannot create the destination folder " + dest + ": " + strerror(errno);
+        return OUTCOME_BAD_DESTINATION;
+    }
+    const std::wstring wideDest = Utf8ToWide(dest.c_str());
+    int rootSeparators = 0;
+    GetPathDirIndex(wideDest.c_str(), rootSeparators);
+    engine->InitCallBack(nullptr, &CRecoveryFlow::RecoveryCallBack, this, 100);
+
+    bool stopped = false;
+    std::vector<wchar_t> target(TARGET_PATH_UNITS);
+    for (size_t i = 0; i < files.size(); ++i)
+    {
+        if (m_bStop.load())
+        {
+            stopped = true;
+            break;
+        }
+        _FILE_NODE_ node = files[i];
+        node.szFileName[sizeof(node.szFileName) - 1] = 0;
+        m_nCurrent = i;
+        m_bCurrentReported = false;
+        m_strCurrentName = Gb2312ToUtf8(node.szFileName);
+        const std::string path = FormTargetPath(dest, node);
+        const std::string folder = dest + "/" + GetDirTypeByFileName(node.szFileName);
+        int err = 0;
+        unsigned int st = STATUS_SUCCESS;
+        if (!EnsureFolder(folder, err))
+            st = unsigned(err);
+        else
+        {
+            GetRealFileName(path.c_str(), target.data(), int(target.size()));
+            st = engine->SaveFileData(&node, target.data(), rootSeparators);
+        }
+        // A file the engine could not even start, or that sent no final
+        // report, still gets its one result.
+        if (!m_bCurrentReported)
+        {
+            RecoveryResult r;
+            r.nIndex = i;
+            r.strName = m_strCurrentName;
+            r.strTarget = path;
+            r.nStatus = st != STATUS_SUCCESS ? int(st) : 0;
+            m_results.push_back(r);
+            if (m_pObserver)
+                m_pObserver(m_pObserverCtx, 100, 100, r.nStatus, path);
+        }
+        if (int(st) == STATUS_CANCEL)
+        {
+            stopped = true;
+            break;
+        }
+    }
+    engine->InitCallBack(nullptr, nullptr, nullptr, 100);
+    if (stopped || m_bStop.load())
+        return OUTCOME_STOPPED;
+    if (m_pObserver)
+        m_pObserver(m_pObserverCtx, 100, 1000, 0, std::string());
+    return OUTCOME_DONE;
+}
+} // namespace tessaroo
