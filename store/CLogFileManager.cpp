@@ -311,15 +311,17 @@ unsigned int CLogFileManager::DeleteLogFileDir(const char* dirPath)
     return 0;
 }
 
-int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
-                                         unsigned long long sectorCount, _LOG_FILE_INFO_* info)
+int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex,
+                                         unsigned long long startSector, unsigned long long sectorCount,
+                                         _LOG_FILE_INFO_* info)
 {
     unsigned long long freeSpace = FreeSpaceOf(deviceName);
     m_bIsFindLog = 0;
     m_strFindLogDirPath.clear();
     for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
     {
-        if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector || it->u64SectorCount != sectorCount)
+        if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector ||
+            it->u64SectorCount != sectorCount)
             continue;
         std::string dir = it->szLogDirPath;
         if (!IsNumberedLogDir(dir.c_str()))
@@ -344,11 +346,12 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex, 
     return 0;
 }
 
-unsigned int CLogFileManager::SaveLogFileInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
-                                              unsigned long long sectorCount, unsigned long long runStart,
-                                              unsigned long long runLength, unsigned long long runOffset,
-                                              unsigned long long scanned, unsigned long long files,
-                                              const char* logDirPath, const char* devicePath)
+unsigned int CLogFileManager::SaveLogFileInfo(const char* deviceName, int diskIndex,
+                                              unsigned long long startSector, unsigned long long sectorCount,
+                                              unsigned long long runStart, unsigned long long runLength,
+                                              unsigned long long runOffset, unsigned long long scanned,
+                                              unsigned long long files, const char* logDirPath,
+                                              const char* devicePath)
 {
     bool isDisk = !devicePath || !devicePath[0];
     unsigned long long freeSpace = 0;
@@ -418,12 +421,14 @@ int CLogFileManager::GetFileInfo(const char* devicePath, unsigned long long valu
     return 0;
 }
 
-int CLogFileManager::GetFileInfo(int diskIndex, unsigned long long startSector, unsigned long long sectorCount,
-                                 unsigned long long freeSpace, _LOG_FILE_INFO_** info)
+int CLogFileManager::GetFileInfo(int diskIndex, unsigned long long startSector,
+                                 unsigned long long sectorCount, unsigned long long freeSpace,
+                                 _LOG_FILE_INFO_** info)
 {
     for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
     {
-        if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector || it->u64SectorCount != sectorCount)
+        if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector ||
+            it->u64SectorCount != sectorCount)
             continue;
         if (it->u64FreeSpace == freeSpace)
         {

@@ -174,17 +174,19 @@ void SortNodes(std::vector<_FILE_NODE_>& nodes)
         }
     }
     const _FILE_NODE_* base = nodes.data();
-    std::sort(keys.begin(), keys.end(), [base](const Key& a, const Key& b) {
-        if (a.isDir != b.isDir)
-            return a.isDir < b.isDir;
-        for (size_t w = 0; w < PREFIX_WORDS; ++w)
-            if (a.prefix[w] != b.prefix[w])
-                return a.prefix[w] < b.prefix[w];
-        int c = CompareNamesIgnoringCase(base[a.pos].szFileName, base[b.pos].szFileName);
-        if (c != 0)
-            return c < 0;
-        return a.pos < b.pos; // equal names keep the order they were found in
-    });
+    std::sort(keys.begin(), keys.end(),
+              [base](const Key& a, const Key& b)
+              {
+                  if (a.isDir != b.isDir)
+                      return a.isDir < b.isDir;
+                  for (size_t w = 0; w < PREFIX_WORDS; ++w)
+                      if (a.prefix[w] != b.prefix[w])
+                          return a.prefix[w] < b.prefix[w];
+                  int c = CompareNamesIgnoringCase(base[a.pos].szFileName, base[b.pos].szFileName);
+                  if (c != 0)
+                      return c < 0;
+                  return a.pos < b.pos; // equal names keep the order they were found in
+              });
     // Place the records by following the permutation's cycles.
     std::vector<bool> placed(n, false);
     for (size_t start = 0; start < n; ++start)
@@ -227,10 +229,10 @@ bool ParseDecimal(const char* p, const char* end, unsigned long long& value)
 } // namespace
 
 CScanResultFileManager::CScanResultFileManager()
-    : m_nBufLen(0), m_nBufSize(BUFFER_SIZE), m_nFileIndex(0), m_pBuf(nullptr), m_hFileNode(-1), m_hRelation(-1),
-      m_hDirInfo(-1), m_pSearchFunc(nullptr), m_pSearchParam(nullptr), m_nBufFirstIndex(1), m_nLostWriteStatus(0),
-      m_bRelationClean(true), m_nDirInfoWritten(0), m_nLastKey(0), m_pLastList(nullptr),
-      m_bParentIndexValid(false)
+    : m_nBufLen(0), m_nBufSize(BUFFER_SIZE), m_nFileIndex(0), m_pBuf(nullptr), m_hFileNode(-1),
+      m_hRelation(-1), m_hDirInfo(-1), m_pSearchFunc(nullptr), m_pSearchParam(nullptr), m_nBufFirstIndex(1),
+      m_nLostWriteStatus(0), m_bRelationClean(true), m_nDirInfoWritten(0), m_nLastKey(0),
+      m_pLastList(nullptr), m_bParentIndexValid(false)
 {
     m_strKnownExtList = std::string(tessaroo::PICTURE_TYPE_LIST) + "|" + tessaroo::MUSIC_TYPE_LIST + "|" +
                         tessaroo::OFFICE_TYPE_LIST + "|" + tessaroo::VIDEO_TYPE_LIST + "|" +
@@ -309,6 +311,18 @@ unsigned int CScanResultFileManager::Init(const wchar_t* name)
         tessaroo::CoreLog("open %s failed %u\n", nodePath.c_str(), status);
         return status;
     }
+    if (fstat(m_hFileNode, &st) != 0)
+    {
+        status = ErrnoOr(EIO);
+        CloseAll();
+        return status;
+    }
+    // A reopened store (a deep scan resuming its sweep) goes on after the
+    // records it already holds: starting again at index 1 would put new
+    // records where the loaded relations expect the old ones.
+    const unsigned long long existing =
+        std::min<unsigned long long>(static_cast<unsigned long long>(st.st_size) / NODE, 0xFFFFFFFEULL);
+
     m_hRelation = open(relationPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_hRelation < 0)
     {
@@ -363,7 +377,8 @@ unsigned int CScanResultFileManager::Init(const wchar_t* name)
 
     m_hDirInfo = open(dirInfoPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_hDirInfo < 0)
-        tessaroo::CoreLog("open %s failed %d; folder names come from the node file\n", dirInfoPath.c_str(), errno);
+        tessaroo::CoreLog("open %s failed %d; folder names come from the node file\n", dirInfoPath.c_str(),
+                          errno);
     else
     {
         if (fstat(m_hDirInfo, &st) != 0)
@@ -395,7 +410,8 @@ unsigned int CScanResultFileManager::Init(const wchar_t* name)
             else
             {
                 // Rewriting a file we could not read would destroy it.
-                tessaroo::CoreLog("read %s failed; folder names come from the node file\n", dirInfoPath.c_str());
+                tessaroo::CoreLog("read %s failed; folder names come from the node file\n",
+                                  dirInfoPath.c_str());
                 close(m_hDirInfo);
                 m_hDirInfo = -1;
             }
@@ -408,6 +424,8 @@ unsigned int CScanResultFileManager::Init(const wchar_t* name)
         }
     }
 
+    m_nFileIndex = static_cast<unsigned int>(existing);
+    m_nBufFirstIndex = m_nFileIndex + 1;
     m_strFileNodePath = nodePath;
     m_strRelationPath = relationPath;
     m_strDirInfoPath = dirInfoPath;
@@ -568,11 +586,13 @@ unsigned int CScanResultFileManager::FlushRelationToFile()
     chunk.reserve(RELATION_CHUNK + 64);
     unsigned long long written = 0;
     char num[24];
-    auto put = [&](unsigned long long v) {
+    auto put = [&](unsigned long long v)
+    {
         auto r = std::to_chars(num, num + sizeof(num), v);
         chunk.append(num, static_cast<size_t>(r.ptr - num));
     };
-    auto drain = [&]() -> unsigned int {
+    auto drain = [&]() -> unsigned int
+    {
         unsigned int st = PwriteFull(m_hRelation, chunk.data(), chunk.size(), written);
         written += chunk.size();
         chunk.clear();
@@ -609,7 +629,7 @@ unsigned int CScanResultFileManager::FlushRelationToFile()
 unsigned int CScanResultFileManager::FlushDirFileInfoVec()
 {
     if (m_hDirInfo < 0)
-        return 0; // the folder names are a convenience; the node file has them too
+        return 0;                // the folder names are a convenience; the node file has them too
     const size_t perChunk = 248; // about 64 KiB of records per write
     std::vector<uint8_t> bytes;
     while (m_nDirInfoWritten < m_dirFileInfoVec.size())
@@ -722,7 +742,8 @@ unsigned int CScanResultFileManager::ReadRecords(const std::vector<uint32_t>& in
     return 0;
 }
 
-unsigned int CScanResultFileManager::GetChildrenFileNode(unsigned long long key, std::vector<_FILE_NODE_>& children)
+unsigned int CScanResultFileManager::GetChildrenFileNode(unsigned long long key,
+                                                         std::vector<_FILE_NODE_>& children)
 {
     const RelationMap::value_type* entry = SelectEntry(key);
     if (!entry)
@@ -731,11 +752,13 @@ unsigned int CScanResultFileManager::GetChildrenFileNode(unsigned long long key,
     try
     {
         children.reserve(children.size() + entry->second.size());
-        status = ReadRecords(entry->second, [&children](const _FILE_NODE_& node) {
-            if (!IsDamagedPicture(node))
-                children.push_back(node);
-            return true;
-        });
+        status = ReadRecords(entry->second,
+                             [&children](const _FILE_NODE_& node)
+                             {
+                                 if (!IsDamagedPicture(node))
+                                     children.push_back(node);
+                                 return true;
+                             });
         SortNodes(children);
     }
     catch (const std::bad_alloc&)
@@ -763,13 +786,15 @@ unsigned int CScanResultFileManager::GetChildrenFileCount(unsigned long long key
             if (!entry || !expanded.insert(entry->first).second)
                 continue;
             const unsigned long long childLevel = ((k >> 32) + 1) << 32;
-            unsigned int st = ReadRecords(entry->second, [&](const _FILE_NODE_& node) {
-                if (node.bIsDir)
-                    queue.push_back(childLevel | node.uClusterNO);
-                else
-                    ++count;
-                return true;
-            });
+            unsigned int st = ReadRecords(entry->second,
+                                          [&](const _FILE_NODE_& node)
+                                          {
+                                              if (node.bIsDir)
+                                                  queue.push_back(childLevel | node.uClusterNO);
+                                              else
+                                                  ++count;
+                                              return true;
+                                          });
             if (st != 0)
                 status = st;
         }
@@ -813,7 +838,8 @@ bool CScanResultFileManager::FindParentKey(uint32_t index, unsigned long long& k
     return true;
 }
 
-unsigned int CScanResultFileManager::GetParentFileNode(const _FILE_NODE_* node, std::vector<_FILE_NODE_>& parents)
+unsigned int CScanResultFileManager::GetParentFileNode(const _FILE_NODE_* node,
+                                                       std::vector<_FILE_NODE_>& parents)
 {
     if (!node)
         return tessaroo::STATUS_INVALID_PARAMETER;
@@ -933,7 +959,8 @@ unsigned int CScanResultFileManager::InitSearchCallBack(SEARCH_CALLBACK search, 
     return 0;
 }
 
-int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits)
+int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey,
+                                               std::vector<__SEARCH_FILE_INFO__>& hits)
 {
     char keyBuf[SEARCH_KEY_SIZE];
     keyBuf[0] = 0;
@@ -1020,7 +1047,8 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey, std::vect
                 }
                 offset += got;
                 if (got > 0 && m_pSearchFunc && size > 0 &&
-                    m_pSearchFunc(m_pSearchParam, static_cast<int>(std::min(offset, size) * 100 / size), nullptr) != 0)
+                    m_pSearchFunc(m_pSearchParam, static_cast<int>(std::min(offset, size) * 100 / size),
+                                  nullptr) != 0)
                     break;
                 if (rs != 0)
                     break;

@@ -47,6 +47,9 @@ class CScanResultFileManager
     // holds '/', or is longer than 255 bytes. Returns 0, 8 when the write
     // buffer cannot be had, or the error number of a failed open, folder
     // creation or size query. A second Init starts over with the new files.
+    // Records created after reopening an earlier store follow the records
+    // already in its node file (GetFileIndex starts at their number), so the
+    // loaded relations keep naming the records they named.
     unsigned int Init(const wchar_t* name);
 
     // The slot of the next record, cleared to 0, in the write buffer; valid
@@ -60,7 +63,7 @@ class CScanResultFileManager
     _FILE_NODE_* CreateFileNode(int size);
 
     // Index of the record handed out by the last CreateFileNode (1 for the
-    // first record of a store), which is also the number of records created.
+    // first record of a new store): the number of records in the store.
     unsigned int GetFileIndex() const { return m_nFileIndex; }
 
     // Files childIndex under the folder key (parentLevel << 32) | parentCluster,
@@ -143,8 +146,7 @@ class CScanResultFileManager
     const RelationMap::value_type* SelectEntry(unsigned long long key) const;
     // Reads the records of indices in order and hands each to visit
     // (return false to stop). Indices that name no record are passed over.
-    template <typename Visit>
-    unsigned int ReadRecords(const std::vector<uint32_t>& indices, Visit visit);
+    template <typename Visit> unsigned int ReadRecords(const std::vector<uint32_t>& indices, Visit visit);
     // Builds the child-index -> first (smallest) folder key lookup.
     void BuildParentIndex();
     // Key of the first entry whose list holds index; false when none.

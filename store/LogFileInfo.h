@@ -9,19 +9,19 @@
 #pragma pack(push, 4)
 struct _LOG_FILE_INFO_
 {
-    int32_t nDiskIndex;          // N of the device name "/dev/disk%d"
-    uint32_t uReserved0;         // 0
-    uint64_t u64StartSector;     // first sector of the scanned volume
-    uint64_t u64SectorCount;     // sector count of the scanned volume
-    uint64_t u64RunStart;        // volume-relative first sector of the free run the sweep stopped in
-    uint64_t u64RunLength;       // length of that run in sectors
-    uint64_t u64RunOffset;       // sectors of that run already swept
-    uint64_t u64ScannedSectors;  // sectors swept in all
-    uint64_t u64FileCount;       // files found when the sweep stopped
-    uint64_t u64FreeSpace;       // free bytes of the device path's file system when written (0 for images)
-    uint64_t u64Reserved72;      // 0; matched by GetFileInfo(devicePath, value, ...)
-    char szDevicePath[256];      // image or device given by path; "" for disks
-    char szLogDirPath[256];      // the record's scan-log folder, ending in '/'
+    int32_t nDiskIndex;         // N of the device name "/dev/disk%d"
+    uint32_t uReserved0;        // 0
+    uint64_t u64StartSector;    // first sector of the scanned volume
+    uint64_t u64SectorCount;    // sector count of the scanned volume
+    uint64_t u64RunStart;       // volume-relative first sector of the free run the sweep stopped in
+    uint64_t u64RunLength;      // length of that run in sectors
+    uint64_t u64RunOffset;      // sectors of that run already swept
+    uint64_t u64ScannedSectors; // sectors swept in all
+    uint64_t u64FileCount;      // files found when the sweep stopped
+    uint64_t u64FreeSpace;      // free bytes of the device path's file system when written (0 for images)
+    uint64_t u64Reserved72;     // 0; matched by GetFileInfo(devicePath, value, ...)
+    char szDevicePath[256];     // image or device given by path; "" for disks
+    char szLogDirPath[256];     // the record's scan-log folder, ending in '/'
 };
 #pragma pack(pop)
 

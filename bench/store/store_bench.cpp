@@ -164,8 +164,8 @@ int main(int argc, char** argv)
         unsigned flush = b.store.FlushBufToFile();
         phase[1] = Seconds(t);
 
-        const std::string key = std::string(tessaroo::PICTURE_TYPE_LIST) + "|" + tessaroo::MUSIC_TYPE_LIST + "|" +
-                                tessaroo::OFFICE_TYPE_LIST + "|" + tessaroo::VIDEO_TYPE_LIST + "|" +
+        const std::string key = std::string(tessaroo::PICTURE_TYPE_LIST) + "|" + tessaroo::MUSIC_TYPE_LIST +
+                                "|" + tessaroo::OFFICE_TYPE_LIST + "|" + tessaroo::VIDEO_TYPE_LIST + "|" +
                                 tessaroo::ARCHIVE_TYPE_LIST + "|*.other";
         const std::wstring wideKey = tessaroo::Utf8ToWide(key.c_str());
         size_t hitCount = 0;
@@ -183,9 +183,8 @@ int main(int argc, char** argv)
 
         std::vector<_FILE_NODE_> children;
         t = Clock::now();
-        unsigned st = b.store.GetChildrenFileNode((static_cast<unsigned long long>(b.largestLevel) << 32) |
-                                                      b.largestCluster,
-                                                  children);
+        unsigned st = b.store.GetChildrenFileNode(
+            (static_cast<unsigned long long>(b.largestLevel) << 32) | b.largestCluster, children);
         phase[3] = Seconds(t);
         rc |= st != 0;
 

@@ -30,8 +30,9 @@ class StoreTestEnv : public ::testing::Test
     }
     void TearDown() override
     {
-        nftw(m_dir.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p), 0; }, 16,
-             FTW_PHYS | FTW_DEPTH);
+        nftw(
+            m_dir.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p), 0; },
+            16, FTW_PHYS | FTW_DEPTH);
     }
 
     static std::string ReadAll(const std::string& path)

@@ -15,7 +15,8 @@ const char STABLE_DEVICE[] = "/proc/tessaroo-no-such-disk/disk3";
 
 // One index record laid out by hand from its field offsets.
 std::string Record(int disk, unsigned long long start, unsigned long long count, unsigned long long freeSpace,
-                   const std::string& logDir, const std::string& devicePath = "", unsigned long long runStart = 0)
+                   const std::string& logDir, const std::string& devicePath = "",
+                   unsigned long long runStart = 0)
 {
     std::string r(592, '\0');
     uint8_t* p = reinterpret_cast<uint8_t*>(&r[0]);
@@ -61,8 +62,8 @@ TEST_F(LogFileManagerTest, ConfigLoadsWholeRecordsOnly)
         size_t records;
         unsigned long long index;
     } cases[] = {
-        {"two records", Header(6) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/"), 0, 2,
-         6},
+        {"two records", Header(6) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/"),
+         0, 2, 6},
         {"a cut record", Header(4) + Record(1, 63, 1000, 0, m_root + "4/") + std::string(100, 'z'), 0, 1, 4},
         {"index only", Header(3), 0, 0, 3},
         {"empty", "", 87, 0, 0},
@@ -213,8 +214,8 @@ TEST_F(LogFileManagerTest, ReusableLogIsFoundOnlyForAnUnchangedVolume)
 {
     MakeLogDir(m_root + "4/");
     MakeLogDir(m_root + "5/");
-    WriteAll(Config(), Header(5) + Record(3, 63, 1000, 0, m_root + "4/") + Record(3, 2048, 500, 12345, m_root + "5/") +
-                           Record(3, 9, 9, 0, "/etc/"));
+    WriteAll(Config(), Header(5) + Record(3, 63, 1000, 0, m_root + "4/") +
+                           Record(3, 2048, 500, 12345, m_root + "5/") + Record(3, 9, 9, 0, "/etc/"));
     ASSERT_EQ(M().Init(), 0u);
     _LOG_FILE_INFO_ info;
     memset(&info, 0, sizeof(info));
@@ -274,7 +275,8 @@ TEST_F(LogFileManagerTest, StaleRecordOfTheFolderBeingSavedDoesNotDeleteIt)
     MakeLogDir(m_root + "2/");
     WriteAll(Config(), Header(3) + Record(2, 63, 1000, 999, m_root + "3/"));
     ASSERT_EQ(M().Init(), 0u);
-    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 1, 1, 1, 1, (m_root + "3/").c_str(), ""), 0u);
+    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 1, 1, 1, 1, (m_root + "3/").c_str(), ""),
+              0u);
     EXPECT_TRUE(Exists(m_root + "3/Fast_1"));
     ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
     EXPECT_EQ(M().GetLogFileInfoVec()[0].u64FreeSpace, 0u);
@@ -291,7 +293,8 @@ TEST_F(LogFileManagerTest, StoreNameIsFoundByPrefix)
 {
     const std::string dir = m_root + "1/";
     ASSERT_TRUE(tessaroo::MakeDirs(dir));
-    for (const char* n : {"Fast_63_2024612 5_Relation", "Fast_63_2024612 5_DirInfo", "File_Type_63_2024612 5"})
+    for (const char* n :
+         {"Fast_63_2024612 5_Relation", "Fast_63_2024612 5_DirInfo", "File_Type_63_2024612 5"})
         WriteAll(dir + n, "");
     char name[CLogFileManager::PATH_SIZE] = "unchanged";
     EXPECT_EQ(M().GetLogFileNameByFileType(dir.c_str(), "Fast_", name), 0u);
@@ -308,7 +311,8 @@ TEST_F(LogFileManagerTest, StoreNameIsFoundByPrefix)
 TEST_F(LogFileManagerTest, RandomConfigBytesNeverFault)
 {
     std::mt19937 rng(99);
-    const std::string sound = Header(7) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/");
+    const std::string sound =
+        Header(7) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/");
     for (int round = 0; round < 200; ++round)
     {
         std::string bytes = sound;

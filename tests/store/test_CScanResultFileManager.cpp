@@ -41,7 +41,8 @@ unsigned AddNode(CScanResultFileManager& store, const NodeSpec& n)
     slot->uClusterNO = n.cluster;
     slot->u64FileSize = n.isDir ? 0 : 1000 + slot->uFileIndex;
     strncpy(slot->szFileName, n.name, sizeof(slot->szFileName) - 1);
-    store.AddChildren(n.parentCluster, n.parentLevel, slot->uFileIndex, n.cluster, n.isDir ? n.name : nullptr);
+    store.AddChildren(n.parentCluster, n.parentLevel, slot->uFileIndex, n.cluster,
+                      n.isDir ? n.name : nullptr);
     return slot->uFileIndex;
 }
 
@@ -191,7 +192,7 @@ TEST_F(ScanResultStoreTest, ReopenedStoreGivesTheSameAnswers)
     }
     CScanResultFileManager r;
     ASSERT_EQ(r.Init(L"Fast_5"), 0u);
-    EXPECT_EQ(r.GetFileIndex(), 0u) << "a reopened store counts its own new records only";
+    EXPECT_EQ(r.GetFileIndex(), 8u) << "a reopened store goes on after its records";
     std::vector<_FILE_NODE_> top, photos;
     unsigned count = 0;
     wchar_t path[512];
@@ -206,6 +207,17 @@ TEST_F(ScanResultStoreTest, ReopenedStoreGivesTheSameAnswers)
     EXPECT_EQ(std::wstring(path), L"Photos/2019/");
     EXPECT_TRUE(r.IsDirFileNodeExist(20, 2));
     EXPECT_FALSE(r.IsDirFileNodeExist(20, 1));
+
+    // A resumed sweep adds to the reopened store without disturbing it.
+    EXPECT_EQ(AddNode(r, {"late.jpg", 20, 2, false, 106, 1}), 9u);
+    ASSERT_EQ(r.FlushBufToFile(), 0u);
+    top.clear();
+    EXPECT_EQ(r.GetChildrenFileNode(0, top), 0u);
+    EXPECT_EQ(Names(top), Names(topBefore));
+    std::vector<_FILE_NODE_> year;
+    EXPECT_EQ(r.GetChildrenFileNode(Key(2, 20), year), 0u);
+    EXPECT_EQ(Names(year), (std::vector<std::string>{"late.jpg", "y.jpg", "z.jpg"}));
+    EXPECT_EQ(FileSize(StorePath("Fast_5")), 9 * 344);
 }
 
 TEST_F(ScanResultStoreTest, ParentPathComesFromTheNodeFileWithoutFolderNames)
@@ -271,7 +283,8 @@ TEST_F(ScanResultStoreTest, SearchMatchesKindsOtherFilesAndSubstrings)
     std::vector<__SEARCH_FILE_INFO__> merged(1);
     strcpy(merged[0].szFileName, "aaa.mp3");
     EXPECT_EQ(s.SearchFileNodeInfo(L"*.mp3|*.jpg", merged), 1);
-    EXPECT_EQ(Names(merged), (std::vector<std::string>{"a.jp", "aaa.mp3", "Big.JPG", "photo.jpg", "song.mp3"}));
+    EXPECT_EQ(Names(merged),
+              (std::vector<std::string>{"a.jp", "aaa.mp3", "Big.JPG", "photo.jpg", "song.mp3"}));
 }
 
 TEST_F(ScanResultStoreTest, SearchReportsProgressAndStopsWhenAsked)
@@ -285,7 +298,8 @@ TEST_F(ScanResultStoreTest, SearchReportsProgressAndStopsWhenAsked)
         std::vector<int> seen;
         bool stop = false;
     } p;
-    auto cb = [](void* ctx, int percent, wchar_t* text) -> int {
+    auto cb = [](void* ctx, int percent, wchar_t* text) -> int
+    {
         auto* pr = static_cast<Progress*>(ctx);
         pr->seen.push_back(percent);
         return (text == nullptr && pr->stop) ? 1 : 0;
@@ -439,20 +453,20 @@ TEST_P(RelationTextTest, LoadsWhatIsSound)
 
 INSTANTIATE_TEST_SUITE_P(
     Damaged, RelationTextTest,
-    ::testing::Values(
-        RelationCase{"LaterEntryWins", " | 5 - [1,2] | 5 - [9]", " | 5 - [9]"},
-        RelationCase{"KeysSorted", " | 7 - [1] | 5 - [2]", " | 5 - [2] | 7 - [1]"},
-        RelationCase{"CutInList", " | 5 - [1,2] | 6 - [3,4", " | 5 - [1,2] | 6 - [3]"},
-        RelationCase{"CutInNumber", " | 5 - [1,2] | 6 - [3", " | 5 - [1,2]"},
-        RelationCase{"CutInKey", " | 5 - [1] | 6", " | 5 - [1]"},
-        RelationCase{"IndexZeroAndHuge", " | 5 - [0,2,99999999999,4294967295]", " | 5 - [2,4294967295]"},
-        RelationCase{"KeyTooLarge", " | 99999999999999999999999 - [1] | 3 - [4]", " | 3 - [4]"},
-        RelationCase{"EmptyLists", " | 5 - [] | 6 - [,] | 7 - [8]", " | 7 - [8]"},
-        RelationCase{"GarbageNumbers", " | 5 - [1,x,,2 ,-3]", " | 5 - [1,2]"},
-        RelationCase{"NoKey", " | - [1] | 4 - [2]", " | 4 - [2]"},
-        RelationCase{"Garbage", "garbage without any marks", ""},
-        RelationCase{"EmbeddedNul", std::string(" | 5 - [1\0,2]", 13), " | 5 - [1,2]"},
-        RelationCase{"NoBlankBeforeBar", "| 5 - [1] | 6 - [2]", " | 6 - [2]"}),
+    ::testing::Values(RelationCase{"LaterEntryWins", " | 5 - [1,2] | 5 - [9]", " | 5 - [9]"},
+                      RelationCase{"KeysSorted", " | 7 - [1] | 5 - [2]", " | 5 - [2] | 7 - [1]"},
+                      RelationCase{"CutInList", " | 5 - [1,2] | 6 - [3,4", " | 5 - [1,2] | 6 - [3]"},
+                      RelationCase{"CutInNumber", " | 5 - [1,2] | 6 - [3", " | 5 - [1,2]"},
+                      RelationCase{"CutInKey", " | 5 - [1] | 6", " | 5 - [1]"},
+                      RelationCase{"IndexZeroAndHuge", " | 5 - [0,2,99999999999,4294967295]",
+                                   " | 5 - [2,4294967295]"},
+                      RelationCase{"KeyTooLarge", " | 99999999999999999999999 - [1] | 3 - [4]", " | 3 - [4]"},
+                      RelationCase{"EmptyLists", " | 5 - [] | 6 - [,] | 7 - [8]", " | 7 - [8]"},
+                      RelationCase{"GarbageNumbers", " | 5 - [1,x,,2 ,-3]", " | 5 - [1,2]"},
+                      RelationCase{"NoKey", " | - [1] | 4 - [2]", " | 4 - [2]"},
+                      RelationCase{"Garbage", "garbage without any marks", ""},
+                      RelationCase{"EmbeddedNul", std::string(" | 5 - [1\0,2]", 13), " | 5 - [1,2]"},
+                      RelationCase{"NoBlankBeforeBar", "| 5 - [1] | 6 - [2]", " | 6 - [2]"}),
     [](const ::testing::TestParamInfo<RelationCase>& i) { return std::string(i.param.label); });
 
 TEST_F(ScanResultStoreTest, RewrittenRelationIsCutToItsNewLength)
@@ -584,7 +598,8 @@ TEST_F(ScanResultStoreTest, RandomlyDamagedFilesNeverFault)
     const std::string nodes = ReadAll(StorePath("Fast_f"));
     std::mt19937 rng(12345);
     const char alphabet[] = " |-[],0123456789x\0";
-    auto mutate = [&](std::string t, bool text) {
+    auto mutate = [&](std::string t, bool text)
+    {
         int edits = 1 + static_cast<int>(rng() % 6);
         for (int e = 0; e < edits; ++e)
         {
@@ -592,10 +607,20 @@ TEST_F(ScanResultStoreTest, RandomlyDamagedFilesNeverFault)
             char c = text ? alphabet[rng() % (sizeof(alphabet) - 1)] : static_cast<char>(rng());
             switch (rng() % 4)
             {
-            case 0: t.insert(pos, 1, c); break;
-            case 1: if (!t.empty()) t.erase(pos, 1); break;
-            case 2: if (!t.empty()) t[pos] = c; break;
-            default: t.resize(pos); break;
+            case 0:
+                t.insert(pos, 1, c);
+                break;
+            case 1:
+                if (!t.empty())
+                    t.erase(pos, 1);
+                break;
+            case 2:
+                if (!t.empty())
+                    t[pos] = c;
+                break;
+            default:
+                t.resize(pos);
+                break;
             }
         }
         return t;
