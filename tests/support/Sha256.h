@@ -1,0 +1,20 @@
+// SHA-256, for comparing recovered data with the checksums the image
+// scripts record in their manifests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessaroo
+{
+namespace test
+{
+// Lower-case hex digest.
+std::string Sha256Hex(const void* data, size_t len);
+std::string Sha256Hex(const std::vector<uint8_t>& data);
+// Of a whole file; "" when it cannot be read.
+std::string Sha256OfFile(const std::string& path);
+} // namespace test
+} // namespace tessaroo

@@ -1,0 +1,167 @@
+// Checks of the test-support builders against independent references: the
+// published SHA-256 vectors, mtools and fsck.fat reading volumes the
+// builders made, and a record written by mkntfs.
+#include "tests/support/TestSupport.h"
+
+#include "core/ByteReader.h"
+
+#include <gtest/gtest.h>
+
+using namespace tessaroo;
+using namespace tessaroo::test;
+
+TEST(Sha256, PublishedVectors)
+{
+    EXPECT_EQ(Sha256Hex("", 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string two =
+        "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"; // 56 bytes: a second padding block
+    EXPECT_EQ(Sha256Hex(two.data(), two.size()),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    const std::string million(1000000, 'a');
+    EXPECT_EQ(Sha256Hex(million.data(), million.size()),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(FatBuilder, ChecksumsOfKnownShortNames)
+{
+    // Reference values from the long-name checksum as the FAT standard writes it.
+    EXPECT_EQ(LfnChecksum(ShortName11("README.TXT").data()), 0x73);
+    EXPECT_EQ(LfnChecksum(ShortName11("LONGNA~1.TXT").data()), 0xF4);
+    EXPECT_EQ(LfnChecksum(ShortName11("HOLIDA~1.JPG").data()), 0xAE);
+}
+
+TEST(FatBuilder, LongNameEntriesAreStoredLastFirst)
+{
+    const std::vector<uint8_t> e = MakeLongNameEntries(u"A name of twenty-six units", 0x42);
+    ASSERT_EQ(e.size(), 64u);
+    EXPECT_EQ(e[0], 0x42);  // sequence 2, the last one, stored first
+    EXPECT_EQ(e[32], 0x01); // sequence 1 right before the short entry
+    EXPECT_EQ(e[11], 0x0F);
+    EXPECT_EQ(e[32 + 13], 0x42);
+    // 26 units fill both entries exactly: no terminator, no padding.
+    EXPECT_EQ(ByteReader(e.data(), e.size()).U16(30), uint16_t(u's'));
+}
+
+// A FAT12 or FAT16 volume built from nothing but the builders: mtools must
+// list the long names and fsck.fat must find nothing to mend.
+class BuiltVolume : public ::testing::TestWithParam<FatKind>
+{
+};
+
+TEST_P(BuiltVolume, ReadsBackWithTheRealTools)
+{
+    ASSERT_TRUE(HaveTool("mdir") && HaveTool("fsck.fat")) << "needs mtools and dosfstools";
+    TempDir dir("support");
+    const FatBootParams p = DefaultFatParams(GetParam());
+    const uint64_t fatStart = p.reservedSectors;
+    const uint64_t rootStart = fatStart + uint64_t(p.numFats) * p.sectorsPerFat;
+    const uint64_t dataStart = rootStart + p.rootEntries * 32u / 512u;
+
+    std::vector<uint8_t> fat(512, 0);
+    const bool fat12 = GetParam() == FatKind::Fat12;
+    // Entries 0 and 1 (media and end of chain), then cluster 2: the file, one cluster.
+    if (fat12)
+    {
+        fat[0] = p.media;
+        fat[1] = 0xFF;
+        fat[2] = 0xFF;
+        fat[3] = 0xFF; // cluster 2 = 0xFFF
+        fat[4] = 0x0F;
+    }
+    else
+    {
+        PutU16(&fat[0], uint16_t(0xFF00 | p.media));
+        PutU16(&fat[2], 0xFFFF);
+        PutU16(&fat[4], 0xFFFF);
+    }
+    DirEntryParams file;
+    file.name = "LONGFI~1.TXT";
+    file.firstCluster = 2;
+    file.size = 5;
+    DirEntryParams gone;
+    gone.name = "GONE.TXT";
+    gone.deleted = true;
+    const std::vector<uint8_t> root = DirectoryBuilder()
+                                          .Add(MakeNamedEntry(u"Long file name with spaces.txt", file))
+                                          .Add(MakeShortEntry(gone))
+                                          .Build();
+
+    SectorImage img;
+    img.Put(0, MakeFatBootSector(p));
+    for (unsigned i = 0; i < p.numFats; ++i)
+        img.Put(fatStart + i * p.sectorsPerFat, fat);
+    img.Put(rootStart, root);
+    img.Put(dataStart, {'h', 'e', 'l', 'l', 'o'});
+    const std::string path = dir.File("built.img");
+    ASSERT_TRUE(img.Write(path, p.totalSectors));
+
+    CommandResult ls =
+        RunCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null mdir -i " + ShellQuote(path) + " ::/");
+    ASSERT_EQ(ls.exitCode, 0) << ls.output;
+    EXPECT_NE(ls.output.find("Long file name with spaces.txt"), std::string::npos) << ls.output;
+    EXPECT_EQ(ls.output.find("GONE"), std::string::npos) << ls.output;
+    CommandResult cat = RunCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null mtype -i " + ShellQuote(path) +
+                                   " '::/Long file name with spaces.txt'");
+    EXPECT_EQ(cat.output, "hello");
+    EXPECT_TRUE(RunSucceeds("fsck.fat -n " + ShellQuote(path)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, BuiltVolume, ::testing::Values(FatKind::Fat12, FatKind::Fat16),
+                         [](const ::testing::TestParamInfo<FatKind>& i)
+                         { return std::string(i.param == FatKind::Fat12 ? "Fat12" : "Fat16"); });
+
+TEST(NtfsBuilder, RecordHeaderMatchesMkntfs)
+{
+    ASSERT_TRUE(HaveTool("mkntfs")) << "needs ntfs-3g";
+    TempDir dir("support");
+    const std::string img = dir.File("ntfs.img");
+    ASSERT_TRUE(
+        RunSucceeds("truncate -s 16M " + ShellQuote(img) + " && mkntfs -F -f -Q -q " + ShellQuote(img)));
+    const std::vector<uint8_t> boot = ReadFileRange(img, 0, 512);
+    ASSERT_EQ(boot.size(), 512u);
+    ByteReader b(boot.data(), boot.size());
+    const uint64_t mft = b.U64(48) * b.U8(13) * b.U16(11);
+    const std::vector<uint8_t> real = ReadFileRange(img, mft + 5 * 1024, 1024); // record 5: the root folder
+    ASSERT_EQ(real.size(), 1024u);
+    const std::vector<uint8_t> built = NtfsRecordBuilder()
+                                           .SetRecordNumber(5)
+                                           .SetFlags(NTFS_RECORD_IN_USE | NTFS_RECORD_IS_DIRECTORY)
+                                           .Build();
+    ByteReader r(real.data(), real.size()), m(built.data(), built.size());
+    for (size_t off : {size_t(4), size_t(6), size_t(20), size_t(22), size_t(28), size_t(44)})
+        EXPECT_EQ(m.U16(off), r.U16(off)) << "header field at " << off;
+    // On disk the last two bytes of each sector hold the update sequence number.
+    EXPECT_EQ(m.U16(510), m.U16(48));
+    EXPECT_EQ(m.U16(1022), m.U16(48));
+    EXPECT_EQ(r.U16(510), r.U16(48));
+}
+
+TEST(NtfsBuilder, RunListDeltasAreSigned)
+{
+    // 16 clusters at 0x1234, then 4 at 0x1000 (a backward delta of -0x234), then a sparse run of 8.
+    const std::vector<uint8_t> runs = EncodeRunList({{16, 0x1234, false}, {4, 0x1000, false}, {8, 0, true}});
+    const std::vector<uint8_t> want = {0x21, 0x10, 0x34, 0x12, 0x21, 0x04, 0xCC, 0xFD, 0x01, 0x08, 0x00};
+    EXPECT_EQ(runs, want);
+}
+
+TEST(Manifest, ParsesFactsAndEntries)
+{
+    TempDir dir("support");
+    const std::string path = dir.File("x.manifest");
+    const std::string text = "# comment\n#@ fat_type=16\n#@ partition_start_sector=2048\n"
+                             "file\tintact\t900\tabc\t9\t13\tDELROOT.TXT\t/DELROOT.TXT\n"
+                             "dir\tlive\t0\t-\t2\t13\tNEW\t/NEW\n"
+                             "file\tlive\t1\tdef\t3\t70\tLONGNA~1.TXT\t/A dir/with\ttab.txt\n";
+    ASSERT_TRUE(WriteImageFile(path, std::vector<uint8_t>(text.begin(), text.end())));
+    Manifest m;
+    std::string err;
+    ASSERT_TRUE(LoadManifest(path, m, &err)) << err;
+    EXPECT_EQ(m.Fact("fat_type"), 16u);
+    EXPECT_EQ(m.Fact("partition_start_sector"), 2048u);
+    ASSERT_EQ(m.entries.size(), 3u);
+    EXPECT_EQ(m.Deleted().size(), 1u);
+    EXPECT_TRUE(m.entries[1].isDir);
+    EXPECT_EQ(m.entries[2].path, "/A dir/with\ttab.txt");
+    EXPECT_EQ(m.entries[2].Name(), "with\ttab.txt");
+}
