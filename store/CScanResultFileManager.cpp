@@ -437,22 +437,24 @@ void CScanResultFileManager::ParseRelationText(const char* text, size_t len)
     // " | key - [i,j,...]" pieces back to back. A damaged text yields the
     // pieces that are sound; a piece cut at the end keeps the numbers that
     // were completed by a ','. Every step moves forward within [text, end).
+    static const char BAR[] = " | ";
+    static const char OPEN[] = "- [";
     const char* const end = text + len;
     const char* p = text;
     std::vector<uint32_t> list;
     while (p < end)
     {
-        const char* bar = std::search(p, end, " | ", " | " + 3);
+        const char* bar = std::search(p, end, BAR, BAR + 3);
         if (bar == end)
             break;
         const char* keyStart = bar + 3;
         unsigned long long key = 0;
         bool keyOk = ParseDecimal(keyStart, end, key);
-        const char* open = std::search(keyStart, end, "- [", "- [" + 3);
-        if (open == end)
+        const char* bracket = std::search(keyStart, end, OPEN, OPEN + 3);
+        if (bracket == end)
             break;
         list.clear();
-        const char* numStart = open + 3;
+        const char* numStart = bracket + 3;
         const char* q = numStart;
         bool closed = false;
         for (; q < end; ++q)
