@@ -432,8 +432,9 @@ unsigned int CFastFatRecovery::WalkDirBuffer(const unsigned char* buf, size_t le
             if (!fromLongName)
                 name = ShortName(e, false);
             // The dot entries name this folder and its parent; the folder is
-            // already known by the cluster it was reached through.
-            if (name == "." || name == "..")
+            // already known by the cluster it was reached through. (A long
+            // name "..", as a hostile disk may carry, is an ordinary folder.)
+            if (!fromLongName && (name == "." || name == ".."))
                 continue;
             if (!fromLongName && deleted && !name.empty())
                 name[0] = '!';

@@ -1,0 +1,375 @@
+// Damaged and hostile volumes: real images from mkfs.fat and mtools with a
+// few bytes changed where a precise corner is needed (a folder chain that
+// loops, a file larger than the volume, names that try to climb out of the
+// destination), hand-built boot sectors, and the 12-bit FAT decoding.
+#include "core/CDiskReader.h"
+#include "core/Platform.h"
+#include "core/Portability.h"
+#include "core/Status.h"
+#include "engines/fat/CFastFatRecovery.h"
+#include "engines/fat/CFatChainWalker.h"
+#include "engines/fat/FatLayout.h"
+#include "tests/fat/FatTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tessaroo;
+using namespace tessaroo::test;
+
+namespace
+{
+bool PatchImage(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes)
+{
+    int fd = open(path.c_str(), O_WRONLY);
+    if (fd < 0)
+        return false;
+    bool ok = pwrite(fd, bytes.data(), bytes.size(), off_t(offset)) == ssize_t(bytes.size());
+    close(fd);
+    return ok;
+}
+
+// Offset of the first occurrence of pattern in the file, or -1.
+long long FindInImage(const std::string& path, const std::vector<uint8_t>& pattern)
+{
+    std::vector<uint8_t> img;
+    if (!ReadWholeFile(path, img))
+        return -1;
+    auto it = std::search(img.begin(), img.end(), pattern.begin(), pattern.end());
+    return it == img.end() ? -1 : (long long)(it - img.begin());
+}
+
+std::vector<uint8_t> Utf16(const std::string& ascii)
+{
+    std::vector<uint8_t> out;
+    for (char c : ascii)
+    {
+        out.push_back(uint8_t(c));
+        out.push_back(0);
+    }
+    return out;
+}
+
+std::vector<uint8_t> Le16(uint16_t v)
+{
+    return {uint8_t(v), uint8_t(v >> 8)};
+}
+std::vector<uint8_t> Le32(uint32_t v)
+{
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
+// Every file below root, relative to it.
+void ListTree(const std::string& root, const std::string& rel, std::vector<std::string>& out)
+{
+    std::string cmd = "find " + ShellQuote(root) + " -mindepth 1";
+    CommandResult r = RunCommand(cmd);
+    size_t pos = 0;
+    while (pos < r.output.size())
+    {
+        size_t nl = r.output.find('\n', pos);
+        std::string line = r.output.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        if (!line.empty())
+            out.push_back(line);
+        if (nl == std::string::npos)
+            break;
+        pos = nl + 1;
+    }
+    (void)rel;
+}
+
+class FatCorner : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(SharedFatImages().empty());
+        ASSERT_TRUE(HaveTool("mkfs.fat") && HaveTool("mcopy"));
+    }
+    std::unique_ptr<ImageEngine> Scan(const std::string& image, std::vector<__SEARCH_FILE_INFO__>& hits)
+    {
+        std::unique_ptr<ImageEngine> e(new ImageEngine(image, 0, ImageSectors(image)));
+        EXPECT_NE(e->get(), nullptr);
+        if (!e->get())
+            return e;
+        EXPECT_EQ((*e)->ScanDevice(nullptr), 0u);
+        std::wstring key = AllKindsKey();
+        (*e)->SearchFileNode(&key[0], hits);
+        return e;
+    }
+    TempDir dir{"fat-corner"};
+};
+
+TEST_F(FatCorner, LiveFolderOfManyClustersIsWalkedWholeAndAChainLoopEnds)
+{
+    // 512-byte clusters: a folder of 24 long-named files spans several.
+    const std::string img = dir.File("loop.img");
+    ASSERT_TRUE(RunSucceeds("mkfs.fat -C -F 16 -s 1 -i 5EED1001 " + ShellQuote(img) + " 16384 >/dev/null"));
+    ASSERT_TRUE(RunSucceeds("echo data > " + ShellQuote(dir.File("src.txt"))));
+    const std::string mt = "MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null ";
+    ASSERT_TRUE(RunSucceeds(mt + "mmd -i " + ShellQuote(img) + " ::/BIG"));
+    for (int i = 0; i < 24; ++i)
+        ASSERT_TRUE(RunSucceeds(mt + "mcopy -i " + ShellQuote(img) + " " + ShellQuote(dir.File("src.txt")) +
+                                " '::/BIG/a rather long file name " + std::to_string(i) + ".txt'"));
+    ASSERT_TRUE(RunSucceeds(mt + "mdel -i " + ShellQuote(img) + " '::/BIG/a rather long file name 23.txt'"));
+
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    {
+        auto e = Scan(img, hits);
+        ASSERT_EQ(hits.size(), 1u);
+        EXPECT_EQ(NodePath(e->get(), hits[0]), "big/a rather long file name 23.txt");
+    }
+    // Make the folder's last cluster link back to its first: BIG is the
+    // only folder, at cluster 2; its chain is 2 -> 3 -> ... -> end.
+    std::vector<uint8_t> boot = ReadFileRange(img, 0, 512);
+    const uint32_t reserved = boot[14] | (boot[15] << 8);
+    const uint64_t fatOff = uint64_t(reserved) * 512;
+    std::vector<uint8_t> fat = ReadFileRange(img, fatOff, 512);
+    uint32_t c = 2, last = 2;
+    for (int i = 0; i < 100; ++i)
+    {
+        uint32_t v = fat[c * 2] | (fat[c * 2 + 1] << 8);
+        if (v >= 0xFFF8)
+        {
+            last = c;
+            break;
+        }
+        c = v;
+    }
+    ASSERT_GT(last, 2u) << "the folder did not span several clusters";
+    ASSERT_TRUE(PatchImage(img, fatOff + last * 2, Le16(2)));
+    hits.clear();
+    auto e = Scan(img, hits);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(NodePath(e->get(), hits[0]), "big/a rather long file name 23.txt");
+}
+
+TEST_F(FatCorner, FileLargerThanTheVolumeIsReportedIncompleteOnceAndKeepsWhatWasRead)
+{
+    const std::string img = CopyImage(SharedFatImages() + "/fat12.img", dir.Path(), "big.img");
+    Manifest m;
+    ASSERT_TRUE(LoadManifest(SharedFatImages() + "/fat12.manifest", m));
+    const ManifestEntry* del = m.Find("/DELROOT.TXT");
+    ASSERT_NE(del, nullptr);
+    // The short entry sits in the root area; find it by its name there.
+    const uint64_t entrySector = del->entrySector;
+    std::vector<uint8_t> sector = ReadFileRange(img, entrySector * 512, 512);
+    int slot = -1;
+    for (int i = 0; i < 16; ++i)
+        if (sector[i * 32] == 0xE5 && memcmp(&sector[i * 32 + 1], "ELROOT TXT", 10) == 0)
+            slot = i;
+    ASSERT_GE(slot, 0);
+    ASSERT_TRUE(PatchImage(img, entrySector * 512 + slot * 32 + 28, Le32(100u << 20)));
+
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    auto e = Scan(img, hits);
+    __SEARCH_FILE_INFO__* h = nullptr;
+    for (auto& x : hits)
+        if (NodeNameUtf8(x) == "!elroot.txt")
+            h = &x;
+    ASSERT_NE(h, nullptr);
+    ReportLog log;
+    (*e)->InitCallBack(nullptr, &CollectReport, &log, 100);
+    std::wstring target = Utf8ToWide(dir.File("out.txt").c_str());
+    EXPECT_EQ((*e)->SaveFileData(h, &target[0], 0), STATUS_READ_FAULT);
+    ASSERT_EQ(log.Finals(), 1);
+    EXPECT_EQ(log.reports.back().status, int(STATUS_READ_FAULT));
+    std::vector<uint8_t> got;
+    ASSERT_TRUE(ReadWholeFile(dir.File("out.txt"), got));
+    // What was read is kept: the file's own data first, then the free
+    // clusters after it up to the end of the volume, never the root again.
+    ASSERT_GT(got.size(), del->size);
+    EXPECT_LT(got.size(), uint64_t(2) << 20);
+    std::vector<uint8_t> head(got.begin(), got.begin() + long(del->size));
+    const uint64_t dataStart = m.Fact("data_start_sector");
+    const uint64_t cs = m.Fact("sectors_per_cluster") * 512;
+    std::vector<uint8_t> first = ReadFileRange(img, dataStart * 512 + (del->firstCluster - 2) * cs, size_t(del->size));
+    EXPECT_EQ(head, first);
+
+    // The preview follows the same rule.
+    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
+    int len = PREVIEW_BUFFER_SIZE;
+    wchar_t imagePath[256] = {0};
+    EXPECT_EQ((*e)->PreView(h, imagePath, buf.data(), len, nullptr, nullptr), 0u);
+    EXPECT_EQ(len, PREVIEW_BUFFER_SIZE);
+}
+
+TEST_F(FatCorner, HostileNamesNeverLeadAFolderCopyOutOfItsDestination)
+{
+    const std::string img = CopyImage(SharedFatImages() + "/fat16.img", dir.Path(), "hostile.img");
+    // In the deleted folder TRASH: the photo's long name becomes a climb out
+    // of the destination, the inner folder's long name "..".
+    long long photo = FindInImage(img, Utf16("photo"));
+    ASSERT_GT(photo, 0);
+    ASSERT_TRUE(PatchImage(img, uint64_t(photo - 1), MakeLongNameEntries(u"../../x.jpg", 0, true)));
+    long long inner = FindInImage(img, Utf16("Inner"));
+    ASSERT_GT(inner, 0);
+    ASSERT_TRUE(PatchImage(img, uint64_t(inner - 1), MakeLongNameEntries(u"..", 0, true)));
+
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    auto e = Scan(img, hits);
+    std::vector<_FILE_NODE_> root;
+    ASSERT_EQ((*e)->GetChildrenFileNode(nullptr, 0, root), 0u);
+    _FILE_NODE_* trash = nullptr;
+    for (auto& n : root)
+        if (n.bIsDir && NodeNameUtf8(n) == "!rash")
+            trash = &n;
+    ASSERT_NE(trash, nullptr);
+    const std::string dest = dir.File("dest");
+    const std::string deep = dest + "/a/b";
+    ASSERT_TRUE(MakeDirs(deep, 0755));
+    std::wstring wdeep = Utf8ToWide(deep.c_str());
+    int rootSeparators = 0;
+    GetPathDirIndex(wdeep.c_str(), rootSeparators);
+    std::wstring target = wdeep + L"/trash";
+    ReportLog log;
+    (*e)->InitCallBack(nullptr, &CollectReport, &log, 100);
+    (*e)->SaveFileData(trash, &target[0], rootSeparators);
+    EXPECT_EQ(log.Finals(), 3);
+    std::vector<std::string> files;
+    ListTree(dir.Path(), "", files);
+    std::set<std::string> expected = {dest, dest + "/a", deep, deep + "/trash", deep + "/trash/!.txt",
+                                      deep + "/trash/__", deep + "/trash/__/.._.._x.jpg",
+                                      deep + "/trash/__/!eep.txt"};
+    std::set<std::string> found;
+    for (const std::string& f : files)
+        if (f.rfind(dir.File("hostile.img"), 0) != 0)
+            found.insert(f);
+    EXPECT_EQ(found, expected);
+}
+
+TEST_F(FatCorner, TwelveBitEntriesDecodeInEveryPackingPhase)
+{
+    const std::string img = SharedFatImages() + "/fat12.img";
+    std::vector<uint8_t> boot = ReadFileRange(img, 0, 512);
+    FatGeometry g;
+    ASSERT_TRUE(DeriveFatGeometry(boot.data(), boot.size(), g));
+    ASSERT_EQ(g.kind, tessaroo::FatKind::Fat12);
+    ScopedEnv disks("TESSAROO_DISKS", img);
+    CDiskReader reader;
+    ASSERT_EQ(reader.Init(0, ImageSectors(img)), 0u);
+    CFatChainWalker walker;
+    ASSERT_EQ(walker.Init(&reader, g, 0, ImageSectors(img)), 0u);
+    std::vector<uint8_t> fat = ReadFileRange(img, g.reservedSectors * 512, size_t(g.sectorsPerFat * 512));
+    for (uint32_t c = 0; c < g.clusterCount + 2; ++c)
+    {
+        const uint32_t off = c * 3 / 2;
+        const uint32_t pair = fat[off] | (fat[off + 1] << 8);
+        const uint32_t want = (c & 1) ? pair >> 4 : pair & 0xFFF;
+        uint32_t got = 0xDEAD;
+        ASSERT_EQ(walker.GetEntry(c, got), 0u);
+        ASSERT_EQ(got, want) << "cluster " << c;
+    }
+}
+
+TEST_F(FatCorner, FileChainsEndOnLoopsAndContinueInFreeClusters)
+{
+    // A FAT16 volume whose table is written here: 6 -> 7 -> 6 loops, 9 is
+    // free, 10 is used, 11 free.
+    const std::string img = dir.File("chain.img");
+    ASSERT_TRUE(RunSucceeds("mkfs.fat -C -F 16 -s 1 -i 5EED1002 " + ShellQuote(img) + " 16384 >/dev/null"));
+    std::vector<uint8_t> boot = ReadFileRange(img, 0, 512);
+    FatGeometry g;
+    ASSERT_TRUE(DeriveFatGeometry(boot.data(), boot.size(), g));
+    const uint64_t fatOff = g.reservedSectors * 512;
+    ASSERT_TRUE(PatchImage(img, fatOff + 6 * 2, Le16(7)));
+    ASSERT_TRUE(PatchImage(img, fatOff + 7 * 2, Le16(6)));
+    ASSERT_TRUE(PatchImage(img, fatOff + 8 * 2, Le16(0xFFFF)));
+    ASSERT_TRUE(PatchImage(img, fatOff + 10 * 2, Le16(0xFFFF)));
+    ScopedEnv disks("TESSAROO_DISKS", img);
+    CDiskReader reader;
+    ASSERT_EQ(reader.Init(0, ImageSectors(img)), 0u);
+    CFatChainWalker w;
+    ASSERT_EQ(w.Init(&reader, g, 0, ImageSectors(img)), 0u);
+    CClusterRunSet met;
+    std::vector<uint32_t> chain = {6};
+    for (int i = 0; i < 5; ++i)
+    {
+        uint32_t next = 0;
+        ASSERT_EQ(w.NextFileCluster(chain.back(), met, next), 0u);
+        chain.push_back(next);
+    }
+    // 6 -> 7 (linked), 7 -> 6 would repeat: the next free cluster after 7
+    // that the file has not met is 9 (8 is in use), then 11, 12, 13.
+    EXPECT_EQ(chain, (std::vector<uint32_t>{6, 7, 9, 11, 12, 13}));
+    // A folder chain ends where it would come back.
+    CClusterRunSet folder;
+    uint32_t next = 0;
+    bool linked = false;
+    ASSERT_EQ(w.NextFolderCluster(6, folder, next, linked), 0u);
+    EXPECT_EQ(next, 7u);
+    EXPECT_TRUE(linked);
+    ASSERT_EQ(w.NextFolderCluster(7, folder, next, linked), 0u);
+    EXPECT_EQ(next, 0u);
+    // At the volume's end a file's data ends.
+    CClusterRunSet tail;
+    ASSERT_EQ(w.NextFreeCluster(g.clusterCount + 1, &tail, next), 0u);
+    EXPECT_EQ(next, 0u);
+}
+
+struct BadBoot
+{
+    const char* what;
+    void (*change)(FatBootParams&);
+};
+
+class FatHostileBoot : public ::testing::TestWithParam<BadBoot>
+{
+};
+
+TEST_P(FatHostileBoot, UnusableGeometryFindsNothingAndNeverFaults)
+{
+    FatBootParams p = DefaultFatParams(test::FatKind::Fat16);
+    GetParam().change(p);
+    std::vector<uint8_t> boot = MakeFatBootSector(p);
+    TempDir dir("fat-boot");
+    const std::string img = dir.File("boot.img");
+    SectorImage si;
+    si.Put(0, boot);
+    ASSERT_TRUE(si.Write(img, 32768));
+    PrepareScanLog();
+    ScopedEnv disks("TESSAROO_DISKS", img);
+    CFastFatRecovery engine;
+    EXPECT_EQ(engine.Init(0, 0, 32768, L'C'), STATUS_INVALID_PARAMETER) << GetParam().what;
+    EXPECT_EQ(engine.ScanDevice(nullptr), 0u);
+    EXPECT_EQ(engine.GetLostFileCount(), 0u);
+    EXPECT_EQ(engine.BuildBitMapInfo(), STATUS_INVALID_PARAMETER);
+    unsigned long long start = 0, count = 7;
+    engine.GetUnUsedSectorCount(start, count);
+    EXPECT_EQ(count, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boots, FatHostileBoot,
+    ::testing::Values(BadBoot{"no bytes per sector", [](FatBootParams& p) { p.bytesPerSector = 0; }},
+                      BadBoot{"odd sector size", [](FatBootParams& p) { p.bytesPerSector = 1000; }},
+                      BadBoot{"no sectors per cluster", [](FatBootParams& p) { p.sectorsPerCluster = 0; }},
+                      BadBoot{"3 sectors per cluster", [](FatBootParams& p) { p.sectorsPerCluster = 3; }},
+                      BadBoot{"no FAT", [](FatBootParams& p) { p.numFats = 0; }},
+                      BadBoot{"empty FAT", [](FatBootParams& p) { p.sectorsPerFat = 0; }}));
+
+TEST(FatGeometry, TotalNotAboveTheDataStartGivesNoBitmap)
+{
+    FatBootParams p = DefaultFatParams(test::FatKind::Fat16);
+    p.totalSectors = 40; // less than reserved + FATs + root
+    std::vector<uint8_t> boot = MakeFatBootSector(p);
+    FatGeometry g;
+    ASSERT_TRUE(DeriveFatGeometry(boot.data(), boot.size(), g));
+    EXPECT_EQ(g.clusterCount, 0u);
+    TempDir dir("fat-small");
+    SectorImage si;
+    si.Put(0, boot);
+    ASSERT_TRUE(si.Write(dir.File("small.img"), 64));
+    PrepareScanLog();
+    ScopedEnv disks("TESSAROO_DISKS", dir.File("small.img"));
+    CFastFatRecovery engine;
+    EXPECT_EQ(engine.Init(0, 0, 64, L'C'), 0u);
+    EXPECT_EQ(engine.BuildBitMapInfo(), STATUS_INVALID_PARAMETER);
+    EXPECT_TRUE(engine.GetBitMap().empty());
+    EXPECT_EQ(engine.ScanDevice(nullptr), 0u);
+}
+} // namespace

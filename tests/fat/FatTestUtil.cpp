@@ -1,0 +1,129 @@
+#include "tests/fat/FatTestUtil.h"
+
+#include "core/Platform.h"
+#include "core/Portability.h"
+#include "store/CLogFileManager.h"
+#include "store/FileTypeLists.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace tessaroo
+{
+namespace test
+{
+void PrepareScanLog()
+{
+    static TempDir dir("fat-support");
+    static ScopedEnv env("TESSAROO_SUPPORT_DIR", dir.Path());
+    static bool once = [] {
+        MakeDirs(GetScanLogRoot(), 0755);
+        CLogFileManager::GetInstance()->Init();
+        return true;
+    }();
+    (void)once;
+    CLogFileManager::GetInstance()->AddDirIndex();
+}
+
+ImageEngine::ImageEngine(const std::string& image, uint64_t startSector, uint64_t sectorCount)
+    : m_disks("TESSAROO_DISKS", image)
+{
+    PrepareScanLog();
+    m_engine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        0, (long long)startSector, (long long)sectorCount, L'C', RECOVERY_TYPE_FAST));
+}
+
+uint64_t ImageSectors(const std::string& image)
+{
+    struct stat st;
+    return stat(image.c_str(), &st) == 0 ? uint64_t(st.st_size) / 512 : 0;
+}
+
+std::wstring AllKindsKey()
+{
+    std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
+                    ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
+    return Utf8ToWide(k.c_str());
+}
+
+std::set<std::string> CandidateNames(const ManifestEntry& e)
+{
+    std::set<std::string> out;
+    out.insert(e.Name());
+    std::string s = e.shortName;
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    if (e.IsDeleted() && !s.empty())
+        s[0] = '!';
+    out.insert(s);
+    return out;
+}
+
+std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e)
+{
+    std::set<std::string> paths = {""};
+    std::string prefix;
+    size_t pos = 1;
+    while (true)
+    {
+        size_t slash = e.path.find('/', pos);
+        if (slash == std::string::npos)
+            break;
+        const ManifestEntry* dir = m.Find(e.path.substr(0, slash));
+        std::set<std::string> next;
+        for (const std::string& p : paths)
+            for (const std::string& n : dir ? CandidateNames(*dir) : std::set<std::string>{})
+                next.insert(p + n + "/");
+        paths.swap(next);
+        pos = slash + 1;
+    }
+    std::set<std::string> out;
+    for (const std::string& p : paths)
+        for (const std::string& n : CandidateNames(e))
+            out.insert(p + n);
+    return out;
+}
+
+std::string NodeNameUtf8(const _FILE_NODE_& n)
+{
+    char name[FILE_NAME_SIZE];
+    memcpy(name, n.szFileName, sizeof(name));
+    name[sizeof(name) - 1] = 0;
+    return Gb2312ToUtf8(name);
+}
+
+std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n)
+{
+    std::vector<wchar_t> path(4096, 0);
+    engine->GetFileNodeParentDirPath(&n, path.data(), int(path.size()));
+    return WideToUtf8(path.data()) + NodeNameUtf8(n);
+}
+
+int ReportLog::Finals() const
+{
+    int n = 0;
+    for (const Report& r : reports)
+        n += r.percent == 100;
+    return n;
+}
+
+int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target)
+{
+    ReportLog* log = static_cast<ReportLog*>(ctx);
+    log->reports.push_back({percent, scale, status, target ? WideToUtf8(target) : std::string()});
+    if (log->answerAtReport >= 0)
+        return int(log->reports.size()) - 1 == log->answerAtReport ? log->answer : 0;
+    return log->answer;
+}
+
+std::string CopyImage(const std::string& image, const std::string& dir, const std::string& name)
+{
+    std::string out = dir + "/" + name;
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(image, bytes) || !WriteImageFile(out, bytes))
+        return std::string();
+    return out;
+}
+} // namespace test
+} // namespace tessaroo
