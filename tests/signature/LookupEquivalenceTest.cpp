@@ -1,0 +1,183 @@
+// The content lookup skips rows by the buffer's first byte. It must answer
+// exactly as running every row in table order: compared here on random
+// sectors, zero sectors, every sector of every real sample, and real heads
+// with their first bytes replaced and bytes flipped.
+#include "tests/signature/SignatureTestEnv.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <random>
+#include <thread>
+
+using namespace sigtest;
+
+namespace
+{
+std::vector<std::string> SampleNames()
+{
+    std::vector<std::string> names;
+    const std::string& dir = SamplesDir();
+    if (DIR* d = opendir(dir.c_str()))
+    {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every sample back to back on sector boundaries, as a device.
+struct SampleDevice
+{
+    Bytes image;
+    std::vector<size_t> starts; // first sector of each sample
+};
+
+SampleDevice AllSamples()
+{
+    SampleDevice d;
+    d.image.resize(512, 0);
+    for (const std::string& name : SampleNames())
+    {
+        Bytes b = Sample(name);
+        b.resize((b.size() + 511) / 512 * 512);
+        d.starts.push_back(d.image.size() / 512);
+        d.image.insert(d.image.end(), b.begin(), b.end());
+    }
+    d.image.resize(d.image.size() + 64 * 512, 0);
+    return d;
+}
+
+void ExpectSameAnswer(const uint8_t* buf, int len, const char* what, size_t index)
+{
+    const EXTEND_NAME_TYPE fast = CFileTypeJudge::GetDataBufType(buf, len);
+    const EXTEND_NAME_TYPE slow = CFileTypeJudge::GetDataBufTypeByTableOrder(buf, len);
+    ASSERT_EQ(fast, slow) << what << " #" << index;
+}
+
+TEST_F(JudgeTest, FastLookupEqualsTableOrderOnEverySampleSector)
+{
+    const SampleDevice d = AllSamples();
+    ASSERT_GT(d.starts.size(), 60u);
+    ImageDevice dev(d.image);
+    CFileTypeJudge judge(&dev.Reader());
+    const size_t sectors = d.image.size() / 512;
+    size_t typed = 0;
+    for (int rangeCheck = 0; rangeCheck <= 1; ++rangeCheck)
+    {
+        CFileTypeJudge::SetNeedCheckTsFileRange(rangeCheck);
+        for (size_t s = 0; s < sectors; ++s)
+        {
+            judge.BeginLookup(512, s);
+            const uint8_t* sector = &d.image[s * 512];
+            ExpectSameAnswer(sector, 512, "sample sector", s);
+            typed += CFileTypeJudge::GetDataBufType(sector, 512) != EXT_UNKNOWN;
+        }
+    }
+    // Not a vacuous comparison: the heads were typed.
+    EXPECT_GE(typed, d.starts.size());
+}
+
+TEST_F(JudgeTest, FastLookupEqualsTableOrderOnMutatedHeads)
+{
+    const SampleDevice d = AllSamples();
+    ImageDevice dev(d.image);
+    CFileTypeJudge judge(&dev.Reader());
+    std::mt19937 rng(20240511);
+    size_t n = 0;
+    for (size_t start : d.starts)
+    {
+        judge.BeginLookup(512, start);
+        Bytes head(d.image.begin() + long(start * 512), d.image.begin() + long(start * 512 + 512));
+        for (unsigned b = 0; b < 256; ++b)
+        {
+            Bytes m = head;
+            m[0] = uint8_t(b);
+            ExpectSameAnswer(m.data(), 512, "first byte replaced", n++);
+        }
+        for (int k = 0; k < 300; ++k)
+        {
+            Bytes m = head;
+            const int flips = 1 + int(rng() % 3);
+            for (int f = 0; f < flips; ++f)
+                m[rng() % 64] ^= uint8_t(1u << (rng() % 8));
+            const int len = k % 5 == 0 ? int(rng() % 513) : 512;
+            ExpectSameAnswer(m.data(), len, "flipped head", n++);
+        }
+    }
+}
+
+TEST_F(JudgeTest, FastLookupEqualsTableOrderOnRandomAndZeroSectors)
+{
+    std::mt19937_64 rng(99);
+    Bytes image(2048 * 512);
+    for (size_t i = 0; i < image.size(); i += 8)
+    {
+        const uint64_t v = rng();
+        for (int k = 0; k < 8; ++k)
+            image[i + size_t(k)] = uint8_t(v >> (8 * k));
+    }
+    // Planted in the random data: a run of transport-stream packets whose
+    // grid crosses from sector 99 into sector 100 at its first byte, and a
+    // zip header.
+    for (size_t p = 0; p < 64; ++p)
+        image[99 * 512 + 324 + p * 188] = 0x47;
+    image[300 * 512] = 'P';
+    image[300 * 512 + 1] = 'K';
+    image[300 * 512 + 2] = 3;
+    image[300 * 512 + 3] = 4;
+    ImageDevice dev(image);
+    CFileTypeJudge judge(&dev.Reader());
+    for (size_t s = 0; s < 2048; ++s)
+    {
+        judge.BeginLookup(512, s);
+        ExpectSameAnswer(&image[s * 512], 512, "random sector", s);
+    }
+    judge.BeginLookup(512, 100);
+    EXPECT_EQ(CFileTypeJudge::GetDataBufType(&image[100 * 512], 512), EXT_UNKNOWN) << "stream runs on from sector 99";
+    CFileTypeJudge::SetNeedCheckTsFileRange(0);
+    EXPECT_EQ(CFileTypeJudge::GetDataBufType(&image[100 * 512], 512), EXT_TS);
+
+    const Bytes zero(4096, 0);
+    for (int len : {0, 1, 16, 188, 512, 4096})
+        ExpectSameAnswer(zero.data(), len, "zero sector", size_t(len));
+    EXPECT_EQ(CFileTypeJudge::GetDataBufType(zero.data(), 512), EXT_UNKNOWN);
+    EXPECT_EQ(CFileTypeJudge::GetDataBufType(nullptr, 512), EXT_UNKNOWN);
+    EXPECT_EQ(CFileTypeJudge::GetDataBufTypeByTableOrder(nullptr, 512), EXT_UNKNOWN);
+}
+
+#ifndef NDEBUG
+// The shared state allows one lookup at a time; debug builds stop a second
+// thread that enters while another is inside.
+TEST(JudgeDeathTest, SecondThreadInsideALookupAborts)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            CFileTypeJudge::CLookupScope scope;
+            std::thread other([] {
+                const uint8_t sector[512] = {};
+                CFileTypeJudge::GetDataBufType(sector, 512);
+            });
+            other.join();
+        },
+        "two threads");
+}
+
+TEST(JudgeDeathTest, NestedLookupsOnOneThreadAndSuccessiveThreadsAreFine)
+{
+    const uint8_t sector[512] = {};
+    {
+        CFileTypeJudge::CLookupScope outer;
+        EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector, 512), EXT_UNKNOWN);
+    }
+    std::thread first([&] { EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector, 512), EXT_UNKNOWN); });
+    first.join();
+    std::thread second([&] { EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector, 512), EXT_UNKNOWN); });
+    second.join();
+}
+#endif
+} // namespace
