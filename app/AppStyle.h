@@ -39,7 +39,8 @@ constexpr const char* ALL_CHECK =
     "QCheckBox::indicator { width: 18px; height: 18px; }";
 
 constexpr const char* DISK_TREE =
-    "QTreeWidget { background-color: white; border: 1px solid #DDE3EA; border-radius: 8px; color: #1E3A5F; }"
+    "QTreeWidget { background-color: white; border: 1px solid #DDE3EA; border-radius: 8px; color: #1E3A5F;"
+    " outline: 0; }"
     "QTreeWidget::item:selected { background-color: #D6E4FA; color: #1E3A5F; }"
     "QHeaderView::section { background-color: #EEF2F7; color: #56657A; border: none;"
     " border-bottom: 1px solid #DDE3EA; padding: 6px; font-family: Arial; font-size: 10pt; font-weight: bold; }";

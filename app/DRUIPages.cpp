@@ -73,15 +73,15 @@ QWidget* DRUI::CreatePage1()
     outer->addLayout(body, 1);
 
     QGridLayout* grid = new QGridLayout;
-    grid->setHorizontalSpacing(24);
-    grid->setVerticalSpacing(24);
+    grid->setHorizontalSpacing(28);
+    grid->setVerticalSpacing(28);
     for (int i = 0; i < KIND_COUNT; ++i)
     {
         QWidget* card = new QWidget(page);
         card->setObjectName("kindCard");
         card->setAttribute(Qt::WA_StyledBackground, true);
         card->setStyleSheet(QString::fromLatin1(style::KIND_CARD));
-        card->setFixedHeight(116);
+        card->setFixedHeight(132);
         QHBoxLayout* row = new QHBoxLayout(card);
         row->setContentsMargins(22, 0, 16, 0);
         row->setSpacing(18);
@@ -190,7 +190,7 @@ QWidget* DRUI::CreatePage2()
     outer->addWidget(CreateTitleStrip(page));
 
     QVBoxLayout* body = new QVBoxLayout;
-    body->setContentsMargins(100, 12, 100, 12);
+    body->setContentsMargins(60, 12, 60, 12);
     body->setSpacing(10);
     outer->addLayout(body, 1);
 
@@ -247,6 +247,7 @@ QTreeWidget* DRUI::CreateDiskTree()
     tree->setIconSize(QSize(24, 24));
     tree->setStyleSheet(QString::fromLatin1(style::DISK_TREE));
     tree->setRootIsDecorated(true);
+    tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tree->header()->setStretchLastSection(true);
     tree->header()->setSectionsMovable(false);
 

@@ -113,9 +113,13 @@ draw "$OUT/recover_file.png" 256 64 -stroke none -fill "$GREEN" -draw "roundrect
     -stroke none -fill "$GREEN" -draw "polygon 66,132 102,132 84,160"
 draw "$OUT/question.png" 256 48 -stroke none -fill "$ACCENT" -draw "circle 128,128 128,16" \
     -fill white -font "$FONT" -pointsize 170 -gravity center -annotate +0+8 "?"
+# The program's own picture: a drive under a circular "bring back" arrow.
 draw "$OUT/logo.png" 256 64 -stroke none -fill "$BRAND" -draw "roundrectangle 16,16 240,240 44,44" \
-    -fill "$ACCENT" -draw "roundrectangle 44,132 212,200 16,16" -fill "#54D38A" -draw "circle 186,176 186,186" \
-    -fill white -draw "polygon 128,40 184,100 148,100 148,124 108,124 108,100 72,100"
+    -fill "$ACCENT" -draw "roundrectangle 36,166 220,224 16,16" \
+    -fill "#1F56A8" -draw "roundrectangle 36,200 220,224 12,12" -draw "rectangle 36,200 220,210" \
+    -fill "#54D38A" -draw "circle 194,186 194,195" \
+    -fill none -stroke white -strokewidth 18 -draw "arc 74,30 182,138 150,385" \
+    -stroke none -fill white -draw "polygon 202,120 154,92 157,142"
 
 # --- file-type icons of the results page (32 px) ---------------------------------
 # the page outline with its folded corner, shared by every file-type icon

@@ -388,6 +388,26 @@ TEST(MainWindow, FixedFramelessAndTexts)
               "documents, emails, etc.");
 }
 
+TEST(MainWindow, TitleButtonsRunLeftwardsFromTheRightEdge)
+{
+    App();
+    TestDRUI w;
+    w.Init();
+    // Page 1's strip; page 2 has its own set at the same places.
+    const char* const order[] = {"closeButton", "minimizeButton", "aboutButton", "supportButton", "helpButton"};
+    QWidget* strip = w.findChild<QWidget*>("titleStrip");
+    ASSERT_NE(strip, nullptr);
+    int previousX = DRUI::WINDOW_WIDTH;
+    for (const char* name : order)
+    {
+        QPushButton* button = strip->findChild<QPushButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(previousX - button->x(), previousX == DRUI::WINDOW_WIDTH ? 10 + button->width() : 30) << name;
+        EXPECT_FALSE(button->icon().isNull()) << name;
+        previousX = button->x();
+    }
+}
+
 TEST(MainWindow, InitCreatesTheSupportFolders)
 {
     App();
