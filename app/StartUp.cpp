@@ -11,9 +11,11 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -159,6 +161,28 @@ void CloseOutFile(OUT_FILE& out)
     out = OUT_FILE();
 }
 
+void ChooseSupportDir(bool bPrivileged)
+{
+    const char* set = getenv("TESSAROO_SUPPORT_DIR");
+    if (bPrivileged || (set && *set))
+        return;
+    std::string base;
+    const char* xdg = getenv("XDG_CACHE_HOME");
+    if (xdg && *xdg == '/')
+        base = xdg;
+    else
+    {
+        const char* home = getenv("HOME");
+        if (!home || !*home)
+        {
+            const passwd* pw = getpwuid(geteuid());
+            home = pw ? pw->pw_dir : nullptr;
+        }
+        base = std::string(home && *home ? home : "/tmp") + "/.cache";
+    }
+    setenv("TESSAROO_SUPPORT_DIR", (base + "/tessaroo").c_str(), 1);
+}
+
 int RunLauncher(const QString& selfPath)
 {
     const char* const args[] = {"start", nullptr};
@@ -181,6 +205,7 @@ int RunElevatedInstance()
 
     if (inner_initUnicodeMap("UTF-8") != 0)
         qDebug("inner_initUnicodeMap failed\n");
+    ChooseSupportDir(geteuid() == 0);
 
     DRUI* pMainWindow = new DRUI(nullptr, Qt::WindowFlags());
     pMainWindow->Init();

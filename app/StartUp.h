@@ -45,6 +45,12 @@ bool OpenOutFile(OUT_FILE& out, const char* szName = "Out.txt");
 // meanwhile leads to something else.
 void CloseOutFile(OUT_FILE& out);
 
+// Without administrator rights (the window started directly on image files)
+// the system folder cannot be created, so scan logs go to the user's cache
+// folder ($XDG_CACHE_HOME or ~/.cache, + "/tessaroo"), as with the command
+// line. TESSAROO_SUPPORT_DIR, when set, always wins.
+void ChooseSupportDir(bool bPrivileged);
+
 // The launcher: asks for the right and starts selfPath "start" elevated.
 // Returns 0 in every case, without waiting for the copy.
 int RunLauncher(const QString& selfPath);

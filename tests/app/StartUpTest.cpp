@@ -189,6 +189,50 @@ TEST(OutFile, AFileSwappedInMeanwhileIsNotDeleted)
     EXPECT_EQ(ReadFile(dir / "Out.txt"), "someone else's");
 }
 
+// --- support folder of a window started without rights ------------------------------
+
+struct SUPPORT_CASE
+{
+    const char* szName;
+    bool bPrivileged;
+    const char* szSet;  // TESSAROO_SUPPORT_DIR before, null when unset
+    const char* szXdg;  // XDG_CACHE_HOME, null when unset
+    const char* szHome; // HOME
+    const char* szWant; // TESSAROO_SUPPORT_DIR after, null when unset
+};
+
+void PrintTo(const SUPPORT_CASE& c, std::ostream* os)
+{
+    *os << c.szName;
+}
+
+class SupportDirTest : public ::testing::TestWithParam<SUPPORT_CASE>
+{
+};
+
+TEST_P(SupportDirTest, Chosen)
+{
+    const SUPPORT_CASE& c = GetParam();
+    ScopedEnv set("TESSAROO_SUPPORT_DIR", c.szSet);
+    ScopedEnv xdg("XDG_CACHE_HOME", c.szXdg);
+    ScopedEnv home("HOME", c.szHome);
+    tessaroo::app::ChooseSupportDir(c.bPrivileged);
+    const char* now = getenv("TESSAROO_SUPPORT_DIR");
+    if (c.szWant)
+        EXPECT_STREQ(now, c.szWant);
+    else
+        EXPECT_EQ(now, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    App, SupportDirTest,
+    ::testing::Values(SUPPORT_CASE{"RootKeepsTheSystemFolder", true, nullptr, "/c", "/h", nullptr},
+                      SUPPORT_CASE{"UserGetsTheCacheFolder", false, nullptr, "/c", "/h", "/c/tessaroo"},
+                      SUPPORT_CASE{"RelativeCacheIsIgnored", false, nullptr, "c", "/h", "/h/.cache/tessaroo"},
+                      SUPPORT_CASE{"NoCacheVariable", false, nullptr, nullptr, "/h", "/h/.cache/tessaroo"},
+                      SUPPORT_CASE{"SetFolderWins", false, "/mine", "/c", "/h", "/mine"}),
+    [](const ::testing::TestParamInfo<SUPPORT_CASE>& param) { return std::string(param.param.szName); });
+
 // --- 8-bit text ------------------------------------------------------------------------------
 
 struct CODEC_CASE
