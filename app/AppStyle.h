@@ -43,5 +43,6 @@ constexpr const char* DISK_TREE =
     " outline: 0; }"
     "QTreeWidget::item:selected { background-color: #D6E4FA; color: #1E3A5F; }"
     "QHeaderView::section { background-color: #EEF2F7; color: #56657A; border: none;"
-    " border-bottom: 1px solid #DDE3EA; padding: 6px; font-family: Arial; font-size: 10pt; font-weight: bold; }";
+    " border-bottom: 1px solid #DDE3EA; padding: 6px; font-family: Arial; font-size: 10pt; font-weight: "
+    "bold; }";
 } // namespace tessaroo::app::style

@@ -17,7 +17,8 @@
 #include <vector>
 
 const char* const CAdminAuthorization::PASSED_VARIABLES[] = {
-    "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "TESSAROO_DISKS", "TESSAROO_SUPPORT_DIR", nullptr,
+    "DISPLAY",        "XAUTHORITY",           "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR",
+    "TESSAROO_DISKS", "TESSAROO_SUPPORT_DIR", nullptr,
 };
 
 namespace

@@ -19,9 +19,6 @@
 #include <QScreen>
 #include <QStackedLayout>
 #include <QUrl>
-#include <QVBoxLayout>
-
-#include <cstring>
 
 #ifndef TESSAROO_HELP_INSTALL_DIR
 #define TESSAROO_HELP_INSTALL_DIR ""
@@ -71,9 +68,9 @@ QPushButton* MakeTitleButton(const char* szIcon, const char* szTip, int x, QWidg
 
 DRUI::DRUI(QWidget* parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags), m_pStackedLayout(nullptr), m_pPage1(nullptr), m_pPage2(nullptr),
-      m_pPage3(nullptr), m_pDiskTree(nullptr), m_pBtnScan(nullptr), m_pBtnStart(nullptr), m_pCheckAll(nullptr),
-      m_bPartial(false), m_partitionItem(), m_nPreviewBufLen(tessaroo::PREVIEW_BUFFER_SIZE), m_nDragX(0),
-      m_nDragY(0)
+      m_pPage3(nullptr), m_pDiskTree(nullptr), m_pBtnScan(nullptr), m_pBtnStart(nullptr),
+      m_pCheckAll(nullptr), m_bPartial(false), m_partitionItem(),
+      m_nPreviewBufLen(tessaroo::PREVIEW_BUFFER_SIZE), m_nDragX(0), m_nDragY(0)
 {
     tessaroo::app::InitResources();
     RegisterPartitionItemMetaType();
@@ -152,10 +149,12 @@ QWidget* DRUI::CreateTitleStrip(QWidget* page)
     strip->setFixedSize(WINDOW_WIDTH, TITLE_HEIGHT);
 
     QLabel* logo = new QLabel(strip);
-    logo->setPixmap(QPixmap(":/image/logo.png").scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setPixmap(
+        QPixmap(":/image/logo.png").scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     logo->setGeometry(24, (TITLE_HEIGHT - 48) / 2, 48, 48);
 
-    QLabel* banner = new QLabel("\t        Tessaroo\nRecover photos, videos, audios, documents, emails, archives", strip);
+    QLabel* banner =
+        new QLabel("\t        Tessaroo\nRecover photos, videos, audios, documents, emails, archives", strip);
     banner->setObjectName("banner");
     banner->setStyleSheet(QString::fromLatin1(style::BANNER));
     banner->setGeometry(84, 0, 600, TITLE_HEIGHT);
@@ -165,7 +164,8 @@ QWidget* DRUI::CreateTitleStrip(QWidget* page)
     QPushButton* close = MakeTitleButton(":/image/close.png", "Close", right, strip);
     close->setObjectName("closeButton");
     connect(close, &QPushButton::clicked, this, &DRUI::btnCloseSlot);
-    QPushButton* minimize = MakeTitleButton(":/image/minimize.png", "Minimize", right - TITLE_BUTTON_STEP, strip);
+    QPushButton* minimize =
+        MakeTitleButton(":/image/minimize.png", "Minimize", right - TITLE_BUTTON_STEP, strip);
     minimize->setObjectName("minimizeButton");
     connect(minimize, &QPushButton::clicked, this, &DRUI::btnMinSlot);
     for (int index = 0; index < 3; ++index)

@@ -104,12 +104,12 @@ class DRUI : public QMainWindow
     // that its handler can tell that from a user's click.
     bool m_bPartial;
 
-    _PARTITION_ITEM_ m_partitionItem;      // the partition chosen for the scan
+    _PARTITION_ITEM_ m_partitionItem;              // the partition chosen for the scan
     std::unique_ptr<IFileRecoveryParse> m_pEngine; // engine of the last scan, null when none
 
     std::vector<unsigned char> m_previewBuf; // raw first bytes of the previewed file
     int m_nPreviewBufLen;
-    std::vector<char> m_previewTextBuf;      // the dump text made from them
+    std::vector<char> m_previewTextBuf; // the dump text made from them
 
     int m_nDragX; // pointer position relative to the window's corner at the last left press
     int m_nDragY;

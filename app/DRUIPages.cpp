@@ -200,9 +200,10 @@ QWidget* DRUI::CreatePage2()
     picture->setPixmap(QPixmap(":/image/scan_files.png"));
     picture->setFixedSize(64, 64);
     header->addWidget(picture);
-    QLabel* text = new QLabel("Select Media For Recovery\nPlease select a storage device below to scan for photos, "
-                              "audios, videos, documents, emails, etc.",
-                              page);
+    QLabel* text =
+        new QLabel("Select Media For Recovery\nPlease select a storage device below to scan for photos, "
+                   "audios, videos, documents, emails, etc.",
+                   page);
     text->setObjectName("mediaHeader");
     text->setStyleSheet(QString::fromLatin1(style::HEADER_TEXT));
     header->addWidget(text, 1);
@@ -279,7 +280,8 @@ QTreeWidget* DRUI::CreateDiskTree()
             row->setFont(1, font);
             row->setSizeHint(0, QSize(0, DISK_ROW_HEIGHT));
             row->setData(0, Qt::UserRole, QVariant::fromValue(item));
-            const QByteArray diskName(item.szDiskName, qsizetype(qstrnlen(item.szDiskName, sizeof(item.szDiskName))));
+            const QByteArray diskName(item.szDiskName,
+                                      qsizetype(qstrnlen(item.szDiskName, sizeof(item.szDiskName))));
             qDebug("(*iterVec).szDiskName = %s u64Bytes = %s\n", diskName.constData(), size.c_str());
             tree->setCurrentItem(row);
         }

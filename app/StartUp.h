@@ -29,9 +29,9 @@ void InstallDiagnostics();
 // "Out.txt": standard error of the elevated instance while it runs.
 struct OUT_FILE
 {
-    int fd = -1;          // the open file
+    int fd = -1;           // the open file
     int nSavedStderr = -1; // standard error before the redirection
-    std::string strPath;  // absolute path, so a later change of folder cannot misdirect the delete
+    std::string strPath;   // absolute path, so a later change of folder cannot misdirect the delete
     unsigned long long uDevice = 0;
     unsigned long long uInode = 0;
 };

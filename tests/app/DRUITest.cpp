@@ -46,7 +46,7 @@ class TestDRUI : public DRUI
     int Page() { return m_pStackedLayout->currentIndex(); }
 
     static constexpr const char* KIND_NAMES[KIND_COUNT] = {"checkPhoto",    "checkMusic",   "checkVideo",
-                                                            "checkDocument", "checkArchive", "checkOther"};
+                                                           "checkDocument", "checkArchive", "checkOther"};
 };
 
 // An engine whose only job is to tell when it is destroyed.
@@ -59,7 +59,10 @@ class CFakeEngine : public IFileRecoveryParse
     unsigned int Init(wchar_t*, wchar_t) override { return 0; }
     unsigned int InitCallBack(SCAN_CALLBACK, RECOVERY_CALLBACK, void*, int) override { return 0; }
     unsigned int ScanDevice(wchar_t*) override { return 0; }
-    unsigned int GetChildrenFileNode(_FILE_NODE_*, unsigned int, std::vector<_FILE_NODE_>&) override { return 0; }
+    unsigned int GetChildrenFileNode(_FILE_NODE_*, unsigned int, std::vector<_FILE_NODE_>&) override
+    {
+        return 0;
+    }
     unsigned int GetChildrenFileCount(_FILE_NODE_*, unsigned int, unsigned int&) override { return 0; }
     unsigned int GetLostFileCount() override { return 0; }
     unsigned int GetFileNodeParentDirPath(_FILE_NODE_*, wchar_t*, int) override { return 0; }
@@ -68,7 +71,10 @@ class CFakeEngine : public IFileRecoveryParse
     unsigned int InitSearchCallBack(SEARCH_CALLBACK, void*) override { return 0; }
     unsigned int SearchFileNode(wchar_t*, std::vector<__SEARCH_FILE_INFO__>&) override { return 0; }
     unsigned int BuildBitMapInfo() override { return 0; }
-    unsigned int PreView(_FILE_NODE_*, wchar_t*, unsigned char*, int&, PREVIEW_CALLBACK, void*) override { return 0; }
+    unsigned int PreView(_FILE_NODE_*, wchar_t*, unsigned char*, int&, PREVIEW_CALLBACK, void*) override
+    {
+        return 0;
+    }
 
   private:
     bool* m_pDestroyed;
@@ -143,7 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
         CHECK_CASE{"OneUncheckedIsPartial", {2}, ALL_KINDS & ~4u, Qt::PartiallyChecked, true},
         CHECK_CASE{"AllSixUncheckedDisablesStart", {0, 1, 2, 3, 4, 5}, 0, Qt::Unchecked, false},
         CHECK_CASE{"OneCheckedAgainIsPartial", {0, 1, 2, 3, 4, 5, 3}, 1u << 3, Qt::PartiallyChecked, true},
-        CHECK_CASE{"AllSixCheckedAgainIsChecked", {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5}, ALL_KINDS, Qt::Checked,
+        CHECK_CASE{"AllSixCheckedAgainIsChecked",
+                   {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5},
+                   ALL_KINDS,
+                   Qt::Checked,
                    true},
         CHECK_CASE{"ClickOnUncheckedAllChecksAll", {0, 1, 2, 3, 4, 5, ALL}, ALL_KINDS, Qt::Checked, true},
         CHECK_CASE{"ClickOnPartialAllChecksAll", {1, 4, ALL}, ALL_KINDS, Qt::Checked, true},
@@ -171,10 +180,12 @@ class DiskTreeTest : public ::testing::Test
         ASSERT_EQ(MakeSparse(mbr, 8 << 20), 0);
         ASSERT_EQ(MakeSparse(gpt, 16 << 20), 0);
         ASSERT_EQ(MakeSparse(blank, 1 << 20), 0);
-        ASSERT_EQ(Run("printf 'label: dos\\nstart=2048, size=2048, type=c\\nstart=4096, size=8192, type=83\\n' | " +
-                      sfdisk + " -q " + mbr),
-                  0);
-        ASSERT_EQ(Run("printf 'label: gpt\\nstart=2048, size=20480, name=\"Camera Card\"\\n' | " + sfdisk + " -q " + gpt),
+        ASSERT_EQ(
+            Run("printf 'label: dos\\nstart=2048, size=2048, type=c\\nstart=4096, size=8192, type=83\\n' | " +
+                sfdisk + " -q " + mbr),
+            0);
+        ASSERT_EQ(Run("printf 'label: gpt\\nstart=2048, size=20480, name=\"Camera Card\"\\n' | " + sfdisk +
+                      " -q " + gpt),
                   0);
         m_strDisks = mbr + ":" + blank + "::" + gpt;
     }
@@ -258,7 +269,8 @@ TEST_F(DiskTreeTest, EachPartitionIsLogged)
     qInstallMessageHandler(nullptr);
     const std::string log = ReadFile(cwd / "Log.txt");
     const std::string diskName = std::string(m_dir.Path() + "/mbr.img").substr(0, 15);
-    EXPECT_NE(log.find("Debug: (*iterVec).szDiskName = " + diskName + " u64Bytes = 1.00 MB\n\n"), std::string::npos)
+    EXPECT_NE(log.find("Debug: (*iterVec).szDiskName = " + diskName + " u64Bytes = 1.00 MB\n\n"),
+              std::string::npos)
         << log;
     EXPECT_NE(log.find(" u64Bytes = 4.00 MB\n\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" u64Bytes = 10.00 MB\n\n"), std::string::npos) << log;
@@ -274,7 +286,8 @@ TEST_F(DiskTreeTest, ScanFollowsTheClickedRow)
     w.Button("startButton")->click();
     QTreeWidget* tree = w.Tree();
     QPushButton* scan = w.Button("scanButton");
-    auto click = [&](QTreeWidgetItem* item) {
+    auto click = [&](QTreeWidgetItem* item)
+    {
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(),
                           tree->visualItemRect(item).center());
     };
@@ -305,7 +318,8 @@ TEST_F(DiskTreeTest, DoubleClickOnAPartitionTakesItsRecord)
 
     // A double click is a press and release followed by a second press that
     // the platform reports as a double click.
-    auto doubleClick = [&](QTreeWidgetItem* item) {
+    auto doubleClick = [&](QTreeWidgetItem* item)
+    {
         const QPoint at = tree->visualItemRect(item).center();
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), at);
         QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), at);
@@ -380,12 +394,14 @@ TEST(MainWindow, FixedFramelessAndTexts)
     const QList<QLabel*> banners = w.findChildren<QLabel*>("banner");
     ASSERT_EQ(banners.size(), 2);
     for (QLabel* banner : banners)
-        EXPECT_EQ(banner->text(), "\t        Tessaroo\nRecover photos, videos, audios, documents, emails, archives");
+        EXPECT_EQ(banner->text(),
+                  "\t        Tessaroo\nRecover photos, videos, audios, documents, emails, archives");
     EXPECT_EQ(w.findChildren<QLabel*>("versionLabel").size(), 2);
     EXPECT_EQ(w.findChild<QLabel*>("versionLabel")->text(), "Version 8.8.8.9");
-    EXPECT_EQ(w.findChild<QLabel*>("mediaHeader")->text(),
-              "Select Media For Recovery\nPlease select a storage device below to scan for photos, audios, videos, "
-              "documents, emails, etc.");
+    EXPECT_EQ(
+        w.findChild<QLabel*>("mediaHeader")->text(),
+        "Select Media For Recovery\nPlease select a storage device below to scan for photos, audios, videos, "
+        "documents, emails, etc.");
 }
 
 TEST(MainWindow, TitleButtonsRunLeftwardsFromTheRightEdge)
@@ -394,7 +410,8 @@ TEST(MainWindow, TitleButtonsRunLeftwardsFromTheRightEdge)
     TestDRUI w;
     w.Init();
     // Page 1's strip; page 2 has its own set at the same places.
-    const char* const order[] = {"closeButton", "minimizeButton", "aboutButton", "supportButton", "helpButton"};
+    const char* const order[] = {"closeButton", "minimizeButton", "aboutButton", "supportButton",
+                                 "helpButton"};
     QWidget* strip = w.findChild<QWidget*>("titleStrip");
     ASSERT_NE(strip, nullptr);
     int previousX = DRUI::WINDOW_WIDTH;
@@ -402,7 +419,8 @@ TEST(MainWindow, TitleButtonsRunLeftwardsFromTheRightEdge)
     {
         QPushButton* button = strip->findChild<QPushButton*>(name);
         ASSERT_NE(button, nullptr) << name;
-        EXPECT_EQ(previousX - button->x(), previousX == DRUI::WINDOW_WIDTH ? 10 + button->width() : 30) << name;
+        EXPECT_EQ(previousX - button->x(), previousX == DRUI::WINDOW_WIDTH ? 10 + button->width() : 30)
+            << name;
         EXPECT_FALSE(button->icon().isNull()) << name;
         previousX = button->x();
     }
@@ -454,11 +472,12 @@ TEST(MainWindow, LeftDragMovesTheWindowKeepingTheOffset)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     const QPoint start = w.pos();
     const QPoint grab = start + QPoint(120, 30);
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(120, 30), QPointF(grab), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(120, 30), QPointF(grab), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w, &press);
     const QPoint to = grab + QPoint(37, -12);
-    QMouseEvent move(QEvent::MouseMove, QPointF(157, 18), QPointF(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(157, 18), QPointF(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(&w, &move);
     EXPECT_EQ(w.pos(), start + QPoint(37, -12));
 }

@@ -171,7 +171,8 @@ TEST_P(LauncherProcessTest, ExecutableRelaunchesItselfElevated)
 
 INSTANTIATE_TEST_SUITE_P(App, LauncherProcessTest, ::testing::Values(QStringList{}, QStringList{"a", "b"}),
                          [](const ::testing::TestParamInfo<QStringList>& param) {
-                             return param.param.isEmpty() ? std::string("NoArgument") : std::string("TwoArguments");
+                             return param.param.isEmpty() ? std::string("NoArgument")
+                                                          : std::string("TwoArguments");
                          });
 
 TEST(LauncherProcess, NoPkexecEndsWithZeroAndNoWindow)

@@ -260,14 +260,18 @@ TEST_P(TextCodecTest, BothWays)
 
 INSTANTIATE_TEST_SUITE_P(App, TextCodecTest,
                          ::testing::Values(CODEC_CASE{"Ascii", "IMG_0001.JPG", "IMG_0001.JPG"},
-                                           CODEC_CASE{"Chinese", "\xC4\xE3\xBA\xC3.jpg", "\xE4\xBD\xA0\xE5\xA5\xBD.jpg"},
+                                           CODEC_CASE{"Chinese", "\xC4\xE3\xBA\xC3.jpg",
+                                                      "\xE4\xBD\xA0\xE5\xA5\xBD.jpg"},
                                            CODEC_CASE{"Empty", "", ""}),
-                         [](const ::testing::TestParamInfo<CODEC_CASE>& param) { return std::string(param.param.szName); });
+                         [](const ::testing::TestParamInfo<CODEC_CASE>& param)
+                         { return std::string(param.param.szName); });
 
 TEST(TextCodec, NullAndUnrepresentable)
 {
     EXPECT_TRUE(GbToDisplay(nullptr).isEmpty());
     // An emoji has no GB2312 form.
-    EXPECT_EQ(DisplayToGb(QString::fromUtf8("a\xF0\x9F\x98\x80" "b")), QByteArray("a?b"));
+    EXPECT_EQ(DisplayToGb(QString::fromUtf8("a\xF0\x9F\x98\x80"
+                                            "b")),
+              QByteArray("a?b"));
 }
 } // namespace
