@@ -12,7 +12,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev xvfb xauth
+  qt6-base-dev xvfb xauth xdotool
   dosfstools mtools ntfs-3g exfatprogs fdisk parted sleuthkit
   imagemagick ffmpeg sox sqlite3 zip gzip
 )
