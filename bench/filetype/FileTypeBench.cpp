@@ -80,7 +80,8 @@ Bytes SampleImage()
 {
     const std::string dir = TESSAROO_SAMPLES_DIR;
     const char* tools = getenv("TESSAROO_TOOLS_DIR");
-    const std::string script = std::string(tools ? tools : TESSAROO_TOOLS_DIR_DEFAULT) + "/make_format_samples.sh";
+    const std::string script =
+        std::string(tools ? tools : TESSAROO_TOOLS_DIR_DEFAULT) + "/make_format_samples.sh";
     if (std::system(("'" + script + "' '" + dir + "'").c_str()) != 0)
         fprintf(stderr, "make_format_samples.sh failed; real-file figures are missing\n");
     std::vector<std::string> names;
@@ -153,7 +154,8 @@ void RealFileSectors(benchmark::State& s)
 }
 void RandomSectorsTableOrder(benchmark::State& s)
 {
-    Sweep<CFileTypeJudge::GetDataBufTypeByTableOrder>(s, TheImages().random, TheImages().randomDevice.Reader());
+    Sweep<CFileTypeJudge::GetDataBufTypeByTableOrder>(s, TheImages().random,
+                                                      TheImages().randomDevice.Reader());
 }
 void ZeroSectorsTableOrder(benchmark::State& s)
 {

@@ -32,8 +32,9 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsMidType(const unsigned char* buf, int len)
     // The header chunk (length 6, big-endian) directly followed by a track chunk.
     static const unsigned char HEADER_LENGTH[4] = {0, 0, 0, 6};
     const ByteReader r(buf, size_t(len));
-    return r.Matches(0, "MThd", 4) && r.Matches(4, HEADER_LENGTH, 4) && r.Matches(14, "MTrk", 4) ? EXT_MID
-                                                                                                : EXT_UNKNOWN;
+    return r.Matches(0, "MThd", 4) && r.Matches(4, HEADER_LENGTH, 4) && r.Matches(14, "MTrk", 4)
+               ? EXT_MID
+               : EXT_UNKNOWN;
 }
 
 EXTEND_NAME_TYPE CFileTypeJudge::IsApeType(const unsigned char* buf, int len)
@@ -48,7 +49,8 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsWavType(const unsigned char* buf, int len)
     if (RejectsBuffer(buf, len, RECOGNISE_WAV))
         return EXT_UNKNOWN;
     const ByteReader r(buf, size_t(len));
-    return r.Matches(0, "RIFF", 4) && r.Matches(8, "WAVE", 4) && r.Matches(12, "fmt ", 4) ? EXT_WAV : EXT_UNKNOWN;
+    return r.Matches(0, "RIFF", 4) && r.Matches(8, "WAVE", 4) && r.Matches(12, "fmt ", 4) ? EXT_WAV
+                                                                                          : EXT_UNKNOWN;
 }
 
 EXTEND_NAME_TYPE CFileTypeJudge::IsMp2Type(const unsigned char* buf, int len)

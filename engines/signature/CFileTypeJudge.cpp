@@ -58,8 +58,8 @@ namespace
 {
 bool IsHandledSectorSize(int bytesPerSector)
 {
-    return bytesPerSector >= CFileTypeJudge::MIN_SECTOR_SIZE && bytesPerSector <= CFileTypeJudge::MAX_SECTOR_SIZE &&
-           (bytesPerSector & (bytesPerSector - 1)) == 0;
+    return bytesPerSector >= CFileTypeJudge::MIN_SECTOR_SIZE &&
+           bytesPerSector <= CFileTypeJudge::MAX_SECTOR_SIZE && (bytesPerSector & (bytesPerSector - 1)) == 0;
 }
 
 char AsciiLower(char c)
@@ -138,8 +138,8 @@ EXTEND_NAME_TYPE CFileTypeJudge::GetExtendNameType(const char* ext)
     return row < 0 ? EXT_UNKNOWN : szExtendNameAndType[row].type;
 }
 
-int CFileTypeJudge::IsFileTypeMatching(const unsigned char* buf, int len, const char* ext, CDiskReader* reader,
-                                       int bytesPerSector, unsigned long long sector)
+int CFileTypeJudge::IsFileTypeMatching(const unsigned char* buf, int len, const char* ext,
+                                       CDiskReader* reader, int bytesPerSector, unsigned long long sector)
 {
     const int row = FindExtendNameRow(ext);
     if (row < 0)
@@ -155,7 +155,8 @@ EXTEND_NAME_TYPE CFileTypeJudge::ReturnFileType(const char* name, unsigned len)
 {
     if (!name)
         return EXT_UNKNOWN;
-    auto startsWith = [&](const char* prefix, unsigned minLen) {
+    auto startsWith = [&](const char* prefix, unsigned minLen)
+    {
         if (len < minLen)
             return false;
         for (unsigned i = 0; prefix[i]; ++i)

@@ -60,12 +60,12 @@ class CFileTypeJudge
     // All state of every judge; see the head of this file.
     struct LOOKUP_STATE
     {
-        int m_nBytesPerSector = 512;                 // sector size of every device read
-        CDiskReader* m_pDiskReader = nullptr;        // device the following sectors come from
-        unsigned long long m_u64StartSector = 0;     // sector where the candidate file starts
-        unsigned long long m_u64CurrentSector = 0;   // sector whose bytes are being judged
-        int m_bIsNeedCheckTsFileRange = 1;           // IsTsType applies its continuation and range tests
-        int m_bIsMtsFileHead = 0;                    // the length of an MTS file is being estimated
+        int m_nBytesPerSector = 512;                   // sector size of every device read
+        CDiskReader* m_pDiskReader = nullptr;          // device the following sectors come from
+        unsigned long long m_u64StartSector = 0;       // sector where the candidate file starts
+        unsigned long long m_u64CurrentSector = 0;     // sector whose bytes are being judged
+        int m_bIsNeedCheckTsFileRange = 1;             // IsTsType applies its continuation and range tests
+        int m_bIsMtsFileHead = 0;                      // the length of an MTS file is being estimated
         std::vector<_TS_FILE_RANGE_> m_tsFileRangeVec; // transport streams already carved
         // The block a length estimate walks. Recognisers never read into it, so
         // a content lookup run by an estimate cannot overwrite its block.

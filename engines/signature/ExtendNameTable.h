@@ -14,10 +14,10 @@
 
 struct EXTEND_NAME_AND_TYPE
 {
-    const char* szExtendName;                // without the point; null in the end row
-    EXTEND_NAME_TYPE type;                   // the code the row stands for
+    const char* szExtendName;                     // without the point; null in the end row
+    EXTEND_NAME_TYPE type;                        // the code the row stands for
     const tessaroo::FILE_RECOGNISER* pRecogniser; // null in the end row
-    PFN_ESTIMATE_FILE_BYTES pfnEstimate;     // null: no length is known, the file is not carved
+    PFN_ESTIMATE_FILE_BYTES pfnEstimate;          // null: no length is known, the file is not carved
 };
 
 // 87 format rows and the end row (code EXT_UNKNOWN, no text).

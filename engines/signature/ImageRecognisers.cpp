@@ -47,7 +47,8 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsJpgType(const unsigned char* buf, int len)
     // Start of image directly followed by a JFIF (APP0) or Exif (APP1) segment.
     static const unsigned char APP0[4] = {0xFF, 0xD8, 0xFF, 0xE0}, APP1[4] = {0xFF, 0xD8, 0xFF, 0xE1};
     const ByteReader r(buf, size_t(len));
-    if ((r.Matches(0, APP0, 4) && r.Matches(6, "JFIF", 4)) || (r.Matches(0, APP1, 4) && r.Matches(6, "Exif", 4)))
+    if ((r.Matches(0, APP0, 4) && r.Matches(6, "JFIF", 4)) ||
+        (r.Matches(0, APP1, 4) && r.Matches(6, "Exif", 4)))
         return EXT_JPG;
     return EXT_UNKNOWN;
 }

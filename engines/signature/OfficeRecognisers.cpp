@@ -119,8 +119,7 @@ EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2003Type(const unsigned char* head, in
     uint32_t dirSector = 0;
     if (!head || len < 0 || !ByteReader(head, size_t(len)).ReadU32(CFB_FIRST_DIR_SECTOR, dirSector))
         return EXT_OLE;
-    if (current + 1 > ULLONG_MAX - dirSector ||
-        !ReadSectors(current + 1 + dirSector, 1, sec, PROBE_BUF_SIZE))
+    if (current + 1 > ULLONG_MAX - dirSector || !ReadSectors(current + 1 + dirSector, 1, sec, PROBE_BUF_SIZE))
         return EXT_OLE;
     const ByteReader dir(sec, size_t(st.m_nBytesPerSector));
     if (dir.Matches(CFB_DIR_CLSID, CLSID_WORD, 16))
@@ -174,7 +173,8 @@ EXTEND_NAME_TYPE CFileTypeJudge::GetOffice2007Type()
             memmove(win, win + have - ZIP_CARRY, ZIP_CARRY);
             carry = ZIP_CARRY;
         }
-        const unsigned long long sector = st.m_u64CurrentSector + (unsigned long long)(w * ZIP_WINDOW_SECTORS);
+        const unsigned long long sector =
+            st.m_u64CurrentSector + (unsigned long long)(w * ZIP_WINDOW_SECTORS);
         if (sector < st.m_u64CurrentSector ||
             !ReadSectors(sector, ZIP_WINDOW_SECTORS, win + carry, PROBE_BUF_SIZE - carry))
             return EXT_UNKNOWN;

@@ -84,7 +84,8 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsAviType(const unsigned char* buf, int len)
     if (RejectsBuffer(buf, len, RECOGNISE_AVI))
         return EXT_UNKNOWN;
     const ByteReader r(buf, size_t(len));
-    return r.Matches(0, "RIFF", 4) && r.Matches(8, "AVI ", 4) && r.Matches(12, "LIST", 4) ? EXT_AVI : EXT_UNKNOWN;
+    return r.Matches(0, "RIFF", 4) && r.Matches(8, "AVI ", 4) && r.Matches(12, "LIST", 4) ? EXT_AVI
+                                                                                          : EXT_UNKNOWN;
 }
 
 EXTEND_NAME_TYPE CFileTypeJudge::IsFlvType(const unsigned char* buf, int len)

@@ -37,114 +37,154 @@ struct TsCase
     int nBytesPerSector = 512;
     size_t streamSector = 10;
     size_t imageSectors = 64;
-    std::vector<size_t> previousSyncAt;      // 47s put into the sector before the stream
-    std::vector<_TS_FILE_RANGE_> ranges;     // transport streams already carved
+    std::vector<size_t> previousSyncAt;  // 47s put into the sector before the stream
+    std::vector<_TS_FILE_RANGE_> ranges; // transport streams already carved
     int bRangeCheck = 1;
-    int nBreakPacket = -1;                   // a packet whose sync byte is cleared
-    bool bZeroHeader = false;                // bytes 1-3 of the first packet cleared
-    size_t nBufLen = 0;                      // 0: one sector
+    int nBreakPacket = -1;    // a packet whose sync byte is cleared
+    bool bZeroHeader = false; // bytes 1-3 of the first packet cleared
+    size_t nBufLen = 0;       // 0: one sector
     EXTEND_NAME_TYPE expected = EXT_TS;
 };
 
 std::vector<TsCase> TsCases()
 {
     std::vector<TsCase> v;
-    auto add = [&](const char* what, auto edit) {
+    auto add = [&](const char* what, auto edit)
+    {
         TsCase c;
         c.szWhat = what;
         edit(c);
         v.push_back(c);
     };
     add("clean start after a free sector", [](TsCase&) {});
-    add("sector before ends with a whole packet (47 at 324)", [](TsCase& c) {
-        c.previousSyncAt = {324};
-        c.expected = EXT_UNKNOWN;
-    });
-    add("sector before holds a packet start at 136", [](TsCase& c) {
-        c.previousSyncAt = {136};
-        c.expected = EXT_UNKNOWN;
-    });
-    add("47 at 324 with the range test off", [](TsCase& c) {
-        c.previousSyncAt = {324};
-        c.bRangeCheck = 0;
-    });
-    add("47s of the sector before off the packet grid", [](TsCase& c) { c.previousSyncAt = {0, 135, 137, 323, 325, 511}; });
-    add("start inside a carved stream", [](TsCase& c) {
-        c.ranges = {{5, 20}};
-        c.expected = EXT_UNKNOWN;
-    });
-    add("start is the first sector of a carved stream", [](TsCase& c) {
-        c.ranges = {{10, 10}};
-        c.expected = EXT_UNKNOWN;
-    });
+    add("sector before ends with a whole packet (47 at 324)",
+        [](TsCase& c)
+        {
+            c.previousSyncAt = {324};
+            c.expected = EXT_UNKNOWN;
+        });
+    add("sector before holds a packet start at 136",
+        [](TsCase& c)
+        {
+            c.previousSyncAt = {136};
+            c.expected = EXT_UNKNOWN;
+        });
+    add("47 at 324 with the range test off",
+        [](TsCase& c)
+        {
+            c.previousSyncAt = {324};
+            c.bRangeCheck = 0;
+        });
+    add("47s of the sector before off the packet grid",
+        [](TsCase& c) { c.previousSyncAt = {0, 135, 137, 323, 325, 511}; });
+    add("start inside a carved stream",
+        [](TsCase& c)
+        {
+            c.ranges = {{5, 20}};
+            c.expected = EXT_UNKNOWN;
+        });
+    add("start is the first sector of a carved stream",
+        [](TsCase& c)
+        {
+            c.ranges = {{10, 10}};
+            c.expected = EXT_UNKNOWN;
+        });
     add("carved streams just before and just after", [](TsCase& c) { c.ranges = {{0, 9}, {11, 40}}; });
-    add("carved stream ignored with the range test off", [](TsCase& c) {
-        c.ranges = {{5, 20}};
-        c.bRangeCheck = 0;
-    });
-    add("stream at sector 0: no sector before", [](TsCase& c) {
-        c.streamSector = 0;
-        c.expected = EXT_UNKNOWN;
-    });
-    add("stream at sector 0, range test off", [](TsCase& c) {
-        c.streamSector = 0;
-        c.bRangeCheck = 0;
-    });
-    add("grid broken at packet 21 of the 4 KiB block", [](TsCase& c) {
-        c.nBreakPacket = 21;
-        c.expected = EXT_UNKNOWN;
-    });
+    add("carved stream ignored with the range test off",
+        [](TsCase& c)
+        {
+            c.ranges = {{5, 20}};
+            c.bRangeCheck = 0;
+        });
+    add("stream at sector 0: no sector before",
+        [](TsCase& c)
+        {
+            c.streamSector = 0;
+            c.expected = EXT_UNKNOWN;
+        });
+    add("stream at sector 0, range test off",
+        [](TsCase& c)
+        {
+            c.streamSector = 0;
+            c.bRangeCheck = 0;
+        });
+    add("grid broken at packet 21 of the 4 KiB block",
+        [](TsCase& c)
+        {
+            c.nBreakPacket = 21;
+            c.expected = EXT_UNKNOWN;
+        });
     add("grid broken at packet 22, past the 4 KiB block", [](TsCase& c) { c.nBreakPacket = 22; });
-    add("grid broken in the judged sector", [](TsCase& c) {
-        c.nBreakPacket = 2;
-        c.expected = EXT_UNKNOWN;
-    });
-    add("4 KiB block runs past the device end", [](TsCase& c) {
-        c.imageSectors = 17;
-        c.expected = EXT_UNKNOWN;
-    });
+    add("grid broken in the judged sector",
+        [](TsCase& c)
+        {
+            c.nBreakPacket = 2;
+            c.expected = EXT_UNKNOWN;
+        });
+    add("4 KiB block runs past the device end",
+        [](TsCase& c)
+        {
+            c.imageSectors = 17;
+            c.expected = EXT_UNKNOWN;
+        });
     add("4 KiB block ends at the device end", [](TsCase& c) { c.imageSectors = 18; });
-    add("null packet header", [](TsCase& c) {
-        c.bZeroHeader = true;
-        c.expected = EXT_UNKNOWN;
-    });
+    add("null packet header",
+        [](TsCase& c)
+        {
+            c.bZeroHeader = true;
+            c.expected = EXT_UNKNOWN;
+        });
     add("buffer of exactly two packets", [](TsCase& c) { c.nBufLen = 376; });
-    add("buffer of 187 bytes", [](TsCase& c) {
-        c.nBufLen = 187;
-        c.expected = EXT_UNKNOWN;
-    });
-    add("1 KiB sectors, 47 at 1024 - 3 x 188", [](TsCase& c) {
-        c.nBytesPerSector = 1024;
-        c.streamSector = 5;
-        c.previousSyncAt = {460};
-        c.expected = EXT_UNKNOWN;
-    });
-    add("1 KiB sectors, 47 at 1024 - 5 x 188", [](TsCase& c) {
-        c.nBytesPerSector = 1024;
-        c.streamSector = 5;
-        c.previousSyncAt = {84};
-        c.expected = EXT_UNKNOWN;
-    });
-    add("1 KiB sectors, clean start", [](TsCase& c) {
-        c.nBytesPerSector = 1024;
-        c.streamSector = 5;
-    });
-    add("4 KiB sectors, 47 at 4096 - 21 x 188", [](TsCase& c) {
-        c.nBytesPerSector = 4096;
-        c.streamSector = 2;
-        c.imageSectors = 16;
-        c.previousSyncAt = {148};
-        c.expected = EXT_UNKNOWN;
-    });
-    add("4 KiB sectors, clean start", [](TsCase& c) {
-        c.nBytesPerSector = 4096;
-        c.streamSector = 2;
-        c.imageSectors = 16;
-    });
-    add("sector size the judge does not read with", [](TsCase& c) {
-        c.nBytesPerSector = 520;
-        c.expected = EXT_UNKNOWN;
-    });
+    add("buffer of 187 bytes",
+        [](TsCase& c)
+        {
+            c.nBufLen = 187;
+            c.expected = EXT_UNKNOWN;
+        });
+    add("1 KiB sectors, 47 at 1024 - 3 x 188",
+        [](TsCase& c)
+        {
+            c.nBytesPerSector = 1024;
+            c.streamSector = 5;
+            c.previousSyncAt = {460};
+            c.expected = EXT_UNKNOWN;
+        });
+    add("1 KiB sectors, 47 at 1024 - 5 x 188",
+        [](TsCase& c)
+        {
+            c.nBytesPerSector = 1024;
+            c.streamSector = 5;
+            c.previousSyncAt = {84};
+            c.expected = EXT_UNKNOWN;
+        });
+    add("1 KiB sectors, clean start",
+        [](TsCase& c)
+        {
+            c.nBytesPerSector = 1024;
+            c.streamSector = 5;
+        });
+    add("4 KiB sectors, 47 at 4096 - 21 x 188",
+        [](TsCase& c)
+        {
+            c.nBytesPerSector = 4096;
+            c.streamSector = 2;
+            c.imageSectors = 16;
+            c.previousSyncAt = {148};
+            c.expected = EXT_UNKNOWN;
+        });
+    add("4 KiB sectors, clean start",
+        [](TsCase& c)
+        {
+            c.nBytesPerSector = 4096;
+            c.streamSector = 2;
+            c.imageSectors = 16;
+        });
+    add("sector size the judge does not read with",
+        [](TsCase& c)
+        {
+            c.nBytesPerSector = 520;
+            c.expected = EXT_UNKNOWN;
+        });
     return v;
 }
 
@@ -191,8 +231,8 @@ TEST_P(TsRecognition, ContinuationAndRangeTests)
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(exact.get(), int(len)), c.expected);
     // Matching by extension never applies the continuation and range tests,
     // and leaves them off.
-    const bool gridHolds = c.nBreakPacket != 21 && c.nBreakPacket != 2 && !c.bZeroHeader && c.imageSectors != 17 &&
-                           len >= 188 && bps != 520;
+    const bool gridHolds = c.nBreakPacket != 21 && c.nBreakPacket != 2 && !c.bZeroHeader &&
+                           c.imageSectors != 17 && len >= 188 && bps != 520;
     EXPECT_EQ(judge.IsFileTypeMatching(exact.get(), int(len), "ts", bps, c.streamSector), gridHolds ? 1 : 0);
     EXPECT_EQ(CFileTypeJudge::s_state.m_bIsNeedCheckTsFileRange, 0);
 }
@@ -352,38 +392,39 @@ std::vector<ZipCase> ZipCases()
 {
     const Bytes types = LocalHeader("[Content_Types].xml");
     return {
-        {"word part in the second local header", Zip(4, {{0, types}, {200, LocalHeader("word/document.xml")}}),
-         64, EXT_DOCX, EXT_DOCX},
+        {"word part in the second local header",
+         Zip(4, {{0, types}, {200, LocalHeader("word/document.xml")}}), 64, EXT_DOCX, EXT_DOCX},
         {"only the central directory names the part",
          Zip(8, {{0, LocalHeader("media/image1.png")}, {3000, CentralHeader("ppt/presentation.xml")}}), 64,
          EXT_PPTX, EXT_PPTX},
-        {"local header cut by the window edge", Zip(8, {{0, LocalHeader("mimetype")}, {2046, LocalHeader("xl/workbook.xml")}}),
-         64, EXT_XLSX, EXT_XLSX},
+        {"local header cut by the window edge",
+         Zip(8, {{0, LocalHeader("mimetype")}, {2046, LocalHeader("xl/workbook.xml")}}), 64, EXT_XLSX,
+         EXT_XLSX},
         {"central header cut by the window edge",
          Zip(8, {{0, LocalHeader("mimetype")}, {2047, CentralHeader("word/document.xml")}}), 64, EXT_DOCX,
          EXT_DOCX},
         {"headers after the end record are not looked at",
          Zip(4, {{0, types}, {100, EndOfCentralDirectory()}, {200, LocalHeader("word/document.xml")}}), 64,
          EXT_UNKNOWN, EXT_ZIP},
-        {"name running past its window", Zip(8, {{0, types}, {2020, LocalHeader("word/document.xml/and/more")}}),
-         64, EXT_UNKNOWN, EXT_ZIP},
-        {"name length past the window", Zip(4, {{0, LocalHeader("word/document.xml", 0xF000)}}), 64, EXT_UNKNOWN,
-         EXT_ZIP},
-        {"empty name", Zip(4, {{0, LocalHeader("", 0)}, {100, LocalHeader("docProps/app.xml")}}), 64, EXT_UNKNOWN,
-         EXT_ZIP},
-        {"part named in the 20th sector", Zip(24, {{0, types}, {19 * 512 + 8, LocalHeader("word/document.xml")}}),
-         64, EXT_DOCX, EXT_DOCX},
-        {"part named in the 21st sector", Zip(24, {{0, types}, {20 * 512 + 8, LocalHeader("word/document.xml")}}),
-         64, EXT_UNKNOWN, EXT_ZIP},
-        {"first window runs past the device end", Zip(2, {{0, types}, {200, LocalHeader("word/document.xml")}}), 3,
+        {"name running past its window",
+         Zip(8, {{0, types}, {2020, LocalHeader("word/document.xml/and/more")}}), 64, EXT_UNKNOWN, EXT_ZIP},
+        {"name length past the window", Zip(4, {{0, LocalHeader("word/document.xml", 0xF000)}}), 64,
          EXT_UNKNOWN, EXT_ZIP},
-        {"first window ends at the device end", Zip(4, {{0, types}, {200, LocalHeader("word/document.xml")}}), 5,
-         EXT_DOCX, EXT_DOCX},
+        {"empty name", Zip(4, {{0, LocalHeader("", 0)}, {100, LocalHeader("docProps/app.xml")}}), 64,
+         EXT_UNKNOWN, EXT_ZIP},
+        {"part named in the 20th sector",
+         Zip(24, {{0, types}, {19 * 512 + 8, LocalHeader("word/document.xml")}}), 64, EXT_DOCX, EXT_DOCX},
+        {"part named in the 21st sector",
+         Zip(24, {{0, types}, {20 * 512 + 8, LocalHeader("word/document.xml")}}), 64, EXT_UNKNOWN, EXT_ZIP},
+        {"first window runs past the device end",
+         Zip(2, {{0, types}, {200, LocalHeader("word/document.xml")}}), 3, EXT_UNKNOWN, EXT_ZIP},
+        {"first window ends at the device end", Zip(4, {{0, types}, {200, LocalHeader("word/document.xml")}}),
+         5, EXT_DOCX, EXT_DOCX},
         {"second window past the device end, part in the first",
          Zip(4, {{0, types}, {1500, LocalHeader("xl/styles.xml")}}), 6, EXT_XLSX, EXT_XLSX},
         {"content types named at 31 without a zip header",
-         Zip(4, {{31, Bytes({'[', 'C', 'o', 'n', 't', 'e', 'n', 't', '_', 'T', 'y', 'p', 'e', 's', ']', '.', 'x',
-                             'm', 'l'})},
+         Zip(4, {{31, Bytes({'[', 'C', 'o', 'n', 't', 'e', 'n', 't', '_', 'T', 'y', 'p', 'e', 's', ']', '.',
+                             'x', 'm', 'l'})},
                  {600, LocalHeader("word/document.xml")}}),
          64, EXT_DOCX, EXT_DOCX},
     };

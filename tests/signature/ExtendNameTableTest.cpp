@@ -59,10 +59,10 @@ TEST(ExtendNameTable, OrderThatContentLookupsRelyOn)
 TEST(ExtendNameTable, FirstExtensionOfEachCode)
 {
     const std::pair<EXTEND_NAME_TYPE, const char*> names[] = {
-        {EXT_MPG, "mpeg"}, {EXT_RMVB, "rmvb"}, {EXT_ASF, "wmv"},   {EXT_BMP, "bmp"},   {EXT_JPG, "jpg"},
-        {EXT_TIF, "tif"},  {EXT_GZIP, "gz"},   {EXT_DOC, "doc"},   {EXT_XLS, "xls"},   {EXT_PPT, "ppt"},
-        {EXT_DOCX, "docx"}, {EXT_XLSX, "xlsx"}, {EXT_PPTX, "pptx"}, {EXT_FLA, "fla"},  {EXT_ICO, "ico"},
-        {EXT_MSO07, "mso07"}, {EXT_TS, "ts"},  {EXT_MTS, "mts"},   {EXT_OLE, "ole"},   {EXT_DB, "db"},
+        {EXT_MPG, "mpeg"},    {EXT_RMVB, "rmvb"}, {EXT_ASF, "wmv"},   {EXT_BMP, "bmp"}, {EXT_JPG, "jpg"},
+        {EXT_TIF, "tif"},     {EXT_GZIP, "gz"},   {EXT_DOC, "doc"},   {EXT_XLS, "xls"}, {EXT_PPT, "ppt"},
+        {EXT_DOCX, "docx"},   {EXT_XLSX, "xlsx"}, {EXT_PPTX, "pptx"}, {EXT_FLA, "fla"}, {EXT_ICO, "ico"},
+        {EXT_MSO07, "mso07"}, {EXT_TS, "ts"},     {EXT_MTS, "mts"},   {EXT_OLE, "ole"}, {EXT_DB, "db"},
     };
     for (const auto& n : names)
         EXPECT_STREQ(GetExtendNameOfType(n.first), n.second) << n.first;
@@ -78,11 +78,18 @@ struct ExtCase
 TEST(ExtendNameTable, LookupByExtensionIgnoresCaseAndWantsTheWholeName)
 {
     const ExtCase cases[] = {
-        {"jpg", EXT_JPG},   {"JPG", EXT_JPG},     {"JpEg", EXT_JPG},  {"jfif", EXT_JPG},  {"Mso07", EXT_MSO07},
-        {"xlsx", EXT_XLSX}, {"XLSB", EXT_XLSX},   {"FLA", EXT_FLA},   {"ico", EXT_ICO},   {"ts", EXT_TS},
-        {"mts", EXT_MTS},   {"et", EXT_XLS},      {"dps", EXT_PPT},   {"wma", EXT_ASF},   {"vob", EXT_MPG},
-        {"gzip", EXT_GZIP}, {"txt", EXT_UNKNOWN}, {"", EXT_UNKNOWN},  {"jp", EXT_UNKNOWN}, {"jpgx", EXT_UNKNOWN},
-        {".jpg", EXT_UNKNOWN}, {"\xCE\xC4\xB5\xB5", EXT_UNKNOWN}, {"DOCX ", EXT_UNKNOWN},
+        {"jpg", EXT_JPG},       {"JPG", EXT_JPG},
+        {"JpEg", EXT_JPG},      {"jfif", EXT_JPG},
+        {"Mso07", EXT_MSO07},   {"xlsx", EXT_XLSX},
+        {"XLSB", EXT_XLSX},     {"FLA", EXT_FLA},
+        {"ico", EXT_ICO},       {"ts", EXT_TS},
+        {"mts", EXT_MTS},       {"et", EXT_XLS},
+        {"dps", EXT_PPT},       {"wma", EXT_ASF},
+        {"vob", EXT_MPG},       {"gzip", EXT_GZIP},
+        {"txt", EXT_UNKNOWN},   {"", EXT_UNKNOWN},
+        {"jp", EXT_UNKNOWN},    {"jpgx", EXT_UNKNOWN},
+        {".jpg", EXT_UNKNOWN},  {"\xCE\xC4\xB5\xB5", EXT_UNKNOWN},
+        {"DOCX ", EXT_UNKNOWN},
     };
     for (const ExtCase& c : cases)
         EXPECT_EQ(CFileTypeJudge::GetExtendNameType(c.szExt), c.expected) << '"' << c.szExt << '"';
@@ -99,11 +106,20 @@ struct PartNameCase
 TEST(ExtendNameTable, OfficePartNames)
 {
     const PartNameCase cases[] = {
-        {"word/document.xml", 17, EXT_DOCX}, {"WORD/", 5, EXT_DOCX},          {"word", 4, EXT_UNKNOWN},
-        {"wordy", 5, EXT_DOCX},              {"ppt/slides/slide1.xml", 21, EXT_PPTX}, {"PPT/", 4, EXT_PPTX},
-        {"ppt", 3, EXT_UNKNOWN},             {"xl/workbook.xml", 15, EXT_XLSX}, {"Xl/", 3, EXT_XLSX},
-        {"xl", 2, EXT_UNKNOWN},              {"docProps/app.xml", 16, EXT_UNKNOWN}, {"[Content_Types].xml", 19, EXT_UNKNOWN},
-        {"_rels/.rels", 11, EXT_UNKNOWN},    {"", 0, EXT_UNKNOWN},
+        {"word/document.xml", 17, EXT_DOCX},
+        {"WORD/", 5, EXT_DOCX},
+        {"word", 4, EXT_UNKNOWN},
+        {"wordy", 5, EXT_DOCX},
+        {"ppt/slides/slide1.xml", 21, EXT_PPTX},
+        {"PPT/", 4, EXT_PPTX},
+        {"ppt", 3, EXT_UNKNOWN},
+        {"xl/workbook.xml", 15, EXT_XLSX},
+        {"Xl/", 3, EXT_XLSX},
+        {"xl", 2, EXT_UNKNOWN},
+        {"docProps/app.xml", 16, EXT_UNKNOWN},
+        {"[Content_Types].xml", 19, EXT_UNKNOWN},
+        {"_rels/.rels", 11, EXT_UNKNOWN},
+        {"", 0, EXT_UNKNOWN},
     };
     for (const PartNameCase& c : cases)
         EXPECT_EQ(CFileTypeJudge::ReturnFileType(c.szName, c.nLen), c.expected) << c.szName << " " << c.nLen;

@@ -81,8 +81,8 @@ TEST_F(JudgeTest, FileSystemSectors)
         {"$ST", Utf16At(512, 0, "$ST"), false},
         {"zero sector", Bytes(512, 0), false},
         {"random sector", noise, false},
-        {"FILE in 31 bytes", Bytes({'F', 'I', 'L', 'E', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                    0, 0, 0, 0, 0, 0, 0, 0}),
+        {"FILE in 31 bytes", Bytes({'F', 'I', 'L', 'E', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                    0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
          false},
         {"FILE in 32 bytes", Slice(mftRecord, 0, 32), true},
     };
@@ -90,7 +90,8 @@ TEST_F(JudgeTest, FileSystemSectors)
     {
         std::unique_ptr<uint8_t[]> exact(new uint8_t[c.sector.size()]);
         memcpy(exact.get(), c.sector.data(), c.sector.size());
-        EXPECT_EQ(CFileTypeJudge::IsFileSystemSector(exact.get(), int(c.sector.size())), c.expected) << c.szWhat;
+        EXPECT_EQ(CFileTypeJudge::IsFileSystemSector(exact.get(), int(c.sector.size())), c.expected)
+            << c.szWhat;
     }
     EXPECT_FALSE(CFileTypeJudge::IsFileSystemSector(nullptr, 512));
     // A file's data in a directory-entry shape is left to the FAT test: a

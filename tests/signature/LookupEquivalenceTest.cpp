@@ -137,7 +137,8 @@ TEST_F(JudgeTest, FastLookupEqualsTableOrderOnRandomAndZeroSectors)
         ExpectSameAnswer(&image[s * 512], 512, "random sector", s);
     }
     judge.BeginLookup(512, 100);
-    EXPECT_EQ(CFileTypeJudge::GetDataBufType(&image[100 * 512], 512), EXT_UNKNOWN) << "stream runs on from sector 99";
+    EXPECT_EQ(CFileTypeJudge::GetDataBufType(&image[100 * 512], 512), EXT_UNKNOWN)
+        << "stream runs on from sector 99";
     CFileTypeJudge::SetNeedCheckTsFileRange(0);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(&image[100 * 512], 512), EXT_TS);
 
@@ -158,10 +159,12 @@ TEST(JudgeDeathTest, SecondThreadInsideALookupAborts)
     EXPECT_DEATH(
         {
             CFileTypeJudge::CLookupScope scope;
-            std::thread other([] {
-                const uint8_t sector[512] = {};
-                CFileTypeJudge::GetDataBufType(sector, 512);
-            });
+            std::thread other(
+                []
+                {
+                    const uint8_t sector[512] = {};
+                    CFileTypeJudge::GetDataBufType(sector, 512);
+                });
             other.join();
         },
         "two threads");

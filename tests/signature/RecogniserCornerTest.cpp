@@ -69,7 +69,8 @@ Bytes Icon(std::vector<uint32_t> sizes, int32_t skew = 0, uint8_t reserved = 0)
 Bytes Font(uint16_t n, uint16_t rangeShift, bool versionAfterDirectory = true)
 {
     Bytes b = Raw({0, 1, 0, 0}, 512);
-    auto be16 = [&](size_t off, uint16_t v) {
+    auto be16 = [&](size_t off, uint16_t v)
+    {
         b[off] = uint8_t(v >> 8);
         b[off + 1] = uint8_t(v);
     };
@@ -141,8 +142,8 @@ std::vector<CornerCase> CornerCases()
         {"icon, reserved byte set", J::IsIcoType, Icon({1000}, 0, 1), EXT_UNKNOWN},
         {"icon, directory longer than the buffer", J::IsIcoType,
          Cut(Icon(std::vector<uint32_t>(31, 100)), 501), EXT_UNKNOWN},
-        {"icon, directory ends at the buffer end", J::IsIcoType, Cut(Icon(std::vector<uint32_t>(31, 100)), 502),
-         EXT_ICO},
+        {"icon, directory ends at the buffer end", J::IsIcoType,
+         Cut(Icon(std::vector<uint32_t>(31, 100)), 502), EXT_ICO},
         // The second offset is where 32-bit arithmetic would put it.
         {"icon, sizes that wrap 32 bits", J::IsIcoType, Icon({0xFFFFFFF0u, 100}), EXT_UNKNOWN},
         {"font, 10 tables", J::IsTtfType, Font(10, 32), EXT_TTF},
@@ -194,7 +195,8 @@ std::vector<CornerCase> CornerCases()
          EXT_UNKNOWN},
         {"JFIF", J::IsJpgType, jfif, EXT_JPG},
         {"Exif", J::IsJpgType, With(Raw({0xFF, 0xD8, 0xFF, 0xE1}, 16), 6, Text("Exif")), EXT_JPG},
-        {"APP1 holding JFIF", J::IsJpgType, With(Raw({0xFF, 0xD8, 0xFF, 0xE1}, 16), 6, Text("JFIF")), EXT_UNKNOWN},
+        {"APP1 holding JFIF", J::IsJpgType, With(Raw({0xFF, 0xD8, 0xFF, 0xE1}, 16), 6, Text("JFIF")),
+         EXT_UNKNOWN},
         {"JPEG without APP0/APP1", J::IsJpgType, Raw({0xFF, 0xD8, 0xFF, 0xDB, 0, 0x43}, 16), EXT_UNKNOWN},
         {"TIFF little-endian", J::IsTifType, Raw({'I', 'I', 0x2A, 0}), EXT_TIF},
         {"TIFF big-endian", J::IsTifType, Raw({'M', 'M', 0, 0x2A}), EXT_TIF},
@@ -222,7 +224,8 @@ std::vector<CornerCase> CornerCases()
         {"MTS, transport stream id 1", J::IsMtsType,
          With(With(Raw({0, 0, 0, 0, 0x47, 0x40, 0, 0x10}, 16), 8, MTS_PAT), 13, Raw({1})), EXT_UNKNOWN},
         {"MXF open header partition", J::IsMxfType,
-         Raw({0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00}),
+         Raw({0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x01,
+              0x00}),
          EXT_UNKNOWN},
         {"FLV", J::IsFlvType, Raw({'F', 'L', 'V', 1, 5, 0, 0, 0, 9}, 16), EXT_FLV},
         {"FLV header size 10", J::IsFlvType, Raw({'F', 'L', 'V', 1, 5, 0, 0, 0, 10}, 16), EXT_UNKNOWN},
@@ -230,8 +233,8 @@ std::vector<CornerCase> CornerCases()
         {"AVI with JUNK first", J::IsAviType, With(With(Text("RIFF", 16), 8, Text("AVI ")), 12, Text("JUNK")),
          EXT_UNKNOWN},
         {"WAV", J::IsWavType, With(With(Text("RIFF", 16), 8, Text("WAVE")), 12, Text("fmt ")), EXT_WAV},
-        {"WAV without fmt first", J::IsWavType, With(With(Text("RIFF", 16), 8, Text("WAVE")), 12, Text("LIST")),
-         EXT_UNKNOWN},
+        {"WAV without fmt first", J::IsWavType,
+         With(With(Text("RIFF", 16), 8, Text("WAVE")), 12, Text("LIST")), EXT_UNKNOWN},
         {"RAR 4", J::IsRarType, Raw({'R', 'a', 'r', '!', 0x1A, 7, 0}), EXT_RAR},
         {"RAR 5", J::IsRarType, Raw({'R', 'a', 'r', '!', 0x1A, 7, 1, 0}), EXT_UNKNOWN},
         {"SQLite 3", J::IsSqlType, Text("SQLite format 3", 16), EXT_DB},
@@ -275,16 +278,15 @@ TEST_F(JudgeTest, MtsHeadFlagRejectsPacketsWithATimestamp)
 // path answers as the table order does at every length.
 TEST_F(JudgeTest, EveryRecogniserStaysInsideEveryLength)
 {
-    const char* const heads[] = {"mpeg1_program.mpg", "isom.mp4",   "realmedia.rm",  "windows_media.wmv",
-                                 "compressed.swf",    "mpeg4.avi",  "sorenson.flv",  "h263.3gp",
-                                 "mpeg4.mkv",         "mpeg2.ts",   "avchd.mts",     "mpeg2.mxf",
-                                 "quicktime.mov",     "id3v2.mp3",  "track.mid",     "monkey.ape",
-                                 "pcm.wav",           "layer2.mp2", "yamaha.mmf",    "gif89a.gif",
-                                 "bitmap.bmp",        "jfif.jpg",   "picture.png",   "picture.psd",
-                                 "intel.tif",         "icon.ico",   "word.doc",      "word.docx",
-                                 "document.pdf",      "best.gz",    "empty.7z",      "photos.zip",
-                                 "archive.rar",       "cabinet.cab", "backup.gho",   "library.dll",
-                                 "sqlite.db",         "mail.dbx",   "mail.pst",      "font.ttf"};
+    const char* const heads[] = {
+        "mpeg1_program.mpg", "isom.mp4",     "realmedia.rm",  "windows_media.wmv", "compressed.swf",
+        "mpeg4.avi",         "sorenson.flv", "h263.3gp",      "mpeg4.mkv",         "mpeg2.ts",
+        "avchd.mts",         "mpeg2.mxf",    "quicktime.mov", "id3v2.mp3",         "track.mid",
+        "monkey.ape",        "pcm.wav",      "layer2.mp2",    "yamaha.mmf",        "gif89a.gif",
+        "bitmap.bmp",        "jfif.jpg",     "picture.png",   "picture.psd",       "intel.tif",
+        "icon.ico",          "word.doc",     "word.docx",     "document.pdf",      "best.gz",
+        "empty.7z",          "photos.zip",   "archive.rar",   "cabinet.cab",       "backup.gho",
+        "library.dll",       "sqlite.db",    "mail.dbx",      "mail.pst",          "font.ttf"};
     std::vector<const tessaroo::FILE_RECOGNISER*> recognisers;
     for (size_t i = 0; i < EXTEND_NAME_ROW_COUNT; ++i)
         if (std::find(recognisers.begin(), recognisers.end(), szExtendNameAndType[i].pRecogniser) ==

@@ -143,13 +143,13 @@ struct MismatchCase
 };
 
 const MismatchCase MISMATCHES[] = {
-    {"picture.png", "jpg", 0},   {"jfif.jpg", "png", 0},      {"word.docx", "xlsx", 0},
-    {"photos.zip", "docx", 0},   {"book.xlsx", "zip", 1},     {"word.doc", "xls", 0},
-    {"excel.xls", "doc", 0},     {"plain.ole", "doc", 0},     {"library.dll", "exe", 0},
-    {"program.exe", "sys", 0},   {"mpeg2.ts", "mts", 0},      {"avchd.mts", "ts", 0},
-    {"pcm.wav", "avi", 0},       {"mpeg4.avi", "wav", 0},     {"picture.png", "txt", 1},
-    {"picture.png", "PNG", 1},   {"word.doc", "fla", 1},      {"quicktime.mov", "mp4", 0},
-    {"isom.mp4", "mov", 0},      {"h263.3gp", "mp4", 0},      {"word.docx", "mso07", 0},
+    {"picture.png", "jpg", 0}, {"jfif.jpg", "png", 0},  {"word.docx", "xlsx", 0},
+    {"photos.zip", "docx", 0}, {"book.xlsx", "zip", 1}, {"word.doc", "xls", 0},
+    {"excel.xls", "doc", 0},   {"plain.ole", "doc", 0}, {"library.dll", "exe", 0},
+    {"program.exe", "sys", 0}, {"mpeg2.ts", "mts", 0},  {"avchd.mts", "ts", 0},
+    {"pcm.wav", "avi", 0},     {"mpeg4.avi", "wav", 0}, {"picture.png", "txt", 1},
+    {"picture.png", "PNG", 1}, {"word.doc", "fla", 1},  {"quicktime.mov", "mp4", 0},
+    {"isom.mp4", "mov", 0},    {"h263.3gp", "mp4", 0},  {"word.docx", "mso07", 0},
 };
 
 void PrintTo(const MismatchCase& c, std::ostream* os)

@@ -82,7 +82,8 @@ ImageDevice::ImageDevice(const Bytes& bytes, int bytesPerSector) : m_dir("sigdis
 {
     const std::string path = m_dir.File("disk.img");
     Bytes padded = bytes;
-    padded.resize((bytes.size() + size_t(bytesPerSector) - 1) / size_t(bytesPerSector) * size_t(bytesPerSector));
+    padded.resize((bytes.size() + size_t(bytesPerSector) - 1) / size_t(bytesPerSector) *
+                  size_t(bytesPerSector));
     m_u64Sectors = padded.size() / size_t(bytesPerSector);
     m_env.reset(new ScopedEnv("TESSAROO_DISKS", path));
     m_bOk = WriteImageFile(path, padded) && m_reader.Init(0, m_u64Sectors) == 0;

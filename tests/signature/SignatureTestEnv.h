@@ -43,7 +43,8 @@ class ImageDevice
 };
 
 // Bytes placed at sector offsets of an otherwise zero image of total sectors.
-Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces, int bytesPerSector = 512);
+Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces,
+             int bytesPerSector = 512);
 // len bytes of b from off, zero-padded.
 Bytes Slice(const Bytes& b, size_t off, size_t len);
 

@@ -1,0 +1,99 @@
+// libFuzzer target: the file type judge's content lookup and extension match
+// on hostile sectors, with the fuzz input also serving as the device that
+// the transport-stream, compound-file and zip recognisers read from.
+//
+// Input: byte 0 controls the lookup (bits 0-1 sector size 512 << n, bit 2
+// the transport-stream continuation and range tests, bit 3 the MTS head
+// flag, bits 4-5 the sector judged, bit 6 a device that ends one sector
+// early, bit 7 a carved stream covering the judged sector); byte 1 % 9 is the
+// length n of the extension that follows; the rest is the device, whose
+// bytes from the judged sector on are the buffer judged (at most 8 KiB).
+//
+// Also checks that the first-byte shortcut of GetDataBufType answers as
+// running every row in table order does.
+#include "core/CDiskReader.h"
+#include "core/Log.h"
+#include "engines/signature/CFileTypeJudge.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace
+{
+void QuietLog(const char*) {}
+
+// The device: a memory file reopened through /proc by the disk reader.
+int DeviceFd()
+{
+    static int fd = -1;
+    if (fd < 0)
+    {
+        fd = memfd_create("tessaroo-fuzz-disk", MFD_CLOEXEC);
+        if (fd < 0)
+            abort();
+        setenv("TESSAROO_DISKS", ("/proc/self/fd/" + std::to_string(fd)).c_str(), 1);
+        tessaroo::SetLogSink(QuietLog);
+    }
+    return fd;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    const uint8_t ctrl = data[0];
+    const size_t extLen = std::min<size_t>(data[1] % 9, size - 2);
+    const std::string ext(reinterpret_cast<const char*>(data + 2), extLen);
+    const uint8_t* disk = data + 2 + extLen;
+    const size_t diskSize = size - 2 - extLen;
+
+    const int bytesPerSector = 512 << (ctrl & 3);
+    const unsigned long long sector = (ctrl >> 4) & 3;
+    const int fd = DeviceFd();
+    if (ftruncate(fd, 0) != 0 || (diskSize && pwrite(fd, disk, diskSize, 0) != ssize_t(diskSize)))
+        abort();
+    unsigned long long endSector = diskSize / size_t(bytesPerSector);
+    if ((ctrl & 0x40) && endSector)
+        --endSector;
+    CDiskReader reader;
+    if (reader.Init(0, endSector) != 0)
+        abort();
+
+    const size_t from = size_t(sector) * size_t(bytesPerSector);
+    const size_t len = from < diskSize ? std::min<size_t>(diskSize - from, 8192) : 0;
+    // An exact-size copy, so that any read past the judged buffer faults.
+    std::unique_ptr<uint8_t[]> buf(new uint8_t[len ? len : 1]);
+    if (len)
+        memcpy(buf.get(), disk + from, len);
+
+    CFileTypeJudge::ClearTsFileRange();
+    if (ctrl & 0x80)
+        CFileTypeJudge::AddTsFileRange(sector, sector);
+    CFileTypeJudge::SetNeedCheckTsFileRange((ctrl >> 2) & 1);
+    CFileTypeJudge::SetMtsFileHead((ctrl >> 3) & 1);
+
+    CFileTypeJudge judge(&reader);
+    judge.BeginLookup(bytesPerSector, sector);
+    const EXTEND_NAME_TYPE fast = CFileTypeJudge::GetDataBufType(buf.get(), int(len));
+    const EXTEND_NAME_TYPE slow = CFileTypeJudge::GetDataBufTypeByTableOrder(buf.get(), int(len));
+    if (fast != slow)
+    {
+        fprintf(stderr, "content lookup %d, table order %d\n", int(fast), int(slow));
+        abort();
+    }
+    if (fast < EXT_DOC || fast > EXT_UNKNOWN)
+        abort();
+    const int match = judge.IsFileTypeMatching(buf.get(), int(len), ext.c_str(), bytesPerSector, sector);
+    if (match != 0 && match != 1)
+        abort();
+    CFileTypeJudge::IsFileSystemSector(buf.get(), int(len));
+    return 0;
+}
