@@ -8,13 +8,13 @@ namespace tessaroo
 {
 namespace test
 {
-FatBootParams DefaultFatParams(FatKind kind)
+FatBootParams DefaultFatParams(FatFormat kind)
 {
     FatBootParams p;
     p.kind = kind;
     switch (kind)
     {
-    case FatKind::Fat12:
+    case FatFormat::Fat12:
         // 4096 sectors, 2 per cluster: about 2000 clusters.
         p.sectorsPerCluster = 2;
         p.reservedSectors = 1;
@@ -22,14 +22,14 @@ FatBootParams DefaultFatParams(FatKind kind)
         p.totalSectors = 4096;
         p.sectorsPerFat = 6;
         break;
-    case FatKind::Fat16:
+    case FatFormat::Fat16:
         p.sectorsPerCluster = 4;
         p.reservedSectors = 4;
         p.rootEntries = 512;
         p.totalSectors = 32768;
         p.sectorsPerFat = 32;
         break;
-    case FatKind::Fat32:
+    case FatFormat::Fat32:
         p.sectorsPerCluster = 1;
         p.reservedSectors = 32;
         p.rootEntries = 0;
@@ -55,7 +55,7 @@ std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p)
 {
     std::vector<uint8_t> s(512, 0);
     s[0] = 0xEB;
-    s[1] = p.kind == FatKind::Fat32 ? 0x58 : 0x3C;
+    s[1] = p.kind == FatFormat::Fat32 ? 0x58 : 0x3C;
     s[2] = 0x90;
     PutText(&s[3], p.oemName, 8);
     PutU16(&s[11], p.bytesPerSector);
@@ -63,7 +63,7 @@ std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p)
     PutU16(&s[14], p.reservedSectors);
     s[16] = p.numFats;
     PutU16(&s[17], p.rootEntries);
-    const bool t16 = p.kind != FatKind::Fat32 && p.totalIn16BitField && p.totalSectors < 65536;
+    const bool t16 = p.kind != FatFormat::Fat32 && p.totalIn16BitField && p.totalSectors < 65536;
     PutU16(&s[19], t16 ? uint16_t(p.totalSectors) : 0);
     s[21] = p.media;
     PutU16(&s[24], 32); // sectors per track
@@ -71,7 +71,7 @@ std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p)
     PutU32(&s[28], p.hiddenSectors);
     PutU32(&s[32], t16 ? 0 : p.totalSectors);
     size_t ext; // extended boot record
-    if (p.kind == FatKind::Fat32)
+    if (p.kind == FatFormat::Fat32)
     {
         PutU16(&s[22], 0);
         PutU32(&s[36], p.sectorsPerFat);
@@ -90,9 +90,9 @@ std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p)
     PutU32(&s[ext + 3], p.volumeId);
     PutText(&s[ext + 7], p.label, 11);
     PutText(&s[ext + 18],
-            p.kind == FatKind::Fat32   ? "FAT32"
-            : p.kind == FatKind::Fat16 ? "FAT16"
-                                       : "FAT12",
+            p.kind == FatFormat::Fat32   ? "FAT32"
+            : p.kind == FatFormat::Fat16 ? "FAT16"
+                                         : "FAT12",
             8);
     if (p.signature)
     {
@@ -116,16 +116,20 @@ std::array<uint8_t, 11> ShortName11(const std::string& name)
 {
     std::array<uint8_t, 11> out;
     out.fill(' ');
-    if (name.size() == 11 && name.find('.') == std::string::npos)
+    // 11 bytes without a point, or a dot entry's name, stand as they are.
+    if (name.size() == 11 && (name.find('.') == std::string::npos || name[0] == '.'))
     {
         for (size_t i = 0; i < 11; ++i)
             out[i] = uint8_t(name[i]);
         return out;
     }
-    size_t dot = name.rfind('.');
-    // "." and ".." are names of their own, not a base and an extension.
     if (name == "." || name == "..")
-        dot = std::string::npos;
+    {
+        for (size_t i = 0; i < name.size(); ++i)
+            out[i] = '.';
+        return out;
+    }
+    const size_t dot = name.rfind('.');
     const std::string base = name.substr(0, dot);
     const std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
     for (size_t i = 0; i < base.size() && i < 8; ++i)

@@ -14,7 +14,7 @@ namespace tessaroo
 {
 namespace test
 {
-enum class FatKind
+enum class FatFormat
 {
     Fat12,
     Fat16,
@@ -25,7 +25,7 @@ enum class FatKind
 // kind; tests change one field to reach a corner.
 struct FatBootParams
 {
-    FatKind kind = FatKind::Fat16;
+    FatFormat kind = FatFormat::Fat16;
     uint16_t bytesPerSector = 512;
     uint8_t sectorsPerCluster = 4;
     uint16_t reservedSectors = 1;
@@ -45,7 +45,7 @@ struct FatBootParams
 
 // A consistent geometry for each kind: FAT12 2 MiB / 1 KiB clusters, FAT16
 // 16 MiB / 2 KiB clusters, FAT32 64 MiB / 512-byte clusters.
-FatBootParams DefaultFatParams(FatKind kind);
+FatBootParams DefaultFatParams(FatFormat kind);
 
 // The 512-byte boot sector (bytesPerSector may be larger; only the first
 // 512 bytes are built, as the recognisers read).
@@ -56,7 +56,8 @@ uint16_t FatDate(int year, int month, int day);
 uint16_t FatTime(int hour, int minute, int second);
 
 // "README.TXT" -> "README  TXT" (upper-cased, blank-padded, 11 bytes). Names
-// already 11 bytes long without a point are taken as they stand.
+// already 11 bytes long without a point (or starting with one, the dot
+// entries) are taken as they stand; "." and ".." give the dot entries' names.
 std::array<uint8_t, 11> ShortName11(const std::string& name);
 
 // The FAT long-name checksum, written out here so that tests of the core's

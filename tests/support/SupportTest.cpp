@@ -45,7 +45,7 @@ TEST(FatBuilder, LongNameEntriesAreStoredLastFirst)
 
 // A FAT12 or FAT16 volume built from nothing but the builders: mtools must
 // list the long names and fsck.fat must find nothing to mend.
-class BuiltVolume : public ::testing::TestWithParam<FatKind>
+class BuiltVolume : public ::testing::TestWithParam<FatFormat>
 {
 };
 
@@ -59,7 +59,7 @@ TEST_P(BuiltVolume, ReadsBackWithTheRealTools)
     const uint64_t dataStart = rootStart + p.rootEntries * 32u / 512u;
 
     std::vector<uint8_t> fat(512, 0);
-    const bool fat12 = GetParam() == FatKind::Fat12;
+    const bool fat12 = GetParam() == FatFormat::Fat12;
     // Entries 0 and 1 (media and end of chain), then cluster 2: the file, one cluster.
     if (fat12)
     {
@@ -107,9 +107,9 @@ TEST_P(BuiltVolume, ReadsBackWithTheRealTools)
     EXPECT_TRUE(RunSucceeds("fsck.fat -n " + ShellQuote(path)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, BuiltVolume, ::testing::Values(FatKind::Fat12, FatKind::Fat16),
-                         [](const ::testing::TestParamInfo<FatKind>& i)
-                         { return std::string(i.param == FatKind::Fat12 ? "Fat12" : "Fat16"); });
+INSTANTIATE_TEST_SUITE_P(Kinds, BuiltVolume, ::testing::Values(FatFormat::Fat12, FatFormat::Fat16),
+                         [](const ::testing::TestParamInfo<FatFormat>& i)
+                         { return std::string(i.param == FatFormat::Fat12 ? "Fat12" : "Fat16"); });
 
 TEST(NtfsBuilder, RecordHeaderMatchesMkntfs)
 {

@@ -1,0 +1,165 @@
+// Where disks and the support folder live: the disk-number mapping through
+// TESSAROO_DISKS and /sys/block, read-only opens, device sizes, the support
+// and scan-log folders and the permission bits of the folders made.
+#include "core/Platform.h"
+#include "tests/core/CoreTestUtil.h"
+#include "tests/support/ImageFile.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tessaroo;
+using namespace tessaroo::test;
+
+struct DiskListCase
+{
+    const char* name;
+    const char* list;
+    std::vector<std::string> paths; // disks 0, 1, 2, ...; "" where there is none
+};
+
+class DiskNumberMapping : public ::testing::TestWithParam<DiskListCase>
+{
+};
+
+TEST_P(DiskNumberMapping, NthEntryCountingFromZero)
+{
+    ScopedEnv env("TESSAROO_DISKS", GetParam().list);
+    const std::vector<std::string>& want = GetParam().paths;
+    for (size_t i = 0; i < want.size(); ++i)
+        EXPECT_EQ(GetDiskDevicePath(int(i)), want[i]) << "disk " << i;
+    EXPECT_EQ(GetDiskDevicePath(-1), "");
+    EXPECT_EQ(GetDiskDevicePath(MAX_DISK_COUNT - 1), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DiskNumberMapping,
+    ::testing::Values(
+        DiskListCase{"One", "/img/a.img", {"/img/a.img", ""}},
+        DiskListCase{
+            "Three", "/img/a.img:/dev/sdb:/img/c d.img", {"/img/a.img", "/dev/sdb", "/img/c d.img", ""}},
+        // An empty entry keeps its number: there is no disk 1, but disk 2 is there.
+        DiskListCase{"EmptyEntry", "/img/a.img::/img/c.img", {"/img/a.img", "", "/img/c.img", ""}},
+        DiskListCase{"EmptyList", "", {"", "", ""}},
+        DiskListCase{"TrailingSeparator", "/img/a.img:", {"/img/a.img", "", ""}}),
+    [](const ::testing::TestParamInfo<DiskListCase>& i) { return std::string(i.param.name); });
+
+TEST(DiskMappingSysBlock, WholeDisksInNameOrder)
+{
+    // Only names are looked at here; nothing is opened.
+    ScopedEnv env("TESSAROO_DISKS");
+    std::vector<std::string> names;
+    for (int i = 0; i < MAX_DISK_COUNT; ++i)
+    {
+        const std::string p = GetDiskDevicePath(i);
+        if (p.empty())
+        {
+            // The list has no holes.
+            for (int j = i + 1; j < i + 8 && j < MAX_DISK_COUNT; ++j)
+                EXPECT_EQ(GetDiskDevicePath(j), "") << j;
+            break;
+        }
+        ASSERT_EQ(p.compare(0, 5, "/dev/"), 0) << p;
+        const std::string name = p.substr(5);
+        struct stat st;
+        EXPECT_EQ(stat(("/sys/block/" + name).c_str(), &st), 0) << name;
+        EXPECT_NE(name.compare(0, 3, "ram"), 0) << name;
+        EXPECT_NE(name.compare(0, 4, "zram"), 0) << name;
+        if (name.compare(0, 4, "loop") == 0)
+        {
+            EXPECT_EQ(stat(("/sys/block/" + name + "/loop/backing_file").c_str(), &st), 0) << name;
+        }
+        if (!names.empty())
+        {
+            EXPECT_LT(names.back(), name);
+        }
+        names.push_back(name);
+    }
+}
+
+TEST(OpenDisk, ReadOnlyAndOnlyMappedDisks)
+{
+    TempDir dir("platform");
+    ASSERT_TRUE(WriteImageFile(dir.File("a.img"), std::vector<uint8_t>(4096, 1)));
+    coretest::DiskMapping disks({dir.File("a.img")});
+    int fd = OpenDiskReadOnly(0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fcntl(fd, F_GETFL) & O_ACCMODE, O_RDONLY);
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    uint64_t size = 0;
+    EXPECT_TRUE(GetDeviceSize(fd, size));
+    EXPECT_EQ(size, 4096u);
+    close(fd);
+    errno = 0;
+    EXPECT_EQ(OpenDiskReadOnly(1), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(OpenDeviceReadOnly(""), -1);
+    EXPECT_EQ(OpenDeviceReadOnly(nullptr), -1);
+}
+
+TEST(DeviceSize, OnlyForDevicesAndFiles)
+{
+    uint64_t size = 99;
+    EXPECT_FALSE(GetDeviceSize(-1, size));
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    EXPECT_FALSE(GetDeviceSize(p[0], size));
+    close(p[0]);
+    close(p[1]);
+    EXPECT_EQ(size, 99u);
+}
+
+TEST(SupportDir, EnvironmentReplacesTheFixedFolder)
+{
+    {
+        ScopedEnv env("TESSAROO_SUPPORT_DIR", "/tmp/x/support");
+        EXPECT_EQ(GetSupportDir(), "/tmp/x/support/");
+        EXPECT_EQ(GetScanLogRoot(), "/tmp/x/support/ScanLog/");
+    }
+    {
+        ScopedEnv env("TESSAROO_SUPPORT_DIR", "/tmp/x/support/");
+        EXPECT_EQ(GetSupportDir(), "/tmp/x/support/");
+    }
+    {
+        ScopedEnv env("TESSAROO_SUPPORT_DIR");
+        EXPECT_EQ(GetSupportDir(), "/Library/Application Support/Tessaroo/");
+        EXPECT_EQ(GetScanLogRoot(), "/Library/Application Support/Tessaroo/ScanLog/");
+    }
+    {
+        ScopedEnv env("TESSAROO_SUPPORT_DIR", "");
+        EXPECT_EQ(GetSupportDir(), "/Library/Application Support/Tessaroo/");
+    }
+}
+
+TEST(MakeDirs, FoldersCanBeEntered)
+{
+    TempDir dir("platform");
+    const mode_t old = umask(022);
+    const std::string deep = dir.File("a/b/c");
+    EXPECT_TRUE(MakeDirs(deep));
+    struct stat st;
+    for (const std::string& p : {dir.File("a"), dir.File("a/b"), deep})
+    {
+        ASSERT_EQ(stat(p.c_str(), &st), 0) << p;
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0755u) << p;
+    }
+    EXPECT_TRUE(MakeDirs(deep)) << "an existing folder is fine";
+    EXPECT_TRUE(MakeDirs(dir.File("trailing//")));
+
+    // 0777 is given exactly, whatever the umask.
+    EXPECT_TRUE(MakeDirs(dir.File("shared"), 0777));
+    ASSERT_EQ(stat(dir.File("shared").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0777u);
+    umask(old);
+
+    ASSERT_TRUE(WriteImageFile(dir.File("file"), {}));
+    EXPECT_FALSE(MakeDirs(dir.File("file")));
+    EXPECT_FALSE(MakeDirs(dir.File("file/below")));
+    EXPECT_FALSE(MakeDirs(""));
+}
