@@ -30,6 +30,8 @@ if [[ -f "$out/.stamp" && "$(cat "$out/.stamp")" == "$stamp" ]]; then
   exit 0
 fi
 
+# The file-system makers live in the sbin folders, which a user's PATH may lack.
+PATH="$PATH:/usr/sbin:/sbin"
 for tool in ffmpeg convert sox sqlite3 zip gzip python3 mkfs.fat mcopy mkntfs; do
   command -v "$tool" >/dev/null || { echo "make_format_samples.sh: $tool is missing" >&2; exit 1; }
 done

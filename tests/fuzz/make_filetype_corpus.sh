@@ -15,6 +15,6 @@ for f in "$samples"/*; do
   ext=${name##*.}
   [[ "$ext" == "$name" || ${#ext} -gt 8 ]] && ext=""
   n=$(printf '\\%03o' "${#ext}")
-  { printf '\000'; printf "$n"; printf '%s' "$ext"; head -c 8192 "$f"; } > "$out/$name.0"
-  { printf '\024'; printf "$n"; printf '%s' "$ext"; head -c 512 /dev/zero; head -c 8192 "$f"; } > "$out/$name.1"
+  { printf '\000'; printf '%b' "$n"; printf '%s' "$ext"; head -c 8192 "$f"; } > "$out/$name.0"
+  { printf '\024'; printf '%b' "$n"; printf '%s' "$ext"; head -c 512 /dev/zero; head -c 8192 "$f"; } > "$out/$name.1"
 done
