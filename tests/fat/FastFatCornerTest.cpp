@@ -248,7 +248,7 @@ TEST_F(FatCorner, TwelveBitEntriesDecodeInEveryPackingPhase)
     std::vector<uint8_t> boot = ReadFileRange(img, 0, 512);
     FatGeometry g;
     ASSERT_TRUE(DeriveFatGeometry(boot.data(), boot.size(), g));
-    ASSERT_EQ(g.kind, tessaroo::FatKind::Fat12);
+    ASSERT_EQ(g.kind, FatKind::Fat12);
     ScopedEnv disks("TESSAROO_DISKS", img);
     CDiskReader reader;
     ASSERT_EQ(reader.Init(0, ImageSectors(img)), 0u);
@@ -323,7 +323,7 @@ class FatHostileBoot : public ::testing::TestWithParam<BadBoot>
 
 TEST_P(FatHostileBoot, UnusableGeometryFindsNothingAndNeverFaults)
 {
-    FatBootParams p = DefaultFatParams(test::FatKind::Fat16);
+    FatBootParams p = DefaultFatParams(FatFormat::Fat16);
     GetParam().change(p);
     std::vector<uint8_t> boot = MakeFatBootSector(p);
     TempDir dir("fat-boot");
@@ -354,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FatGeometry, TotalNotAboveTheDataStartGivesNoBitmap)
 {
-    FatBootParams p = DefaultFatParams(test::FatKind::Fat16);
+    FatBootParams p = DefaultFatParams(FatFormat::Fat16);
     p.totalSectors = 40; // less than reserved + FATs + root
     std::vector<uint8_t> boot = MakeFatBootSector(p);
     FatGeometry g;

@@ -254,7 +254,7 @@ TEST_F(FastFatVolume, GeometryFollowsTheBootSectorIncludingAFloppyRoot)
         const FatGeometry& g = fat->GetGeometry();
         EXPECT_EQ(g.firstDataSector, manifest.Fact("data_start_sector")) << name;
         EXPECT_EQ(g.clusterCount, manifest.Fact("cluster_count")) << name;
-        EXPECT_EQ(uint64_t(g.kind == tessaroo::FatKind::Fat12 ? 12 : g.kind == tessaroo::FatKind::Fat16 ? 16 : 32),
+        EXPECT_EQ(uint64_t(g.kind == FatKind::Fat12 ? 12 : g.kind == FatKind::Fat16 ? 16 : 32),
                   manifest.Fact("fat_type"))
             << name;
     }
