@@ -311,6 +311,47 @@ TEST_F(FatCorner, FileChainsEndOnLoopsAndContinueInFreeClusters)
     EXPECT_EQ(next, 0u);
 }
 
+TEST_F(FatCorner, AFileLeftLiveInsideADeletedFolderIsListedUnderIt)
+{
+    // Some systems delete a folder by its own entry alone: its files keep
+    // their entries. Undo the deleted mark of TRASH/A.TXT to make one.
+    const std::string img = CopyImage(SharedFatImages() + "/fat16.img", dir.Path(), "live.img");
+    Manifest m;
+    ASSERT_TRUE(LoadManifest(SharedFatImages() + "/fat16.manifest", m));
+    const ManifestEntry* a = m.Find("/TRASH/A.TXT");
+    ASSERT_NE(a, nullptr);
+    std::vector<uint8_t> sector = ReadFileRange(img, a->entrySector * 512, 512);
+    int slot = -1;
+    for (int i = 0; i < 16; ++i)
+        if (sector[i * 32] == 0xE5 && memcmp(&sector[i * 32 + 1], "       TXT", 10) == 0)
+            slot = i;
+    ASSERT_GE(slot, 0);
+    ASSERT_TRUE(PatchImage(img, a->entrySector * 512 + slot * 32, {'A'}));
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    auto e = Scan(img, hits);
+    __SEARCH_FILE_INFO__* h = nullptr;
+    for (auto& x : hits)
+        if (NodePath(e->get(), x) == "!rash/a.txt")
+            h = &x;
+    ASSERT_NE(h, nullptr);
+    ReportLog log;
+    (*e)->InitCallBack(nullptr, &CollectReport, &log, 100);
+    std::wstring target = Utf8ToWide(dir.File("a.txt").c_str());
+    EXPECT_EQ((*e)->SaveFileData(h, &target[0], 0), 0u);
+    EXPECT_EQ(Sha256OfFile(dir.File("a.txt")), a->sha256);
+}
+
+TEST_F(FatCorner, RootListingNeedsLevelZero)
+{
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    auto e = Scan(SharedFatImages() + "/fat16.img", hits);
+    std::vector<_FILE_NODE_> nodes(1);
+    EXPECT_EQ((*e)->GetChildrenFileNode(nullptr, 3, nodes), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(nodes.size(), 1u);
+    unsigned int count = 0;
+    EXPECT_EQ((*e)->GetChildrenFileCount(nullptr, 2, count), STATUS_INVALID_PARAMETER);
+}
+
 struct BadBoot
 {
     const char* what;
