@@ -99,7 +99,8 @@ std::string CRecoveryFlow::FormTargetPath(const std::string& destination, const 
     memcpy(name, node.szFileName, sizeof(name));
     name[sizeof(name) - 1] = 0;
     const std::string dest = TrimTrailingSlashes(destination);
-    const std::string safe = ShortenName(Gb2312ToUtf8(MakeSafeTargetName(name).c_str()), MAX_TARGET_NAME_BYTES);
+    const std::string safe =
+        ShortenName(Gb2312ToUtf8(MakeSafeTargetName(name).c_str()), MAX_TARGET_NAME_BYTES);
     return (dest == "/" ? std::string() : dest) + "/" + GetDirTypeByFileName(name) + "/" + safe;
 }
 
@@ -128,7 +129,8 @@ int CRecoveryFlow::OnReport(int percent, int scale, int status, const wchar_t* t
 
 CRecoveryFlow::Outcome CRecoveryFlow::RecoveryProcess(IFileRecoveryParse* engine,
                                                       const std::vector<_FILE_NODE_>& files,
-                                                      const std::string& destination, const ScannedVolume& volume)
+                                                      const std::string& destination,
+                                                      const ScannedVolume& volume)
 {
     m_results.clear();
     m_strMessage.clear();

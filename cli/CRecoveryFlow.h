@@ -39,10 +39,10 @@ class CRecoveryFlow
   public:
     enum Outcome
     {
-        OUTCOME_DONE = 0,      // every file was tried (some may have failed)
-        OUTCOME_STOPPED,       // a stop request ended the run
+        OUTCOME_DONE = 0,        // every file was tried (some may have failed)
+        OUTCOME_STOPPED,         // a stop request ended the run
         OUTCOME_BAD_DESTINATION, // the destination cannot be made or used
-        OUTCOME_OVERLAP,       // the destination lies on the scanned volume
+        OUTCOME_OVERLAP,         // the destination lies on the scanned volume
     };
 
     // Receives every engine report (percent, scale 100, status, target) and,

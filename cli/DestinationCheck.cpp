@@ -42,7 +42,8 @@ std::string DirName(const std::string& path)
 }
 } // namespace
 
-bool ResolveBlockDevice(unsigned int major, unsigned int minor, const std::string& sysRoot, BlockLocation& out)
+bool ResolveBlockDevice(unsigned int major, unsigned int minor, const std::string& sysRoot,
+                        BlockLocation& out)
 {
     char link[64];
     snprintf(link, sizeof(link), "/dev/block/%u:%u", major, minor);
@@ -125,7 +126,8 @@ bool DestinationOverlapsVolume(const std::string& destination, const std::string
     if (!RangesOverlap(volume, dest))
         return false;
     message = "the destination folder " + destination + " lies on the volume being recovered (" + devicePath +
-              "); recovering there would overwrite the deleted files. Choose a folder on another disk or partition.";
+              "); recovering there would overwrite the deleted files. Choose a folder on another disk or "
+              "partition.";
     return true;
 }
 } // namespace tessaroo

@@ -22,7 +22,8 @@ struct BlockLocation
 // partition gives its disk, start and size; a whole disk start 0. False when
 // the device is not a block device sysfs knows (tmpfs, overlay, network
 // file systems, stacked devices whose disk cannot be told).
-bool ResolveBlockDevice(unsigned int major, unsigned int minor, const std::string& sysRoot, BlockLocation& out);
+bool ResolveBlockDevice(unsigned int major, unsigned int minor, const std::string& sysRoot,
+                        BlockLocation& out);
 
 // The location of the file system holding path (or, when path does not
 // exist yet, its nearest existing parent).

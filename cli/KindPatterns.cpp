@@ -14,7 +14,8 @@ const char* const VIDEO_PATTERNS = VIDEO_TYPE_LIST;
 const char* const ARCHIVE_PATTERNS = ARCHIVE_TYPE_LIST;
 const char* const OFFICE_ARCHIVE_PATTERNS =
     "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|*.tar|"
+    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|*."
+    "tar|"
     "*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
 const char* const OTHER_PATTERNS = OTHER_TYPE_MARKER;
 
@@ -45,9 +46,9 @@ bool ParseKindList(const std::string& text, unsigned& kinds, std::string& bad)
     {
         const char* word;
         unsigned kind;
-    } words[] = {{"photo", KIND_PHOTO},       {"music", KIND_MUSIC},     {"video", KIND_VIDEO},
-                 {"document", KIND_DOCUMENT}, {"archive", KIND_ARCHIVE}, {"other", KIND_OTHER},
-                 {"all", KIND_ALL}};
+    } words[] = {
+        {"photo", KIND_PHOTO},     {"music", KIND_MUSIC}, {"video", KIND_VIDEO}, {"document", KIND_DOCUMENT},
+        {"archive", KIND_ARCHIVE}, {"other", KIND_OTHER}, {"all", KIND_ALL}};
     unsigned out = 0;
     size_t pos = 0;
     bool any = false;

@@ -118,7 +118,8 @@ int ParseArgs(int argc, char** argv, Options& o)
     for (int i = 2; i < argc; ++i)
     {
         const std::string a = argv[i];
-        auto value = [&](const char*& v) -> bool {
+        auto value = [&](const char*& v) -> bool
+        {
             if (i + 1 >= argc)
                 return false;
             v = argv[++i];
@@ -397,8 +398,8 @@ void PrintPartitions(FILE* f, int disk, const std::vector<_PARTITION_ITEM_>& par
         const _PARTITION_ITEM_& p = parts[k];
         bool isFat = false, readable = false;
         const std::string fs = ProbeFileSystem(disk, p.u64StartSector, isFat, readable);
-        fprintf(f, "  partition %zu  sectors %llu-%llu  %s  %s  %s\n", k + 1, (unsigned long long)p.u64StartSector,
-                (unsigned long long)p.u64EndSector,
+        fprintf(f, "  partition %zu  sectors %llu-%llu  %s  %s  %s\n", k + 1,
+                (unsigned long long)p.u64StartSector, (unsigned long long)p.u64EndSector,
                 GetFileSizeString((long long)(PartitionSectorCount(p) * 512)).c_str(), fs.c_str(),
                 PartitionNameToUtf8(p).c_str());
     }
@@ -500,8 +501,8 @@ int ChooseVolume(const Options& o, Volume& v)
         const int k = o.nPartition ? o.nPartition : 1;
         if (size_t(k) > parts.size())
         {
-            fprintf(stderr, "tessaroo-cli: %s has %zu partition%s; there is no partition %d\n", v.strDevice.c_str(),
-                    parts.size(), parts.size() == 1 ? "" : "s", k);
+            fprintf(stderr, "tessaroo-cli: %s has %zu partition%s; there is no partition %d\n",
+                    v.strDevice.c_str(), parts.size(), parts.size() == 1 ? "" : "s", k);
             PrintPartitions(stderr, v.nDisk, parts);
             return EXIT_USAGE;
         }
@@ -513,8 +514,8 @@ int ChooseVolume(const Options& o, Volume& v)
     v.strFileSystem = ProbeFileSystem(v.nDisk, v.u64Start, v.bIsFat, readable);
     if (!readable)
     {
-        fprintf(stderr, "tessaroo-cli: cannot read the volume at sector %llu of %s\n", (unsigned long long)v.u64Start,
-                v.strDevice.c_str());
+        fprintf(stderr, "tessaroo-cli: cannot read the volume at sector %llu of %s\n",
+                (unsigned long long)v.u64Start, v.strDevice.c_str());
         return EXIT_NO_VOLUME;
     }
     if (!v.bIsFat)
@@ -655,11 +656,13 @@ void PrintListing(const Listing& l)
 // Opens the engine for the chosen volume; null with the exit status set.
 std::unique_ptr<IFileRecoveryParse> OpenEngine(const Volume& v, int& exitCode)
 {
-    std::unique_ptr<IFileRecoveryParse> engine(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-        v.nDisk, (long long)v.u64Start, (long long)v.u64Count, L'C', RECOVERY_TYPE_FAST));
+    std::unique_ptr<IFileRecoveryParse> engine(
+        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+            v.nDisk, (long long)v.u64Start, (long long)v.u64Count, L'C', RECOVERY_TYPE_FAST));
     if (!engine)
     {
-        fprintf(stderr, "tessaroo-cli: no engine for partition %d of %s\n", v.nPartition, v.strDevice.c_str());
+        fprintf(stderr, "tessaroo-cli: no engine for partition %d of %s\n", v.nPartition,
+                v.strDevice.c_str());
         exitCode = EXIT_NO_VOLUME;
     }
     return engine;

@@ -33,8 +33,8 @@ constexpr int MAX_INTERMEDIATE_PERCENT = 99;
 bool StartsWithDotPair(const unsigned char* buf, size_t len)
 {
     ByteReader r(buf, len);
-    return r.Fits(0, 64) && buf[0] == '.' && buf[1] == ' ' && (buf[DE_ATTR] & ATTR_DIRECTORY) && buf[32] == '.' &&
-           buf[33] == '.';
+    return r.Fits(0, 64) && buf[0] == '.' && buf[1] == ' ' && (buf[DE_ATTR] & ATTR_DIRECTORY) &&
+           buf[32] == '.' && buf[33] == '.';
 }
 
 // The 8.3 name of an entry: name without trailing blanks, then '.' and the
@@ -68,12 +68,13 @@ std::string ExtensionOf(const char* name)
 } // namespace
 
 CFastFatRecovery::CFastFatRecovery()
-    : m_u64StartSector(0), m_u64SectorCount(0), m_wcDriveLetter(0), m_nBytesPerSector(512), m_hDevice(-1),
-      m_szBootSector{}, m_nFirstDataSector(0), m_nSectorsPerCluster(0), m_nRootClusterNO(0), m_nIsFat32(1),
-      m_nBitMapSize(0), m_u64FatStartSector(0), m_nEngineType(ENGINE_TYPE_FAST_FAT), m_nScale(0),
-      m_pScanFunc(nullptr), m_pRecoveryFunc(nullptr), m_pSearchFunc(nullptr), m_pSearchParam(nullptr),
-      m_pParam(nullptr), m_fileTypeJudge(&m_diskReader), m_bGeometryValid(false), m_lfnUnits{},
-      m_nLfnIndex(FAT_LFN_BUFFER_UNITS - 1), m_u64LastReport(0), m_nReportStep(0)
+    : m_u64StartSector(0), m_u64SectorCount(0), m_wcDriveLetter(0), m_nBytesPerSector(512),
+      m_hDevice(-1), m_szBootSector{}, m_nFirstDataSector(0), m_nSectorsPerCluster(0), m_nRootClusterNO(0),
+      m_nIsFat32(1), m_nBitMapSize(0), m_u64FatStartSector(0), m_nEngineType(ENGINE_TYPE_FAST_FAT),
+      m_nScale(0), m_pScanFunc(nullptr), m_pRecoveryFunc(nullptr), m_pSearchFunc(nullptr),
+      m_pSearchParam(nullptr), m_pParam(nullptr), m_fileTypeJudge(&m_diskReader),
+      m_bGeometryValid(false), m_lfnUnits{}, m_nLfnIndex(FAT_LFN_BUFFER_UNITS - 1), m_u64LastReport(0),
+      m_nReportStep(0)
 {
 }
 
@@ -154,7 +155,8 @@ unsigned int CFastFatRecovery::Init(wchar_t* devicePath, wchar_t driveLetter)
     return STATUS_SUCCESS;
 }
 
-unsigned int CFastFatRecovery::InitCallBack(SCAN_CALLBACK scan, RECOVERY_CALLBACK recovery, void* ctx, int scale)
+unsigned int CFastFatRecovery::InitCallBack(SCAN_CALLBACK scan, RECOVERY_CALLBACK recovery, void* ctx,
+                                            int scale)
 {
     m_pScanFunc = scan;
     m_pRecoveryFunc = recovery;
@@ -163,7 +165,8 @@ unsigned int CFastFatRecovery::InitCallBack(SCAN_CALLBACK scan, RECOVERY_CALLBAC
     return STATUS_SUCCESS;
 }
 
-unsigned int CFastFatRecovery::ReadVolumeSectors(unsigned char* buf, uint64_t sector, uint32_t count, uint32_t* got)
+unsigned int CFastFatRecovery::ReadVolumeSectors(unsigned char* buf, uint64_t sector, uint32_t count,
+                                                 uint32_t* got)
 {
     *got = 0;
     const uint64_t abs = AbsSector(sector);
@@ -218,8 +221,8 @@ unsigned int CFastFatRecovery::ScanDevice(wchar_t* resultName)
     SYSTEMTIME t = {};
     rsb_getSystemTime(&t);
     char name[128];
-    snprintf(name, sizeof(name), "Fast_%lld_%d%d%d%d%2d", (long long)m_u64StartSector, t.wYear, t.wMonth, t.wDay,
-             t.wHour, t.wMinute);
+    snprintf(name, sizeof(name), "Fast_%lld_%d%d%d%d%2d", (long long)m_u64StartSector, t.wYear, t.wMonth,
+             t.wDay, t.wHour, t.wMinute);
     // A store of the same name in this folder is an earlier scan of this
     // volume within the same minute; its records would be read back in place
     // of the new ones, so it is replaced.
@@ -313,7 +316,8 @@ unsigned int CFastFatRecovery::InitDirInfo(unsigned int cluster)
     const bool isKnown = known != m_dirNodeMap.end() && known->second.node.bIsDir;
     const bool insideDeleted = isKnown && known->second.node.bIsDeleted;
 
-    uint64_t sector = rootArea ? m_geo.firstDataSector - m_geo.rootDirSectors : m_geo.ClusterToSector(cluster);
+    uint64_t sector =
+        rootArea ? m_geo.firstDataSector - m_geo.rootDirSectors : m_geo.ClusterToSector(cluster);
     const uint32_t sectors = rootArea ? m_geo.rootDirSectors : m_geo.sectorsPerCluster;
     std::vector<unsigned char> buf;
     try
@@ -411,8 +415,8 @@ unsigned int CFastFatRecovery::WalkDirBuffer(const unsigned char* buf, size_t le
             for (int k = m_nLfnIndex; k < int(FAT_LFN_BUFFER_UNITS) && m_lfnUnits[k]; ++k)
             {
                 uint32_t u = m_lfnUnits[k];
-                if (u >= 0xD800 && u < 0xDC00 && k + 1 < int(FAT_LFN_BUFFER_UNITS) && m_lfnUnits[k + 1] >= 0xDC00 &&
-                    m_lfnUnits[k + 1] < 0xE000)
+                if (u >= 0xD800 && u < 0xDC00 && k + 1 < int(FAT_LFN_BUFFER_UNITS) &&
+                    m_lfnUnits[k + 1] >= 0xDC00 && m_lfnUnits[k + 1] < 0xE000)
                 {
                     u = 0x10000 + ((u - 0xD800) << 10) + (m_lfnUnits[k + 1] - 0xDC00);
                     ++k;
@@ -613,8 +617,8 @@ unsigned int CFastFatRecovery::GetFileRealHighClusterNO(unsigned short low, unsi
         const uint64_t s = m_geo.ClusterToSector(c);
         if (ReadVolumeSectors(sector.data(), s, 1, &got) != STATUS_SUCCESS || got == 0)
             break;
-        if (m_fileTypeJudge.IsFileTypeMatching(sector.data(), int(sector.size()), ext.c_str(), &m_diskReader, 512,
-                                               AbsSector(s)))
+        if (m_fileTypeJudge.IsFileTypeMatching(sector.data(), int(sector.size()), ext.c_str(), &m_diskReader,
+                                               512, AbsSector(s)))
         {
             high = (unsigned short)h;
             break;
@@ -636,8 +640,8 @@ int CFastFatRecovery::IsFileDataHealth(_FILE_NODE_* node, unsigned int sectorsPe
     uint32_t got = 0;
     if (ReadVolumeSectors(sector.data(), volumeSector, 1, &got) != STATUS_SUCCESS || got == 0)
         return 1;
-    return m_fileTypeJudge.IsFileTypeMatching(sector.data(), int(sector.size()), ext.c_str(), &m_diskReader, 512,
-                                              AbsSector(volumeSector))
+    return m_fileTypeJudge.IsFileTypeMatching(sector.data(), int(sector.size()), ext.c_str(), &m_diskReader,
+                                              512, AbsSector(volumeSector))
                ? 1
                : 0;
 }
@@ -695,7 +699,8 @@ unsigned int CFastFatRecovery::BuildBitMapInfo()
     const uint64_t total = m_geo.totalSectors;
     if (total <= m_geo.firstDataSector)
         return STATUS_INVALID_PARAMETER;
-    uint64_t clusters = (total - m_geo.firstDataSector + m_geo.sectorsPerCluster - 1) / m_geo.sectorsPerCluster;
+    uint64_t clusters =
+        (total - m_geo.firstDataSector + m_geo.sectorsPerCluster - 1) / m_geo.sectorsPerCluster;
     clusters = std::min<uint64_t>(clusters, FAT_MAX_CLUSTERS);
     try
     {

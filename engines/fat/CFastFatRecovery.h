@@ -47,7 +47,8 @@ class CFastFatRecovery : public IFileRecoveryParse
     // open or read position; 30 when fewer than 4096 boot bytes arrive; 87
     // when the boot sector gives no usable geometry (the engine then finds
     // nothing); else the reader's status.
-    unsigned int Init(int diskIndex, long long startSector, long long sectorCount, wchar_t driveLetter) override;
+    unsigned int Init(int diskIndex, long long startSector, long long sectorCount,
+                      wchar_t driveLetter) override;
     // Opens the path read-only and takes its size; reads no boot sector and
     // sets up no reader (a volume opened this way cannot be scanned).
     unsigned int Init(wchar_t* devicePath, wchar_t driveLetter) override;
@@ -56,7 +57,8 @@ class CFastFatRecovery : public IFileRecoveryParse
     // the current scan-log folder. Otherwise reopens that earlier store.
     // Returns 0, or the non-zero answer that stopped the scan.
     unsigned int ScanDevice(wchar_t* resultName) override;
-    unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level, std::vector<_FILE_NODE_>& children) override;
+    unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
+                                     std::vector<_FILE_NODE_>& children) override;
     unsigned int GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level, unsigned int& count) override;
     unsigned int GetLostFileCount() override;
     unsigned int GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen) override;
@@ -119,8 +121,8 @@ class CFastFatRecovery : public IFileRecoveryParse
     }
     int ReportScan(int percent, int secondsLeft);
     // The walk of one folder's clusters; helpers of InitDirInfo.
-    unsigned int WalkDirBuffer(const unsigned char* buf, size_t len, uint64_t firstSector, unsigned int& current,
-                               bool insideDeleted, bool& ended);
+    unsigned int WalkDirBuffer(const unsigned char* buf, size_t len, uint64_t firstSector,
+                               unsigned int& current, bool insideDeleted, bool& ended);
     void AddFileNode(const unsigned char* entry, const std::string& name, uint64_t entrySector,
                      unsigned int folder);
     void AddDirNode(const unsigned char* entry, const std::string& name, unsigned int folder,

@@ -109,14 +109,13 @@ int CFastFatRecovery::ReportRecovery(int percent, int status, const wchar_t* tar
     return m_pRecoveryFunc(m_pParam, percent, 100, status, const_cast<wchar_t*>(targetPath));
 }
 
-unsigned int CFastFatRecovery::ReadClusterOfNode(const _FILE_NODE_* node, uint32_t cluster, unsigned char* buf,
-                                                 uint32_t& bytes)
+unsigned int CFastFatRecovery::ReadClusterOfNode(const _FILE_NODE_* node, uint32_t cluster,
+                                                 unsigned char* buf, uint32_t& bytes)
 {
     bytes = 0;
     const uint32_t bps = m_geo.bytesPerSector;
     const uint32_t sectors = node->uClusterSize / bps;
-    const uint64_t sector =
-        node->u64DataStartSector + uint64_t(cluster - FAT_FIRST_DATA_CLUSTER) * sectors;
+    const uint64_t sector = node->u64DataStartSector + uint64_t(cluster - FAT_FIRST_DATA_CLUSTER) * sectors;
     // The node names its own volume start; a node of this engine always
     // names this engine's volume.
     const uint64_t abs = node->u64PartitionStartSector + sector * m_geo.unitsPerSector;
@@ -134,9 +133,10 @@ unsigned int CFastFatRecovery::ReadClusterOfNode(const _FILE_NODE_* node, uint32
     return bytes ? STATUS_SUCCESS : STATUS_READ_FAULT;
 }
 
-unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, int fd, unsigned char* buf, uint64_t limit,
-                                            const wchar_t* reportPath, PREVIEW_CALLBACK preview, void* previewCtx,
-                                            uint64_t& copied, int& lastAnswer)
+unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, int fd, unsigned char* buf,
+                                            uint64_t limit, const wchar_t* reportPath,
+                                            PREVIEW_CALLBACK preview, void* previewCtx, uint64_t& copied,
+                                            int& lastAnswer)
 {
     copied = 0;
     lastAnswer = 0;
@@ -229,8 +229,8 @@ unsigned int CFastFatRecovery::SaveFileToTarget(_FILE_NODE_* node, wchar_t* targ
         else
         {
             uint64_t copied = 0;
-            status =
-                CopyFileData(node, fd, nullptr, node->u64FileSize, report, nullptr, nullptr, copied, stopAnswer);
+            status = CopyFileData(node, fd, nullptr, node->u64FileSize, report, nullptr, nullptr, copied,
+                                  stopAnswer);
         }
     }
     // Exactly one report with percent 100 per file: the last progress report
@@ -377,8 +377,8 @@ unsigned int CFastFatRecovery::PreView(_FILE_NODE_* node, wchar_t* imagePath, un
             limit = std::min<uint64_t>(limit, (buf && capacity > 0) ? uint64_t(capacity) : 0);
         int lastAnswer = 0;
         if (limit > 0)
-            status = CopyFileData(node, picture ? fd : -1, picture ? nullptr : buf, limit, nullptr, progress, ctx,
-                                  copied, lastAnswer);
+            status = CopyFileData(node, picture ? fd : -1, picture ? nullptr : buf, limit, nullptr, progress,
+                                  ctx, copied, lastAnswer);
     }
     if (progress)
         progress(ctx, 100, int(status));

@@ -39,7 +39,8 @@ class CFatChainWalker
     // FAT_WINDOW_BYTES) and fills it from the FAT's start; without memory for
     // it every chain is taken as contiguous. Returns the status of the first
     // load (0, a read error, 30).
-    unsigned int Init(CDiskReader* reader, const FatGeometry& g, uint64_t volumeStart512, uint64_t volumeEnd512);
+    unsigned int Init(CDiskReader* reader, const FatGeometry& g, uint64_t volumeStart512,
+                      uint64_t volumeEnd512);
 
     bool HasWindow() const { return !m_window.empty(); }
     const FatGeometry& Geometry() const { return m_geo; }

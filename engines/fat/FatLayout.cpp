@@ -49,8 +49,10 @@ bool DeriveFatGeometry(const uint8_t* boot, size_t len, FatGeometry& g)
             entries ? (entries * uint32_t(DIR_ENTRY_SIZE) + bps - 1) / bps : FAT_DEFAULT_ROOT_DIR_SECTORS;
         out.rootCluster = 0;
     }
-    out.firstDataSector = out.reservedSectors + uint64_t(out.numFats) * out.sectorsPerFat + out.rootDirSectors;
-    uint64_t clusters = out.totalSectors > out.firstDataSector ? (out.totalSectors - out.firstDataSector) / spc : 0;
+    out.firstDataSector =
+        out.reservedSectors + uint64_t(out.numFats) * out.sectorsPerFat + out.rootDirSectors;
+    uint64_t clusters =
+        out.totalSectors > out.firstDataSector ? (out.totalSectors - out.firstDataSector) / spc : 0;
     if (clusters > FAT_MAX_CLUSTERS)
         clusters = FAT_MAX_CLUSTERS;
     out.clusterCount = uint32_t(clusters);

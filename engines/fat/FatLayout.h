@@ -61,9 +61,9 @@ struct FatGeometry
     uint32_t numFats = 0;
     uint32_t rootDirSectors = 0; // FAT12/16 fixed root area; 0 on FAT32
     uint64_t firstDataSector = 0;
-    uint64_t totalSectors = 0;   // as the boot sector states it
-    uint32_t rootCluster = 0;    // FAT32 root folder; 0 (the fixed area) on FAT12/16
-    uint32_t clusterCount = 0;   // data clusters 2 .. clusterCount + 1
+    uint64_t totalSectors = 0; // as the boot sector states it
+    uint32_t rootCluster = 0;  // FAT32 root folder; 0 (the fixed area) on FAT12/16
+    uint32_t clusterCount = 0; // data clusters 2 .. clusterCount + 1
     // Entries the first FAT can hold (its size over the entry width); chains
     // through clusters beyond it cannot be read.
     uint64_t fatEntryCapacity = 0;
@@ -82,18 +82,21 @@ struct FatGeometry
     }
     uint32_t EndOfChain() const
     {
-        return kind == FatKind::Fat32 ? FAT32_END_OF_CHAIN : kind == FatKind::Fat16 ? FAT16_END_OF_CHAIN
-                                                                                      : FAT12_END_OF_CHAIN;
+        return kind == FatKind::Fat32   ? FAT32_END_OF_CHAIN
+               : kind == FatKind::Fat16 ? FAT16_END_OF_CHAIN
+                                        : FAT12_END_OF_CHAIN;
     }
     uint32_t BadCluster() const
     {
-        return kind == FatKind::Fat32 ? FAT32_BAD_CLUSTER : kind == FatKind::Fat16 ? FAT16_BAD_CLUSTER
-                                                                                     : FAT12_BAD_CLUSTER;
+        return kind == FatKind::Fat32   ? FAT32_BAD_CLUSTER
+               : kind == FatKind::Fat16 ? FAT16_BAD_CLUSTER
+                                        : FAT12_BAD_CLUSTER;
     }
     uint32_t EntryMask() const
     {
-        return kind == FatKind::Fat32 ? FAT32_ENTRY_MASK : kind == FatKind::Fat16 ? FAT16_ENTRY_MASK
-                                                                                    : FAT12_ENTRY_MASK;
+        return kind == FatKind::Fat32   ? FAT32_ENTRY_MASK
+               : kind == FatKind::Fat16 ? FAT16_ENTRY_MASK
+                                        : FAT12_ENTRY_MASK;
     }
 };
 

@@ -34,8 +34,8 @@ std::string ReadAllFd(int fd)
 
 // Runs the command line with args. env lists NAME=value to set (NAME= with
 // nothing after it unsets); asUser > 0 drops to that user id first.
-CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
-              uid_t asUser = 0, const std::string& binary = TESSAROO_CLI_PATH)
+CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
+              const std::string& cwd, uid_t asUser = 0, const std::string& binary = TESSAROO_CLI_PATH)
 {
     TempDir io("cli-io");
     const std::string outPath = io.File("out"), errPath = io.File("err");
@@ -105,7 +105,8 @@ class Cli : public ::testing::Test
             std::string n = e.Name();
             for (char& c : n)
                 c = char(tolower((unsigned char)c));
-            const bool photo = n.size() > 4 && (n.substr(n.size() - 4) == ".jpg" || n.substr(n.size() - 4) == ".png");
+            const bool photo =
+                n.size() > 4 && (n.substr(n.size() - 4) == ".jpg" || n.substr(n.size() - 4) == ".png");
             if (!photosOnly || photo)
                 s.insert(e.sha256);
         }
@@ -114,7 +115,8 @@ class Cli : public ::testing::Test
     std::multiset<std::string> ChecksumsBelow(const std::string& folder) const
     {
         std::multiset<std::string> s;
-        CommandResult r = RunCommand("find " + ShellQuote(folder) + " -type f -print0 | xargs -0 -r sha256sum");
+        CommandResult r =
+            RunCommand("find " + ShellQuote(folder) + " -type f -print0 | xargs -0 -r sha256sum");
         size_t pos = 0;
         while (pos + 64 <= r.output.size())
         {
@@ -286,8 +288,8 @@ TEST_F(Cli, AFileThatCannotBeRecoveredWholeExitsWithFour)
         }
     ASSERT_TRUE(patched);
     ASSERT_TRUE(WriteImageFile(dir.File("short.img"), img));
-    CliRun r = Run({"recover", "--image", dir.File("short.img"), "--out", dir.File("out"), "--kinds", "document",
-                    "--json"});
+    CliRun r = Run({"recover", "--image", dir.File("short.img"), "--out", dir.File("out"), "--kinds",
+                    "document", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
     MiniJson j;
     std::string error;
@@ -320,7 +322,8 @@ TEST_F(Cli, AnUnprivilegedUserRecoversFromAnImageIntoTheirCache)
     const uid_t nobody = geteuid() == 0 ? 65534 : 0;
     std::vector<std::string> userEnv = {"TESSAROO_SUPPORT_DIR=", "TESSAROO_DISKS=", "HOME=" + home.Path(),
                                         "XDG_CACHE_HOME=" + home.File("cache")};
-    CliRun r = RunCli({"recover", "--image", img, "--out", home.File("out")}, userEnv, home.Path(), nobody, binary);
+    CliRun r =
+        RunCli({"recover", "--image", img, "--out", home.File("out")}, userEnv, home.Path(), nobody, binary);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     struct stat st;
     EXPECT_EQ(stat(home.File("cache/tessaroo/ScanLog").c_str(), &st), 0);

@@ -75,14 +75,30 @@ struct Parser
             char e = s[i++];
             switch (e)
             {
-            case '"': o += '"'; break;
-            case '\\': o += '\\'; break;
-            case '/': o += '/'; break;
-            case 'b': o += '\b'; break;
-            case 'f': o += '\f'; break;
-            case 'n': o += '\n'; break;
-            case 'r': o += '\r'; break;
-            case 't': o += '\t'; break;
+            case '"':
+                o += '"';
+                break;
+            case '\\':
+                o += '\\';
+                break;
+            case '/':
+                o += '/';
+                break;
+            case 'b':
+                o += '\b';
+                break;
+            case 'f':
+                o += '\f';
+                break;
+            case 'n':
+                o += '\n';
+                break;
+            case 'r':
+                o += '\r';
+                break;
+            case 't':
+                o += '\t';
+                break;
             case 'u':
             {
                 unsigned v = 0;

@@ -74,15 +74,17 @@ TEST_P(DirType, FileLandsInItsKindsFolder)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DirType,
-    ::testing::Values(DirTypeCase{"a.jpg", "photo"}, DirTypeCase{"A.JPG", "photo"}, DirTypeCase{"x.jp", "photo"},
-                      DirTypeCase{"song.MP3", "audio"}, DirTypeCase{"clip.mkv", "video"},
+    ::testing::Values(DirTypeCase{"a.jpg", "photo"}, DirTypeCase{"A.JPG", "photo"},
+                      DirTypeCase{"x.jp", "photo"}, DirTypeCase{"song.MP3", "audio"},
+                      DirTypeCase{"clip.mkv", "video"},
                       // .rm is in both the music and the video texts; music is asked first.
                       DirTypeCase{"stream.rm", "audio"}, DirTypeCase{"notes.txt", "document"},
                       DirTypeCase{"report.docx", "document"}, DirTypeCase{"letter.rtf", "archive"},
                       DirTypeCase{"backup.zip", "archive"}, DirTypeCase{"notes", "others"},
                       DirTypeCase{"x.c", "others"}, DirTypeCase{"data.xyz", "others"},
                       DirTypeCase{"trailing.", "others"}),
-    [](const ::testing::TestParamInfo<DirTypeCase>& i) {
+    [](const ::testing::TestParamInfo<DirTypeCase>& i)
+    {
         std::string n;
         for (const char* p = i.param.name; *p; ++p)
             n += isalnum((unsigned char)*p) ? *p : '_';
@@ -250,7 +252,10 @@ class ScriptedEngine : public IFileRecoveryParse
         return 0;
     }
     unsigned int ScanDevice(wchar_t*) override { return 0; }
-    unsigned int GetChildrenFileNode(_FILE_NODE_*, unsigned int, std::vector<_FILE_NODE_>&) override { return 0; }
+    unsigned int GetChildrenFileNode(_FILE_NODE_*, unsigned int, std::vector<_FILE_NODE_>&) override
+    {
+        return 0;
+    }
     unsigned int GetChildrenFileCount(_FILE_NODE_*, unsigned int, unsigned int&) override { return 0; }
     unsigned int GetLostFileCount() override { return 0; }
     unsigned int GetFileNodeParentDirPath(_FILE_NODE_*, wchar_t*, int) override { return 0; }

@@ -187,7 +187,8 @@ TEST_F(FatCorner, FileLargerThanTheVolumeIsReportedIncompleteOnceAndKeepsWhatWas
     std::vector<uint8_t> head(got.begin(), got.begin() + long(del->size));
     const uint64_t dataStart = m.Fact("data_start_sector");
     const uint64_t cs = m.Fact("sectors_per_cluster") * 512;
-    std::vector<uint8_t> first = ReadFileRange(img, dataStart * 512 + (del->firstCluster - 2) * cs, size_t(del->size));
+    std::vector<uint8_t> first =
+        ReadFileRange(img, dataStart * 512 + (del->firstCluster - 2) * cs, size_t(del->size));
     EXPECT_EQ(head, first);
 
     // The preview follows the same rule.
@@ -232,8 +233,13 @@ TEST_F(FatCorner, HostileNamesNeverLeadAFolderCopyOutOfItsDestination)
     EXPECT_EQ(log.Finals(), 3);
     std::vector<std::string> files;
     ListTree(dir.Path(), "", files);
-    std::set<std::string> expected = {dest, dest + "/a", deep, deep + "/trash", deep + "/trash/!.txt",
-                                      deep + "/trash/__", deep + "/trash/__/.._.._x.jpg",
+    std::set<std::string> expected = {dest,
+                                      dest + "/a",
+                                      deep,
+                                      deep + "/trash",
+                                      deep + "/trash/!.txt",
+                                      deep + "/trash/__",
+                                      deep + "/trash/__/.._.._x.jpg",
                                       deep + "/trash/__/!eep.txt"};
     std::set<std::string> found;
     for (const std::string& f : files)

@@ -208,7 +208,8 @@ TEST_P(FastFatImage, DeletedFolderNodesSitOnThePathToTheirFiles)
 INSTANTIATE_TEST_SUITE_P(Images, FastFatImage,
                          ::testing::Values(ImageCase{"fat12"}, ImageCase{"floppy"}, ImageCase{"fat16"},
                                            ImageCase{"fat32"}, ImageCase{"mbr"}, ImageCase{"sample"}),
-                         [](const ::testing::TestParamInfo<ImageCase>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<ImageCase>& i)
+                         { return std::string(i.param.name); });
 
 // The rest works on one image each, for the cases the table above does not reach.
 class FastFatVolume : public ::testing::Test
@@ -220,7 +221,8 @@ class FastFatVolume : public ::testing::Test
         ASSERT_FALSE(image.empty());
         std::string error;
         ASSERT_TRUE(LoadManifest(ManifestPath(name), manifest, &error)) << error;
-        engine.reset(new ImageEngine(image, manifest.Fact("partition_start_sector"), manifest.Fact("total_sectors")));
+        engine.reset(
+            new ImageEngine(image, manifest.Fact("partition_start_sector"), manifest.Fact("total_sectors")));
         ASSERT_NE(engine->get(), nullptr);
         fat = dynamic_cast<CFastFatRecovery*>(engine->get());
         ASSERT_NE(fat, nullptr);
@@ -254,7 +256,9 @@ TEST_F(FastFatVolume, GeometryFollowsTheBootSectorIncludingAFloppyRoot)
         const FatGeometry& g = fat->GetGeometry();
         EXPECT_EQ(g.firstDataSector, manifest.Fact("data_start_sector")) << name;
         EXPECT_EQ(g.clusterCount, manifest.Fact("cluster_count")) << name;
-        EXPECT_EQ(uint64_t(g.kind == FatKind::Fat12 ? 12 : g.kind == FatKind::Fat16 ? 16 : 32),
+        EXPECT_EQ(uint64_t(g.kind == FatKind::Fat12   ? 12
+                           : g.kind == FatKind::Fat16 ? 16
+                                                      : 32),
                   manifest.Fact("fat_type"))
             << name;
     }
@@ -269,7 +273,8 @@ TEST_F(FastFatVolume, ScanReportsAndAStopAnswerOfTheFirstReportEndsTheScan)
         int answer = 0;
     } seen;
     auto cb = [](void* ctx, int percent, int scale, int secs, unsigned long long, unsigned long long,
-                 unsigned long long, wchar_t*) -> int {
+                 unsigned long long, wchar_t*) -> int
+    {
         Seen* s = static_cast<Seen*>(ctx);
         s->reports.push_back({percent, scale, secs});
         return s->answer;
@@ -289,7 +294,8 @@ TEST_F(FastFatVolume, ScanReportsAndAStopAnswerOfTheFirstReportEndsTheScan)
     (*engine)->InitCallBack(cb, nullptr, &seen, 100);
     EXPECT_EQ((*engine)->ScanDevice(nullptr), 7u);
     EXPECT_EQ(seen.reports.size(), 1u);
-    EXPECT_EQ((*engine)->GetLostFileCount() > 0, true) << "the walk itself is not stopped by the first answer";
+    EXPECT_EQ((*engine)->GetLostFileCount() > 0, true)
+        << "the walk itself is not stopped by the first answer";
 }
 
 TEST_F(FastFatVolume, RepeatedScansOfOneEngineGiveTheSameListing)
@@ -405,7 +411,8 @@ TEST_F(FastFatVolume, PreviewWritesPicturesToTheScanLogAndGivesOtherFilesTheirFi
     wchar_t imagePath[256] = {0};
     int len = PREVIEW_BUFFER_SIZE;
     std::vector<int> progress;
-    auto cb = [](void* ctx, int percent, int) -> int {
+    auto cb = [](void* ctx, int percent, int) -> int
+    {
         static_cast<std::vector<int>*>(ctx)->push_back(percent);
         return 0;
     };

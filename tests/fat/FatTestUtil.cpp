@@ -16,7 +16,8 @@ void PrepareScanLog()
 {
     static TempDir dir("fat-support");
     static ScopedEnv env("TESSAROO_SUPPORT_DIR", dir.Path());
-    static bool once = [] {
+    static bool once = []
+    {
         MakeDirs(GetScanLogRoot(), 0755);
         CLogFileManager::GetInstance()->Init();
         return true;
