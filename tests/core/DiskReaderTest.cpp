@@ -223,6 +223,22 @@ TEST_F(DiskReaderTest, PathFormRefusesEveryRead)
     EXPECT_EQ(n, SENTINEL);
 }
 
+// Disabled until CDiskReader::Init(path) closes a descriptor a disk-form
+// Init left open; today the reader goes on reading the old disk.
+TEST_F(DiskReaderTest, DISABLED_PathFormAfterDiskFormRefusesReads)
+{
+    // The last Init decides: a reader re-initialised with a path must not
+    // go on reading the disk it had open before.
+    CDiskReader r;
+    ASSERT_EQ(r.Init(0, kSectors), 0u);
+    std::wstring path = L"/dev/null";
+    EXPECT_EQ(r.Init(&path[0], 100), 0u);
+    std::vector<uint8_t> buf(512);
+    unsigned n = SENTINEL;
+    EXPECT_EQ(r.ReadData(buf.data(), 1, 0, 512, &n), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(n, SENTINEL);
+}
+
 TEST_F(DiskReaderTest, UnreadyReaderRefusesReads)
 {
     CDiskReader r;
