@@ -152,7 +152,7 @@ TEST(LowerCase, OnlyAsciiLettersChange)
     EXPECT_STREQ(w, L"photo.jpg\u00C4\u4E2D@[");
 }
 
-struct ExtCase
+struct ExtendNameCase
 {
     const char* name;
     size_t extSize;
@@ -160,13 +160,13 @@ struct ExtCase
     const char* ext; // expected, or the unchanged "~~" when the status is 87
 };
 
-class ExtendName : public ::testing::TestWithParam<ExtCase>
+class ExtendName : public ::testing::TestWithParam<ExtendNameCase>
 {
 };
 
 TEST_P(ExtendName, TextAfterTheLastPoint)
 {
-    const ExtCase& c = GetParam();
+    const ExtendNameCase& c = GetParam();
     Guarded<char> ext(c.extSize);
     strcpy(ext.Get(), c.extSize >= 3 ? "~~" : "");
     const std::string before = ext.Get();
@@ -176,14 +176,15 @@ TEST_P(ExtendName, TextAfterTheLastPoint)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ExtendName,
-                         ::testing::Values(ExtCase{"archive.tar.gz", 16, 0, "gz"},
-                                           ExtCase{"photo.jpg", 16, 0, "jpg"},
-                                           ExtCase{"README", 16, 87, nullptr}, ExtCase{"name.", 16, 0, ""},
-                                           ExtCase{".profile", 16, 0, "profile"},
+                         ::testing::Values(ExtendNameCase{"archive.tar.gz", 16, 0, "gz"},
+                                           ExtendNameCase{"photo.jpg", 16, 0, "jpg"},
+                                           ExtendNameCase{"README", 16, 87, nullptr},
+                                           ExtendNameCase{"name.", 16, 0, ""},
+                                           ExtendNameCase{".profile", 16, 0, "profile"},
                                            // Cut to the destination, at a character boundary.
-                                           ExtCase{"movie.mpeg4", 4, 0, "mpe"},
-                                           ExtCase{"x.\xD5\xD5\xC6\xAC", 4, 0, "\xD5\xD5"},
-                                           ExtCase{"x.\xD5\xD5\xC6\xAC", 5, 0, "\xD5\xD5\xC6\xAC"}));
+                                           ExtendNameCase{"movie.mpeg4", 4, 0, "mpe"},
+                                           ExtendNameCase{"x.\xD5\xD5\xC6\xAC", 4, 0, "\xD5\xD5"},
+                                           ExtendNameCase{"x.\xD5\xD5\xC6\xAC", 5, 0, "\xD5\xD5\xC6\xAC"}));
 
 TEST(ExtendName, NullArguments)
 {

@@ -1,7 +1,7 @@
-// The recognisers on hand-built sectors: each case changes one field of a
-// consistent boot sector, entry or record to reach one rule. Buffers are
-// exactly as long as the recogniser may read, so the sanitizer build catches
-// any read past them.
+// The recognisers on hand-built sectors: each case changes one or two
+// fields of a consistent boot sector, entry or record to reach one rule.
+// Buffers are exactly as long as the recogniser may read, so the sanitizer
+// build catches any read past them.
 #include "core/BootSector.h"
 #include "core/ByteReader.h"
 #include "core/Recognisers.h"
@@ -19,18 +19,19 @@ using namespace tessaroo::test;
 
 namespace
 {
-typedef std::function<void(std::vector<uint8_t>&)> Mutation;
-
-struct SectorCase
+// A little-endian field of 1, 2, 4 or 8 bytes set in a buffer.
+struct Patch
 {
-    const char* name;
-    Mutation mutate;
-    bool expected;
+    size_t off;
+    int width;
+    uint64_t value;
 };
 
-std::string CaseName(const ::testing::TestParamInfo<SectorCase>& info)
+void Apply(std::vector<uint8_t>& buf, const std::vector<Patch>& patches)
 {
-    return info.param.name;
+    for (const Patch& p : patches)
+        for (int i = 0; i < p.width; ++i)
+            buf.at(p.off + size_t(i)) = uint8_t(p.value >> (8 * i));
 }
 
 // A heap copy of exactly the bytes given, so a read past them is an error
@@ -42,19 +43,32 @@ std::unique_ptr<uint8_t[]> Exact(const std::vector<uint8_t>& v)
     return p;
 }
 
-void SetText(std::vector<uint8_t>& s, size_t off, const char* text)
+uint64_t Text8(const char* s)
 {
-    memcpy(&s[off], text, strlen(text));
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v |= uint64_t(uint8_t(s[i])) << (8 * i);
+    return v;
+}
+
+template <typename Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info)
+{
+    return info.param.name;
+}
+
+constexpr uint16_t Date(int y, int m, int d)
+{
+    return uint16_t((y - 1980) << 9 | m << 5 | d);
 }
 } // namespace
 
-// --- IsFat -------------------------------------------------------------------
+// --- boot sectors ------------------------------------------------------------
 
 struct FatCase
 {
     const char* name;
     FatFormat kind;
-    Mutation mutate;
+    std::vector<Patch> patches;
     bool expected;
 };
 
@@ -65,202 +79,129 @@ class IsFatCases : public ::testing::TestWithParam<FatCase>
 TEST_P(IsFatCases, Classify)
 {
     std::vector<uint8_t> s = MakeFatBootSector(DefaultFatParams(GetParam().kind));
-    if (GetParam().mutate)
-        GetParam().mutate(s);
+    Apply(s, GetParam().patches);
     EXPECT_EQ(IsFat(Exact(s).get()), GetParam().expected);
 }
 
-// The FAT32 default: 32 reserved sectors, two FATs of 1016 sectors, no root
-// region; the cluster count is total - 2064 with one sector per cluster.
-const uint32_t kFat32Overhead = 32 + 2 * 1016;
+// The FAT32 default: 32 reserved sectors and two FATs of 1016 sectors, no
+// root region, one sector per cluster: clusters = total - 2064.
+constexpr uint64_t kFat32Overhead = 32 + 2 * 1016;
+constexpr FatFormat F12 = FatFormat::Fat12, F16 = FatFormat::Fat16, F32 = FatFormat::Fat32;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IsFatCases,
     ::testing::Values(
-        FatCase{"Fat12", FatFormat::Fat12, nullptr, true}, FatCase{"Fat16", FatFormat::Fat16, nullptr, true},
-        FatCase{"Fat32", FatFormat::Fat32, nullptr, true},
-        FatCase{"Fat32EightSectorsPerCluster", FatFormat::Fat32, [](std::vector<uint8_t>& s) { s[13] = 8; },
-                true},
-        FatCase{"Fat32SixtyFourSectorsPerCluster", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s) { s[13] = 64; }, true},
-        FatCase{"Fat32SectorsPerCluster128", FatFormat::Fat32, [](std::vector<uint8_t>& s) { s[13] = 128; },
-                false},
-        FatCase{"Fat16SectorsPerCluster128", FatFormat::Fat16, [](std::vector<uint8_t>& s) { s[13] = 128; },
-                false},
-        FatCase{"SectorsPerClusterThree", FatFormat::Fat16, [](std::vector<uint8_t>& s) { s[13] = 3; },
-                false},
-        FatCase{"SectorsPerClusterZero", FatFormat::Fat32, [](std::vector<uint8_t>& s) { s[13] = 0; }, false},
-        FatCase{"BytesPerSectorZero", FatFormat::Fat16, [](std::vector<uint8_t>& s) { PutU16(&s[11], 0); },
-                false},
-        FatCase{"BytesPerSector768", FatFormat::Fat16, [](std::vector<uint8_t>& s) { PutU16(&s[11], 768); },
-                false},
-        FatCase{"BytesPerSector4096", FatFormat::Fat32, [](std::vector<uint8_t>& s) { PutU16(&s[11], 4096); },
-                true},
-        FatCase{"NoSignature", FatFormat::Fat32, [](std::vector<uint8_t>& s) { s[511] = 0; }, false},
-        FatCase{"NoFats", FatFormat::Fat16, [](std::vector<uint8_t>& s) { s[16] = 0; }, false},
-        FatCase{"EncryptedVolumeName", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s) { SetText(s, 3, "-FVE-FS-"); }, false},
-        FatCase{"EncryptedVolumeTail", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s)
-                {
-                    memset(&s[480], 0x78, 8);
-                    memset(&s[488], 0xFF, 19);
-                    s[507] = 0x00;
-                    s[508] = 0x1F;
-                    s[509] = 0x2C;
-                },
-                false},
-        FatCase{"TailPatternOneByteOff", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s)
-                {
-                    memset(&s[480], 0x78, 8);
-                    memset(&s[488], 0xFF, 19);
-                    s[507] = 0x00;
-                    s[508] = 0x1F;
-                    s[509] = 0x2D;
-                },
-                true},
+        FatCase{"Fat12", F12, {}, true}, FatCase{"Fat16", F16, {}, true}, FatCase{"Fat32", F32, {}, true},
+        FatCase{"Fat32EightSectorsPerCluster", F32, {{13, 1, 8}}, true},
+        FatCase{"Fat32SixtyFourSectorsPerCluster", F32, {{13, 1, 64}}, true},
+        FatCase{"Fat32SectorsPerCluster128", F32, {{13, 1, 128}}, false},
+        FatCase{"Fat16SectorsPerCluster128", F16, {{13, 1, 128}}, false},
+        FatCase{"SectorsPerClusterThree", F16, {{13, 1, 3}}, false},
+        FatCase{"SectorsPerClusterZero", F32, {{13, 1, 0}}, false},
+        FatCase{"BytesPerSectorZero", F16, {{11, 2, 0}}, false},
+        FatCase{"BytesPerSector768", F16, {{11, 2, 768}}, false},
+        FatCase{"BytesPerSector4096", F32, {{11, 2, 4096}}, true},
+        FatCase{"NoSignature", F32, {{511, 1, 0}}, false}, FatCase{"NoFats", F16, {{16, 1, 0}}, false},
+        FatCase{"EncryptedVolumeName", F32, {{3, 8, Text8("-FVE-FS-")}}, false},
         // FAT32 form: the type text, the 32-bit total and the 32-bit FAT size are all needed.
-        FatCase{"Fat32WithoutTypeText", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s) { SetText(s, 82, "FAT16   "); }, false},
-        FatCase{"Fat32WithoutTotal", FatFormat::Fat32, [](std::vector<uint8_t>& s) { PutU32(&s[32], 0); },
-                false},
-        FatCase{"Fat32TotalOnlyIn16BitField", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s)
-                {
-                    PutU32(&s[32], 0);
-                    PutU16(&s[19], 60000);
-                },
-                false},
-        FatCase{"Fat32WithoutFatSize", FatFormat::Fat32, [](std::vector<uint8_t>& s) { PutU32(&s[36], 0); },
-                false},
+        FatCase{"Fat32WithoutTypeText", F32, {{82, 8, Text8("FAT16   ")}}, false},
+        FatCase{"Fat32WithoutTotal", F32, {{32, 4, 0}}, false},
+        FatCase{"Fat32TotalOnlyIn16BitField", F32, {{32, 4, 0}, {19, 2, 60000}}, false},
+        FatCase{"Fat32WithoutFatSize", F32, {{36, 4, 0}}, false},
         // FAT12/16 form: the 16-bit FAT size and either total.
-        FatCase{"Fat16WithoutFatSize", FatFormat::Fat16, [](std::vector<uint8_t>& s) { PutU16(&s[22], 0); },
-                false},
-        FatCase{"Fat16TotalIn32BitField", FatFormat::Fat16,
-                [](std::vector<uint8_t>& s)
-                {
-                    PutU16(&s[19], 0);
-                    PutU32(&s[32], 32768);
-                },
-                true},
-        FatCase{"Fat16WithoutTotal", FatFormat::Fat16, [](std::vector<uint8_t>& s) { PutU16(&s[19], 0); },
-                false},
+        FatCase{"Fat16WithoutFatSize", F16, {{22, 2, 0}}, false},
+        FatCase{"Fat16TotalIn32BitField", F16, {{19, 2, 0}, {32, 4, 32768}}, true},
+        FatCase{"Fat16WithoutTotal", F16, {{19, 2, 0}}, false},
         // The cluster count decides only the upper limit.
-        FatCase{"ClusterCountAtLimit", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s) { PutU32(&s[32], FAT_MAX_CLUSTERS + kFat32Overhead); }, true},
-        FatCase{"ClusterCountOverLimit", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s) { PutU32(&s[32], FAT_MAX_CLUSTERS + 1 + kFat32Overhead); },
-                false},
-        FatCase{"Fat32WithFewClusters", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s) { PutU32(&s[32], 4096); }, true},
-        // A total smaller than the reserved area and FATs wraps to a huge count.
-        FatCase{"TotalBelowReservedArea", FatFormat::Fat32,
-                [](std::vector<uint8_t>& s) { PutU32(&s[32], 10); }, false}),
-    [](const ::testing::TestParamInfo<FatCase>& i) { return std::string(i.param.name); });
+        FatCase{"ClusterCountAtLimit", F32, {{32, 4, FAT_MAX_CLUSTERS + kFat32Overhead}}, true},
+        FatCase{"ClusterCountOverLimit", F32, {{32, 4, FAT_MAX_CLUSTERS + 1 + kFat32Overhead}}, false},
+        FatCase{"Fat32WithFewClusters", F32, {{32, 4, 4096}}, true},
+        // A total below the reserved area and FATs wraps to a huge count.
+        FatCase{"TotalBelowReservedArea", F32, {{32, 4, 10}}, false}),
+    CaseName<FatCase>);
 
-// --- IsNtfs ------------------------------------------------------------------
+TEST(IsFat, EncryptedVolumeTail)
+{
+    // 'x' × 8, 0xFF × 19, 0x00 0x1F 0x2C at 480 mark an encrypted volume;
+    // one byte off is an ordinary boot sector.
+    std::vector<uint8_t> s = MakeFatBootSector(DefaultFatParams(F32));
+    memset(&s[480], 0x78, 8);
+    memset(&s[488], 0xFF, 19);
+    s[507] = 0x00;
+    s[508] = 0x1F;
+    s[509] = 0x2C;
+    EXPECT_FALSE(IsFat(Exact(s).get()));
+    s[509] = 0x2D;
+    EXPECT_TRUE(IsFat(Exact(s).get()));
+}
 
-class IsNtfsCases : public ::testing::TestWithParam<SectorCase>
+struct NtfsCase
+{
+    const char* name;
+    std::vector<Patch> patches;
+    bool expected;
+};
+
+class IsNtfsCases : public ::testing::TestWithParam<NtfsCase>
 {
 };
 
 TEST_P(IsNtfsCases, Classify)
 {
     std::vector<uint8_t> s = MakeNtfsBootSector(NtfsBootParams());
-    if (GetParam().mutate)
-        GetParam().mutate(s);
+    Apply(s, GetParam().patches);
     EXPECT_EQ(IsNtfs(Exact(s).get()), GetParam().expected);
 }
 
-std::vector<SectorCase> NtfsCases()
-{
-    std::vector<SectorCase> c = {
-        {"Valid", nullptr, true},
-        {"OemNameWithoutBlanks", [](std::vector<uint8_t>& s) { SetText(s, 3, "NTFS5.0 "); }, false},
-        {"ExfatName", [](std::vector<uint8_t>& s) { SetText(s, 3, "EXFAT   "); }, false},
-        {"BytesPerSectorZeroPasses", [](std::vector<uint8_t>& s) { PutU16(&s[11], 0); }, true},
-        {"BytesPerSector4096", [](std::vector<uint8_t>& s) { PutU16(&s[11], 4096); }, true},
-        {"BytesPerSector1000", [](std::vector<uint8_t>& s) { PutU16(&s[11], 1000); }, false},
-        {"ReservedSectors", [](std::vector<uint8_t>& s) { PutU16(&s[14], 1); }, false},
-        {"SectorsPerCluster64", [](std::vector<uint8_t>& s) { s[13] = 64; }, true},
-        {"SectorsPerCluster128", [](std::vector<uint8_t>& s) { s[13] = 128; }, false},
-        {"SectorsPerClusterZero", [](std::vector<uint8_t>& s) { s[13] = 0; }, false},
-        {"TotalSectorsZero", [](std::vector<uint8_t>& s) { PutU64(&s[40], 0); }, false},
-        {"TotalSectorsOnlyHighByte", [](std::vector<uint8_t>& s) { PutU64(&s[40], uint64_t(1) << 56); },
-         true},
-        {"NoSignature", [](std::vector<uint8_t>& s) { s[510] = 0; }, false},
-        {"MediaAndGeometryAreFree",
-         [](std::vector<uint8_t>& s)
-         {
-             s[21] = 0xF0;
-             s[24] = 0x3F;
-             s[36] = 0x80;
-         },
-         true},
-    };
-    // Every FAT field must be empty on NTFS.
-    static const char* const names[] = {"Field16", "Field17", "Field18", "Field19", "Field20", "Field22",
-                                        "Field23", "Field32", "Field33", "Field34", "Field35"};
-    static const size_t offsets[] = {16, 17, 18, 19, 20, 22, 23, 32, 33, 34, 35};
-    for (size_t i = 0; i < 11; ++i)
-    {
-        const size_t off = offsets[i];
-        c.push_back({names[i], [off](std::vector<uint8_t>& s) { s[off] = 1; }, false});
-    }
-    return c;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, IsNtfsCases, ::testing::ValuesIn(NtfsCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    Table, IsNtfsCases,
+    ::testing::Values(
+        NtfsCase{"Valid", {}, true}, NtfsCase{"OemNameWithoutBlanks", {{3, 8, Text8("NTFS5.0 ")}}, false},
+        NtfsCase{"ExfatName", {{3, 8, Text8("EXFAT   ")}}, false},
+        NtfsCase{"BytesPerSectorZeroPasses", {{11, 2, 0}}, true},
+        NtfsCase{"BytesPerSector4096", {{11, 2, 4096}}, true},
+        NtfsCase{"BytesPerSector1000", {{11, 2, 1000}}, false},
+        NtfsCase{"ReservedSectors", {{14, 2, 1}}, false},
+        NtfsCase{"SectorsPerCluster64", {{13, 1, 64}}, true},
+        NtfsCase{"SectorsPerCluster128", {{13, 1, 128}}, false},
+        NtfsCase{"SectorsPerClusterZero", {{13, 1, 0}}, false},
+        NtfsCase{"TotalSectorsZero", {{40, 8, 0}}, false},
+        NtfsCase{"TotalSectorsOnlyHighByte", {{40, 8, uint64_t(1) << 56}}, true},
+        NtfsCase{"NoSignature", {{510, 1, 0}}, false},
+        NtfsCase{"MediaAndGeometryAreFree", {{21, 1, 0xF0}, {24, 2, 0x3F}, {36, 1, 0x80}}, true},
+        // Every FAT field must be empty on NTFS.
+        NtfsCase{"FatCount", {{16, 1, 1}}, false}, NtfsCase{"RootEntriesLow", {{17, 1, 1}}, false},
+        NtfsCase{"RootEntriesHigh", {{18, 1, 1}}, false}, NtfsCase{"Total16Low", {{19, 1, 1}}, false},
+        NtfsCase{"Total16High", {{20, 1, 1}}, false}, NtfsCase{"FatSize16Low", {{22, 1, 1}}, false},
+        NtfsCase{"FatSize16High", {{23, 1, 1}}, false}, NtfsCase{"Total32Byte0", {{32, 1, 1}}, false},
+        NtfsCase{"Total32Byte1", {{33, 1, 1}}, false}, NtfsCase{"Total32Byte2", {{34, 1, 1}}, false},
+        NtfsCase{"Total32Byte3", {{35, 1, 1}}, false}),
+    CaseName<NtfsCase>);
 
 TEST(Recognisers, NtfsAndFatExcludeEachOther)
 {
     // An NTFS boot sector has no FAT count, so no FAT form can hold; a FAT
-    // boot sector has one, so the NTFS test fails.
+    // boot sector has one, so the NTFS test fails even under the NTFS name.
     const std::vector<uint8_t> ntfs = MakeNtfsBootSector(NtfsBootParams());
     EXPECT_TRUE(IsNtfs(ntfs.data()));
     EXPECT_FALSE(IsFat(ntfs.data()));
-    for (FatFormat k : {FatFormat::Fat12, FatFormat::Fat16, FatFormat::Fat32})
+    for (FatFormat k : {F12, F16, F32})
     {
         std::vector<uint8_t> fat = MakeFatBootSector(DefaultFatParams(k));
-        SetText(fat, 3, "NTFS    ");
+        Apply(fat, {{3, 8, Text8("NTFS    ")}});
         EXPECT_TRUE(IsFat(fat.data()));
         EXPECT_FALSE(IsNtfs(fat.data()));
     }
 }
 
-// --- IsExt -------------------------------------------------------------------
-
-namespace
-{
-struct ExtGeometry
-{
-    uint32_t inodes = 2048, blocks = 8192, blocksPerGroup = 8192, inodesPerGroup = 2048, firstData = 1,
-             logBlockSize = 0, firstIno = 11;
-    uint16_t magic = 0xEF53;
-};
-
-std::vector<uint8_t> MakeExtStart(const ExtGeometry& g)
-{
-    std::vector<uint8_t> b(2048, 0);
-    PutU32(&b[1024], g.inodes);
-    PutU32(&b[1028], g.blocks);
-    PutU32(&b[1044], g.firstData);
-    PutU32(&b[1048], g.logBlockSize);
-    PutU32(&b[1056], g.blocksPerGroup);
-    PutU32(&b[1064], g.inodesPerGroup);
-    PutU16(&b[1080], g.magic);
-    PutU32(&b[1108], g.firstIno);
-    return b;
-}
-
+// An ext2 superblock at 1024: 1 KiB blocks, one group of 8192 blocks and
+// 2048 inodes, first data block 1, first non-reserved inode 11.
 struct ExtCase
 {
     const char* name;
-    std::function<void(ExtGeometry&)> change;
+    std::vector<Patch> patches;
     bool expected;
 };
-} // namespace
 
 class IsExtCases : public ::testing::TestWithParam<ExtCase>
 {
@@ -268,59 +209,45 @@ class IsExtCases : public ::testing::TestWithParam<ExtCase>
 
 TEST_P(IsExtCases, Classify)
 {
-    ExtGeometry g;
-    if (GetParam().change)
-        GetParam().change(g);
-    EXPECT_EQ(IsExt(Exact(MakeExtStart(g)).get()), GetParam().expected);
+    std::vector<uint8_t> b(2048, 0);
+    Apply(b, {{1024, 4, 2048},
+              {1028, 4, 8192},
+              {1044, 4, 1},
+              {1048, 4, 0},
+              {1056, 4, 8192},
+              {1064, 4, 2048},
+              {1080, 2, 0xEF53},
+              {1108, 4, 11}});
+    Apply(b, GetParam().patches);
+    EXPECT_EQ(IsExt(Exact(b).get()), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IsExtCases,
     ::testing::Values(
-        ExtCase{"OneKiBBlocks", nullptr, true},
-        ExtCase{"FourKiBBlocks",
-                [](ExtGeometry& g)
-                {
-                    g.logBlockSize = 2;
-                    g.firstData = 0;
-                    g.blocks = 32768;
-                    g.blocksPerGroup = 32768;
-                },
-                true},
-        ExtCase{"FourKiBBlocksWithFirstDataBlockOne", [](ExtGeometry& g) { g.logBlockSize = 2; }, false},
-        ExtCase{"OneKiBBlocksWithFirstDataBlockZero", [](ExtGeometry& g) { g.firstData = 0; }, false},
+        ExtCase{"OneKiBBlocks", {}, true},
+        ExtCase{"FourKiBBlocks", {{1048, 4, 2}, {1044, 4, 0}, {1028, 4, 32768}, {1056, 4, 32768}}, true},
+        ExtCase{"FourKiBBlocksWithFirstDataBlockOne", {{1048, 4, 2}}, false},
+        ExtCase{"OneKiBBlocksWithFirstDataBlockZero", {{1044, 4, 0}}, false},
         // The exponent is taken modulo 32: 32 reads as 1 KiB blocks.
-        ExtCase{"BlockSizeExponentWraps", [](ExtGeometry& g) { g.logBlockSize = 32; }, true},
-        ExtCase{"WrongMagic", [](ExtGeometry& g) { g.magic = 0xEF52; }, false},
-        ExtCase{"NoInodes", [](ExtGeometry& g) { g.inodes = 0; }, false},
-        ExtCase{"NoBlocks", [](ExtGeometry& g) { g.blocks = 0; }, false},
-        ExtCase{"NoBlocksPerGroup", [](ExtGeometry& g) { g.blocksPerGroup = 0; }, false},
-        ExtCase{"NoInodesPerGroup", [](ExtGeometry& g) { g.inodesPerGroup = 0; }, false},
-        ExtCase{"FirstInodeTwo", [](ExtGeometry& g) { g.firstIno = 2; }, false},
-        ExtCase{"InodesNotAboveFirstInode",
-                [](ExtGeometry& g)
-                {
-                    g.inodes = 11;
-                    g.inodesPerGroup = 11;
-                },
-                false},
-        ExtCase{"GroupCountsDisagree", [](ExtGeometry& g) { g.inodes = 4096; }, false},
-        ExtCase{"TwoGroups",
-                [](ExtGeometry& g)
-                {
-                    g.inodes = 4096;
-                    g.blocks = 16384;
-                },
-                true}),
-    [](const ::testing::TestParamInfo<ExtCase>& i) { return std::string(i.param.name); });
+        ExtCase{"BlockSizeExponentWraps", {{1048, 4, 32}}, true},
+        ExtCase{"WrongMagic", {{1080, 2, 0xEF52}}, false}, ExtCase{"NoInodes", {{1024, 4, 0}}, false},
+        ExtCase{"NoBlocks", {{1028, 4, 0}}, false}, ExtCase{"NoBlocksPerGroup", {{1056, 4, 0}}, false},
+        ExtCase{"NoInodesPerGroup", {{1064, 4, 0}}, false}, ExtCase{"FirstInodeTwo", {{1108, 4, 2}}, false},
+        ExtCase{"InodesNotAboveFirstInode", {{1024, 4, 11}, {1064, 4, 11}}, false},
+        ExtCase{"GroupCountsDisagree", {{1024, 4, 4096}}, false},
+        ExtCase{"TwoGroups", {{1024, 4, 4096}, {1028, 4, 16384}}, true}),
+    CaseName<ExtCase>);
 
-// --- IsNtfsFileRecord --------------------------------------------------------
+// --- records -----------------------------------------------------------------
 
 struct RecordCase
 {
     const char* name;
-    std::function<std::vector<uint8_t>()> make;
-    int recordSize;
+    uint32_t recordSize;
+    bool fixedUp;
+    std::vector<Patch> patches;
+    int sizeGiven; // the recordSize argument
     bool expected;
 };
 
@@ -330,95 +257,69 @@ class IsNtfsFileRecordCases : public ::testing::TestWithParam<RecordCase>
 
 TEST_P(IsNtfsFileRecordCases, Classify)
 {
-    const std::vector<uint8_t> rec = GetParam().make();
-    EXPECT_EQ(IsNtfsFileRecord(Exact(rec).get(), GetParam().recordSize), GetParam().expected);
+    const RecordCase& c = GetParam();
+    std::vector<uint8_t> rec = NtfsRecordBuilder(c.recordSize)
+                                   .SetRecordNumber(64)
+                                   .AddStandardInformation(NtfsTimeFromUnix(1623758400))
+                                   .AddFileName(5 | (uint64_t(5) << 48), u"report.txt", 11)
+                                   .AddResidentData({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'})
+                                   .SetUpdateSequenceNumber(0x0A0B)
+                                   .Build(c.fixedUp);
+    Apply(rec, c.patches);
+    rec.resize(size_t(c.sizeGiven));
+    EXPECT_EQ(IsNtfsFileRecord(Exact(rec).get(), c.sizeGiven), c.expected);
 }
-
-namespace
-{
-std::vector<uint8_t> FileRecord(uint32_t size = 1024, bool fixedUp = true)
-{
-    return NtfsRecordBuilder(size)
-        .SetRecordNumber(64)
-        .AddStandardInformation(NtfsTimeFromUnix(1623758400))
-        .AddFileName(5 | (uint64_t(5) << 48), u"report.txt", 11)
-        .AddResidentData({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'})
-        .SetUpdateSequenceNumber(0x0A0B)
-        .Build(fixedUp);
-}
-
-std::vector<uint8_t> Patched(std::vector<uint8_t> r, size_t off, uint32_t v)
-{
-    PutU32(&r[off], v);
-    return r;
-}
-} // namespace
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IsNtfsFileRecordCases,
-    ::testing::Values(
-        RecordCase{"AsOnDisk", [] { return FileRecord(); }, 1024, true},
-        RecordCase{"FourKiBRecord", [] { return FileRecord(4096); }, 4096, true},
-        // After the fixups are undone, the sector end holds data again.
-        RecordCase{"FixedUpInMemory", [] { return FileRecord(1024, false); }, 1024, false},
-        RecordCase{"BadMagic",
-                   []
-                   {
-                       std::vector<uint8_t> r = FileRecord();
-                       memcpy(&r[0], "BAAD", 4);
-                       return r;
-                   },
-                   1024, false},
-        RecordCase{"BytesInUseAtSize", [] { return Patched(FileRecord(), 24, 1024); }, 1024, true},
-        RecordCase{"BytesInUseOverSize", [] { return Patched(FileRecord(), 24, 1025); }, 1024, false},
-        RecordCase{"AllocatedSizeOtherThanRecordSize", [] { return Patched(FileRecord(), 28, 4096); }, 1024,
-                   false},
-        RecordCase{"RecordSizeBelowOneSector",
-                   []
-                   {
-                       const std::vector<uint8_t> r = FileRecord();
-                       return std::vector<uint8_t>(r.begin(), r.begin() + 256);
-                   },
-                   256, false}),
-    [](const ::testing::TestParamInfo<RecordCase>& i) { return std::string(i.param.name); });
+    ::testing::Values(RecordCase{"AsOnDisk", 1024, true, {}, 1024, true},
+                      RecordCase{"FourKiBRecord", 4096, true, {}, 4096, true},
+                      // Once the fixups are undone the sector end holds data again.
+                      RecordCase{"FixedUpInMemory", 1024, false, {}, 1024, false},
+                      RecordCase{"BadMagic", 1024, true, {{0, 4, 0x44414142}}, 1024, false},
+                      RecordCase{"BytesInUseAtSize", 1024, true, {{24, 4, 1024}}, 1024, true},
+                      RecordCase{"BytesInUseOverSize", 1024, true, {{24, 4, 1025}}, 1024, false},
+                      RecordCase{
+                          "AllocatedSizeOtherThanRecordSize", 1024, true, {{28, 4, 4096}}, 1024, false},
+                      RecordCase{"RecordSizeBelowOneSector", 1024, true, {{28, 4, 256}}, 256, false}),
+    CaseName<RecordCase>);
 
-// --- IsFatFileRecord ---------------------------------------------------------
+struct DotPairCase
+{
+    const char* name;
+    std::vector<Patch> patches;
+    bool expected;
+};
 
-class IsFatFileRecordCases : public ::testing::TestWithParam<SectorCase>
+class IsFatFileRecordCases : public ::testing::TestWithParam<DotPairCase>
 {
 };
 
 TEST_P(IsFatFileRecordCases, Classify)
 {
     std::vector<uint8_t> s = MakeDotPair(7, 0);
-    if (GetParam().mutate)
-        GetParam().mutate(s);
-    ASSERT_EQ(s.size(), 64u);
+    Apply(s, GetParam().patches);
     EXPECT_EQ(IsFatFileRecord(Exact(s).get()), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IsFatFileRecordCases,
-    ::testing::Values(SectorCase{"DotPair", nullptr, true},
-                      SectorCase{"DotPairWithOtherAttributes",
-                                 [](std::vector<uint8_t>& s)
-                                 {
-                                     s[11] = 0x12;
-                                     s[43] = 0x30;
-                                 },
-                                 true},
-                      SectorCase{"DotNotFolder", [](std::vector<uint8_t>& s) { s[11] = 0x20; }, false},
-                      SectorCase{"DotDotNotFolder", [](std::vector<uint8_t>& s) { s[43] = 0x20; }, false},
-                      SectorCase{"DotWithSize", [](std::vector<uint8_t>& s) { PutU32(&s[28], 1); }, false},
-                      SectorCase{"DotDotWithSize", [](std::vector<uint8_t>& s) { PutU32(&s[60], 1); }, false},
-                      SectorCase{"FirstNotDot", [](std::vector<uint8_t>& s) { s[0] = 'A'; }, false},
-                      SectorCase{"SecondSingleDot", [](std::vector<uint8_t>& s) { s[33] = ' '; }, false}),
-    CaseName);
+    ::testing::Values(DotPairCase{"DotPair", {}, true},
+                      DotPairCase{"DotPairWithOtherAttributes", {{11, 1, 0x12}, {43, 1, 0x30}}, true},
+                      DotPairCase{"DotNotFolder", {{11, 1, 0x20}}, false},
+                      DotPairCase{"DotDotNotFolder", {{43, 1, 0x20}}, false},
+                      DotPairCase{"DotWithSize", {{28, 4, 1}}, false},
+                      DotPairCase{"DotDotWithSize", {{60, 4, 1}}, false},
+                      DotPairCase{"FirstNotDot", {{0, 1, 'A'}}, false},
+                      DotPairCase{"SecondSingleDot", {{33, 1, ' '}}, false}),
+    CaseName<DotPairCase>);
 
 // --- IsFatEntyValid ----------------------------------------------------------
 
 namespace
 {
+constexpr uint16_t D2021 = Date(2021, 6, 15);
+
 DirEntryParams File(const char* name)
 {
     DirEntryParams p;
@@ -434,17 +335,17 @@ std::vector<uint8_t> Entry(const DirEntryParams& p)
     return std::vector<uint8_t>(e.begin(), e.end());
 }
 
-std::vector<uint8_t> LongNameEntry(uint8_t seq, bool deleted = false)
-{
-    std::vector<uint8_t> e = MakeLongNameEntries(u"name.txt", 0x33, deleted);
-    e[0] = deleted ? 0xE5 : seq;
-    return e;
-}
-
+// A short entry "REPORT  TXT" of the given attribute, size, cluster and
+// dates, or (attribute 0x0F) a long-name entry, then patched.
 struct EntryCase
 {
     const char* name;
-    std::function<std::vector<uint8_t>()> make;
+    uint8_t attr;
+    uint32_t size;
+    uint32_t cluster;
+    uint16_t date;
+    bool deleted;
+    std::vector<Patch> patches;
     int expected;
 };
 } // namespace
@@ -455,299 +356,80 @@ class IsFatEntyValidCases : public ::testing::TestWithParam<EntryCase>
 
 TEST_P(IsFatEntyValidCases, BothForms)
 {
-    const std::vector<uint8_t> e = GetParam().make();
+    const EntryCase& c = GetParam();
+    DirEntryParams p = File("REPORT.TXT");
+    p.attr = c.attr;
+    p.size = c.size;
+    p.firstCluster = c.cluster;
+    p.date = c.date;
+    p.deleted = c.deleted;
+    std::vector<uint8_t> e =
+        c.attr == ATTR_LONG_NAME ? MakeLongNameEntries(u"name.txt", 0x33, c.deleted) : Entry(p);
+    Apply(e, c.patches);
     ASSERT_EQ(e.size(), 32u);
     FAT32_Entry entry;
     memcpy(&entry, e.data(), sizeof(entry));
-    EXPECT_EQ(IsFatEntyValid(&entry), GetParam().expected);
+    EXPECT_EQ(IsFatEntyValid(&entry), c.expected);
     // The entry at the very end of its buffer: no look-ahead may happen.
-    EXPECT_EQ(IsFatEntyValid(Exact(e).get(), 32), GetParam().expected);
+    EXPECT_EQ(IsFatEntyValid(Exact(e).get(), 32), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IsFatEntyValidCases,
-    ::testing::Values(EntryCase{"LiveFile", [] { return Entry(File("REPORT.TXT")); }, 1},
-                      EntryCase{"DeletedFileWithoutDates",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.deleted = true;
-                                    p.date = 0;
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"LiveFileDated1980",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.date = FatDate(1980, 1, 1);
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"LiveFileDatedDayBeforeLowerBound",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.date = FatDate(1991, 5, 3); // midnight is before 00:38:05
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"LiveFileDatedDayAfterLowerBound",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.date = FatDate(1991, 5, 4);
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"LiveFileDatedUpperBoundDay",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.date = FatDate(2080, 1, 23);
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"LiveFileDatedAfterUpperBound",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.date = FatDate(2080, 1, 24);
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"OnlyAccessDateOutOfRange",
-                                []
-                                {
-                                    std::vector<uint8_t> e = Entry(File("REPORT.TXT"));
-                                    PutU16(&e[18], 0);
-                                    return e;
-                                },
-                                0},
-                      EntryCase{"LiveFolderIgnoresDates",
-                                []
-                                {
-                                    DirEntryParams p = File("PHOTOS");
-                                    p.attr = 0x10;
-                                    p.size = 0;
-                                    p.date = 0;
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"FileWithoutArchiveBit",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.attr = 0x00;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"HiddenSystemArchiveFile",
-                                []
-                                {
-                                    DirEntryParams p = File("IO.SYS");
-                                    p.attr = 0x27;
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"FolderWithoutArchiveBit",
-                                []
-                                {
-                                    DirEntryParams p = File("PHOTOS");
-                                    p.attr = 0x10;
-                                    p.size = 0;
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"EmptyFileOwningACluster",
-                                []
-                                {
-                                    DirEntryParams p = File("EMPTY.TXT");
-                                    p.size = 0;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"EmptyFileWithoutCluster",
-                                []
-                                {
-                                    DirEntryParams p = File("EMPTY.TXT");
-                                    p.size = 0;
-                                    p.firstCluster = 0;
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"EmptyFileOwningAHighClusterWord",
-                                []
-                                {
-                                    DirEntryParams p = File("EMPTY.TXT");
-                                    p.size = 0;
-                                    p.firstCluster = 0x10000;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"LiveFolderWithSize",
-                                []
-                                {
-                                    DirEntryParams p = File("PHOTOS");
-                                    p.attr = 0x10;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"DeletedFolderWithSize",
-                                []
-                                {
-                                    DirEntryParams p = File("PHOTOS");
-                                    p.attr = 0x10;
-                                    p.deleted = true;
-                                    return Entry(p);
-                                },
-                                1},
-                      EntryCase{"ReadOnlyFolder",
-                                []
-                                {
-                                    DirEntryParams p = File("PHOTOS");
-                                    p.attr = 0x11;
-                                    p.size = 0;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"ReservedAttributeBit40",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.attr = 0x60;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"ReservedAttributeBit80",
-                                []
-                                {
-                                    DirEntryParams p = File("REPORT.TXT");
-                                    p.attr = 0xA0;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"VolumeLabel",
-                                []
-                                {
-                                    DirEntryParams p = File("CARD");
-                                    p.attr = 0x08;
-                                    p.size = 0;
-                                    p.firstCluster = 0;
-                                    return Entry(p);
-                                },
-                                1},
-                      // A label's name may hold anything a user typed.
-                      EntryCase{"VolumeLabelInLowerCase",
-                                []
-                                {
-                                    DirEntryParams p = File("CARD");
-                                    p.attr = 0x08;
-                                    p.size = 0;
-                                    p.firstCluster = 0;
-                                    std::vector<uint8_t> e = Entry(p);
-                                    memcpy(&e[0], "my card    ", 11);
-                                    return e;
-                                },
-                                1},
-                      EntryCase{"VolumeLabelWithSize",
-                                []
-                                {
-                                    DirEntryParams p = File("CARD");
-                                    p.attr = 0x08;
-                                    p.firstCluster = 0;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"VolumeLabelWithCluster",
-                                []
-                                {
-                                    DirEntryParams p = File("CARD");
-                                    p.attr = 0x08;
-                                    p.size = 0;
-                                    return Entry(p);
-                                },
-                                0},
-                      EntryCase{"LabelBitOnAFolder",
-                                []
-                                {
-                                    DirEntryParams p = File("CARD");
-                                    p.attr = 0x18;
-                                    p.size = 0;
-                                    return Entry(p);
-                                },
-                                0},
-
-                      EntryCase{"LowerCaseLetterInName",
-                                []
-                                {
-                                    std::vector<uint8_t> e = Entry(File("REPORT.TXT"));
-                                    e[3] = 'o';
-                                    return e;
-                                },
-                                0},
-                      EntryCase{"QuestionMarkInName",
-                                []
-                                {
-                                    std::vector<uint8_t> e = Entry(File("REPORT.TXT"));
-                                    e[3] = '?';
-                                    return e;
-                                },
-                                0},
-                      EntryCase{"PointInName",
-                                []
-                                {
-                                    std::vector<uint8_t> e = Entry(File("REPORT.TXT"));
-                                    e[3] = '.';
-                                    return e;
-                                },
-                                0},
-                      EntryCase{"ControlByteInExtension",
-                                []
-                                {
-                                    std::vector<uint8_t> e = Entry(File("REPORT.TXT"));
-                                    e[10] = 0x05;
-                                    return e;
-                                },
-                                0},
-                      EntryCase{"HighBytesInName",
-                                []
-                                {
-                                    std::vector<uint8_t> e = Entry(File("REPORT.TXT"));
-                                    e[0] = 0xD5;
-                                    e[1] = 0xD5;
-                                    return e;
-                                },
-                                1},
-                      // A lone "." entry fails the name rule; only the pair (with the next entry) passes.
-                      EntryCase{"LoneDotEntry",
-                                []
-                                {
-                                    const std::vector<uint8_t> pair = MakeDotPair(7, 0);
-                                    return std::vector<uint8_t>(pair.begin(), pair.begin() + 32);
-                                },
-                                0},
-                      EntryCase{"LongName", [] { return LongNameEntry(0x41); }, 1},
-                      EntryCase{"LongNameSequence18", [] { return LongNameEntry(0x52); }, 1},
-                      EntryCase{"LongNameSequence19", [] { return LongNameEntry(0x53); }, 0},
-                      EntryCase{"LongNameSequence19WithoutLastMark", [] { return LongNameEntry(0x13); }, 0},
-                      EntryCase{"DeletedLongName", [] { return LongNameEntry(0, true); }, 1},
-                      EntryCase{"LongNameWithCluster",
-                                []
-                                {
-                                    std::vector<uint8_t> e = LongNameEntry(0x41);
-                                    PutU16(&e[26], 3);
-                                    return e;
-                                },
-                                0}),
-    [](const ::testing::TestParamInfo<EntryCase>& i) { return std::string(i.param.name); });
+    ::testing::Values(
+        EntryCase{"LiveFile", 0x20, 1000, 5, D2021, false, {}, 1},
+        EntryCase{"DeletedFileWithoutDates", 0x20, 1000, 5, 0, true, {}, 1},
+        EntryCase{"LiveFileDated1980", 0x20, 1000, 5, Date(1980, 1, 1), false, {}, 0},
+        // 1991-05-03 00:38:05 to 2080-01-23 10:24:45; a date counts from its midnight.
+        EntryCase{"LiveFileDatedDayOfLowerBound", 0x20, 1000, 5, Date(1991, 5, 3), false, {}, 0},
+        EntryCase{"LiveFileDatedDayAfterLowerBound", 0x20, 1000, 5, Date(1991, 5, 4), false, {}, 1},
+        EntryCase{"LiveFileDatedDayOfUpperBound", 0x20, 1000, 5, Date(2080, 1, 23), false, {}, 1},
+        EntryCase{"LiveFileDatedAfterUpperBound", 0x20, 1000, 5, Date(2080, 1, 24), false, {}, 0},
+        EntryCase{"OnlyAccessDateOutOfRange", 0x20, 1000, 5, D2021, false, {{18, 2, Date(1985, 1, 1)}}, 0},
+        EntryCase{"OnlyCreationDateOutOfRange", 0x20, 1000, 5, D2021, false, {{16, 2, Date(2100, 1, 1)}}, 0},
+        EntryCase{"LiveFolderIgnoresDates", 0x10, 0, 5, 0, false, {}, 1},
+        EntryCase{"FileWithoutArchiveBit", 0x00, 1000, 5, D2021, false, {}, 0},
+        EntryCase{"HiddenSystemArchiveFile", 0x27, 1000, 5, D2021, false, {}, 1},
+        EntryCase{"FolderWithoutArchiveBit", 0x10, 0, 5, D2021, false, {}, 1},
+        EntryCase{"EmptyFileOwningACluster", 0x20, 0, 5, D2021, false, {}, 0},
+        EntryCase{"EmptyFileWithoutCluster", 0x20, 0, 0, D2021, false, {}, 1},
+        EntryCase{"EmptyFileOwningAHighClusterWord", 0x20, 0, 0x10000, D2021, false, {}, 0},
+        EntryCase{"LiveFolderWithSize", 0x10, 1000, 5, D2021, false, {}, 0},
+        EntryCase{"DeletedFolderWithSize", 0x10, 1000, 5, D2021, true, {}, 1},
+        EntryCase{"ReadOnlyFolder", 0x11, 0, 5, D2021, false, {}, 0},
+        EntryCase{"ReservedAttributeBit40", 0x60, 1000, 5, D2021, false, {}, 0},
+        EntryCase{"ReservedAttributeBit80", 0xA0, 1000, 5, D2021, false, {}, 0},
+        EntryCase{"VolumeLabel", 0x08, 0, 0, D2021, false, {}, 1},
+        // A label holds whatever the user typed.
+        EntryCase{"VolumeLabelInLowerCase", 0x08, 0, 0, D2021, false, {{1, 1, 'e'}}, 1},
+        EntryCase{"VolumeLabelDated1980", 0x08, 0, 0, Date(1980, 1, 1), false, {}, 0},
+        EntryCase{"VolumeLabelWithSize", 0x08, 1000, 0, D2021, false, {}, 0},
+        EntryCase{"VolumeLabelWithCluster", 0x08, 0, 5, D2021, false, {}, 0},
+        EntryCase{"LabelBitOnAFolder", 0x18, 0, 5, D2021, false, {}, 0},
+        EntryCase{"LowerCaseLetterInName", 0x20, 1000, 5, D2021, false, {{3, 1, 'o'}}, 0},
+        EntryCase{"QuestionMarkInName", 0x20, 1000, 5, D2021, false, {{3, 1, '?'}}, 0},
+        EntryCase{"PointInName", 0x20, 1000, 5, D2021, false, {{3, 1, '.'}}, 0},
+        EntryCase{"ControlByteInExtension", 0x20, 1000, 5, D2021, false, {{10, 1, 0x05}}, 0},
+        EntryCase{"HighBytesInName", 0x20, 1000, 5, D2021, false, {{0, 1, 0xD5}, {1, 1, 0xD5}}, 1},
+        EntryCase{"LongName", 0x0F, 0, 0, 0, false, {{0, 1, 0x41}}, 1},
+        EntryCase{"LongNameSequence18", 0x0F, 0, 0, 0, false, {{0, 1, 0x52}}, 1},
+        EntryCase{"LongNameSequence19", 0x0F, 0, 0, 0, false, {{0, 1, 0x53}}, 0},
+        EntryCase{"LongNameSequence19WithoutLastMark", 0x0F, 0, 0, 0, false, {{0, 1, 0x13}}, 0},
+        EntryCase{"DeletedLongName", 0x0F, 0, 0, 0, true, {}, 1},
+        EntryCase{"LongNameWithCluster", 0x0F, 0, 0, 0, false, {{26, 2, 3}}, 0}),
+    CaseName<EntryCase>);
 
 TEST(IsFatEntyValid, DotPairNeedsTheNextEntry)
 {
     const std::vector<uint8_t> pair = MakeDotPair(7, 0);
     EXPECT_EQ(IsFatEntyValid(Exact(pair).get(), 64), 1);
-    // With only the "." entry readable the look-ahead must not happen.
-    EXPECT_EQ(IsFatEntyValid(Exact(std::vector<uint8_t>(pair.begin(), pair.begin() + 32)).get(), 32), 0);
+    // With only the "." entry readable the look-ahead must not happen, and
+    // a lone dot entry fails the name rule.
+    const std::vector<uint8_t> dot(pair.begin(), pair.begin() + 32);
+    EXPECT_EQ(IsFatEntyValid(Exact(dot).get(), 32), 0);
+    FAT32_Entry entry;
+    memcpy(&entry, pair.data(), sizeof(entry));
+    EXPECT_EQ(IsFatEntyValid(&entry), 0);
     EXPECT_EQ(IsFatEntyValid(pair.data(), 31), 0);
     EXPECT_EQ(IsFatEntyValid(static_cast<const unsigned char*>(nullptr), 64), 0);
 }
