@@ -5,7 +5,6 @@
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
-#include "engines/fat/SafeTargetName.h"
 
 #include <cerrno>
 #include <cstring>

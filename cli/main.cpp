@@ -24,7 +24,6 @@
 #include <map>
 #include <memory>
 #include <pthread.h>
-#include <pwd.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -214,25 +213,7 @@ void StartSignalThread()
 // recover from an image file.
 void SetUpSupportDir()
 {
-    const char* set = getenv("TESSAROO_SUPPORT_DIR");
-    if ((!set || !*set) && geteuid() != 0)
-    {
-        std::string base;
-        const char* xdg = getenv("XDG_CACHE_HOME");
-        if (xdg && *xdg == '/')
-            base = xdg;
-        else
-        {
-            const char* home = getenv("HOME");
-            if (!home || !*home)
-            {
-                struct passwd* pw = getpwuid(geteuid());
-                home = pw ? pw->pw_dir : nullptr;
-            }
-            base = std::string(home && *home ? home : "/tmp") + "/.cache";
-        }
-        setenv("TESSAROO_SUPPORT_DIR", (base + "/tessaroo").c_str(), 1);
-    }
+    SelectSupportDir(geteuid() == 0);
     MakeDirs(GetScanLogRoot(), 0755);
     g_log = fopen((GetSupportDir() + "Log.txt").c_str(), "ae");
     SetLogSink(g_log ? &LogToFile : nullptr);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,6 +150,28 @@ std::string GetSupportDir()
     if (s.back() != '/')
         s += '/';
     return s;
+}
+
+void SelectSupportDir(bool bPrivileged)
+{
+    const char* set = getenv("TESSAROO_SUPPORT_DIR");
+    if (bPrivileged || (set && *set))
+        return;
+    std::string base;
+    const char* xdg = getenv("XDG_CACHE_HOME");
+    if (xdg && *xdg == '/')
+        base = xdg;
+    else
+    {
+        const char* home = getenv("HOME");
+        if (!home || !*home)
+        {
+            const passwd* pw = getpwuid(geteuid());
+            home = pw ? pw->pw_dir : nullptr;
+        }
+        base = std::string(home && *home ? home : "/tmp") + "/.cache";
+    }
+    setenv("TESSAROO_SUPPORT_DIR", (base + "/tessaroo").c_str(), 1);
 }
 
 std::string GetScanLogRoot()

@@ -33,6 +33,11 @@ bool GetDeviceSize(int fd, uint64_t& bytes);
 // trailing '/' when set.
 std::string GetSupportDir();
 
+// Makes an unprivileged run keep its scan logs in the user's cache folder
+// (${XDG_CACHE_HOME:-~/.cache}/tessaroo) by setting TESSAROO_SUPPORT_DIR,
+// unless it is set already: the system folder is writable only by root.
+void SelectSupportDir(bool bPrivileged);
+
 // GetSupportDir() + "ScanLog/".
 std::string GetScanLogRoot();
 

@@ -434,6 +434,19 @@ void CopyGb2312(char* dst, size_t dstSize, const char* src)
     dst[i] = 0;
 }
 
+std::string MakeSafeTargetName(const char* name)
+{
+    std::string s = name ? name : "";
+    for (char& c : s)
+        if (c == '/' || c == '\\')
+            c = '_';
+    if (s.empty() || s == ".")
+        return "_";
+    if (s == "..")
+        return "__";
+    return s;
+}
+
 void CopyWide(wchar_t* dst, size_t dstSize, const wchar_t* src)
 {
     if (!dst || dstSize == 0)

@@ -70,6 +70,13 @@ std::string Utf8ToGb2312(const char* src);
 // Copies src into dst of dstSize bytes, NUL-terminated, cut at a GB2312
 // character boundary (never half of a two-byte character).
 void CopyGb2312(char* dst, size_t dstSize, const char* src);
+// A name read off a disk (GB2312, may be null) as one safe path component
+// for a target file: '/' and '\\' become '_', "." and ".." become "_" and
+// "__", an empty name "_". A hostile or damaged entry can never lead a copy
+// out of the folder the user chose. GB2312 trail bytes are 0xA1..0xFE, so no
+// byte of a two-byte character is taken for a separator. The stored node
+// keeps its name; only target paths are formed through this.
+std::string MakeSafeTargetName(const char* name);
 // Copies a wide string into dst of dstSize units, NUL-terminated.
 void CopyWide(wchar_t* dst, size_t dstSize, const wchar_t* src);
 } // namespace tessaroo

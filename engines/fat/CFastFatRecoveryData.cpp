@@ -6,7 +6,6 @@
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
-#include "engines/fat/SafeTargetName.h"
 #include "store/FileTypeLists.h"
 
 #include <algorithm>
