@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -133,6 +134,35 @@ TEST(SupportDir, EnvironmentReplacesTheFixedFolder)
     {
         ScopedEnv env("TESSAROO_SUPPORT_DIR", "");
         EXPECT_EQ(GetSupportDir(), "/Library/Application Support/Tessaroo/");
+    }
+}
+
+TEST(SupportDir, UnprivilegedRunsUseTheUserCache)
+{
+    {
+        // A set folder and a privileged run keep what they have.
+        ScopedEnv env("TESSAROO_SUPPORT_DIR", "/chosen");
+        SelectSupportDir(false);
+        EXPECT_EQ(GetSupportDir(), "/chosen/");
+    }
+    {
+        ScopedEnv env("TESSAROO_SUPPORT_DIR");
+        SelectSupportDir(true);
+        EXPECT_EQ(getenv("TESSAROO_SUPPORT_DIR"), nullptr);
+        EXPECT_EQ(GetSupportDir(), "/Library/Application Support/Tessaroo/");
+    }
+    {
+        ScopedEnv env("TESSAROO_SUPPORT_DIR"), xdg("XDG_CACHE_HOME", "/xdg/cache");
+        SelectSupportDir(false);
+        EXPECT_EQ(GetSupportDir(), "/xdg/cache/tessaroo/");
+        EXPECT_EQ(GetScanLogRoot(), "/xdg/cache/tessaroo/ScanLog/");
+    }
+    {
+        // A relative cache folder is not taken: it would depend on the working folder.
+        ScopedEnv env("TESSAROO_SUPPORT_DIR"), xdg("XDG_CACHE_HOME", "relative"),
+            home("HOME", "/home/someone");
+        SelectSupportDir(false);
+        EXPECT_EQ(GetSupportDir(), "/home/someone/.cache/tessaroo/");
     }
 }
 

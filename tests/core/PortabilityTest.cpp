@@ -287,6 +287,44 @@ TEST(RealFileName, NeverWritesPastTheOutput)
     EXPECT_TRUE(out.Intact());
 }
 
+// --- names read off a disk as target names -----------------------------------
+
+struct SafeNameCase
+{
+    const char* name;
+    const char* safe;
+};
+
+class SafeTargetName : public ::testing::TestWithParam<SafeNameCase>
+{
+};
+
+TEST_P(SafeTargetName, OneComponentInsideTheDestination)
+{
+    const std::string safe = MakeSafeTargetName(GetParam().name);
+    EXPECT_EQ(safe, GetParam().safe);
+    // Whatever the name, destination + "/" + safe names an entry directly in
+    // the destination: no separator, never "." or "..", never empty.
+    EXPECT_EQ(safe.find('/'), std::string::npos);
+    EXPECT_EQ(safe.find('\\'), std::string::npos);
+    EXPECT_FALSE(safe.empty() || safe == "." || safe == "..");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SafeTargetName,
+    ::testing::Values(SafeNameCase{"photo.jpg", "photo.jpg"}, SafeNameCase{"", "_"}, SafeNameCase{".", "_"},
+                      SafeNameCase{"..", "__"}, SafeNameCase{"../../etc/passwd", ".._.._etc_passwd"},
+                      SafeNameCase{"..\\..\\boot.ini", ".._.._boot.ini"}, SafeNameCase{"/abs", "_abs"},
+                      SafeNameCase{"dir/", "dir_"}, SafeNameCase{"...", "..."},
+                      SafeNameCase{"!ELETED.TXT", "!ELETED.TXT"},
+                      // Two-byte GB2312 characters pass whole: no trail byte is a separator.
+                      SafeNameCase{"\xD5\xD5\xC6\xAC.jpg", "\xD5\xD5\xC6\xAC.jpg"}));
+
+TEST(SafeTargetName, NullName)
+{
+    EXPECT_EQ(MakeSafeTargetName(nullptr), "_");
+}
+
 // --- conversions -------------------------------------------------------------
 
 struct ToGbCase
