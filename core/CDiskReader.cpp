@@ -60,7 +60,11 @@ unsigned int CDiskReader::Init(int diskIndex, unsigned long long endSector)
 
 unsigned int CDiskReader::Init(wchar_t*, unsigned long long endSector)
 {
-    // Path readers are never opened: every read through one is refused.
+    // Path readers are never opened: every read through one is refused,
+    // including after an earlier disk-form Init.
+    if (m_hDevice >= 0)
+        close(m_hDevice);
+    m_hDevice = -1;
     m_u64EndSector = endSector;
     return STATUS_SUCCESS;
 }

@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev xvfb xauth xdotool
-  dosfstools mtools ntfs-3g exfatprogs fdisk parted sleuthkit
+  dosfstools mtools ntfs-3g exfatprogs e2fsprogs fdisk parted sleuthkit
   imagemagick ffmpeg sox sqlite3 zip gzip
 )
 

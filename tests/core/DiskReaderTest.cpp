@@ -225,7 +225,7 @@ TEST_F(DiskReaderTest, PathFormRefusesEveryRead)
 
 // Disabled until CDiskReader::Init(path) closes a descriptor a disk-form
 // Init left open; today the reader goes on reading the old disk.
-TEST_F(DiskReaderTest, DISABLED_PathFormAfterDiskFormRefusesReads)
+TEST_F(DiskReaderTest, PathFormAfterDiskFormRefusesReads)
 {
     // The last Init decides: a reader re-initialised with a path must not
     // go on reading the disk it had open before.
