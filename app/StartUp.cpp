@@ -1,3 +1,4 @@
+#include "core/FileIo.h"
 #include "app/StartUp.h"
 
 #include "app/CAdminAuthorization.h"
@@ -25,20 +26,6 @@ namespace
 // symbolic link planted under a log name must not redirect the write.
 constexpr int LOG_OPEN_FLAGS = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
 
-void WriteAll(int fd, const char* data, size_t len)
-{
-    while (len > 0)
-    {
-        const ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        data += n;
-        len -= size_t(n);
-    }
-}
-
 // The core logs 8-bit text; node names in it are GB2312.
 void CoreLogToDebug(const char* szMessage)
 {
@@ -56,7 +43,7 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext& context, con
     const int fd = open("Log.txt", LOG_OPEN_FLAGS, 0644);
     if (fd < 0)
         return;
-    WriteAll(fd, line.constData(), size_t(line.size()));
+    tessaroo::WriteFull(fd, line.constData(), size_t(line.size()));
     close(fd);
 }
 

@@ -1,3 +1,4 @@
+#include "core/FileIo.h"
 #include "core/CDiskReader.h"
 
 #include "core/Log.h"
@@ -12,29 +13,8 @@ using namespace tessaroo;
 
 namespace
 {
+// Device reads are issued in pieces of at most 64 KiB, whatever the caller asks.
 constexpr size_t READ_PIECE = 65536;
-
-// Reads len bytes in pieces of at most 64 KiB; a short piece is not an error,
-// a zero or failed one ends the read. Returns the bytes that arrived.
-size_t ReadPieces(int fd, unsigned char* buf, size_t len, int& err)
-{
-    size_t done = 0;
-    err = 0;
-    while (done < len)
-    {
-        size_t ask = len - done < READ_PIECE ? len - done : READ_PIECE;
-        ssize_t got = read(fd, buf + done, ask);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-        {
-            err = got < 0 ? errno : 0;
-            break;
-        }
-        done += size_t(got);
-    }
-    return done;
-}
 } // namespace
 
 CDiskReader::CDiskReader() : m_hDevice(-1), m_u64EndSector(0) {}
@@ -89,11 +69,11 @@ unsigned int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long lon
         CoreLog("lseek failed %lld\n", (long long)offset);
         return unsigned(err);
     }
-    int err = 0;
-    size_t got = ReadPieces(m_hDevice, buf, size_t(bytes), err);
-    if (got < bytes)
+    size_t got = 0;
+    unsigned int st = ReadFull(m_hDevice, buf, size_t(bytes), got, READ_PIECE);
+    if (st != STATUS_SUCCESS)
     {
-        CoreLog("read %lld\n", (long long)err);
+        CoreLog("read %lld\n", (long long)(st == STATUS_READ_FAULT ? 0 : st));
         if (sectorsRead)
             *sectorsRead = unsigned(got / size_t(bytesPerSector));
         return STATUS_READ_FAULT;
@@ -111,9 +91,9 @@ unsigned int ReadData(int fd, unsigned char* buf, int len, unsigned int* got)
             *got = 0;
         return len == 0 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
     }
-    int err = 0;
-    size_t n = ReadPieces(fd, buf, size_t(len), err);
+    size_t n = 0;
+    unsigned int st = tessaroo::ReadFull(fd, buf, size_t(len), n, READ_PIECE);
     if (got)
         *got = unsigned(n);
-    return n < size_t(len) ? STATUS_READ_FAULT : STATUS_SUCCESS;
+    return st == STATUS_SUCCESS ? STATUS_SUCCESS : STATUS_READ_FAULT;
 }

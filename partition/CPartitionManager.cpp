@@ -1,3 +1,4 @@
+#include "core/FileIo.h"
 #include "partition/CPartitionManager.h"
 
 #include "core/ByteReader.h"
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 using tessaroo::ByteReader;
+using tessaroo::ReadFullAt;
 
 namespace
 {
@@ -49,20 +51,12 @@ constexpr uint16_t MBR_SIGNATURE_VALUE = 0xAA55;
 constexpr uint8_t MBR_TYPE_EXTENDED_CHS = 0x05;
 constexpr uint8_t MBR_TYPE_EXTENDED_LBA = 0x0F;
 
-// Reads up to len bytes at byte offset off, repeating short reads; stops at
-// the end of the device or at a read error. Returns the bytes that arrived.
+// Reads up to len bytes at byte offset off; a short device or a read error
+// leaves the rest unread. Returns the bytes that arrived.
 size_t ReadAt(int fd, uint64_t off, unsigned char* buf, size_t len)
 {
     size_t got = 0;
-    while (got < len)
-    {
-        ssize_t n = pread(fd, buf + got, len - got, static_cast<off_t>(off + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
+    ReadFullAt(fd, buf, len, off, got);
     return got;
 }
 

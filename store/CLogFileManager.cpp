@@ -1,3 +1,4 @@
+#include "core/FileIo.h"
 #include "store/CLogFileManager.h"
 
 #include "core/ByteReader.h"
@@ -16,6 +17,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using tessaroo::ErrnoOr;
+using tessaroo::ReadFull;
+using tessaroo::WriteFull;
+
 namespace
 {
 const char CONFIG_NAME[] = "config";
@@ -26,11 +31,6 @@ constexpr size_t MAX_LOG_RECORDS = 65536;
 // File descriptors nftw may hold open while it walks a scan-log folder.
 constexpr int NFTW_OPEN_FDS = 16;
 
-unsigned int ErrnoOr(unsigned int fallback)
-{
-    return errno ? static_cast<unsigned int>(errno) : fallback;
-}
-
 // Copies src into a fixed field of dstSize bytes, always NUL-terminated.
 void CopyField(char* dst, size_t dstSize, const char* src)
 {
@@ -38,41 +38,6 @@ void CopyField(char* dst, size_t dstSize, const char* src)
     if (n)
         memcpy(dst, src, n);
     memset(dst + n, 0, dstSize - n);
-}
-
-// Reads len bytes; false on end of file or error (errno set for errors).
-bool ReadFull(int fd, void* buf, size_t len, size_t& got)
-{
-    got = 0;
-    uint8_t* p = static_cast<uint8_t*>(buf);
-    while (got < len)
-    {
-        ssize_t r = read(fd, p + got, len - got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-unsigned int WriteFull(int fd, const void* buf, size_t len)
-{
-    const uint8_t* p = static_cast<const uint8_t*>(buf);
-    size_t done = 0;
-    while (done < len)
-    {
-        ssize_t w = write(fd, p + done, len - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0)
-            return ErrnoOr(EIO);
-        if (w == 0)
-            return ENOSPC;
-        done += static_cast<size_t>(w);
-    }
-    return 0;
 }
 
 _LOG_FILE_INFO_ DecodeRecord(const uint8_t* p)
@@ -188,7 +153,7 @@ unsigned int CLogFileManager::Init()
 
     uint8_t header[LOG_CONFIG_HEADER_SIZE];
     size_t got = 0;
-    if (!ReadFull(fd, header, sizeof(header), got))
+    if (ReadFull(fd, header, sizeof(header), got) != 0)
     {
         close(fd);
         return tessaroo::STATUS_READ_FAULT;
@@ -205,7 +170,7 @@ unsigned int CLogFileManager::Init()
         size_t want = block.size();
         if (remaining < want)
             want = static_cast<size_t>(remaining);
-        bool complete = ReadFull(fd, block.data(), want, got);
+        bool complete = ReadFull(fd, block.data(), want, got) == 0;
         for (size_t off = 0; off <= got && got - off >= LOG_FILE_INFO_SIZE; off += LOG_FILE_INFO_SIZE)
             m_logFileInfoVec.push_back(DecodeRecord(block.data() + off));
         if (!complete)

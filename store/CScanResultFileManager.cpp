@@ -1,3 +1,4 @@
+#include "core/FileIo.h"
 #include "store/CScanResultFileManager.h"
 
 #include "core/ByteReader.h"
@@ -19,6 +20,10 @@
 #include <unistd.h>
 #include <unordered_set>
 
+using tessaroo::ErrnoOr;
+using tessaroo::ReadFullAt;
+using tessaroo::WriteFullAt;
+
 namespace
 {
 constexpr size_t NODE = FILE_NODE_SIZE;
@@ -32,49 +37,6 @@ constexpr unsigned long long MAX_DIR_INFO_FILE = 1ULL << 31;
 constexpr size_t RELATION_CHUNK = 1 << 16;
 // The search remembers the verdict for this many distinct extensions.
 constexpr size_t EXTENSION_CACHE_LIMIT = 65536;
-
-unsigned int ErrnoOr(unsigned int fallback)
-{
-    return errno ? static_cast<unsigned int>(errno) : fallback;
-}
-
-// Reads exactly len bytes at off unless the file ends or fails first.
-// Returns 0 with got == len, 30 when the file ended, else the error number.
-unsigned int PreadFull(int fd, void* buf, size_t len, unsigned long long off, size_t& got)
-{
-    got = 0;
-    uint8_t* p = static_cast<uint8_t*>(buf);
-    while (got < len)
-    {
-        ssize_t r = pread(fd, p + got, len - got, static_cast<off_t>(off + got));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            return ErrnoOr(EIO);
-        if (r == 0)
-            return tessaroo::STATUS_READ_FAULT;
-        got += static_cast<size_t>(r);
-    }
-    return 0;
-}
-
-unsigned int PwriteFull(int fd, const void* buf, size_t len, unsigned long long off)
-{
-    const uint8_t* p = static_cast<const uint8_t*>(buf);
-    size_t done = 0;
-    while (done < len)
-    {
-        ssize_t w = pwrite(fd, p + done, len - done, static_cast<off_t>(off + done));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0)
-            return ErrnoOr(EIO);
-        if (w == 0)
-            return ENOSPC;
-        done += static_cast<size_t>(w);
-    }
-    return 0;
-}
 
 // Name of a record read back from the node file, never longer than its field.
 void TerminateName(_FILE_NODE_& node)
@@ -350,7 +312,7 @@ unsigned int CScanResultFileManager::Init(const wchar_t* name)
             CloseAll();
             return tessaroo::STATUS_NOT_ENOUGH_MEMORY;
         }
-        if (PreadFull(m_hRelation, text.data(), len, 0, got) == 0)
+        if (ReadFullAt(m_hRelation, text.data(), len, 0, got) == 0)
             ParseRelationText(text.data(), len);
         else
             tessaroo::CoreLog("read %s failed\n", relationPath.c_str());
@@ -405,7 +367,7 @@ unsigned int CScanResultFileManager::Init(const wchar_t* name)
                 m_pBuf = nullptr;
                 return tessaroo::STATUS_NOT_ENOUGH_MEMORY;
             }
-            if (PreadFull(m_hDirInfo, data.data(), len, 0, got) == 0)
+            if (ReadFullAt(m_hDirInfo, data.data(), len, 0, got) == 0)
                 LoadDirInfo(data.data(), len);
             else
             {
@@ -520,7 +482,7 @@ unsigned int CScanResultFileManager::WriteBlock(const void* data, size_t len, un
 {
     if (m_hFileNode < 0)
         return EBADF;
-    return PwriteFull(m_hFileNode, data, len, offset);
+    return WriteFullAt(m_hFileNode, data, len, offset);
 }
 
 _FILE_NODE_* CScanResultFileManager::CreateFileNode(int size)
@@ -595,7 +557,7 @@ unsigned int CScanResultFileManager::FlushRelationToFile()
     };
     auto drain = [&]() -> unsigned int
     {
-        unsigned int st = PwriteFull(m_hRelation, chunk.data(), chunk.size(), written);
+        unsigned int st = WriteFullAt(m_hRelation, chunk.data(), chunk.size(), written);
         written += chunk.size();
         chunk.clear();
         return st;
@@ -640,7 +602,7 @@ unsigned int CScanResultFileManager::FlushDirFileInfoVec()
         bytes.resize(count * DIR_FILE_INFO_SIZE);
         for (size_t i = 0; i < count; ++i)
             EncodeDirInfo(m_dirFileInfoVec[m_nDirInfoWritten + i], bytes.data() + i * DIR_FILE_INFO_SIZE);
-        unsigned int st = PwriteFull(m_hDirInfo, bytes.data(), bytes.size(),
+        unsigned int st = WriteFullAt(m_hDirInfo, bytes.data(), bytes.size(),
                                      static_cast<unsigned long long>(m_nDirInfoWritten) * DIR_FILE_INFO_SIZE);
         if (st != 0)
         {
@@ -726,7 +688,7 @@ unsigned int CScanResultFileManager::ReadRecords(const std::vector<uint32_t>& in
             ++j;
         const size_t count = j - i;
         size_t got = 0;
-        unsigned int status = PreadFull(m_hFileNode, m_readBlock.data(), count * NODE,
+        unsigned int status = ReadFullAt(m_hFileNode, m_readBlock.data(), count * NODE,
                                         static_cast<unsigned long long>(first - 1) * NODE, got);
         const size_t whole = got / NODE;
         for (size_t k = 0; k < whole; ++k)
@@ -931,7 +893,7 @@ unsigned int CScanResultFileManager::GetFileNodeByClusterNO(unsigned int cluster
     while (true)
     {
         size_t got = 0;
-        unsigned int rs = PreadFull(fd, m_readBlock.data(), BUFFER_SIZE, offset, got);
+        unsigned int rs = ReadFullAt(fd, m_readBlock.data(), BUFFER_SIZE, offset, got);
         const size_t whole = got / NODE;
         for (size_t k = 0; k < whole; ++k)
         {
@@ -1011,7 +973,7 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey,
             while (true)
             {
                 size_t got = 0;
-                unsigned int rs = PreadFull(fd, m_readBlock.data(), BUFFER_SIZE, offset, got);
+                unsigned int rs = ReadFullAt(fd, m_readBlock.data(), BUFFER_SIZE, offset, got);
                 const size_t whole = got / NODE;
                 for (size_t k = 0; k < whole; ++k)
                 {

@@ -1,5 +1,6 @@
 // File copy, folder copy and preview of the fast FAT engine: a file's data
 // is read a cluster at a time along its chain through the FAT window.
+#include "core/FileIo.h"
 #include "engines/fat/CFastFatRecovery.h"
 
 #include "core/Log.h"
@@ -41,29 +42,6 @@ unsigned int EnsureTargetFolder(const std::string& path)
     if (e == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return STATUS_SUCCESS;
     return unsigned(e == EEXIST ? ENOTDIR : e);
-}
-
-bool WriteAll(int fd, const unsigned char* p, size_t n, int& err)
-{
-    while (n > 0)
-    {
-        ssize_t w = write(fd, p, n);
-        if (w < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            err = errno;
-            return false;
-        }
-        if (w == 0)
-        {
-            err = EIO;
-            return false;
-        }
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
 }
 
 std::string LowerExtension(const char* name)
@@ -165,13 +143,9 @@ unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, int fd, uns
         if (st != STATUS_SUCCESS)
             return st;
         const size_t n = size_t(std::min<uint64_t>(bytes, remaining));
-        int err = 0;
         unsigned int writeStatus = STATUS_SUCCESS;
         if (fd >= 0)
-        {
-            if (!WriteAll(fd, cluster.data(), n, err))
-                writeStatus = unsigned(err);
-        }
+            writeStatus = WriteFull(fd, cluster.data(), n);
         else if (buf)
             memcpy(buf + copied, cluster.data(), n);
         if (writeStatus != STATUS_SUCCESS)
