@@ -2,6 +2,7 @@
 // volumes (mkfs.fat, mtools, mkntfs) and hand-built corners.
 #include "tests/signature/SignatureTestEnv.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -50,10 +51,13 @@ TEST_F(JudgeTest, FileSystemSectors)
         restartNtfs[301 + 2 * i] = uint8_t("NTFS"[i]);
         restartNtfs[302 + 2 * i] = 0;
     }
+    ASSERT_EQ(restart.size(), 512u);
+    // "NTFS" in UTF-16 ending exactly at the sector's end, and one byte short of it.
+    static const uint8_t ntfsUtf16[8] = {'N', 0, 'T', 0, 'F', 0, 'S', 0};
     Bytes restartAtEnd = restart;
-    memcpy(&restartAtEnd[504], "N\0T\0F\0S\0", 8);
+    std::copy(ntfsUtf16, ntfsUtf16 + 8, restartAtEnd.begin() + 504);
     Bytes restartCut = restart;
-    memcpy(&restartCut[505], "N\0T\0F\0S", 7);
+    std::copy(ntfsUtf16, ntfsUtf16 + 7, restartCut.begin() + 505);
     std::mt19937 rng(7);
     Bytes noise(512);
     for (uint8_t& b : noise)
