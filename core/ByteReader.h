@@ -12,7 +12,9 @@ namespace tessaroo
 class ByteReader
 {
   public:
-    ByteReader(const void* data, size_t len) : m_p(static_cast<const uint8_t*>(data)), m_len(data ? len : 0) {}
+    ByteReader(const void* data, size_t len) : m_p(static_cast<const uint8_t*>(data)), m_len(data ? len : 0)
+    {
+    }
 
     size_t Size() const { return m_len; }
     const uint8_t* Data() const { return m_p; }
@@ -87,10 +89,30 @@ class ByteReader
     }
 
     // Unchecked-by-caller conveniences: 0 when the field does not fit.
-    uint8_t U8(size_t off) const { uint8_t v = 0; ReadU8(off, v); return v; }
-    uint16_t U16(size_t off) const { uint16_t v = 0; ReadU16(off, v); return v; }
-    uint32_t U32(size_t off) const { uint32_t v = 0; ReadU32(off, v); return v; }
-    uint64_t U64(size_t off) const { uint64_t v = 0; ReadU64(off, v); return v; }
+    uint8_t U8(size_t off) const
+    {
+        uint8_t v = 0;
+        ReadU8(off, v);
+        return v;
+    }
+    uint16_t U16(size_t off) const
+    {
+        uint16_t v = 0;
+        ReadU16(off, v);
+        return v;
+    }
+    uint32_t U32(size_t off) const
+    {
+        uint32_t v = 0;
+        ReadU32(off, v);
+        return v;
+    }
+    uint64_t U64(size_t off) const
+    {
+        uint64_t v = 0;
+        ReadU64(off, v);
+        return v;
+    }
 
   private:
     const uint8_t* m_p;

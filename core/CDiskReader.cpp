@@ -49,8 +49,8 @@ unsigned int CDiskReader::Init(wchar_t*, unsigned long long endSector)
     return STATUS_SUCCESS;
 }
 
-unsigned int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSector, int bytesPerSector,
-                                   unsigned int* sectorsRead)
+unsigned int CDiskReader::ReadData(unsigned char* buf, int sectorCount, long long startSector,
+                                   int bytesPerSector, unsigned int* sectorsRead)
 {
     if (!buf || m_hDevice < 0 || sectorCount <= 0 || bytesPerSector <= 0 || startSector < 0)
         return STATUS_INVALID_PARAMETER;

@@ -69,8 +69,8 @@ CFileRecoveryFactory* CFileRecoveryFactory::GetInstance()
 }
 
 IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(int diskIndex, long long startSector,
-                                                                     long long sectorCount, wchar_t driveLetter,
-                                                                     RECOVERY_TYPE type)
+                                                                     long long sectorCount,
+                                                                     wchar_t driveLetter, RECOVERY_TYPE type)
 {
     int fd = OpenDiskReadOnly(diskIndex);
     if (fd < 0)

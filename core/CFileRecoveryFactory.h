@@ -26,10 +26,12 @@ class CFileRecoveryFactory
     static CFileRecoveryFactory* GetInstance();
 
     // A new engine initialised with the disk form of Init, or null. The caller owns it.
-    IFileRecoveryParse* CreateFileRecoveryInstance(int diskIndex, long long startSector, long long sectorCount,
-                                                   wchar_t driveLetter, RECOVERY_TYPE type);
+    IFileRecoveryParse* CreateFileRecoveryInstance(int diskIndex, long long startSector,
+                                                   long long sectorCount, wchar_t driveLetter,
+                                                   RECOVERY_TYPE type);
     // The same for a device or image path (path form of Init).
-    IFileRecoveryParse* CreateFileRecoveryInstance(wchar_t* devicePath, wchar_t driveLetter, RECOVERY_TYPE type);
+    IFileRecoveryParse* CreateFileRecoveryInstance(wchar_t* devicePath, wchar_t driveLetter,
+                                                   RECOVERY_TYPE type);
 
   private:
     CFileRecoveryFactory() = default;

@@ -15,8 +15,7 @@ unsigned int ErrnoOr(unsigned int fallback)
 namespace
 {
 // at < 0 reads or writes at the current position.
-template <typename Io>
-unsigned int Transfer(Io io, size_t len, size_t& done, size_t maxPiece, bool reading)
+template <typename Io> unsigned int Transfer(Io io, size_t len, size_t& done, size_t maxPiece, bool reading)
 {
     done = 0;
     while (done < len)

@@ -23,15 +23,15 @@ enum ENGINE_TYPE : uint32_t
 // One found file or folder. Fields an engine does not set are 0.
 struct _FILE_NODE_
 {
-    uint32_t wcDriveLetter;           // drive letter given to Init; carried, never interpreted
-    uint32_t uEngineType;             // ENGINE_TYPE
-    uint32_t bIsDir;                  // 1 folder, 0 file
-    uint32_t bIsDeleted;              // FAT folder nodes: deleted or inside a deleted folder
-    uint32_t bDataHealth;             // 0 when the first data sector is known to be overwritten
-    uint32_t uFileIndex;              // 1-based record number in the engine's node file
-    uint32_t uClusterNO;              // FAT first cluster, NTFS record number, 0 for carved files
-    uint32_t uClusterSize;            // bytes per cluster; 0xFFFFFFFF for carved files
-    uint64_t u64CreateTime;           // FAT: seconds since 1970; NTFS: raw FILETIME
+    uint32_t wcDriveLetter; // drive letter given to Init; carried, never interpreted
+    uint32_t uEngineType;   // ENGINE_TYPE
+    uint32_t bIsDir;        // 1 folder, 0 file
+    uint32_t bIsDeleted;    // FAT folder nodes: deleted or inside a deleted folder
+    uint32_t bDataHealth;   // 0 when the first data sector is known to be overwritten
+    uint32_t uFileIndex;    // 1-based record number in the engine's node file
+    uint32_t uClusterNO;    // FAT first cluster, NTFS record number, 0 for carved files
+    uint32_t uClusterSize;  // bytes per cluster; 0xFFFFFFFF for carved files
+    uint64_t u64CreateTime; // FAT: seconds since 1970; NTFS: raw FILETIME
     uint64_t u64AccessTime;
     uint64_t u64ModifyTime;
     uint64_t u64FileSize;             // bytes, 0 for folders
@@ -79,8 +79,9 @@ static_assert(sizeof(RECOVERY_TYPE) == 4, "RECOVERY_TYPE is a 32-bit enumeration
 
 // Progress callbacks. Each receives the caller's context first and runs on
 // the thread of the engine operation; a non-zero return asks the engine to stop.
-typedef int (*SCAN_CALLBACK)(void* ctx, int percent, int scale, int secondsLeft, unsigned long long currentSector,
-                             unsigned long long totalSectors, unsigned long long filesFound, wchar_t* text);
+typedef int (*SCAN_CALLBACK)(void* ctx, int percent, int scale, int secondsLeft,
+                             unsigned long long currentSector, unsigned long long totalSectors,
+                             unsigned long long filesFound, wchar_t* text);
 typedef int (*RECOVERY_CALLBACK)(void* ctx, int percent, int scale, int status, wchar_t* targetPath);
 typedef int (*SEARCH_CALLBACK)(void* ctx, int percent, wchar_t* text);
 typedef int (*PREVIEW_CALLBACK)(void* ctx, int percent, int status);

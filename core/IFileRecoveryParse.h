@@ -10,9 +10,11 @@
 class IFileRecoveryParse
 {
   public:
-    virtual unsigned int Init(int diskIndex, long long startSector, long long sectorCount, wchar_t driveLetter) = 0;
+    virtual unsigned int Init(int diskIndex, long long startSector, long long sectorCount,
+                              wchar_t driveLetter) = 0;
     virtual unsigned int Init(wchar_t* devicePath, wchar_t driveLetter) = 0;
-    virtual unsigned int InitCallBack(SCAN_CALLBACK scan, RECOVERY_CALLBACK recovery, void* ctx, int scale) = 0;
+    virtual unsigned int InitCallBack(SCAN_CALLBACK scan, RECOVERY_CALLBACK recovery, void* ctx,
+                                      int scale) = 0;
     virtual unsigned int ScanDevice(wchar_t* resultName) = 0;
     virtual unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
                                              std::vector<_FILE_NODE_>& children) = 0;

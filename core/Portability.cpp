@@ -152,7 +152,7 @@ unsigned long long rsb_getTickCount()
     long hz = sysconf(_SC_CLK_TCK);
     if (hz <= 0)
         hz = 100;
-    return (unsigned long long)(ticks) * 1000ULL / (unsigned long long)hz;
+    return (unsigned long long)(ticks)*1000ULL / (unsigned long long)hz;
 }
 
 // --- text conversions --------------------------------------------------------

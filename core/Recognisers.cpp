@@ -199,8 +199,8 @@ bool IsNtfsFileRecord(const unsigned char* rec, int recordSize)
     if (!rec || recordSize < 512)
         return false;
     ByteReader r(rec, size_t(recordSize));
-    return r.Matches(0, "FILE", 4) && r.U32(24) <= uint32_t(recordSize) && r.U32(28) == uint32_t(recordSize) &&
-           r.U16(48) == r.U16(510);
+    return r.Matches(0, "FILE", 4) && r.U32(24) <= uint32_t(recordSize) &&
+           r.U32(28) == uint32_t(recordSize) && r.U16(48) == r.U16(510);
 }
 
 bool IsFatFileRecord(const unsigned char* buf)

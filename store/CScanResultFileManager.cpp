@@ -602,8 +602,9 @@ unsigned int CScanResultFileManager::FlushDirFileInfoVec()
         bytes.resize(count * DIR_FILE_INFO_SIZE);
         for (size_t i = 0; i < count; ++i)
             EncodeDirInfo(m_dirFileInfoVec[m_nDirInfoWritten + i], bytes.data() + i * DIR_FILE_INFO_SIZE);
-        unsigned int st = WriteFullAt(m_hDirInfo, bytes.data(), bytes.size(),
-                                     static_cast<unsigned long long>(m_nDirInfoWritten) * DIR_FILE_INFO_SIZE);
+        unsigned int st =
+            WriteFullAt(m_hDirInfo, bytes.data(), bytes.size(),
+                        static_cast<unsigned long long>(m_nDirInfoWritten) * DIR_FILE_INFO_SIZE);
         if (st != 0)
         {
             tessaroo::CoreLog("write %s failed %u\n", m_strDirInfoPath.c_str(), st);
@@ -689,7 +690,7 @@ unsigned int CScanResultFileManager::ReadRecords(const std::vector<uint32_t>& in
         const size_t count = j - i;
         size_t got = 0;
         unsigned int status = ReadFullAt(m_hFileNode, m_readBlock.data(), count * NODE,
-                                        static_cast<unsigned long long>(first - 1) * NODE, got);
+                                         static_cast<unsigned long long>(first - 1) * NODE, got);
         const size_t whole = got / NODE;
         for (size_t k = 0; k < whole; ++k)
         {
