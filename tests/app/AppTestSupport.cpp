@@ -20,22 +20,13 @@ namespace
 // environment says: the disk list points at nothing until a test maps images.
 class AppEnvironment : public ::testing::Environment
 {
-  public:
     void SetUp() override
     {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        m_pSupport = new TempDir;
-        setenv("TESSAROO_SUPPORT_DIR", m_pSupport->Path().c_str(), 1);
-        setenv("TESSAROO_DISKS", (m_pSupport->Path() + "/no-disk").c_str(), 1);
+        setenv("TESSAROO_SUPPORT_DIR", m_support.Path().c_str(), 1);
+        setenv("TESSAROO_DISKS", m_support.File("no-disk").c_str(), 1);
     }
-    void TearDown() override
-    {
-        delete m_pSupport;
-        m_pSupport = nullptr;
-    }
-
-  private:
-    TempDir* m_pSupport = nullptr;
+    TempDir m_support{"app-support"};
 };
 
 const ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
@@ -51,45 +42,8 @@ QApplication* App()
     return app;
 }
 
-TempDir::TempDir()
+ScopedCwd::ScopedCwd(const std::string& dir) : m_strOld(std::filesystem::current_path().string())
 {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tessaroo-app-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        ADD_FAILURE() << "mkdtemp failed";
-    m_strPath = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(m_strPath, ec);
-}
-
-ScopedEnv::ScopedEnv(const char* name, const char* value) : m_strName(name), m_bHadOld(false)
-{
-    if (const char* old = getenv(name))
-    {
-        m_strOld = old;
-        m_bHadOld = true;
-    }
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-}
-
-ScopedEnv::~ScopedEnv()
-{
-    if (m_bHadOld)
-        setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-    else
-        unsetenv(m_strName.c_str());
-}
-
-ScopedCwd::ScopedCwd(const std::string& dir)
-{
-    m_strOld = std::filesystem::current_path().string();
     if (chdir(dir.c_str()) != 0)
         ADD_FAILURE() << "chdir " << dir;
 }
@@ -110,10 +64,7 @@ std::string ReadFile(const std::string& path)
 
 void WriteFile(const std::string& path, const std::string& data, unsigned int mode)
 {
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << data;
-    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
     chmod(path.c_str(), mode);
 }
 
@@ -125,29 +76,18 @@ bool Exists(const std::string& path)
 
 std::string FindTool(const std::string& name)
 {
-    std::string dirs = getenv("PATH") ? getenv("PATH") : "";
-    dirs += ":/usr/sbin:/sbin:/usr/bin:/bin";
-    std::stringstream list(dirs);
-    std::string dir;
-    while (std::getline(list, dir, ':'))
-    {
-        if (dir.empty())
-            continue;
-        const std::string candidate = dir + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
+    std::stringstream dirs(std::string(getenv("PATH") ? getenv("PATH") : "") +
+                           ":/usr/sbin:/sbin:/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
+            return dir + "/" + name;
     return std::string();
 }
 
 bool WaitForFile(const std::string& path)
 {
-    for (int i = 0; i < 400; ++i)
-    {
-        if (Exists(path))
-            return true;
+    for (int i = 0; i < 400 && !Exists(path); ++i)
         usleep(50 * 1000);
-    }
     return Exists(path);
 }
 } // namespace apptest

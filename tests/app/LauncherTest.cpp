@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -30,24 +31,11 @@ while [ ! -e "$FAKE_PKEXEC_DIR/release" ] && [ $i -lt 400 ]; do sleep 0.05; i=$(
 touch "$FAKE_PKEXEC_DIR/done"
 )";
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
-
 class LauncherTest : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
-        ASSERT_FALSE(FindTool("env").empty());
-        m_strBin = m_dir / "bin";
-        m_strLog = m_dir / "log";
         ASSERT_EQ(mkdir(m_strBin.c_str(), 0755), 0);
         ASSERT_EQ(mkdir(m_strLog.c_str(), 0755), 0);
         WriteFile(m_strBin + "/pkexec", FAKE_PKEXEC, 0755);
@@ -62,33 +50,54 @@ class LauncherTest : public ::testing::Test
         {
         }
     }
+    // The arguments the fake was given, one a line.
+    std::vector<std::string> Args()
+    {
+        std::vector<std::string> lines;
+        std::stringstream in(ReadFile(m_strLog + "/args"));
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    // Runs the executable with args and PATH; true when it ended by itself with 0.
+    static bool RunExecutable(const QStringList& args, const std::string& path, const std::string& fakeDir,
+                              const std::string& cwd)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", QString::fromStdString(path));
+        env.insert("FAKE_PKEXEC_DIR", QString::fromStdString(fakeDir));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(QString::fromStdString(cwd));
+        process.start(TESSAROO_APP_EXE, args);
+        // A window would keep the process in its event loop until the timeout.
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
 
     TempDir m_dir;
-    std::string m_strBin;
-    std::string m_strLog;
+    const std::string m_strBin = m_dir.File("bin");
+    const std::string m_strLog = m_dir.File("log");
 };
 
 TEST_F(LauncherTest, StartsPkexecWithEnvAndStartAndDoesNotWait)
 {
     TempDir cwd;
     ScopedCwd in(cwd.Path());
-    ScopedEnv path("PATH", (m_strBin + ":/usr/bin:/bin").c_str());
-    ScopedEnv fake("FAKE_PKEXEC_DIR", m_strLog.c_str());
-    ScopedEnv display("DISPLAY", ":42");
-    ScopedEnv xauth("XAUTHORITY", "/home/u/.Xauthority");
-    ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
-    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/1000");
-    ScopedEnv disks("TESSAROO_DISKS", "card.img::/dev/sdz");
+    ScopedEnv path("PATH", m_strBin + ":/usr/bin:/bin"), fake("FAKE_PKEXEC_DIR", m_strLog);
+    ScopedEnv display("DISPLAY", ":42"), xauth("XAUTHORITY", "/home/u/.Xauthority"),
+        wayland("WAYLAND_DISPLAY");
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/1000"), disks("TESSAROO_DISKS", "card.img::/dev/sdz");
     ScopedEnv support("TESSAROO_SUPPORT_DIR", "/var/tmp/tessaroo");
 
     EXPECT_EQ(tessaroo::app::RunLauncher("/opt/tessaroo/bin/tessaroo"), 0);
     // The launcher is back while the elevated request still runs.
     ASSERT_TRUE(WaitForFile(m_strLog + "/args"));
     EXPECT_FALSE(Exists(m_strLog + "/done"));
-
-    const std::vector<std::string> args = Lines(ReadFile(m_strLog + "/args"));
+    const std::string env = FindTool("env");
     const std::vector<std::string> expected = {
-        FindTool("env").find("/usr/bin/") == 0 ? "/usr/bin/env" : FindTool("env"),
+        env.find("/usr/bin/") == 0 ? "/usr/bin/env" : env,
         "DISPLAY=:42",
         "XAUTHORITY=/home/u/.Xauthority",
         "XDG_RUNTIME_DIR=/run/user/1000",
@@ -97,8 +106,7 @@ TEST_F(LauncherTest, StartsPkexecWithEnvAndStartAndDoesNotWait)
         "/opt/tessaroo/bin/tessaroo",
         "start",
     };
-    EXPECT_EQ(args, expected);
-
+    EXPECT_EQ(Args(), expected);
     WriteFile(m_strLog + "/release", "");
     EXPECT_TRUE(WaitForFile(m_strLog + "/done"));
 }
@@ -106,7 +114,7 @@ TEST_F(LauncherTest, StartsPkexecWithEnvAndStartAndDoesNotWait)
 TEST_F(LauncherTest, NoPkexecEndsQuietly)
 {
     TempDir empty;
-    ScopedEnv path("PATH", empty.Path().c_str());
+    ScopedEnv path("PATH", empty.Path());
     CAdminAuthorization auth;
     EXPECT_EQ(auth.Create(), ENOENT);
     EXPECT_NE(auth.CopyRights(), 0);
@@ -114,81 +122,38 @@ TEST_F(LauncherTest, NoPkexecEndsQuietly)
     EXPECT_NE(auth.ExecuteWithPrivileges("/opt/tessaroo", args), 0) << "nothing starts without a request";
     EXPECT_EQ(tessaroo::app::RunLauncher("/opt/tessaroo"), 0);
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "no child was started";
+    // The executable itself ends with 0 and shows no window.
+    EXPECT_TRUE(RunExecutable({}, empty.Path(), m_strLog, empty.Path()));
 }
 
 TEST_F(LauncherTest, RelativePathEntriesAreNotSearched)
 {
     ScopedCwd in(m_strBin);
     ScopedEnv path("PATH", ".::bin");
-    CAdminAuthorization auth;
-    EXPECT_EQ(auth.Create(), ENOENT) << "a pkexec in the current directory must not be run";
+    EXPECT_EQ(CAdminAuthorization().Create(), ENOENT) << "a pkexec in the current directory must not be run";
 }
 
-} // namespace
-
-// QStringList parameters print as their words.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QStringList& list, std::ostream* os)
+// The executable with no argument, or two, is the launcher: it hands its
+// own absolute path and "start" to pkexec and ends with 0.
+TEST_F(LauncherTest, ExecutableRelaunchesItselfElevated)
 {
-    *os << '"' << list.join(' ').toStdString() << '"';
-}
-QT_END_NAMESPACE
-
-namespace
-{
-// The executable itself: no argument, or two, makes the launcher, which
-// hands its own absolute path and "start" to pkexec and ends with 0.
-class LauncherProcessTest : public LauncherTest, public ::testing::WithParamInterface<QStringList>
-{
-};
-
-TEST_P(LauncherProcessTest, ExecutableRelaunchesItselfElevated)
-{
-    TempDir cwd;
-    WriteFile(m_strLog + "/release", "");
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PATH", QString::fromStdString(m_strBin + ":/usr/bin:/bin"));
-    env.insert("FAKE_PKEXEC_DIR", QString::fromStdString(m_strLog));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(QString::fromStdString(cwd.Path()));
-    process.start(TESSAROO_APP_EXE, GetParam());
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
-
-    ASSERT_TRUE(WaitForFile(m_strLog + "/args"));
-    const std::vector<std::string> args = Lines(ReadFile(m_strLog + "/args"));
-    ASSERT_GE(args.size(), 3u);
     char exe[4096];
     ASSERT_NE(realpath(TESSAROO_APP_EXE, exe), nullptr);
-    EXPECT_EQ(args[args.size() - 2], exe);
-    EXPECT_EQ(args.back(), "start");
-    EXPECT_TRUE(WaitForFile(m_strLog + "/done"));
-    EXPECT_FALSE(Exists(cwd / "Out.txt")) << "the launcher shows no window";
-}
-
-INSTANTIATE_TEST_SUITE_P(App, LauncherProcessTest, ::testing::Values(QStringList{}, QStringList{"a", "b"}),
-                         [](const ::testing::TestParamInfo<QStringList>& param) {
-                             return param.param.isEmpty() ? std::string("NoArgument")
-                                                          : std::string("TwoArguments");
-                         });
-
-TEST(LauncherProcess, NoPkexecEndsWithZeroAndNoWindow)
-{
-    TempDir cwd;
-    TempDir empty;
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PATH", QString::fromStdString(empty.Path()));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(QString::fromStdString(cwd.Path()));
-    process.start(TESSAROO_APP_EXE, QStringList{});
-    // A window would keep the process in its event loop until the timeout.
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
+    WriteFile(m_strLog + "/release", "");
+    for (const QStringList& args : {QStringList{}, QStringList{"a", "b"}})
+    {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        TempDir cwd;
+        unlink((m_strLog + "/args").c_str());
+        unlink((m_strLog + "/done").c_str());
+        EXPECT_TRUE(RunExecutable(args, m_strBin + ":/usr/bin:/bin", m_strLog, cwd.Path()));
+        ASSERT_TRUE(WaitForFile(m_strLog + "/args"));
+        const std::vector<std::string> got = Args();
+        ASSERT_GE(got.size(), 3u);
+        EXPECT_EQ(got[got.size() - 2], exe);
+        EXPECT_EQ(got.back(), "start");
+        EXPECT_TRUE(WaitForFile(m_strLog + "/done"));
+        EXPECT_FALSE(Exists(cwd.File("Out.txt"))) << "the launcher shows no window";
+    }
 }
 } // namespace

@@ -6,9 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tessaroo::test;
@@ -18,69 +17,49 @@ namespace
 struct CliRun
 {
     int exitCode = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-std::string ReadAllFd(int fd)
+std::string ReadText(const std::string& path)
 {
-    std::string s;
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof(buf))) > 0)
-        s.append(buf, size_t(n));
-    return s;
+    std::vector<uint8_t> b;
+    ReadWholeFile(path, b);
+    return std::string(b.begin(), b.end());
 }
 
-// Runs the command line with args. env lists NAME=value to set (NAME= with
-// nothing after it unsets); asUser > 0 drops to that user id first.
+// Runs the command line with args in cwd. env lists NAME=value to set
+// (NAME= with nothing after it unsets); prefix may drop the user first.
 CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
-              const std::string& cwd, uid_t asUser = 0, const std::string& binary = TESSAROO_CLI_PATH)
+              const std::string& cwd, const std::string& prefix = "",
+              const std::string& binary = TESSAROO_CLI_PATH)
 {
     TempDir io("cli-io");
-    const std::string outPath = io.File("out"), errPath = io.File("err");
-    pid_t pid = fork();
-    if (pid == 0)
-    {
-        int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
-        int nul = open("/dev/null", O_RDONLY);
-        dup2(nul, 0);
-        for (const std::string& kv : env)
-        {
-            size_t eq = kv.find('=');
-            std::string name = kv.substr(0, eq), value = kv.substr(eq + 1);
-            if (value.empty())
-                unsetenv(name.c_str());
-            else
-                setenv(name.c_str(), value.c_str(), 1);
-        }
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(120);
-        if (asUser && (setgid(asUser) != 0 || setuid(asUser) != 0))
-            _exit(121);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(binary.c_str()));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
-    }
+    // env takes its options before the assignments.
+    std::string command = "cd " + ShellQuote(cwd) + " && " + prefix + " env";
+    for (const std::string& kv : env)
+        if (kv.back() == '=')
+            command += " -u " + ShellQuote(kv.substr(0, kv.size() - 1));
+    for (const std::string& kv : env)
+        if (kv.back() != '=')
+            command += " " + ShellQuote(kv);
+    command += " " + ShellQuote(binary);
+    for (const std::string& a : args)
+        command += " " + ShellQuote(a);
     CliRun r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    int fo = open(outPath.c_str(), O_RDONLY), fe = open(errPath.c_str(), O_RDONLY);
-    r.out = fo >= 0 ? ReadAllFd(fo) : "";
-    r.err = fe >= 0 ? ReadAllFd(fe) : "";
-    if (fo >= 0)
-        close(fo);
-    if (fe >= 0)
-        close(fe);
+    r.exitCode = RunCommand(command + " </dev/null >" + ShellQuote(io.File("out")) + " 2>" +
+                            ShellQuote(io.File("err")))
+                     .exitCode;
+    r.out = ReadText(io.File("out"));
+    r.err = ReadText(io.File("err"));
     return r;
+}
+
+::testing::AssertionResult Parses(const std::string& text, MiniJson& j)
+{
+    std::string error;
+    if (ParseJson(text, j, error))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error << "\n" << text;
 }
 
 class Cli : public ::testing::Test
@@ -100,14 +79,11 @@ class Cli : public ::testing::Test
         std::multiset<std::string> s;
         for (const ManifestEntry& e : manifest.entries)
         {
-            if (e.isDir || e.state != "intact")
-                continue;
             std::string n = e.Name();
             for (char& c : n)
                 c = char(tolower((unsigned char)c));
-            const bool photo =
-                n.size() > 4 && (n.substr(n.size() - 4) == ".jpg" || n.substr(n.size() - 4) == ".png");
-            if (!photosOnly || photo)
+            const std::string ext = n.size() > 4 ? n.substr(n.size() - 4) : "";
+            if (!e.isDir && e.state == "intact" && (!photosOnly || ext == ".jpg" || ext == ".png"))
                 s.insert(e.sha256);
         }
         return s;
@@ -115,17 +91,10 @@ class Cli : public ::testing::Test
     std::multiset<std::string> ChecksumsBelow(const std::string& folder) const
     {
         std::multiset<std::string> s;
-        CommandResult r =
-            RunCommand("find " + ShellQuote(folder) + " -type f -print0 | xargs -0 -r sha256sum");
-        size_t pos = 0;
-        while (pos + 64 <= r.output.size())
-        {
+        const CommandResult r = RunCommand("find " + ShellQuote(folder) +
+                                           " -type f -print0 | xargs -0 -r sha256sum | cut -c1-64");
+        for (size_t pos = 0; pos + 64 <= r.output.size(); pos += 65)
             s.insert(r.output.substr(pos, 64));
-            size_t nl = r.output.find('\n', pos);
-            if (nl == std::string::npos)
-                break;
-            pos = nl + 1;
-        }
         return s;
     }
     TempDir dir{"cli"};
@@ -139,35 +108,26 @@ TEST_F(Cli, ScanJsonListsTheSamplesDeletedFiles)
     CliRun r = Run({"scan", "--image", sample, "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     MiniJson j;
-    std::string error;
-    ASSERT_TRUE(ParseJson(r.out, j, error)) << error << "\n" << r.out;
+    ASSERT_TRUE(Parses(r.out, j));
     EXPECT_EQ(j["command"].str, "scan");
     EXPECT_EQ(j["volume"]["file_system"].str, "FAT16");
     EXPECT_EQ(j["volume"]["sector_count"].num, 32768);
     EXPECT_EQ(j["status"].num, 0);
     ASSERT_EQ(j["files"].items.size(), DeletedChecksums(false).size());
-    bool sawNested = false, sawRoot = false;
+    std::map<std::string, const MiniJson*> byName;
     for (const MiniJson& f : j["files"].items)
     {
         EXPECT_EQ(f["engine_type"].num, 1);
         EXPECT_TRUE(f["deleted"].b);
         EXPECT_TRUE(f["data_health"].b);
         EXPECT_GT(f["record_sector"].num, 0);
-        if (f["name"].str == "!mg_0002.jpg")
-        {
-            sawNested = true;
-            EXPECT_EQ(f["path"].str, "dcim/100photo/");
-            EXPECT_EQ(f["kind"].str, "photo");
-            EXPECT_EQ(f["size"].num, 12351);
-        }
-        if (f["name"].str == "Screenshot.png")
-        {
-            sawRoot = true;
-            EXPECT_EQ(f["path"].str, "");
-        }
+        byName[f["name"].str] = &f;
     }
-    EXPECT_TRUE(sawNested);
-    EXPECT_TRUE(sawRoot);
+    ASSERT_TRUE(byName.count("!mg_0002.jpg") && byName.count("Screenshot.png"));
+    EXPECT_EQ((*byName["!mg_0002.jpg"])["path"].str, "dcim/100photo/");
+    EXPECT_EQ((*byName["!mg_0002.jpg"])["kind"].str, "photo");
+    EXPECT_EQ((*byName["!mg_0002.jpg"])["size"].num, 12351);
+    EXPECT_EQ((*byName["Screenshot.png"])["path"].str, "");
 }
 
 TEST_F(Cli, RecoverPutsTheSamplesDeletedFilesIntoKindFolders)
@@ -181,8 +141,7 @@ TEST_F(Cli, RecoverPutsTheSamplesDeletedFilesIntoKindFolders)
     r = Run({"recover", "--image", sample, "--out", "./recovered", "--kinds", "photo", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     MiniJson j;
-    std::string error;
-    ASSERT_TRUE(ParseJson(r.out, j, error)) << error;
+    ASSERT_TRUE(Parses(r.out, j));
     EXPECT_EQ(j["recovered"].num, double(DeletedChecksums(true).size()));
     EXPECT_EQ(j["failed"].num, 0);
     for (const MiniJson& res : j["results"].items)
@@ -194,37 +153,37 @@ TEST_F(Cli, RecoverPutsTheSamplesDeletedFilesIntoKindFolders)
     EXPECT_EQ(ChecksumsBelow(dir.File("recovered/photo")).size(), 2 * DeletedChecksums(true).size());
 }
 
-TEST_F(Cli, UsageErrorsExitWithOne)
+// Usage errors exit with 1 and print the usage; a volume that cannot be
+// opened or holds no FAT file system exits with 2 and says why.
+TEST_F(Cli, ExitStatusesOfBadRequests)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"frobnicate"},
-        {"scan"},
-        {"scan", "--image", sample, "--disk", "0"},
-        {"recover", "--image", sample},
-        {"scan", "--image", sample, "--kinds", "pictures"},
-        {"scan", "--image", sample, "--partition", "0"},
-        {"list", "--image", sample},
-        {"scan", "--image", "a:b.img"},
-    };
-    for (const auto& args : bad)
-    {
-        CliRun r = Run(args);
-        EXPECT_EQ(r.exitCode, 1) << (args.empty() ? std::string("(none)") : args[0]) << ": " << r.err;
-        EXPECT_NE(r.err.find("usage:"), std::string::npos);
-    }
-    CliRun help = Run({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-}
-
-TEST_F(Cli, VolumesThatCannotBeScannedExitWithTwo)
-{
-    CliRun r = Run({"scan", "--image", dir.File("missing.img")});
-    EXPECT_EQ(r.exitCode, 2) << r.err;
     ASSERT_TRUE(WriteImageFile(dir.File("zeros.img"), std::vector<uint8_t>(1 << 20, 0)));
-    r = Run({"scan", "--image", dir.File("zeros.img")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("not a FAT volume"), std::string::npos) << r.err;
+    const struct
+    {
+        std::vector<std::string> args;
+        int nExit;
+        const char* szSays;
+    } cases[] = {
+        {{}, 1, "usage:"},
+        {{"frobnicate"}, 1, "usage:"},
+        {{"scan"}, 1, "usage:"},
+        {{"scan", "--image", sample, "--disk", "0"}, 1, "usage:"},
+        {{"recover", "--image", sample}, 1, "usage:"},
+        {{"scan", "--image", sample, "--kinds", "pictures"}, 1, "usage:"},
+        {{"scan", "--image", sample, "--partition", "0"}, 1, "usage:"},
+        {{"list", "--image", sample}, 1, "usage:"},
+        {{"scan", "--image", "a:b.img"}, 1, "usage:"},
+        {{"scan", "--image", dir.File("missing.img")}, 2, ""},
+        {{"scan", "--image", dir.File("zeros.img")}, 2, "not a FAT volume"},
+        {{"--help"}, 0, ""},
+    };
+    for (const auto& c : cases)
+    {
+        const CliRun r = Run(c.args);
+        const std::string what = c.args.empty() ? "(none)" : c.args[0] + " " + c.args.back();
+        EXPECT_EQ(r.exitCode, c.nExit) << what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.szSays), std::string::npos) << what << ": " << r.err;
+    }
 }
 
 TEST_F(Cli, PartitionsAreChosenFromTheDisksTable)
@@ -259,8 +218,7 @@ TEST_F(Cli, PartitionsAreChosenFromTheDisksTable)
     r = Run({"list", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     MiniJson j;
-    std::string error;
-    ASSERT_TRUE(ParseJson(r.out, j, error)) << error << r.out;
+    ASSERT_TRUE(Parses(r.out, j));
     ASSERT_EQ(j["disks"].items.size(), 1u);
     const MiniJson& parts = j["disks"].items[0]["partitions"];
     ASSERT_EQ(parts.items.size(), 2u);
@@ -292,18 +250,17 @@ TEST_F(Cli, AFileThatCannotBeRecoveredWholeExitsWithFour)
                     "document", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
     MiniJson j;
-    std::string error;
-    ASSERT_TRUE(ParseJson(r.out, j, error)) << error;
+    ASSERT_TRUE(Parses(r.out, j));
     EXPECT_EQ(j["failed"].num, 1);
-    bool found = false;
+    int found = 0;
     for (const MiniJson& res : j["results"].items)
         if (res["name"].str == "!elroot.txt")
         {
-            found = true;
+            ++found;
             EXPECT_EQ(res["status"].num, 30);
             EXPECT_FALSE(res["recovered"].b);
         }
-    EXPECT_TRUE(found);
+    EXPECT_EQ(found, 1);
 }
 
 TEST_F(Cli, AnUnprivilegedUserRecoversFromAnImageIntoTheirCache)
@@ -311,19 +268,16 @@ TEST_F(Cli, AnUnprivilegedUserRecoversFromAnImageIntoTheirCache)
     // Everything the unprivileged run touches lives in a folder it may use.
     TempDir home("cli-home");
     ASSERT_EQ(chmod(home.Path().c_str(), 0777), 0);
-    const std::string img = home.File("card.img");
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadWholeFile(sample, bytes));
-    ASSERT_TRUE(WriteImageFile(img, bytes));
-    const std::string binary = home.File("tessaroo-cli");
-    ASSERT_TRUE(RunSucceeds("cp " + ShellQuote(TESSAROO_CLI_PATH) + " " + ShellQuote(binary)));
-    ASSERT_EQ(chmod(binary.c_str(), 0755), 0);
-    ASSERT_EQ(chmod(img.c_str(), 0644), 0);
+    const std::string img = home.File("card.img"), binary = home.File("tessaroo-cli");
+    ASSERT_TRUE(RunSucceeds("cp " + ShellQuote(sample) + " " + ShellQuote(img) + " && cp " +
+                            ShellQuote(TESSAROO_CLI_PATH) + " " + ShellQuote(binary) + " && chmod 0644 " +
+                            ShellQuote(img) + " && chmod 0755 " + ShellQuote(binary)));
     const uid_t nobody = geteuid() == 0 ? 65534 : 0;
-    std::vector<std::string> userEnv = {"TESSAROO_SUPPORT_DIR=", "TESSAROO_DISKS=", "HOME=" + home.Path(),
-                                        "XDG_CACHE_HOME=" + home.File("cache")};
+    const std::string drop = nobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    const std::vector<std::string> userEnv = {"TESSAROO_SUPPORT_DIR=", "TESSAROO_DISKS=",
+                                              "HOME=" + home.Path(), "XDG_CACHE_HOME=" + home.File("cache")};
     CliRun r =
-        RunCli({"recover", "--image", img, "--out", home.File("out")}, userEnv, home.Path(), nobody, binary);
+        RunCli({"recover", "--image", img, "--out", home.File("out")}, userEnv, home.Path(), drop, binary);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     struct stat st;
     EXPECT_EQ(stat(home.File("cache/tessaroo/ScanLog").c_str(), &st), 0);

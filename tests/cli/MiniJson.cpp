@@ -1,5 +1,6 @@
 #include "tests/cli/MiniJson.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace tessaroo
@@ -10,41 +11,25 @@ namespace
 {
 struct Parser
 {
-    explicit Parser(const std::string& text) : s(text) {}
     const std::string& s;
     size_t i = 0;
     std::string error;
 
-    void Ws()
-    {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\n' || s[i] == '\r' || s[i] == '\t'))
-            ++i;
-    }
     bool Fail(const std::string& what)
     {
         if (error.empty())
             error = what + " at " + std::to_string(i);
         return false;
     }
-    bool Lit(const char* w)
+    void Ws()
     {
-        size_t n = std::string(w).size();
-        if (s.compare(i, n, w) != 0)
-            return Fail("bad literal");
-        i += n;
-        return true;
+        while (i < s.size() && std::string(" \t\r\n").find(s[i]) != std::string::npos)
+            ++i;
     }
-    static void PutUtf8(std::string& o, unsigned cp)
+    bool Eat(char c)
     {
-        if (cp < 0x80)
-            o += char(cp);
-        else if (cp < 0x800)
-            o += char(0xC0 | (cp >> 6)), o += char(0x80 | (cp & 0x3F));
-        else if (cp < 0x10000)
-            o += char(0xE0 | (cp >> 12)), o += char(0x80 | ((cp >> 6) & 0x3F)), o += char(0x80 | (cp & 0x3F));
-        else
-            o += char(0xF0 | (cp >> 18)), o += char(0x80 | ((cp >> 12) & 0x3F)),
-                o += char(0x80 | ((cp >> 6) & 0x3F)), o += char(0x80 | (cp & 0x3F));
+        Ws();
+        return i < s.size() && s[i] == c ? (++i, true) : false;
     }
     bool Hex4(unsigned& v)
     {
@@ -54,158 +39,85 @@ struct Parser
         i += 4;
         return true;
     }
+    static void PutUtf8(std::string& o, unsigned cp)
+    {
+        const int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+        o += char(extra ? ((0xFF00 >> (extra + 1)) & 0xFF) | (cp >> (6 * extra)) : cp);
+        for (int k = extra - 1; k >= 0; --k)
+            o += char(0x80 | ((cp >> (6 * k)) & 0x3F));
+    }
     bool Str(std::string& o)
     {
-        if (s[i] != '"')
+        if (!Eat('"'))
             return Fail("expected string");
-        ++i;
+        static const std::string escapes = "\"\\/bfnrt", meanings = "\"\\/\b\f\n\r\t";
         while (i < s.size() && s[i] != '"')
         {
-            unsigned char c = (unsigned char)s[i];
+            const unsigned char c = (unsigned char)s[i++];
             if (c < 0x20)
                 return Fail("raw control character in string");
             if (c != '\\')
             {
                 o += char(c);
-                ++i;
                 continue;
             }
-            if (++i >= s.size())
+            const size_t e = i < s.size() ? escapes.find(s[i++]) : std::string::npos;
+            unsigned v = 0, lo = 0;
+            if (e != std::string::npos)
+                o += meanings[e];
+            else if (s[i - 1] != 'u' || !Hex4(v))
                 return Fail("bad escape");
-            char e = s[i++];
-            switch (e)
+            else if (v >= 0xD800 && v < 0xDC00 && s.compare(i, 2, "\\u") == 0)
             {
-            case '"':
-                o += '"';
-                break;
-            case '\\':
-                o += '\\';
-                break;
-            case '/':
-                o += '/';
-                break;
-            case 'b':
-                o += '\b';
-                break;
-            case 'f':
-                o += '\f';
-                break;
-            case 'n':
-                o += '\n';
-                break;
-            case 'r':
-                o += '\r';
-                break;
-            case 't':
-                o += '\t';
-                break;
-            case 'u':
-            {
-                unsigned v = 0;
-                if (!Hex4(v))
+                i += 2;
+                if (!Hex4(lo))
                     return false;
-                if (v >= 0xD800 && v < 0xDC00 && s.compare(i, 2, "\\u") == 0)
-                {
-                    i += 2;
-                    unsigned lo = 0;
-                    if (!Hex4(lo))
-                        return false;
-                    v = 0x10000 + ((v - 0xD800) << 10) + (lo - 0xDC00);
-                }
+                PutUtf8(o, 0x10000 + ((v - 0xD800) << 10) + (lo - 0xDC00));
+            }
+            else
                 PutUtf8(o, v);
-                break;
-            }
-            default:
-                return Fail("bad escape");
-            }
         }
-        if (i >= s.size())
-            return Fail("unterminated string");
-        ++i;
-        return true;
+        return i < s.size() ? (++i, true) : Fail("unterminated string");
     }
     bool Value(MiniJson& v, int depth)
     {
         if (depth > 64)
             return Fail("too deep");
-        Ws();
-        if (i >= s.size())
-            return Fail("unexpected end");
-        char c = s[i];
-        if (c == '{')
+        const bool object = Eat('{');
+        if (object || Eat('['))
         {
-            v.type = MiniJson::OBJ;
-            ++i;
-            Ws();
-            if (i < s.size() && s[i] == '}')
-                return ++i, true;
-            while (true)
+            const char close = object ? '}' : ']';
+            if (Eat(close))
+                return true;
+            do
             {
-                Ws();
                 std::string k;
-                if (i >= s.size() || !Str(k))
-                    return Fail("expected key");
-                Ws();
-                if (i >= s.size() || s[i] != ':')
-                    return Fail("expected ':'");
-                ++i;
-                if (!Value(v.fields[k], depth + 1))
+                if (object && (!Str(k) || !Eat(':')))
+                    return Fail("expected a key and ':'");
+                if (!object)
+                    v.items.emplace_back();
+                if (!Value(object ? v.fields[k] : v.items.back(), depth + 1))
                     return false;
-                Ws();
-                if (i < s.size() && s[i] == ',')
-                {
-                    ++i;
-                    continue;
-                }
-                if (i < s.size() && s[i] == '}')
-                    return ++i, true;
-                return Fail("expected ',' or '}'");
-            }
+            } while (Eat(','));
+            return Eat(close) || Fail(std::string("expected ',' or ") + close);
         }
-        if (c == '[')
-        {
-            v.type = MiniJson::ARR;
-            ++i;
-            Ws();
-            if (i < s.size() && s[i] == ']')
-                return ++i, true;
-            while (true)
-            {
-                v.items.emplace_back();
-                if (!Value(v.items.back(), depth + 1))
-                    return false;
-                Ws();
-                if (i < s.size() && s[i] == ',')
-                {
-                    ++i;
-                    continue;
-                }
-                if (i < s.size() && s[i] == ']')
-                    return ++i, true;
-                return Fail("expected ',' or ']'");
-            }
-        }
-        if (c == '"')
-        {
-            v.type = MiniJson::STR;
+        Ws();
+        if (i < s.size() && s[i] == '"')
             return Str(v.str);
-        }
-        if (c == 't')
-            return v.type = MiniJson::BOOL, v.b = true, Lit("true");
-        if (c == 'f')
-            return v.type = MiniJson::BOOL, v.b = false, Lit("false");
-        if (c == 'n')
-            return v.type = MiniJson::NUL, Lit("null");
-        size_t start = i;
-        if (s[i] == '-')
-            ++i;
-        while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || s[i] == '.' || s[i] == 'e' || s[i] == 'E' ||
-                                s[i] == '+' || s[i] == '-'))
-            ++i;
-        if (i == start || (i == start + 1 && s[start] == '-'))
+        for (const char* lit : {"true", "false", "null"})
+            if (s.compare(i, std::string(lit).size(), lit) == 0)
+            {
+                v.b = lit[0] == 't';
+                i += std::string(lit).size();
+                return true;
+            }
+        // A number: an optional minus, then a digit (strtod alone would take
+        // "inf", "nan" and hexadecimal).
+        char* end = nullptr;
+        if (i >= s.size() || !isdigit((unsigned char)s[s[i] == '-' ? i + 1 : i]))
             return Fail("bad value");
-        v.type = MiniJson::NUM;
-        v.num = strtod(s.substr(start, i - start).c_str(), nullptr);
+        v.num = strtod(s.c_str() + i, &end);
+        i = size_t(end - s.c_str());
         return true;
     }
 };
@@ -213,20 +125,17 @@ struct Parser
 
 bool ParseJson(const std::string& text, MiniJson& out, std::string& error)
 {
-    Parser p(text);
+    Parser p{text, 0, std::string()};
     out = MiniJson();
-    if (!p.Value(out, 0))
+    if (p.Value(out, 0))
     {
-        error = p.error;
-        return false;
+        p.Ws();
+        if (p.i == text.size())
+            return true;
+        p.Fail("trailing text");
     }
-    p.Ws();
-    if (p.i != text.size())
-    {
-        error = "trailing text at " + std::to_string(p.i);
-        return false;
-    }
-    return true;
+    error = p.error;
+    return false;
 }
 } // namespace test
 } // namespace tessaroo

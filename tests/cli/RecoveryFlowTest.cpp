@@ -6,6 +6,7 @@
 #include "cli/CRecoveryFlow.h"
 #include "cli/DestinationCheck.h"
 #include "cli/KindPatterns.h"
+#include "core/CFastExtRecovery.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
@@ -54,50 +55,36 @@ TEST(KindPatterns, ParsesKindWords)
     EXPECT_FALSE(ParseKindList("", k, bad));
 }
 
-struct DirTypeCase
+// The extension is matched by substring against the kind texts, music
+// before video: ".rm" is in both, ".rtf" only in the second archive text.
+TEST(KindPatterns, FileLandsInItsKindsFolder)
 {
-    const char* name;
-    const char* folder;
-};
-
-class DirType : public ::testing::TestWithParam<DirTypeCase>
-{
-};
-
-TEST_P(DirType, FileLandsInItsKindsFolder)
-{
-    EXPECT_STREQ(GetDirTypeByFileName(GetParam().name), GetParam().folder) << GetParam().name;
-    char folder[4];
-    GetDirTypeByFileName(GetParam().name, folder, sizeof(folder));
-    EXPECT_EQ(std::string(folder), std::string(GetParam().folder).substr(0, 3));
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.jpg", "photo"},        {"A.JPG", "photo"},          {"x.jp", "photo"},
+        {"song.MP3", "audio"},     {"clip.mkv", "video"},       {"stream.rm", "audio"},
+        {"notes.txt", "document"}, {"report.docx", "document"}, {"letter.rtf", "archive"},
+        {"backup.zip", "archive"}, {"notes", "others"},         {"x.c", "others"},
+        {"data.xyz", "others"},    {"trailing.", "others"},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_STREQ(GetDirTypeByFileName(c.first), c.second) << c.first;
+        char folder[4];
+        GetDirTypeByFileName(c.first, folder, sizeof(folder));
+        EXPECT_EQ(std::string(folder), std::string(c.second).substr(0, 3)) << c.first;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, DirType,
-    ::testing::Values(DirTypeCase{"a.jpg", "photo"}, DirTypeCase{"A.JPG", "photo"},
-                      DirTypeCase{"x.jp", "photo"}, DirTypeCase{"song.MP3", "audio"},
-                      DirTypeCase{"clip.mkv", "video"},
-                      // .rm is in both the music and the video texts; music is asked first.
-                      DirTypeCase{"stream.rm", "audio"}, DirTypeCase{"notes.txt", "document"},
-                      DirTypeCase{"report.docx", "document"}, DirTypeCase{"letter.rtf", "archive"},
-                      DirTypeCase{"backup.zip", "archive"}, DirTypeCase{"notes", "others"},
-                      DirTypeCase{"x.c", "others"}, DirTypeCase{"data.xyz", "others"},
-                      DirTypeCase{"trailing.", "others"}),
-    [](const ::testing::TestParamInfo<DirTypeCase>& i)
-    {
-        std::string n;
-        for (const char* p = i.param.name; *p; ++p)
-            n += isalnum((unsigned char)*p) ? *p : '_';
-        return std::to_string(i.index) + "_" + n;
-    });
+_FILE_NODE_ Named(const std::string& name)
+{
+    _FILE_NODE_ n = {};
+    strncpy(n.szFileName, name.c_str(), sizeof(n.szFileName) - 1);
+    return n;
+}
 
 TEST(TargetPath, HostileNamesStayOneComponentInsideTheDestination)
 {
-    struct
-    {
-        const char* name;
-        const char* expected;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"../../etc/passwd", "/dest/others/.._.._etc_passwd"},
         {"..", "/dest/others/__"},
         {".", "/dest/others/_"},
@@ -106,24 +93,14 @@ TEST(TargetPath, HostileNamesStayOneComponentInsideTheDestination)
         {"photo.jpg", "/dest/photo/photo.jpg"},
     };
     for (const auto& c : cases)
-    {
-        _FILE_NODE_ n = {};
-        strncpy(n.szFileName, c.name, sizeof(n.szFileName) - 1);
-        EXPECT_EQ(CRecoveryFlow::FormTargetPath("/dest/", n), c.expected) << c.name;
-    }
+        EXPECT_EQ(CRecoveryFlow::FormTargetPath("/dest/", Named(c.first)), c.second) << c.first;
     // A GB2312 name becomes UTF-8 once, here; a long one is cut to one
     // component, keeping its extension.
-    _FILE_NODE_ n = {};
-    const std::string gb = Utf8ToGb2312("照片.jpg");
-    strncpy(n.szFileName, gb.c_str(), sizeof(n.szFileName) - 1);
-    EXPECT_EQ(CRecoveryFlow::FormTargetPath("/d", n), "/d/photo/照片.jpg");
-    memset(n.szFileName, 0, sizeof(n.szFileName));
+    EXPECT_EQ(CRecoveryFlow::FormTargetPath("/d", Named(Utf8ToGb2312("照片.jpg"))), "/d/photo/照片.jpg");
     std::string longName;
     for (int i = 0; i < 120; ++i)
         longName += Utf8ToGb2312("照");
-    longName += ".txt";
-    strncpy(n.szFileName, longName.c_str(), sizeof(n.szFileName) - 1);
-    const std::string t = CRecoveryFlow::FormTargetPath("/d", n);
+    const std::string t = CRecoveryFlow::FormTargetPath("/d", Named(longName + ".txt"));
     const std::string base = t.substr(t.rfind('/') + 1);
     EXPECT_LE(base.size(), 240u);
     EXPECT_EQ(base.substr(base.size() - 4), ".txt");
@@ -138,69 +115,59 @@ class FakeSysfs : public ::testing::Test
     void SetUp() override
     {
         const std::string dev = sys.Path() + "/devices/pci0/block";
-        MakeDisk(dev + "/sdz", "8:0", 40960);
-        MakePartition(dev + "/sdz/sdz1", "8:1", 2048, 8192);
-        MakePartition(dev + "/sdz/sdz2", "8:2", 10240, 8192);
-        MakeDisk(dev + "/sdy", "8:16", 4096);
+        Make(dev + "/sdz", "8:0", {{"size", "40960"}});
+        Make(dev + "/sdz/sdz1", "8:1", {{"partition", "1"}, {"start", "2048"}, {"size", "8192"}});
+        Make(dev + "/sdz/sdz2", "8:2", {{"partition", "1"}, {"start", "10240"}, {"size", "8192"}});
+        Make(dev + "/sdy", "8:16", {{"size", "4096"}});
     }
-    void Write(const std::string& path, const std::string& text)
+    // A device folder with its attribute files, linked from dev/block.
+    void Make(const std::string& dir, const std::string& majmin,
+              const std::vector<std::pair<std::string, std::string>>& attributes)
     {
-        ASSERT_TRUE(WriteImageFile(path, std::vector<uint8_t>(text.begin(), text.end())));
-    }
-    void Link(const std::string& target, const std::string& majmin)
-    {
+        MakeDirs(dir + (attributes.size() == 1 ? "/device" : ""), 0755);
+        for (const auto& a : attributes)
+        {
+            const std::string text = a.second + "\n";
+            ASSERT_TRUE(WriteImageFile(dir + "/" + a.first, std::vector<uint8_t>(text.begin(), text.end())));
+        }
         MakeDirs(sys.Path() + "/dev/block", 0755);
-        ASSERT_EQ(symlink(target.c_str(), (sys.Path() + "/dev/block/" + majmin).c_str()), 0);
+        ASSERT_EQ(symlink(dir.c_str(), (sys.Path() + "/dev/block/" + majmin).c_str()), 0);
     }
-    void MakeDisk(const std::string& dir, const std::string& majmin, uint64_t size)
+    BlockLocation Resolve(unsigned major, unsigned minor)
     {
-        MakeDirs(dir + "/device", 0755);
-        Write(dir + "/size", std::to_string(size) + "\n");
-        Link(dir, majmin);
-    }
-    void MakePartition(const std::string& dir, const std::string& majmin, uint64_t start, uint64_t size)
-    {
-        MakeDirs(dir, 0755);
-        Write(dir + "/partition", "1\n");
-        Write(dir + "/start", std::to_string(start) + "\n");
-        Write(dir + "/size", std::to_string(size) + "\n");
-        Link(dir, majmin);
+        BlockLocation l;
+        EXPECT_TRUE(ResolveBlockDevice(major, minor, sys.Path(), l)) << major << ":" << minor;
+        return l;
     }
     TempDir sys{"sysfs"};
 };
 
 TEST_F(FakeSysfs, ResolvesPartitionsAndDisksToTheirDiskAndRange)
 {
+    const BlockLocation p2 = Resolve(8, 2), sdy = Resolve(8, 16);
+    EXPECT_EQ(p2.strDisk, "sdz");
+    EXPECT_EQ(p2.u64Start, 10240u);
+    EXPECT_EQ(p2.u64Size, 8192u);
+    EXPECT_EQ(sdy.strDisk, "sdy");
+    EXPECT_EQ(sdy.u64Start, 0u);
     BlockLocation l;
-    ASSERT_TRUE(ResolveBlockDevice(8, 2, sys.Path(), l));
-    EXPECT_EQ(l.strDisk, "sdz");
-    EXPECT_EQ(l.u64Start, 10240u);
-    EXPECT_EQ(l.u64Size, 8192u);
-    ASSERT_TRUE(ResolveBlockDevice(8, 16, sys.Path(), l));
-    EXPECT_EQ(l.strDisk, "sdy");
-    EXPECT_EQ(l.u64Start, 0u);
     EXPECT_FALSE(ResolveBlockDevice(0, 42, sys.Path(), l)); // tmpfs and the like
 }
 
 TEST_F(FakeSysfs, OverlapIsSameDiskAndSharedSectors)
 {
-    BlockLocation p1, p2, disk, other;
-    ASSERT_TRUE(ResolveBlockDevice(8, 1, sys.Path(), p1));
-    ASSERT_TRUE(ResolveBlockDevice(8, 2, sys.Path(), p2));
-    ASSERT_TRUE(ResolveBlockDevice(8, 0, sys.Path(), disk));
-    ASSERT_TRUE(ResolveBlockDevice(8, 16, sys.Path(), other));
+    const BlockLocation p1 = Resolve(8, 1), p2 = Resolve(8, 2), disk = Resolve(8, 0), other = Resolve(8, 16);
     // Scanning partition 1 (as the whole-disk range 2048+8192) and writing to
     // partition 2 is fine; writing to partition 1 is not.
-    BlockLocation scanned{"sdz", 2048, 8192};
+    const BlockLocation scanned{"sdz", 2048, 8192};
     EXPECT_TRUE(RangesOverlap(scanned, p1));
     EXPECT_FALSE(RangesOverlap(scanned, p2));
     EXPECT_TRUE(RangesOverlap(scanned, disk));
     EXPECT_FALSE(RangesOverlap(scanned, other));
-    BlockLocation justBefore{"sdz", 10240 - 1, 1}, lastSector{"sdz", 10240 + 8191, 1};
-    EXPECT_FALSE(RangesOverlap(justBefore, p2));
-    EXPECT_TRUE(RangesOverlap(lastSector, p2));
-    BlockLocation before{"sdz", 0, 10240};
-    EXPECT_FALSE(RangesOverlap(before, p2));
+    EXPECT_FALSE(RangesOverlap(BlockLocation{"sdz", 10240 - 1, 1}, p2));
+    EXPECT_TRUE(RangesOverlap(BlockLocation{"sdz", 10240 + 8191, 1}, p2));
+    EXPECT_FALSE(RangesOverlap(BlockLocation{"sdz", 10240 + 8192, 1}, p2));
+    EXPECT_FALSE(RangesOverlap(BlockLocation{"sdz", 0, 10240}, p2));
 }
 
 TEST(DestinationCheck, AnImageFileIsNeverOverlapped)
@@ -239,32 +206,16 @@ TEST(JsonWriter, EscapesControlsAndRepairsBrokenText)
     EXPECT_EQ(v["list"].items[0].num, -3);
 }
 
-// An engine whose SaveFileData does what the file's name says.
-class ScriptedEngine : public IFileRecoveryParse
+// An engine whose SaveFileData does what the file's name says: "silent"
+// fails without a report, "fail" reports an incomplete file, anything else
+// is written and reported, or stopped when the flow asks.
+class ScriptedEngine : public CFastExtRecovery
 {
   public:
-    unsigned int Init(int, long long, long long, wchar_t) override { return 0; }
-    unsigned int Init(wchar_t*, wchar_t) override { return 0; }
     unsigned int InitCallBack(SCAN_CALLBACK, RECOVERY_CALLBACK r, void* ctx, int) override
     {
         m_cb = r;
         m_ctx = ctx;
-        return 0;
-    }
-    unsigned int ScanDevice(wchar_t*) override { return 0; }
-    unsigned int GetChildrenFileNode(_FILE_NODE_*, unsigned int, std::vector<_FILE_NODE_>&) override
-    {
-        return 0;
-    }
-    unsigned int GetChildrenFileCount(_FILE_NODE_*, unsigned int, unsigned int&) override { return 0; }
-    unsigned int GetLostFileCount() override { return 0; }
-    unsigned int GetFileNodeParentDirPath(_FILE_NODE_*, wchar_t*, int) override { return 0; }
-    unsigned int GetUnUsedSectorCount(unsigned long long&, unsigned long long&) override { return 0; }
-    unsigned int InitSearchCallBack(SEARCH_CALLBACK, void*) override { return 0; }
-    unsigned int SearchFileNode(wchar_t*, std::vector<__SEARCH_FILE_INFO__>&) override { return 0; }
-    unsigned int BuildBitMapInfo() override { return 0; }
-    unsigned int PreView(_FILE_NODE_*, wchar_t*, unsigned char*, int&, PREVIEW_CALLBACK, void*) override
-    {
         return 0;
     }
     unsigned int SaveFileData(_FILE_NODE_* node, wchar_t* target, int) override
@@ -272,23 +223,15 @@ class ScriptedEngine : public IFileRecoveryParse
         targets.push_back(WideToUtf8(target));
         const std::string name = node->szFileName;
         if (name.find("silent") != std::string::npos)
-            return 5; // fails without a report
+            return 5;
         if (name.find("fail") != std::string::npos)
-        {
-            m_cb(m_ctx, 100, 100, 30, target);
-            return 30;
-        }
-        int fd = open(targets.back().c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            return m_cb(m_ctx, 100, 100, 30, target), 30;
+        const int fd = open(targets.back().c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (fd >= 0)
             close(fd);
-        int a = m_cb(m_ctx, 50, 100, 0, target);
-        if (a != 0)
-        {
-            m_cb(m_ctx, 100, 100, a, target);
-            return unsigned(a);
-        }
-        m_cb(m_ctx, 100, 100, 0, target);
-        return 0;
+        const int a = m_cb(m_ctx, 50, 100, 0, target);
+        m_cb(m_ctx, 100, 100, a, target);
+        return unsigned(a);
     }
     std::vector<std::string> targets;
 
@@ -296,13 +239,6 @@ class ScriptedEngine : public IFileRecoveryParse
     RECOVERY_CALLBACK m_cb = nullptr;
     void* m_ctx = nullptr;
 };
-
-_FILE_NODE_ Named(const char* name)
-{
-    _FILE_NODE_ n = {};
-    strncpy(n.szFileName, name, sizeof(n.szFileName) - 1);
-    return n;
-}
 
 struct Seen
 {
@@ -318,18 +254,28 @@ void Observe(void* ctx, int percent, int scale, int, const std::string&)
         s->stopAfterFirst->RequestStop();
 }
 
-TEST(RecoveryFlow, EveryFileGetsExactlyOneResultAndNamesAreMadeFree)
+class RecoveryFlow : public ::testing::Test
 {
-    TempDir d("flow");
+  protected:
+    CRecoveryFlow::Outcome Run(const std::vector<std::string>& names, const std::string& destination)
+    {
+        flow.SetObserver(&Observe, &seen);
+        std::vector<_FILE_NODE_> files;
+        for (const std::string& n : names)
+            files.push_back(Named(n));
+        return flow.RecoveryProcess(&engine, files, destination, ScannedVolume{d.File("card.img"), 0, 100});
+    }
+    TempDir d{"flow"};
     ScriptedEngine engine;
     CRecoveryFlow flow;
     Seen seen;
-    flow.SetObserver(&Observe, &seen);
-    std::vector<_FILE_NODE_> files = {Named("a.jpg"), Named("a.jpg"), Named("fail.txt"), Named("silent.zip"),
-                                      Named("notes")};
-    ScannedVolume vol{d.File("card.img"), 0, 100};
-    ASSERT_EQ(flow.RecoveryProcess(&engine, files, d.File("out"), vol), CRecoveryFlow::OUTCOME_DONE);
-    ASSERT_EQ(flow.GetResults().size(), files.size());
+};
+
+TEST_F(RecoveryFlow, EveryFileGetsExactlyOneResultAndNamesAreMadeFree)
+{
+    ASSERT_EQ(Run({"a.jpg", "a.jpg", "fail.txt", "silent.zip", "notes"}, d.File("out")),
+              CRecoveryFlow::OUTCOME_DONE);
+    ASSERT_EQ(flow.GetResults().size(), 5u);
     EXPECT_EQ(flow.GetRecoveredCount(), 3u);
     EXPECT_EQ(flow.GetFailedCount(), 2u);
     EXPECT_EQ(flow.GetResults()[2].nStatus, 30);
@@ -343,33 +289,20 @@ TEST(RecoveryFlow, EveryFileGetsExactlyOneResultAndNamesAreMadeFree)
     EXPECT_EQ(seen.reports.back(), (std::pair<int, int>{100, 1000}));
 }
 
-TEST(RecoveryFlow, AStopEndsTheRunAfterTheCurrentFile)
+TEST_F(RecoveryFlow, AStopEndsTheRunAfterTheCurrentFile)
 {
-    TempDir d("flow-stop");
-    ScriptedEngine engine;
-    CRecoveryFlow flow;
-    Seen seen;
     seen.stopAfterFirst = &flow;
-    flow.SetObserver(&Observe, &seen);
-    std::vector<_FILE_NODE_> files = {Named("one.txt"), Named("two.txt"), Named("three.txt")};
-    ScannedVolume vol{d.File("card.img"), 0, 100};
-    EXPECT_EQ(flow.RecoveryProcess(&engine, files, d.File("out"), vol), CRecoveryFlow::OUTCOME_STOPPED);
+    EXPECT_EQ(Run({"one.txt", "two.txt", "three.txt"}, d.File("out")), CRecoveryFlow::OUTCOME_STOPPED);
     EXPECT_EQ(engine.targets.size(), 1u);
     EXPECT_EQ(flow.GetResults().size(), 1u);
     for (const auto& r : seen.reports)
         EXPECT_NE(r.second, 1000) << "a stopped run sends no closing report";
 }
 
-TEST(RecoveryFlow, RefusesADestinationThatCannotBeMade)
+TEST_F(RecoveryFlow, RefusesADestinationThatCannotBeMade)
 {
-    TempDir d("flow-bad");
     ASSERT_TRUE(WriteImageFile(d.File("file"), {1}));
-    ScriptedEngine engine;
-    CRecoveryFlow flow;
-    std::vector<_FILE_NODE_> files = {Named("a.txt")};
-    ScannedVolume vol{d.File("card.img"), 0, 100};
-    EXPECT_EQ(flow.RecoveryProcess(&engine, files, d.File("file/sub"), vol),
-              CRecoveryFlow::OUTCOME_BAD_DESTINATION);
+    EXPECT_EQ(Run({"a.txt"}, d.File("file/sub")), CRecoveryFlow::OUTCOME_BAD_DESTINATION);
     EXPECT_TRUE(engine.targets.empty());
     EXPECT_FALSE(flow.GetMessage().empty());
 }

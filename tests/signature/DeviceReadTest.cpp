@@ -17,232 +17,98 @@ namespace
 {
 // ---- transport streams ----------------------------------------------------
 
-// packets × 188 bytes, each starting 47 40 11 10, payload bytes never 47.
-Bytes TsStream(size_t packets)
-{
-    Bytes b(packets * 188, 0xAA);
-    for (size_t i = 0; i < packets; ++i)
-    {
-        b[i * 188] = 0x47;
-        b[i * 188 + 1] = 0x40;
-        b[i * 188 + 2] = 0x11;
-        b[i * 188 + 3] = 0x10;
-    }
-    return b;
-}
-
+// A stream of 200 packets at sector 10 of 64 (by default), after a sector
+// that may hold sync bytes.
 struct TsCase
 {
+    explicit TsCase(const char* what) : szWhat(what) {}
+    TsCase& Sectors(int bps, size_t at, size_t total) { return nBps = bps, nAt = at, nTotal = total, *this; }
+    TsCase& Before(std::vector<size_t> at) { return previousSyncAt = at, *this; }
+    TsCase& Carved(std::vector<_TS_FILE_RANGE_> r) { return ranges = r, *this; }
+    TsCase& NoRangeCheck() { return bRangeCheck = 0, *this; }
+    TsCase& Break(int packet) { return nBreakPacket = packet, *this; }
+    TsCase& ZeroHeader() { return bZeroHeader = true, *this; }
+    TsCase& Len(size_t len) { return nLen = len, *this; }
+    TsCase& Unknown() { return expected = EXT_UNKNOWN, *this; }
+    TsCase& GridBroken() { return bGridHolds = false, *this; }
+
     const char* szWhat;
-    int nBytesPerSector = 512;
-    size_t streamSector = 10;
-    size_t imageSectors = 64;
-    std::vector<size_t> previousSyncAt;  // 47s put into the sector before the stream
-    std::vector<_TS_FILE_RANGE_> ranges; // transport streams already carved
+    int nBps = 512;
+    size_t nAt = 10, nTotal = 64;
+    std::vector<size_t> previousSyncAt;
+    std::vector<_TS_FILE_RANGE_> ranges;
     int bRangeCheck = 1;
     int nBreakPacket = -1;    // a packet whose sync byte is cleared
     bool bZeroHeader = false; // bytes 1-3 of the first packet cleared
-    size_t nBufLen = 0;       // 0: one sector
+    size_t nLen = 0;          // 0: one sector
     EXTEND_NAME_TYPE expected = EXT_TS;
+    bool bGridHolds = true; // what matching by extension answers
 };
 
-std::vector<TsCase> TsCases()
+TEST_F(JudgeTest, TransportStreamContinuationAndRangeTests)
 {
-    std::vector<TsCase> v;
-    auto add = [&](const char* what, auto edit)
-    {
-        TsCase c;
-        c.szWhat = what;
-        edit(c);
-        v.push_back(c);
+    const TsCase cases[] = {
+        TsCase("clean start after a free sector"),
+        TsCase("sector before ends with a whole packet (47 at 324)").Before({324}).Unknown(),
+        TsCase("47 at 324 with the range test off").Before({324}).NoRangeCheck(),
+        TsCase("47s of the sector before off the packet grid").Before({0, 135, 137, 323, 325, 511}),
+        TsCase("start inside a carved stream").Carved({{5, 20}}).Unknown(),
+        TsCase("start is the first sector of a carved stream").Carved({{10, 10}}).Unknown(),
+        TsCase("carved streams just before and just after").Carved({{0, 9}, {11, 40}}),
+        TsCase("stream at sector 0: no sector before").Sectors(512, 0, 64).Unknown(),
+        TsCase("stream at sector 0, range test off").Sectors(512, 0, 64).NoRangeCheck(),
+        TsCase("grid broken at packet 21 of the 4 KiB block").Break(21).Unknown().GridBroken(),
+        TsCase("grid broken at packet 22, past the 4 KiB block").Break(22),
+        TsCase("grid broken in the judged sector").Break(2).Unknown().GridBroken(),
+        TsCase("4 KiB block runs past the device end").Sectors(512, 10, 17).Unknown().GridBroken(),
+        TsCase("4 KiB block ends at the device end").Sectors(512, 10, 18),
+        TsCase("null packet header").ZeroHeader().Unknown().GridBroken(),
+        TsCase("buffer of exactly two packets").Len(376),
+        TsCase("1 KiB sectors, 47 at 1024 - 3 x 188").Sectors(1024, 5, 64).Before({460}).Unknown(),
+        TsCase("1 KiB sectors, clean start").Sectors(1024, 5, 64),
+        TsCase("4 KiB sectors, 47 at 4096 - 21 x 188").Sectors(4096, 2, 16).Before({148}).Unknown(),
+        TsCase("4 KiB sectors, clean start").Sectors(4096, 2, 16),
+        TsCase("sector size the judge does not read with").Sectors(520, 10, 64).Unknown().GridBroken(),
     };
-    add("clean start after a free sector", [](TsCase&) {});
-    add("sector before ends with a whole packet (47 at 324)",
-        [](TsCase& c)
-        {
-            c.previousSyncAt = {324};
-            c.expected = EXT_UNKNOWN;
-        });
-    add("sector before holds a packet start at 136",
-        [](TsCase& c)
-        {
-            c.previousSyncAt = {136};
-            c.expected = EXT_UNKNOWN;
-        });
-    add("47 at 324 with the range test off",
-        [](TsCase& c)
-        {
-            c.previousSyncAt = {324};
-            c.bRangeCheck = 0;
-        });
-    add("47s of the sector before off the packet grid",
-        [](TsCase& c) { c.previousSyncAt = {0, 135, 137, 323, 325, 511}; });
-    add("start inside a carved stream",
-        [](TsCase& c)
-        {
-            c.ranges = {{5, 20}};
-            c.expected = EXT_UNKNOWN;
-        });
-    add("start is the first sector of a carved stream",
-        [](TsCase& c)
-        {
-            c.ranges = {{10, 10}};
-            c.expected = EXT_UNKNOWN;
-        });
-    add("carved streams just before and just after", [](TsCase& c) { c.ranges = {{0, 9}, {11, 40}}; });
-    add("carved stream ignored with the range test off",
-        [](TsCase& c)
-        {
-            c.ranges = {{5, 20}};
-            c.bRangeCheck = 0;
-        });
-    add("stream at sector 0: no sector before",
-        [](TsCase& c)
-        {
-            c.streamSector = 0;
-            c.expected = EXT_UNKNOWN;
-        });
-    add("stream at sector 0, range test off",
-        [](TsCase& c)
-        {
-            c.streamSector = 0;
-            c.bRangeCheck = 0;
-        });
-    add("grid broken at packet 21 of the 4 KiB block",
-        [](TsCase& c)
-        {
-            c.nBreakPacket = 21;
-            c.expected = EXT_UNKNOWN;
-        });
-    add("grid broken at packet 22, past the 4 KiB block", [](TsCase& c) { c.nBreakPacket = 22; });
-    add("grid broken in the judged sector",
-        [](TsCase& c)
-        {
-            c.nBreakPacket = 2;
-            c.expected = EXT_UNKNOWN;
-        });
-    add("4 KiB block runs past the device end",
-        [](TsCase& c)
-        {
-            c.imageSectors = 17;
-            c.expected = EXT_UNKNOWN;
-        });
-    add("4 KiB block ends at the device end", [](TsCase& c) { c.imageSectors = 18; });
-    add("null packet header",
-        [](TsCase& c)
-        {
-            c.bZeroHeader = true;
-            c.expected = EXT_UNKNOWN;
-        });
-    add("buffer of exactly two packets", [](TsCase& c) { c.nBufLen = 376; });
-    add("buffer of 187 bytes",
-        [](TsCase& c)
-        {
-            c.nBufLen = 187;
-            c.expected = EXT_UNKNOWN;
-        });
-    add("1 KiB sectors, 47 at 1024 - 3 x 188",
-        [](TsCase& c)
-        {
-            c.nBytesPerSector = 1024;
-            c.streamSector = 5;
-            c.previousSyncAt = {460};
-            c.expected = EXT_UNKNOWN;
-        });
-    add("1 KiB sectors, 47 at 1024 - 5 x 188",
-        [](TsCase& c)
-        {
-            c.nBytesPerSector = 1024;
-            c.streamSector = 5;
-            c.previousSyncAt = {84};
-            c.expected = EXT_UNKNOWN;
-        });
-    add("1 KiB sectors, clean start",
-        [](TsCase& c)
-        {
-            c.nBytesPerSector = 1024;
-            c.streamSector = 5;
-        });
-    add("4 KiB sectors, 47 at 4096 - 21 x 188",
-        [](TsCase& c)
-        {
-            c.nBytesPerSector = 4096;
-            c.streamSector = 2;
-            c.imageSectors = 16;
-            c.previousSyncAt = {148};
-            c.expected = EXT_UNKNOWN;
-        });
-    add("4 KiB sectors, clean start",
-        [](TsCase& c)
-        {
-            c.nBytesPerSector = 4096;
-            c.streamSector = 2;
-            c.imageSectors = 16;
-        });
-    add("sector size the judge does not read with",
-        [](TsCase& c)
-        {
-            c.nBytesPerSector = 520;
-            c.expected = EXT_UNKNOWN;
-        });
-    return v;
+    for (const TsCase& c : cases)
+    {
+        SCOPED_TRACE(c.szWhat);
+        Reset();
+        const size_t bps = size_t(c.nBps);
+        static const uint8_t HEADER[4] = {0x47, 0x40, 0x11, 0x10};
+        Bytes stream(200 * 188, 0xAA); // payload bytes never 47
+        for (size_t i = 0; i < 200; ++i)
+            std::copy_n(HEADER, 4, &stream[i * 188]);
+        if (c.nBreakPacket >= 0)
+            stream[size_t(c.nBreakPacket) * 188] = 0x00;
+        if (c.bZeroHeader)
+            stream[1] = stream[2] = stream[3] = 0;
+        Bytes previous(bps, 0);
+        for (size_t at : c.previousSyncAt)
+            previous[at] = 0x47;
+        std::vector<std::pair<size_t, Bytes>> pieces = {{c.nAt, stream}};
+        if (c.nAt > 0)
+            pieces.push_back({c.nAt - 1, previous});
+        Bytes img = Layout(c.nTotal, pieces, c.nBps);
+        img.resize(c.nTotal * bps);
+        ImageDevice dev(img, c.nBps);
+        ASSERT_TRUE(dev.Ok());
+
+        for (const _TS_FILE_RANGE_& r : c.ranges)
+            CFileTypeJudge::AddTsFileRange(r.u64FirstSector, r.u64LastSector);
+        CFileTypeJudge::SetNeedCheckTsFileRange(c.bRangeCheck);
+        CFileTypeJudge judge(&dev.Reader());
+        judge.BeginLookup(c.nBps, c.nAt);
+        const size_t len = c.nLen ? c.nLen : bps;
+        const auto head = Exact(Slice(stream, 0, len));
+        EXPECT_EQ(CFileTypeJudge::IsTsType(head.get(), int(len)), c.expected);
+        EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.get(), int(len)), c.expected);
+        // Matching by extension never applies the continuation and range
+        // tests, and leaves them off.
+        EXPECT_EQ(judge.IsFileTypeMatching(head.get(), int(len), "ts", c.nBps, c.nAt), c.bGridHolds ? 1 : 0);
+        EXPECT_EQ(CFileTypeJudge::s_state.m_bIsNeedCheckTsFileRange, 0);
+    }
 }
-
-void PrintTo(const TsCase& c, std::ostream* os)
-{
-    *os << c.szWhat;
-}
-
-class TsRecognition : public JudgeTest, public ::testing::WithParamInterface<TsCase>
-{
-};
-
-TEST_P(TsRecognition, ContinuationAndRangeTests)
-{
-    const TsCase& c = GetParam();
-    const int bps = c.nBytesPerSector;
-    Bytes stream = TsStream(200);
-    if (c.nBreakPacket >= 0)
-        stream[size_t(c.nBreakPacket) * 188] = 0x00;
-    if (c.bZeroHeader)
-        stream[1] = stream[2] = stream[3] = 0;
-    Bytes previous(size_t(bps), 0);
-    for (size_t at : c.previousSyncAt)
-        previous[at] = 0x47;
-    std::vector<std::pair<size_t, Bytes>> pieces = {{c.streamSector, stream}};
-    if (c.streamSector > 0)
-        pieces.push_back({c.streamSector - 1, previous});
-    Bytes img = Layout(c.imageSectors, pieces, bps);
-    img.resize(c.imageSectors * size_t(bps));
-    ImageDevice dev(img, bps);
-    ASSERT_TRUE(dev.Ok());
-
-    for (const _TS_FILE_RANGE_& r : c.ranges)
-        CFileTypeJudge::AddTsFileRange(r.u64FirstSector, r.u64LastSector);
-    CFileTypeJudge::SetNeedCheckTsFileRange(c.bRangeCheck);
-    CFileTypeJudge judge(&dev.Reader());
-    judge.BeginLookup(bps, c.streamSector);
-    const size_t len = c.nBufLen ? c.nBufLen : size_t(bps);
-    const Bytes head = Slice(img, c.streamSector * size_t(bps), len);
-    std::unique_ptr<uint8_t[]> exact(new uint8_t[len]);
-    memcpy(exact.get(), head.data(), len);
-
-    EXPECT_EQ(CFileTypeJudge::IsTsType(exact.get(), int(len)), c.expected);
-    EXPECT_EQ(CFileTypeJudge::GetDataBufType(exact.get(), int(len)), c.expected);
-    // Matching by extension never applies the continuation and range tests,
-    // and leaves them off.
-    const bool gridHolds = c.nBreakPacket != 21 && c.nBreakPacket != 2 && !c.bZeroHeader &&
-                           c.imageSectors != 17 && len >= 188 && bps != 520;
-    EXPECT_EQ(judge.IsFileTypeMatching(exact.get(), int(len), "ts", bps, c.streamSector), gridHolds ? 1 : 0);
-    EXPECT_EQ(CFileTypeJudge::s_state.m_bIsNeedCheckTsFileRange, 0);
-}
-
-std::string TsCaseName(const ::testing::TestParamInfo<TsCase>& param)
-{
-    return "case" + std::to_string(param.index);
-}
-
-INSTANTIATE_TEST_SUITE_P(Packets, TsRecognition, ::testing::ValuesIn(TsCases()), TsCaseName);
 
 // ---- compound files ----------------------------------------------------------
 
@@ -259,44 +125,31 @@ Bytes CompoundHeader(uint32_t firstDirSector)
 Bytes DirectorySector(const char* name)
 {
     Bytes d(512, 0);
-    const char* root = "Root Entry";
-    for (size_t i = 0; root[i]; ++i)
-        d[2 * i] = uint8_t(root[i]);
+    for (size_t i = 0; "Root Entry"[i]; ++i)
+        d[2 * i] = uint8_t("Root Entry"[i]);
     for (size_t i = 0; name[i]; ++i)
         d[128 + 2 * i] = uint8_t(name[i]);
     return d;
 }
 
-struct CompoundCase
-{
-    const char* szWhat;
-    const char* szDirName;
-    EXTEND_NAME_TYPE expected;
-};
-
+// The stream names decide, ignoring case, by prefix; Excel 5's "Book" and
+// a bare "PowerPoint" are not looked for.
 TEST_F(JudgeTest, CompoundFileKindFromStreamNames)
 {
-    const CompoundCase cases[] = {
-        {"WordDocument", "WordDocument", EXT_DOC},
-        {"worddocument in lower case", "worddocument", EXT_DOC},
-        {"Workbook", "Workbook", EXT_XLS},
-        {"WORKBOOK", "WORKBOOK", EXT_XLS},
-        {"Wordbook", "Wordbook", EXT_XLS},
-        {"PowerPoint Document", "PowerPoint Document", EXT_PPT},
-        {"Book (Excel 5) is not looked for", "Book", EXT_OLE},
-        {"name longer than a known one", "WordDocumentX", EXT_DOC},
-        {"PowerPoint alone", "PowerPoint", EXT_OLE},
-        {"Contents", "Contents", EXT_OLE},
+    const std::pair<const char*, EXTEND_NAME_TYPE> cases[] = {
+        {"WordDocument", EXT_DOC}, {"worddocument", EXT_DOC}, {"WordDocumentX", EXT_DOC},
+        {"Workbook", EXT_XLS},     {"Wordbook", EXT_XLS},     {"PowerPoint Document", EXT_PPT},
+        {"Book", EXT_OLE},         {"PowerPoint", EXT_OLE},
     };
-    for (const CompoundCase& c : cases)
+    const Bytes head = CompoundHeader(3);
+    for (const auto& c : cases)
     {
         // Header at 1, a free stream sector at 2, the directory at 1 + 1 + 3.
-        ImageDevice dev(Layout(16, {{1, CompoundHeader(3)}, {5, DirectorySector(c.szDirName)}}));
+        ImageDevice dev(Layout(16, {{1, head}, {5, DirectorySector(c.first)}}));
         CFileTypeJudge judge(&dev.Reader());
         judge.BeginLookup(512, 1);
-        const Bytes head = CompoundHeader(3);
-        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(head.data(), 512), c.expected) << c.szWhat;
-        EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512), EXT_FLA) << c.szWhat;
+        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(head.data(), 512), c.second) << c.first;
+        EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512), EXT_FLA) << c.first;
     }
 }
 
@@ -313,64 +166,54 @@ TEST_F(JudgeTest, CompoundFileReadsThatFailGiveOle)
         EXPECT_EQ(judge.IsFileTypeMatching(head.data(), 512, "ole", 512, 1), 1);
     }
     {
-        // A directory sector number far past the device end.
+        // A directory sector number far past the device end, and sector
+        // numbers at the top of the range: nothing wraps round to sector 0,
+        // which holds a Word stream's first bytes.
         const Bytes far = CompoundHeader(0xFFFFFFF0u);
-        ImageDevice dev(Layout(16, {{1, far}}));
+        ImageDevice dev(Layout(16, {{0, Raw({0xEC, 0xA5})}, {1, far}}));
         CFileTypeJudge judge(&dev.Reader());
-        judge.BeginLookup(512, 1);
-        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(far.data(), 512), EXT_OLE);
-        // Sector numbers at the top of the range do not wrap round to the start.
-        judge.BeginLookup(512, ULLONG_MAX - 1);
-        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(far.data(), 512), EXT_OLE);
-        judge.BeginLookup(512, ULLONG_MAX);
-        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(far.data(), 512), EXT_OLE);
+        for (unsigned long long sector : {1ull, ULLONG_MAX - 1, ULLONG_MAX})
+        {
+            judge.BeginLookup(512, sector);
+            EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(far.data(), 512), EXT_OLE) << sector;
+        }
     }
     {
         // A head too short to hold the directory sector number.
         ImageDevice dev(Layout(16, {{1, head}, {5, DirectorySector("WordDocument")}}));
         CFileTypeJudge judge(&dev.Reader());
         judge.BeginLookup(512, 1);
-        std::unique_ptr<uint8_t[]> shortHead(new uint8_t[16]);
-        memcpy(shortHead.get(), head.data(), 16);
-        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(shortHead.get(), 16), EXT_OLE);
+        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(Exact(Slice(head, 0, 16)).get(), 16), EXT_OLE);
         EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(head.data(), 512), EXT_DOC);
     }
-    {
-        // No device at all.
-        CFileTypeJudge judge;
-        judge.BeginLookup(512, 1);
-        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(head.data(), 512), EXT_OLE);
-    }
+    // No device at all.
+    CFileTypeJudge().BeginLookup(512, 1);
+    EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(head.data(), 512), EXT_OLE);
 }
 
 // ---- Office Open XML zips -------------------------------------------------------
 
-Bytes LocalHeader(const std::string& name, uint16_t nameLen = 0xFFFF)
+// A zip header (local "PK\3\4", name length at 26, name at 30; central
+// "PK\1\2", 28 and 46) naming name, or claiming nameLen bytes.
+Bytes ZipHeader(uint8_t kind, const std::string& name, int nameLen = -1)
 {
-    Bytes h = {'P', 'K', 3, 4};
-    h.resize(30, 0);
-    PutU16(&h[26], nameLen == 0xFFFF ? uint16_t(name.size()) : nameLen);
+    const size_t fixed = kind == 3 ? 30 : 46;
+    Bytes h = {'P', 'K', kind, uint8_t(kind + 1)};
+    h.resize(fixed, 0);
+    PutU16(&h[kind == 3 ? 26 : 28], uint16_t(nameLen < 0 ? name.size() : size_t(nameLen)));
     h.insert(h.end(), name.begin(), name.end());
     return h;
 }
-
-Bytes CentralHeader(const std::string& name)
+Bytes Local(const std::string& name, int nameLen = -1)
 {
-    Bytes h = {'P', 'K', 1, 2};
-    h.resize(46, 0);
-    PutU16(&h[28], uint16_t(name.size()));
-    h.insert(h.end(), name.begin(), name.end());
-    return h;
+    return ZipHeader(3, name, nameLen);
+}
+Bytes Central(const std::string& name)
+{
+    return ZipHeader(1, name);
 }
 
-Bytes EndOfCentralDirectory()
-{
-    Bytes h = {'P', 'K', 5, 6};
-    h.resize(22, 0);
-    return h;
-}
-
-// Pieces at byte offsets of a zip of sectors × 512 bytes of filler.
+// Pieces at byte offsets of a zip of sectors x 512 bytes of filler.
 Bytes Zip(size_t sectors, const std::vector<std::pair<size_t, Bytes>>& at)
 {
     Bytes z(sectors * 512, 0x11);
@@ -379,60 +222,40 @@ Bytes Zip(size_t sectors, const std::vector<std::pair<size_t, Bytes>>& at)
     return z;
 }
 
-struct ZipCase
-{
-    const char* szWhat;
-    Bytes zip;
-    size_t deviceSectors; // the zip starts at sector 1
-    EXTEND_NAME_TYPE expected2007;
-    EXTEND_NAME_TYPE expectedContent;
-};
-
-std::vector<ZipCase> ZipCases()
-{
-    const Bytes types = LocalHeader("[Content_Types].xml");
-    return {
-        {"word part in the second local header",
-         Zip(4, {{0, types}, {200, LocalHeader("word/document.xml")}}), 64, EXT_DOCX, EXT_DOCX},
-        {"only the central directory names the part",
-         Zip(8, {{0, LocalHeader("media/image1.png")}, {3000, CentralHeader("ppt/presentation.xml")}}), 64,
-         EXT_PPTX, EXT_PPTX},
-        {"local header cut by the window edge",
-         Zip(8, {{0, LocalHeader("mimetype")}, {2046, LocalHeader("xl/workbook.xml")}}), 64, EXT_XLSX,
-         EXT_XLSX},
-        {"central header cut by the window edge",
-         Zip(8, {{0, LocalHeader("mimetype")}, {2047, CentralHeader("word/document.xml")}}), 64, EXT_DOCX,
-         EXT_DOCX},
-        {"headers after the end record are not looked at",
-         Zip(4, {{0, types}, {100, EndOfCentralDirectory()}, {200, LocalHeader("word/document.xml")}}), 64,
-         EXT_UNKNOWN, EXT_ZIP},
-        {"name running past its window",
-         Zip(8, {{0, types}, {2020, LocalHeader("word/document.xml/and/more")}}), 64, EXT_UNKNOWN, EXT_ZIP},
-        {"name length past the window", Zip(4, {{0, LocalHeader("word/document.xml", 0xF000)}}), 64,
-         EXT_UNKNOWN, EXT_ZIP},
-        {"empty name", Zip(4, {{0, LocalHeader("", 0)}, {100, LocalHeader("docProps/app.xml")}}), 64,
-         EXT_UNKNOWN, EXT_ZIP},
-        {"part named in the 20th sector",
-         Zip(24, {{0, types}, {19 * 512 + 8, LocalHeader("word/document.xml")}}), 64, EXT_DOCX, EXT_DOCX},
-        {"part named in the 21st sector",
-         Zip(24, {{0, types}, {20 * 512 + 8, LocalHeader("word/document.xml")}}), 64, EXT_UNKNOWN, EXT_ZIP},
-        {"first window runs past the device end",
-         Zip(2, {{0, types}, {200, LocalHeader("word/document.xml")}}), 3, EXT_UNKNOWN, EXT_ZIP},
-        {"first window ends at the device end", Zip(4, {{0, types}, {200, LocalHeader("word/document.xml")}}),
-         5, EXT_DOCX, EXT_DOCX},
-        {"second window past the device end, part in the first",
-         Zip(4, {{0, types}, {1500, LocalHeader("xl/styles.xml")}}), 6, EXT_XLSX, EXT_XLSX},
-        {"content types named at 31 without a zip header",
-         Zip(4, {{31, Bytes({'[', 'C', 'o', 'n', 't', 'e', 'n', 't', '_', 'T', 'y', 'p', 'e', 's', ']', '.',
-                             'x', 'm', 'l'})},
-                 {600, LocalHeader("word/document.xml")}}),
-         64, EXT_DOCX, EXT_DOCX},
-    };
-}
-
 TEST_F(JudgeTest, OfficeOpenXmlPartNames)
 {
-    for (const ZipCase& c : ZipCases())
+    const Bytes types = Local("[Content_Types].xml"), word = Local("word/document.xml");
+    const Bytes end = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const struct
+    {
+        const char* szWhat;
+        Bytes zip;
+        size_t deviceSectors; // the zip starts at sector 1
+        EXTEND_NAME_TYPE expected2007;
+    } cases[] = {
+        {"word part in the second local header", Zip(4, {{0, types}, {200, word}}), 64, EXT_DOCX},
+        {"only the central directory names the part",
+         Zip(8, {{0, Local("media/image1.png")}, {3000, Central("ppt/presentation.xml")}}), 64, EXT_PPTX},
+        {"local header cut by the window edge",
+         Zip(8, {{0, Local("mimetype")}, {2046, Local("xl/workbook.xml")}}), 64, EXT_XLSX},
+        {"central header cut by the window edge",
+         Zip(8, {{0, Local("mimetype")}, {2047, Central("word/document.xml")}}), 64, EXT_DOCX},
+        {"headers after the end record are not looked at", Zip(4, {{0, types}, {100, end}, {200, word}}), 64,
+         EXT_UNKNOWN},
+        {"name running past its window", Zip(8, {{0, types}, {2020, Local("word/document.xml/and/more")}}),
+         64, EXT_UNKNOWN},
+        {"name length past the window", Zip(4, {{0, Local("word/document.xml", 0xF000)}}), 64, EXT_UNKNOWN},
+        {"empty name", Zip(4, {{0, Local("", 0)}, {100, Local("docProps/app.xml")}}), 64, EXT_UNKNOWN},
+        {"part named in the 20th sector", Zip(24, {{0, types}, {19 * 512 + 8, word}}), 64, EXT_DOCX},
+        {"part named in the 21st sector", Zip(24, {{0, types}, {20 * 512 + 8, word}}), 64, EXT_UNKNOWN},
+        {"first window runs past the device end", Zip(2, {{0, types}, {200, word}}), 3, EXT_UNKNOWN},
+        {"first window ends at the device end", Zip(4, {{0, types}, {200, word}}), 5, EXT_DOCX},
+        {"second window past the device end, part in the first",
+         Zip(4, {{0, types}, {1500, Local("xl/styles.xml")}}), 6, EXT_XLSX},
+        {"content types named at 31 without a zip header",
+         Zip(4, {{31, Bytes(types.begin() + 30, types.end())}, {600, word}}), 64, EXT_DOCX},
+    };
+    for (const auto& c : cases)
     {
         Bytes img = Layout(c.deviceSectors, {{1, c.zip}});
         img.resize(c.deviceSectors * 512);
@@ -441,7 +264,10 @@ TEST_F(JudgeTest, OfficeOpenXmlPartNames)
         judge.BeginLookup(512, 1);
         const Bytes head = Slice(c.zip, 0, 512);
         EXPECT_EQ(CFileTypeJudge::IsOffice2007Type(head.data(), 512), c.expected2007) << c.szWhat;
-        EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512), c.expectedContent) << c.szWhat;
+        // Undecided, a zip is typed as a zip.
+        EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512),
+                  c.expected2007 == EXT_UNKNOWN ? EXT_ZIP : c.expected2007)
+            << c.szWhat;
     }
 }
 
@@ -461,7 +287,8 @@ TEST_F(JudgeTest, OfficeOpenXmlWithLargeSectors)
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 4096), EXT_ZIP);
     EXPECT_EQ(judge.IsFileTypeMatching(head.data(), 4096, "docx", 4096, 3), 0);
     EXPECT_EQ(judge.IsFileTypeMatching(head.data(), 4096, "zip", 4096, 3), 1);
-    // Window sectors at the top of the range do not wrap round to sector 0.
+    // Window sectors past the end of the device, at the top of the range too,
+    // are failed reads.
     judge.BeginLookup(4096, ULLONG_MAX - 2);
     EXPECT_EQ(CFileTypeJudge::IsOffice2007Type(head.data(), 4096), EXT_UNKNOWN);
 }
@@ -477,9 +304,7 @@ TEST_F(JudgeTest, EachJudgeInstallsItsOwnReader)
     withDevice.BeginLookup(512, 1);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512), EXT_DOCX);
     withoutDevice.BeginLookup(512, 1);
-    EXPECT_EQ(CFileTypeJudge::s_state.m_pDiskReader, nullptr);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512), EXT_ZIP);
     EXPECT_EQ(withoutDevice.IsFileTypeMatching(head.data(), 512, "docx", &dev.Reader(), 512, 1), 1);
-    EXPECT_EQ(CFileTypeJudge::s_state.m_pDiskReader, &dev.Reader());
 }
 } // namespace

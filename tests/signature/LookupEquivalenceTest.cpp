@@ -14,11 +14,18 @@ using namespace sigtest;
 
 namespace
 {
-std::vector<std::string> SampleNames()
+// Every sample back to back on sector boundaries after a free sector, as a
+// device, with 64 free sectors after the last.
+struct SampleDevice
+{
+    Bytes image = Bytes(512, 0);
+    std::vector<size_t> starts; // first sector of each sample
+};
+
+SampleDevice AllSamples()
 {
     std::vector<std::string> names;
-    const std::string& dir = SamplesDir();
-    if (DIR* d = opendir(dir.c_str()))
+    if (DIR* d = opendir(SamplesDir().c_str()))
     {
         while (dirent* e = readdir(d))
             if (e->d_name[0] != '.')
@@ -26,21 +33,8 @@ std::vector<std::string> SampleNames()
         closedir(d);
     }
     std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Every sample back to back on sector boundaries, as a device.
-struct SampleDevice
-{
-    Bytes image;
-    std::vector<size_t> starts; // first sector of each sample
-};
-
-SampleDevice AllSamples()
-{
     SampleDevice d;
-    d.image.resize(512, 0);
-    for (const std::string& name : SampleNames())
+    for (const std::string& name : names)
     {
         Bytes b = Sample(name);
         b.resize((b.size() + 511) / 512 * 512);
@@ -53,45 +47,36 @@ SampleDevice AllSamples()
 
 void ExpectSameAnswer(const uint8_t* buf, int len, const char* what, size_t index)
 {
-    const EXTEND_NAME_TYPE fast = CFileTypeJudge::GetDataBufType(buf, len);
-    const EXTEND_NAME_TYPE slow = CFileTypeJudge::GetDataBufTypeByTableOrder(buf, len);
-    ASSERT_EQ(fast, slow) << what << " #" << index;
+    ASSERT_EQ(CFileTypeJudge::GetDataBufType(buf, len), CFileTypeJudge::GetDataBufTypeByTableOrder(buf, len))
+        << what << " #" << index;
 }
 
-TEST_F(JudgeTest, FastLookupEqualsTableOrderOnEverySampleSector)
+TEST_F(JudgeTest, FastLookupEqualsTableOrderOnSampleSectorsAndMutatedHeads)
 {
     const SampleDevice d = AllSamples();
     ASSERT_GT(d.starts.size(), 60u);
     ImageDevice dev(d.image);
     CFileTypeJudge judge(&dev.Reader());
-    const size_t sectors = d.image.size() / 512;
     size_t typed = 0;
     for (int rangeCheck = 0; rangeCheck <= 1; ++rangeCheck)
     {
         CFileTypeJudge::SetNeedCheckTsFileRange(rangeCheck);
-        for (size_t s = 0; s < sectors; ++s)
+        for (size_t s = 0; s < d.image.size() / 512; ++s)
         {
             judge.BeginLookup(512, s);
-            const uint8_t* sector = &d.image[s * 512];
-            ExpectSameAnswer(sector, 512, "sample sector", s);
-            typed += CFileTypeJudge::GetDataBufType(sector, 512) != EXT_UNKNOWN;
+            ExpectSameAnswer(&d.image[s * 512], 512, "sample sector", s);
+            typed += CFileTypeJudge::GetDataBufType(&d.image[s * 512], 512) != EXT_UNKNOWN;
         }
     }
     // Not a vacuous comparison: the heads were typed.
     EXPECT_GE(typed, d.starts.size());
-}
 
-TEST_F(JudgeTest, FastLookupEqualsTableOrderOnMutatedHeads)
-{
-    const SampleDevice d = AllSamples();
-    ImageDevice dev(d.image);
-    CFileTypeJudge judge(&dev.Reader());
     std::mt19937 rng(20240511);
     size_t n = 0;
     for (size_t start : d.starts)
     {
         judge.BeginLookup(512, start);
-        Bytes head(d.image.begin() + long(start * 512), d.image.begin() + long(start * 512 + 512));
+        const Bytes head = Slice(d.image, start * 512, 512);
         for (unsigned b = 0; b < 256; ++b)
         {
             Bytes m = head;
@@ -101,34 +86,25 @@ TEST_F(JudgeTest, FastLookupEqualsTableOrderOnMutatedHeads)
         for (int k = 0; k < 300; ++k)
         {
             Bytes m = head;
-            const int flips = 1 + int(rng() % 3);
-            for (int f = 0; f < flips; ++f)
+            for (int f = 1 + int(rng() % 3); f > 0; --f)
                 m[rng() % 64] ^= uint8_t(1u << (rng() % 8));
-            const int len = k % 5 == 0 ? int(rng() % 513) : 512;
-            ExpectSameAnswer(m.data(), len, "flipped head", n++);
+            ExpectSameAnswer(m.data(), k % 5 == 0 ? int(rng() % 513) : 512, "flipped head", n++);
         }
     }
 }
 
 TEST_F(JudgeTest, FastLookupEqualsTableOrderOnRandomAndZeroSectors)
 {
-    std::mt19937_64 rng(99);
+    std::mt19937 rng(99);
     Bytes image(2048 * 512);
-    for (size_t i = 0; i < image.size(); i += 8)
-    {
-        const uint64_t v = rng();
-        for (int k = 0; k < 8; ++k)
-            image[i + size_t(k)] = uint8_t(v >> (8 * k));
-    }
+    for (uint8_t& b : image)
+        b = uint8_t(rng());
     // Planted in the random data: a run of transport-stream packets whose
     // grid crosses from sector 99 into sector 100 at its first byte, and a
     // zip header.
     for (size_t p = 0; p < 64; ++p)
         image[99 * 512 + 324 + p * 188] = 0x47;
-    image[300 * 512] = 'P';
-    image[300 * 512 + 1] = 'K';
-    image[300 * 512 + 2] = 3;
-    image[300 * 512 + 3] = 4;
+    std::copy_n("PK\3\4", 4, &image[300 * 512]);
     ImageDevice dev(image);
     CFileTypeJudge judge(&dev.Reader());
     for (size_t s = 0; s < 2048; ++s)
@@ -170,6 +146,7 @@ TEST(JudgeDeathTest, SecondThreadInsideALookupAborts)
         "two threads");
 }
 
+// A scope left behind would make the next thread's lookup abort.
 TEST(JudgeDeathTest, NestedLookupsOnOneThreadAndSuccessiveThreadsAreFine)
 {
     const uint8_t sector[512] = {};
@@ -177,10 +154,8 @@ TEST(JudgeDeathTest, NestedLookupsOnOneThreadAndSuccessiveThreadsAreFine)
         CFileTypeJudge::CLookupScope outer;
         EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector, 512), EXT_UNKNOWN);
     }
-    std::thread first([&] { EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector, 512), EXT_UNKNOWN); });
-    first.join();
-    std::thread second([&] { EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector, 512), EXT_UNKNOWN); });
-    second.join();
+    for (int i = 0; i < 2; ++i)
+        std::thread([&] { EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector, 512), EXT_UNKNOWN); }).join();
 }
 #endif
 } // namespace

@@ -4,8 +4,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 using namespace tessaroo::test;
 
@@ -13,25 +15,17 @@ namespace sigtest
 {
 namespace
 {
-// Every test process works with its own application-support folder.
+// Every test process works with its own application-support folder, and
+// finds the scripts when run by hand rather than by CTest.
 class SupportDirEnvironment : public ::testing::Environment
 {
-  public:
     void SetUp() override
     {
-        // Run by hand rather than by CTest, the binary still finds the scripts.
         setenv("TESSAROO_TOOLS_DIR", TESSAROO_TOOLS_DIR_DEFAULT, 0);
-        m_dir.reset(new TempDir("sigsupport"));
-        m_env.reset(new ScopedEnv("TESSAROO_SUPPORT_DIR", m_dir->Path()));
+        m_env.reset(new ScopedEnv("TESSAROO_SUPPORT_DIR", m_dir.Path()));
     }
-    void TearDown() override
-    {
-        m_env.reset();
-        m_dir.reset();
-    }
-
-  private:
-    std::unique_ptr<TempDir> m_dir;
+    void TearDown() override { m_env.reset(); }
+    TempDir m_dir{"sigsupport"};
     std::unique_ptr<ScopedEnv> m_env;
 };
 ::testing::Environment* const g_supportEnv = ::testing::AddGlobalTestEnvironment(new SupportDirEnvironment);
@@ -47,8 +41,7 @@ const std::string& SamplesDir()
     const std::string out = TESSAROO_SAMPLES_DIR;
     // CTest runs cases of this binary in parallel processes: one makes the
     // samples, the others wait on the lock and then find the stamp current.
-    const std::string lockPath = out + ".lock";
-    int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = open((out + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0 || flock(fd, LOCK_EX) != 0)
     {
         perror("sample lock");
@@ -57,7 +50,6 @@ const std::string& SamplesDir()
         return dir;
     }
     ::testing::AssertionResult r = RunToolScript("make_format_samples.sh", {out});
-    flock(fd, LOCK_UN);
     close(fd);
     if (r)
         dir = out;
@@ -69,37 +61,46 @@ const std::string& SamplesDir()
 Bytes Sample(const std::string& name)
 {
     Bytes b;
-    const std::string& dir = SamplesDir();
-    EXPECT_FALSE(dir.empty()) << "tools/make_format_samples.sh failed";
-    if (!dir.empty())
-    {
-        EXPECT_TRUE(ReadWholeFile(dir + "/" + name, b)) << "no sample " << name;
-    }
+    EXPECT_FALSE(SamplesDir().empty()) << "tools/make_format_samples.sh failed";
+    EXPECT_TRUE(!SamplesDir().empty() && ReadWholeFile(SamplesDir() + "/" + name, b)) << "no sample " << name;
     return b;
 }
 
 ImageDevice::ImageDevice(const Bytes& bytes, int bytesPerSector) : m_dir("sigdisk")
 {
     const std::string path = m_dir.File("disk.img");
+    const size_t bps = size_t(bytesPerSector);
     Bytes padded = bytes;
-    padded.resize((bytes.size() + size_t(bytesPerSector) - 1) / size_t(bytesPerSector) *
-                  size_t(bytesPerSector));
-    m_u64Sectors = padded.size() / size_t(bytesPerSector);
+    padded.resize((bytes.size() + bps - 1) / bps * bps);
     m_env.reset(new ScopedEnv("TESSAROO_DISKS", path));
-    m_bOk = WriteImageFile(path, padded) && m_reader.Init(0, m_u64Sectors) == 0;
+    m_bOk = WriteImageFile(path, padded) && m_reader.Init(0, padded.size() / bps) == 0;
     EXPECT_TRUE(m_bOk) << "cannot map " << path;
+}
+
+Bytes Raw(std::initializer_list<uint8_t> bytes, size_t len)
+{
+    Bytes b(bytes);
+    b.resize(std::max(len, b.size()), 0);
+    return b;
+}
+
+Bytes Text(const char* s, size_t len)
+{
+    return With(Bytes(len, 0), 0, Bytes(s, s + strlen(s)));
+}
+
+Bytes With(Bytes b, size_t off, const Bytes& part)
+{
+    b.resize(std::max(b.size(), off + part.size()), 0);
+    std::copy(part.begin(), part.end(), b.begin() + long(off));
+    return b;
 }
 
 Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces, int bytesPerSector)
 {
     Bytes img(totalSectors * size_t(bytesPerSector), 0);
     for (const auto& p : pieces)
-    {
-        const size_t off = p.first * size_t(bytesPerSector);
-        if (off + p.second.size() > img.size())
-            img.resize(off + p.second.size());
-        std::copy(p.second.begin(), p.second.end(), img.begin() + long(off));
-    }
+        img = With(img, p.first * size_t(bytesPerSector), p.second);
     return img;
 }
 
@@ -111,7 +112,24 @@ Bytes Slice(const Bytes& b, size_t off, size_t len)
     return s;
 }
 
-void ResetJudgeState()
+std::unique_ptr<uint8_t[]> Exact(const Bytes& b)
+{
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[b.empty() ? 1 : b.size()]);
+    if (!b.empty())
+        memcpy(copy.get(), b.data(), b.size());
+    return copy;
+}
+
+std::vector<const tessaroo::FILE_RECOGNISER*> Recognisers()
+{
+    std::vector<const tessaroo::FILE_RECOGNISER*> v;
+    for (size_t i = 0; i < EXTEND_NAME_ROW_COUNT; ++i)
+        if (std::find(v.begin(), v.end(), szExtendNameAndType[i].pRecogniser) == v.end())
+            v.push_back(szExtendNameAndType[i].pRecogniser);
+    return v;
+}
+
+void JudgeTest::Reset()
 {
     CFileTypeJudge::LOOKUP_STATE& st = CFileTypeJudge::s_state;
     st.m_nBytesPerSector = 512;

@@ -4,6 +4,7 @@
 
 #include "core/CDiskReader.h"
 #include "engines/signature/CFileTypeJudge.h"
+#include "engines/signature/ExtendNameTable.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +18,8 @@ namespace sigtest
 {
 using Bytes = std::vector<uint8_t>;
 
-// The folder tools/make_format_samples.sh fills, in the build tree. Made on
-// first use (once per build: the script skips work when its stamp matches);
-// "" when the script failed, with the reason on stderr.
+// The folder tools/make_format_samples.sh fills, in the build tree, made on
+// first use; "" when the script failed, with the reason on stderr.
 const std::string& SamplesDir();
 // A sample's bytes; fails the test when the file is missing.
 Bytes Sample(const std::string& name);
@@ -31,30 +31,36 @@ class ImageDevice
   public:
     explicit ImageDevice(const Bytes& bytes, int bytesPerSector = 512);
     CDiskReader& Reader() { return m_reader; }
-    unsigned long long Sectors() const { return m_u64Sectors; }
     bool Ok() const { return m_bOk; }
 
   private:
     tessaroo::test::TempDir m_dir;
     std::unique_ptr<tessaroo::test::ScopedEnv> m_env;
     CDiskReader m_reader;
-    unsigned long long m_u64Sectors = 0;
     bool m_bOk = false;
 };
 
+// The bytes given, zero-padded to len.
+Bytes Raw(std::initializer_list<uint8_t> bytes, size_t len = 0);
+Bytes Text(const char* s, size_t len = 0);
+// b with part written at off, grown (with zeros) to hold it.
+Bytes With(Bytes b, size_t off, const Bytes& part);
 // Bytes placed at sector offsets of an otherwise zero image of total sectors.
 Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces,
              int bytesPerSector = 512);
 // len bytes of b from off, zero-padded.
 Bytes Slice(const Bytes& b, size_t off, size_t len);
+// An exact-size heap copy: the sanitizer build faults on any read past it.
+std::unique_ptr<uint8_t[]> Exact(const Bytes& b);
+// Each recogniser of the format table once, in table order.
+std::vector<const tessaroo::FILE_RECOGNISER*> Recognisers();
 
-// Puts the process-wide judge state back to its start values.
-void ResetJudgeState();
-
+// Puts the process-wide judge state back to its start values around each test.
 class JudgeTest : public ::testing::Test
 {
   protected:
-    void SetUp() override { ResetJudgeState(); }
-    void TearDown() override { ResetJudgeState(); }
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+    static void Reset();
 };
 } // namespace sigtest
