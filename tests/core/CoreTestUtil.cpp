@@ -56,6 +56,8 @@ const std::vector<std::string>& LogCapture::Lines() const
     return g_lines;
 }
 
+namespace
+{
 std::string JoinDisks(const std::vector<std::string>& paths)
 {
     std::string list;
@@ -63,6 +65,7 @@ std::string JoinDisks(const std::vector<std::string>& paths)
         list += (i ? ":" : "") + paths[i];
     return list;
 }
+} // namespace
 
 DiskMapping::DiskMapping(const std::vector<std::string>& paths) : m_env("TESSAROO_DISKS", JoinDisks(paths)) {}
 } // namespace coretest

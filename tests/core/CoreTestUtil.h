@@ -21,7 +21,8 @@ class LogCapture
     const std::vector<std::string>& Lines() const;
 };
 
-// TESSAROO_DISKS set to the ':'-joined paths for the scope.
+// TESSAROO_DISKS set to the ':'-joined paths for the scope. Scopes must
+// nest: each restores what the one before it set.
 class DiskMapping
 {
   public:
@@ -30,6 +31,4 @@ class DiskMapping
   private:
     tessaroo::test::ScopedEnv m_env;
 };
-
-std::string JoinDisks(const std::vector<std::string>& paths);
 } // namespace coretest

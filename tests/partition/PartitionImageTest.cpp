@@ -1,10 +1,10 @@
 // Tables written by real tools (sfdisk, parted, mkfs.fat, mkntfs) and read
 // back; every listing is compared with the tool's own.
 #include "PartitionTestUtil.h"
+#include "tests/support/RunTool.h"
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 
 using namespace ptest;
 
@@ -13,38 +13,31 @@ namespace
 class PartitionImages : public ::testing::Test
 {
   protected:
+    // Made once for the suite; a failure there is reported by every case.
     static void SetUpTestSuite()
     {
-        // No assertion here: a failure in suite set-up would only skip the cases.
-        s_dir = new TempDir();
-        const char* tools = getenv("TESSAROO_TOOLS_DIR");
-        if (!tools || !*tools || s_dir->Path().empty())
-            return;
-        const std::string cmd =
-            std::string("'") + tools + "/make_partition_images.sh' '" + s_dir->Path() + "'";
-        s_status = std::system(cmd.c_str());
+        s_dir = new TempDir("partition");
+        s_made = new ::testing::AssertionResult(
+            tessaroo::test::RunToolScript("make_partition_images.sh", {s_dir->Path()}));
     }
     static void TearDownTestSuite()
     {
+        delete s_made;
         delete s_dir;
-        s_dir = nullptr;
     }
-    void SetUp() override
-    {
-        ASSERT_NE(getenv("TESSAROO_TOOLS_DIR"), nullptr) << "TESSAROO_TOOLS_DIR is not set";
-        ASSERT_EQ(s_status, 0) << "make_partition_images.sh failed";
-    }
+    void SetUp() override { ASSERT_TRUE(*s_made); }
 
     static std::string Img(const std::string& name) { return s_dir->File(name + ".img"); }
 
     // What the tool that wrote the table lists for it.
-    static std::vector<Extent> ToolListing(const std::string& name)
+    static Extents ToolListing(const std::string& name)
     {
         std::ifstream in(s_dir->File(name + ".expect"));
-        std::vector<Extent> v;
+        Extents v;
         uint64_t start = 0, end = 0;
         while (in >> start >> end)
             v.push_back({start, end});
+        EXPECT_FALSE(v.empty()) << name;
         return v;
     }
     static DiskMap Disks(const std::vector<std::string>& names)
@@ -52,44 +45,23 @@ class PartitionImages : public ::testing::Test
         std::vector<std::string> paths;
         for (const std::string& n : names)
             paths.push_back(Img(n));
-        return Enumerate(paths, s_dir->Path());
+        return Enumerate(paths);
     }
 
     static TempDir* s_dir;
-    static int s_status;
+    static ::testing::AssertionResult* s_made;
 };
 TempDir* PartitionImages::s_dir = nullptr;
-int PartitionImages::s_status = -1;
-
-std::vector<Extent> Sorted(std::vector<Extent> v)
-{
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
-// Each image alone lists exactly the partitions its tool lists.
-TEST_F(PartitionImages, EveryImageMatchesItsTool)
-{
-    for (const char* name : {"mbr", "mbr2", "gpt", "fat", "ntfs"})
-    {
-        SCOPED_TRACE(name);
-        const std::vector<Extent> tool = ToolListing(name);
-        ASSERT_FALSE(tool.empty());
-        DiskMap disks = Disks({name});
-        ASSERT_EQ(disks.size(), 1u);
-        EXPECT_EQ(Sorted(Extents(disks[0])), Sorted(tool));
-    }
-}
+::testing::AssertionResult* PartitionImages::s_made = nullptr;
 
 TEST_F(PartitionImages, MbrWithThreeLogicalsInTableOrder)
 {
     DiskMap disks = Disks({"mbr"});
-    ASSERT_EQ(disks.count(0), 1u);
     // The extended partition is the last used slot, so depth-first order is
     // the tool's order: two primaries, then the logicals at absolute sectors.
-    EXPECT_EQ(Extents(disks[0]), ToolListing("mbr"));
-    EXPECT_EQ(Names(disks[0]), (std::vector<std::string>{"Partition 1", "Partition 2", "Partition 3",
-                                                         "Partition 4", "Partition 5"}));
+    EXPECT_EQ(ExtentsOf(disks[0]), ToolListing("mbr"));
+    EXPECT_EQ(NamesOf(disks[0]),
+              (Names{"Partition 1", "Partition 2", "Partition 3", "Partition 4", "Partition 5"}));
     for (const _PARTITION_ITEM_& item : disks[0])
     {
         EXPECT_EQ(item.nDiskIndex, 0);
@@ -103,50 +75,49 @@ TEST_F(PartitionImages, SecondDiskContinuesLabels)
     ASSERT_EQ(disks.size(), 2u);
     EXPECT_EQ(disks[0].size(), 5u);
     // mbr2 holds its extended partition in slot 1 and a primary in slot 2:
-    // the logicals come first, where the extended entry stands.
-    EXPECT_EQ(Extents(disks[1]), (std::vector<Extent>{{4096, 12287}, {14336, 22527}, {45056, 53247}}));
-    EXPECT_EQ(Names(disks[1]), (std::vector<std::string>{"Partition 6", "Partition 7", "Partition 8"}));
+    // the logicals come first, where the extended entry stands, and the
+    // whole listing is in sector order.
+    Extents tool = ToolListing("mbr2");
+    std::sort(tool.begin(), tool.end());
+    EXPECT_EQ(ExtentsOf(disks[1]), tool);
+    EXPECT_EQ(NamesOf(disks[1]), (Names{"Partition 6", "Partition 7", "Partition 8"}));
     EXPECT_EQ(disks[1][0].nDiskIndex, 1);
 }
 
 TEST_F(PartitionImages, GptNamesComeFromTheEntries)
 {
     DiskMap disks = Disks({"gpt"});
-    ASSERT_EQ(disks.count(0), 1u);
-    EXPECT_EQ(Extents(disks[0]), ToolListing("gpt"));
-    EXPECT_EQ(Names(disks[0]), (std::vector<std::string>{"Data One",
-                                                         "Donn\xC3\xA9"
-                                                         "es",
-                                                         "", "Last"}));
+    EXPECT_EQ(ExtentsOf(disks[0]), ToolListing("gpt"));
+    EXPECT_EQ(NamesOf(disks[0]), (Names{"Data One",
+                                        "Donn\xC3\xA9"
+                                        "es",
+                                        "", "Last"}));
 }
 
 TEST_F(PartitionImages, ApmFromPartedListsEveryMapEntry)
 {
     DiskMap disks = Disks({"apm"});
-    ASSERT_EQ(disks.count(0), 1u);
-    const std::vector<_PARTITION_ITEM_>& items = disks[0];
-    const std::vector<Extent> tool = ToolListing("apm");
+    const Extents tool = ToolListing("apm");
     ASSERT_EQ(tool.size(), 3u);
     // parted lists the map's own entry and the two partitions; the map also
     // describes the free stretches (before the first partition and after the
     // last), which are listed too.
-    ASSERT_EQ(items.size(), 5u);
-    const std::vector<Extent> listed = Extents(items);
-    EXPECT_EQ(std::vector<Extent>(listed.begin(), listed.begin() + 3), tool);
-    EXPECT_EQ(Name(items[1]), "first");
-    EXPECT_EQ(Name(items[2]), "second");
-    const uint64_t lastSector = 32 * 1024 * 1024 / 512 - 1;
-    EXPECT_EQ(listed[4], (Extent{tool[2].end + 1, lastSector}));
+    const Extents listed = ExtentsOf(disks[0]);
+    ASSERT_EQ(listed.size(), 5u);
+    EXPECT_EQ(Extents(listed.begin(), listed.begin() + 3), tool);
+    EXPECT_EQ(NamesOf(disks[0])[1], "first");
+    EXPECT_EQ(NamesOf(disks[0])[2], "second");
+    EXPECT_EQ(listed[4], (Extent{tool[2].end + 1, 32 * 1024 * 1024 / 512 - 1}));
 }
 
 TEST_F(PartitionImages, WholeDiskVolumesWithoutTable)
 {
     DiskMap disks = Disks({"mbr", "fat", "gpt", "ntfs"});
     ASSERT_EQ(disks.size(), 4u);
-    EXPECT_EQ(Extents(disks[1]), ToolListing("fat"));
-    EXPECT_EQ(Extents(disks[3]), ToolListing("ntfs"));
-    EXPECT_EQ(Names(disks[1]), (std::vector<std::string>{"Partition 6"}));
-    EXPECT_EQ(Names(disks[3]), (std::vector<std::string>{"Partition 7"}));
+    EXPECT_EQ(ExtentsOf(disks[1]), ToolListing("fat"));
+    EXPECT_EQ(ExtentsOf(disks[3]), ToolListing("ntfs"));
+    EXPECT_EQ(NamesOf(disks[1]), (Names{"Partition 6"}));
+    EXPECT_EQ(NamesOf(disks[3]), (Names{"Partition 7"}));
 }
 
 // All images at once: labels run across MBR and whole-disk volumes only.
@@ -154,9 +125,9 @@ TEST_F(PartitionImages, AllDisksTogether)
 {
     DiskMap disks = Disks({"gpt", "mbr", "apm", "mbr2", "ntfs"});
     ASSERT_EQ(disks.size(), 5u);
-    EXPECT_EQ(Name(disks[1].front()), "Partition 1");
-    EXPECT_EQ(Name(disks[3].front()), "Partition 6");
-    EXPECT_EQ(Name(disks[4].front()), "Partition 9");
+    EXPECT_EQ(NamesOf(disks[1]).front(), "Partition 1");
+    EXPECT_EQ(NamesOf(disks[3]).front(), "Partition 6");
+    EXPECT_EQ(NamesOf(disks[4]).front(), "Partition 9");
     for (const auto& disk : disks)
         for (const _PARTITION_ITEM_& item : disk.second)
             EXPECT_EQ(item.nDiskIndex, disk.first);

@@ -34,7 +34,6 @@ FatBootParams DefaultFatParams(FatFormat kind)
         p.reservedSectors = 32;
         p.rootEntries = 0;
         p.totalSectors = 131072;
-        p.totalIn16BitField = false;
         p.sectorsPerFat = 1016;
         p.rootCluster = 2;
         break;
@@ -57,18 +56,17 @@ std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p)
     s[0] = 0xEB;
     s[1] = p.kind == FatFormat::Fat32 ? 0x58 : 0x3C;
     s[2] = 0x90;
-    PutText(&s[3], p.oemName, 8);
+    PutText(&s[3], "mkfs.fat", 8);
     PutU16(&s[11], p.bytesPerSector);
     s[13] = p.sectorsPerCluster;
     PutU16(&s[14], p.reservedSectors);
     s[16] = p.numFats;
     PutU16(&s[17], p.rootEntries);
-    const bool t16 = p.kind != FatFormat::Fat32 && p.totalIn16BitField && p.totalSectors < 65536;
+    const bool t16 = p.kind != FatFormat::Fat32 && p.totalSectors < 65536;
     PutU16(&s[19], t16 ? uint16_t(p.totalSectors) : 0);
     s[21] = p.media;
     PutU16(&s[24], 32); // sectors per track
     PutU16(&s[26], 64); // heads
-    PutU32(&s[28], p.hiddenSectors);
     PutU32(&s[32], t16 ? 0 : p.totalSectors);
     size_t ext; // extended boot record
     if (p.kind == FatFormat::Fat32)
@@ -85,20 +83,17 @@ std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p)
         PutU16(&s[22], uint16_t(p.sectorsPerFat));
         ext = 36;
     }
-    s[ext] = 0x80;     // drive number
-    s[ext + 2] = 0x29; // extended boot signature
-    PutU32(&s[ext + 3], p.volumeId);
-    PutText(&s[ext + 7], p.label, 11);
+    s[ext] = 0x80;                   // drive number
+    s[ext + 2] = 0x29;               // extended boot signature
+    PutU32(&s[ext + 3], 0x5EED0000); // volume id
+    PutText(&s[ext + 7], "NO NAME", 11);
     PutText(&s[ext + 18],
             p.kind == FatFormat::Fat32   ? "FAT32"
             : p.kind == FatFormat::Fat16 ? "FAT16"
                                          : "FAT12",
             8);
-    if (p.signature)
-    {
-        s[510] = 0x55;
-        s[511] = 0xAA;
-    }
+    s[510] = 0x55;
+    s[511] = 0xAA;
     return s;
 }
 
@@ -121,12 +116,6 @@ std::array<uint8_t, 11> ShortName11(const std::string& name)
     {
         for (size_t i = 0; i < 11; ++i)
             out[i] = uint8_t(name[i]);
-        return out;
-    }
-    if (name == "." || name == "..")
-    {
-        for (size_t i = 0; i < name.size(); ++i)
-            out[i] = '.';
         return out;
     }
     const size_t dot = name.rfind('.');

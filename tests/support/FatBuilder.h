@@ -30,17 +30,11 @@ struct FatBootParams
     uint8_t sectorsPerCluster = 4;
     uint16_t reservedSectors = 1;
     uint8_t numFats = 2;
-    uint16_t rootEntries = 512; // 0 on FAT32
-    uint32_t totalSectors = 32768;
-    bool totalIn16BitField = true; // FAT12/16 volumes below 65536 sectors use the field at 19
+    uint16_t rootEntries = 512;    // 0 on FAT32
+    uint32_t totalSectors = 32768; // in the field at 19 when FAT12/16 and below 65536, else at 32
     uint32_t sectorsPerFat = 32;   // 16-bit field on FAT12/16, 32-bit field on FAT32
     uint32_t rootCluster = 2;      // FAT32
-    uint32_t hiddenSectors = 0;
     uint8_t media = 0xF8;
-    uint32_t volumeId = 0x5EED0000;
-    std::string oemName = "mkfs.fat";
-    std::string label = "NO NAME";
-    bool signature = true;
 };
 
 // A consistent geometry for each kind: FAT12 2 MiB / 1 KiB clusters, FAT16
@@ -48,7 +42,7 @@ struct FatBootParams
 FatBootParams DefaultFatParams(FatFormat kind);
 
 // The 512-byte boot sector (bytesPerSector may be larger; only the first
-// 512 bytes are built, as the recognisers read).
+// 512 bytes are built, as the recognisers read), with the 0x55AA signature.
 std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p);
 
 // FAT date and time words.
@@ -57,7 +51,7 @@ uint16_t FatTime(int hour, int minute, int second);
 
 // "README.TXT" -> "README  TXT" (upper-cased, blank-padded, 11 bytes). Names
 // already 11 bytes long without a point (or starting with one, the dot
-// entries) are taken as they stand; "." and ".." give the dot entries' names.
+// entries) are taken as they stand.
 std::array<uint8_t, 11> ShortName11(const std::string& name);
 
 // The FAT long-name checksum, written out here so that tests of the core's

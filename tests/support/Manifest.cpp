@@ -73,18 +73,13 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string* error)
         }
         if (line[0] == '#')
             continue;
-        std::vector<std::string> f;
-        size_t start = 0;
-        while (f.size() < 7)
-        {
-            size_t tab = line.find('\t', start);
-            if (tab == std::string::npos)
-                break;
-            f.push_back(line.substr(start, tab - start));
-            start = tab + 1;
-        }
-        f.push_back(line.substr(start)); // the path may hold anything but a newline
-        if (f.size() != 8)
+        // Seven fields, then the path, which may hold anything but a newline.
+        std::istringstream fields(line);
+        std::vector<std::string> f(8);
+        size_t n = 0;
+        while (n < 7 && std::getline(fields, f[n], '\t'))
+            ++n;
+        if (n < 7 || !std::getline(fields, f[7]))
         {
             if (error)
                 *error = path + ":" + std::to_string(lineNo) + ": expected 8 tab-separated fields";
@@ -113,10 +108,7 @@ struct SharedFolder
     std::string result;
     bool tried = false;
 };
-} // namespace
 
-namespace
-{
 // A folder of this user's that outlives one test process: each test case
 // runs in a process of its own, and making the images takes seconds.
 std::string CacheRoot()

@@ -14,8 +14,7 @@ std::vector<uint8_t> MakeNtfsBootSector(const NtfsBootParams& p)
     s[0] = 0xEB;
     s[1] = 0x52;
     s[2] = 0x90;
-    for (size_t i = 0; i < 8; ++i)
-        s[3 + i] = i < p.oemName.size() ? uint8_t(p.oemName[i]) : uint8_t(' ');
+    memcpy(&s[3], "NTFS    ", 8);
     PutU16(&s[11], p.bytesPerSector);
     s[13] = p.sectorsPerCluster;
     // Reserved sectors, FAT count, root entries, 16-bit totals and FAT size
@@ -23,7 +22,6 @@ std::vector<uint8_t> MakeNtfsBootSector(const NtfsBootParams& p)
     s[21] = 0xF8;
     PutU16(&s[24], 63);
     PutU16(&s[26], 255);
-    PutU32(&s[28], p.hiddenSectors);
     s[36] = 0x80; // drive number
     s[38] = 0x80;
     PutU64(&s[40], p.totalSectors);
@@ -31,39 +29,14 @@ std::vector<uint8_t> MakeNtfsBootSector(const NtfsBootParams& p)
     PutU64(&s[56], p.mftMirrCluster);
     s[64] = uint8_t(p.clustersPerRecord);
     s[68] = uint8_t(p.clustersPerIndex);
-    PutU64(&s[72], p.serial);
-    if (p.signature)
-    {
-        s[510] = 0x55;
-        s[511] = 0xAA;
-    }
+    PutU64(&s[72], 0x5EED00005EED0000ULL); // serial number
+    s[510] = 0x55;
+    s[511] = 0xAA;
     return s;
 }
 
 namespace
 {
-// Bytes needed for v as a signed little-endian value.
-size_t SignedWidth(int64_t v)
-{
-    size_t w = 1;
-    while (w < 8)
-    {
-        const int64_t lo = -(int64_t(1) << (8 * w - 1)), hi = (int64_t(1) << (8 * w - 1)) - 1;
-        if (v >= lo && v <= hi)
-            break;
-        ++w;
-    }
-    return w;
-}
-
-size_t UnsignedWidth(uint64_t v)
-{
-    size_t w = 1;
-    while (w < 8 && (v >> (8 * w)) != 0)
-        ++w;
-    return w;
-}
-
 void PutUtf16(std::vector<uint8_t>& out, size_t off, const std::u16string& s)
 {
     for (size_t i = 0; i < s.size(); ++i)
@@ -75,31 +48,6 @@ size_t Align8(size_t v)
     return (v + 7) & ~size_t(7);
 }
 } // namespace
-
-std::vector<uint8_t> EncodeRunList(const std::vector<NtfsRun>& runs)
-{
-    std::vector<uint8_t> out;
-    int64_t prev = 0;
-    for (const NtfsRun& r : runs)
-    {
-        const size_t lw = UnsignedWidth(r.length);
-        size_t ow = 0;
-        int64_t delta = 0;
-        if (!r.sparse)
-        {
-            delta = int64_t(r.lcn) - prev;
-            ow = SignedWidth(delta);
-            prev = int64_t(r.lcn);
-        }
-        out.push_back(uint8_t(ow << 4 | lw));
-        for (size_t i = 0; i < lw; ++i)
-            out.push_back(uint8_t(r.length >> (8 * i)));
-        for (size_t i = 0; i < ow; ++i)
-            out.push_back(uint8_t(uint64_t(delta) >> (8 * i)));
-    }
-    out.push_back(0);
-    return out;
-}
 
 uint64_t NtfsTimeFromUnix(int64_t unixSeconds)
 {
@@ -120,18 +68,6 @@ NtfsRecordBuilder& NtfsRecordBuilder::SetRecordNumber(uint32_t n)
 NtfsRecordBuilder& NtfsRecordBuilder::SetFlags(uint16_t flags)
 {
     m_flags = flags;
-    return *this;
-}
-
-NtfsRecordBuilder& NtfsRecordBuilder::SetSequence(uint16_t seq)
-{
-    m_sequence = seq;
-    return *this;
-}
-
-NtfsRecordBuilder& NtfsRecordBuilder::SetBaseRecord(uint64_t reference)
-{
-    m_baseRecord = reference;
     return *this;
 }
 
@@ -197,43 +133,6 @@ NtfsRecordBuilder& NtfsRecordBuilder::AddResidentData(const std::vector<uint8_t>
     return *this;
 }
 
-NtfsRecordBuilder& NtfsRecordBuilder::AddNonResidentData(const std::vector<NtfsRun>& runs, uint64_t dataSize,
-                                                         uint32_t bytesPerCluster,
-                                                         const std::u16string& streamName)
-{
-    const std::vector<uint8_t> mapping = EncodeRunList(runs);
-    uint64_t clusters = 0;
-    for (const NtfsRun& r : runs)
-        clusters += r.length;
-    const size_t nameOff = 64;
-    const size_t runOff = Align8(nameOff + 2 * streamName.size());
-    const size_t len = Align8(runOff + mapping.size());
-    std::vector<uint8_t> a(len, 0);
-    PutU32(&a[0], NTFS_ATTR_DATA);
-    PutU32(&a[4], uint32_t(len));
-    a[8] = 1; // non-resident
-    a[9] = uint8_t(streamName.size());
-    PutU16(&a[10], uint16_t(nameOff));
-    PutU16(&a[14], m_nextAttributeId++);
-    PutU64(&a[16], 0);                           // first VCN
-    PutU64(&a[24], clusters ? clusters - 1 : 0); // last VCN
-    PutU16(&a[32], uint16_t(runOff));
-    PutU64(&a[40], clusters * bytesPerCluster); // allocated size
-    PutU64(&a[48], dataSize);                   // data size
-    PutU64(&a[56], dataSize);                   // initialised size
-    PutUtf16(a, nameOff, streamName);
-    memcpy(&a[runOff], mapping.data(), mapping.size());
-    m_attributes.insert(m_attributes.end(), a.begin(), a.end());
-    return *this;
-}
-
-NtfsRecordBuilder& NtfsRecordBuilder::AddRawAttribute(const std::vector<uint8_t>& attribute)
-{
-    m_attributes.insert(m_attributes.end(), attribute.begin(), attribute.end());
-    ++m_nextAttributeId;
-    return *this;
-}
-
 std::vector<uint8_t> NtfsRecordBuilder::Build(bool applyFixup) const
 {
     std::vector<uint8_t> r(m_recordSize, 0);
@@ -245,11 +144,10 @@ std::vector<uint8_t> NtfsRecordBuilder::Build(bool applyFixup) const
     PutU16(&r[4], uint16_t(usaOff));
     PutU16(&r[6], uint16_t(usaCount));
     PutU64(&r[8], 0x100000); // log sequence number
-    PutU16(&r[16], m_sequence);
-    PutU16(&r[18], 1); // link count
+    PutU16(&r[16], 1);       // sequence
+    PutU16(&r[18], 1);       // link count
     PutU16(&r[20], uint16_t(firstAttr));
     PutU16(&r[22], m_flags);
-    PutU64(&r[32], m_baseRecord);
     PutU16(&r[40], m_nextAttributeId);
     PutU32(&r[44], m_recordNumber);
     // Attributes, then the end marker; whatever does not fit is cut, which

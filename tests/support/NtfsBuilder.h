@@ -20,27 +20,10 @@ struct NtfsBootParams
     uint64_t mftMirrCluster = 2;
     int8_t clustersPerRecord = -10; // negative: 2^10 = 1024-byte records
     int8_t clustersPerIndex = 1;
-    uint64_t serial = 0x5EED00005EED0000ULL;
-    uint32_t hiddenSectors = 0;
-    std::string oemName = "NTFS    ";
-    bool signature = true;
 };
 
-// The 512-byte boot sector.
+// The 512-byte boot sector, named "NTFS    " and signed 0x55AA.
 std::vector<uint8_t> MakeNtfsBootSector(const NtfsBootParams& p);
-
-// One run of a non-resident attribute: length in clusters and the absolute
-// first cluster (EncodeRunList turns these into the deltas on disk); a
-// sparse run has no cluster.
-struct NtfsRun
-{
-    uint64_t length = 0;
-    uint64_t lcn = 0;
-    bool sparse = false;
-};
-
-// The mapping-pairs bytes of a run list, ending with the 0 terminator.
-std::vector<uint8_t> EncodeRunList(const std::vector<NtfsRun>& runs);
 
 // NTFS times are 100-ns intervals since 1601-01-01 UTC.
 uint64_t NtfsTimeFromUnix(int64_t unixSeconds);
@@ -48,7 +31,6 @@ uint64_t NtfsTimeFromUnix(int64_t unixSeconds);
 constexpr uint32_t NTFS_ATTR_STANDARD_INFORMATION = 0x10;
 constexpr uint32_t NTFS_ATTR_FILE_NAME = 0x30;
 constexpr uint32_t NTFS_ATTR_DATA = 0x80;
-constexpr uint32_t NTFS_ATTR_INDEX_ROOT = 0x90;
 constexpr uint16_t NTFS_RECORD_IN_USE = 0x01;
 constexpr uint16_t NTFS_RECORD_IS_DIRECTORY = 0x02;
 
@@ -63,8 +45,6 @@ class NtfsRecordBuilder
 
     NtfsRecordBuilder& SetRecordNumber(uint32_t n);
     NtfsRecordBuilder& SetFlags(uint16_t flags); // NTFS_RECORD_IN_USE | NTFS_RECORD_IS_DIRECTORY
-    NtfsRecordBuilder& SetSequence(uint16_t seq);
-    NtfsRecordBuilder& SetBaseRecord(uint64_t reference);
     NtfsRecordBuilder& SetUpdateSequenceNumber(uint16_t usn);
 
     NtfsRecordBuilder& AddStandardInformation(uint64_t ntfsTime, uint32_t fileAttributes = 0x20);
@@ -74,11 +54,6 @@ class NtfsRecordBuilder
                                    uint8_t nameSpace = 1, uint64_t ntfsTime = 0);
     NtfsRecordBuilder& AddResidentData(const std::vector<uint8_t>& data,
                                        const std::u16string& streamName = u"");
-    NtfsRecordBuilder& AddNonResidentData(const std::vector<NtfsRun>& runs, uint64_t dataSize,
-                                          uint32_t bytesPerCluster, const std::u16string& streamName = u"");
-    // Any attribute given whole (header included); its length is taken as it stands.
-    NtfsRecordBuilder& AddRawAttribute(const std::vector<uint8_t>& attribute);
-
     // The record; with applyFixup false, the in-memory form (no sector ends replaced).
     std::vector<uint8_t> Build(bool applyFixup = true) const;
 
@@ -90,8 +65,6 @@ class NtfsRecordBuilder
     uint32_t m_bytesPerSector;
     uint32_t m_recordNumber = 0;
     uint16_t m_flags = NTFS_RECORD_IN_USE;
-    uint16_t m_sequence = 1;
-    uint64_t m_baseRecord = 0;
     uint16_t m_usn = 1;
     uint16_t m_nextAttributeId = 0;
     std::vector<uint8_t> m_attributes;

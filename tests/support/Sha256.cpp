@@ -27,38 +27,29 @@ uint32_t Rotr(uint32_t x, int n)
 
 void Block(uint32_t h[8], const uint8_t* p)
 {
-    uint32_t w[64];
+    uint32_t w[64], v[8];
     for (int i = 0; i < 16; ++i)
         w[i] = uint32_t(p[4 * i]) << 24 | uint32_t(p[4 * i + 1]) << 16 | uint32_t(p[4 * i + 2]) << 8 |
                p[4 * i + 3];
     for (int i = 16; i < 64; ++i)
-    {
-        uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
+        w[i] = w[i - 16] + (Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3)) + w[i - 7] +
+               (Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10));
+    for (int j = 0; j < 8; ++j)
+        v[j] = h[j];
     for (int i = 0; i < 64; ++i)
     {
-        uint32_t t1 = k + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + K[i] + w[i];
-        uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        k = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
+        const uint32_t e = v[4], a = v[0];
+        const uint32_t t1 =
+            v[7] + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + K[i] + w[i];
+        const uint32_t t2 =
+            (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+        for (int j = 7; j > 0; --j)
+            v[j] = v[j - 1];
+        v[4] += t1;
+        v[0] = t1 + t2;
     }
-    h[0] += a;
-    h[1] += b;
-    h[2] += c;
-    h[3] += d;
-    h[4] += e;
-    h[5] += f;
-    h[6] += g;
-    h[7] += k;
+    for (int j = 0; j < 8; ++j)
+        h[j] += v[j];
 }
 } // namespace
 
@@ -67,21 +58,19 @@ std::string Sha256Hex(const void* data, size_t len)
     uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     const uint8_t* p = static_cast<const uint8_t*>(data);
-    size_t full = len / 64 * 64;
+    const size_t full = len / 64 * 64, rest = len - full;
     for (size_t i = 0; i < full; i += 64)
         Block(h, p + i);
+    // The tail, the 0x80 mark and the bit length take one or two more blocks.
     uint8_t tail[128] = {0};
-    size_t rest = len - full;
     for (size_t i = 0; i < rest; ++i)
         tail[i] = p[full + i];
     tail[rest] = 0x80;
-    size_t tailLen = rest < 56 ? 64 : 128;
-    uint64_t bits = uint64_t(len) * 8;
+    const size_t tailLen = rest < 56 ? 64 : 128;
     for (int i = 0; i < 8; ++i)
-        tail[tailLen - 1 - i] = uint8_t(bits >> (8 * i));
-    Block(h, tail);
-    if (tailLen == 128)
-        Block(h, tail + 64);
+        tail[tailLen - 1 - i] = uint8_t((uint64_t(len) * 8) >> (8 * i));
+    for (size_t i = 0; i < tailLen; i += 64)
+        Block(h, tail + i);
     char out[65];
     for (int i = 0; i < 8; ++i)
         snprintf(out + 8 * i, 9, "%08x", h[i]);
@@ -96,9 +85,7 @@ std::string Sha256Hex(const std::vector<uint8_t>& data)
 std::string Sha256OfFile(const std::string& path)
 {
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes))
-        return std::string();
-    return Sha256Hex(bytes);
+    return ReadWholeFile(path, bytes) ? Sha256Hex(bytes) : std::string();
 }
 } // namespace test
 } // namespace tessaroo

@@ -27,11 +27,6 @@ TempDir::~TempDir()
         RemoveTree(m_path);
 }
 
-std::string TempDir::File(const std::string& name) const
-{
-    return m_path + "/" + name;
-}
-
 bool RemoveTree(const std::string& path)
 {
     struct stat st;
@@ -57,13 +52,8 @@ bool RemoveTree(const std::string& path)
     return unlink(path.c_str()) == 0;
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name)
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name)
 {
-    if (const char* old = getenv(name))
-    {
-        m_old = old;
-        m_hadOld = true;
-    }
     setenv(name, value.c_str(), 1);
 }
 

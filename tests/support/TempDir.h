@@ -21,7 +21,7 @@ class TempDir
     // Empty when the folder could not be made.
     const std::string& Path() const { return m_path; }
     // Path() + "/" + name.
-    std::string File(const std::string& name) const;
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
 
   private:
     std::string m_path;
