@@ -9,7 +9,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
 packages=(
-  build-essential cmake ninja-build pkg-config python3
+  build-essential cmake pkg-config python3 util-linux
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev xvfb xauth xdotool
