@@ -105,7 +105,7 @@ void DecodeMbrEntries(const unsigned char* sector, MbrEntry (&entries)[4])
 
 CPartitionManager::CPartitionManager()
     : m_nSectorSize(static_cast<int>(SECTOR)), m_nPartitionIndex(1), m_uExtendBase(0), m_nLinks(0),
-      m_vecSector(TABLE_READ_SIZE)
+      m_u64DiskSectors(0), m_vecSector(TABLE_READ_SIZE)
 {
 }
 
@@ -161,6 +161,7 @@ void CPartitionManager::ReadDiskTable(int fd, const unsigned char* buf, size_t l
 {
     const char* text = reinterpret_cast<const char*>(buf);
     const int n = static_cast<int>(len);
+    LearnDiskSize(fd);
     // A protective MBR sits in front of every GPT, so GPT is tested first.
     if (len > GPT_HEADER_OFFSET && IsEFI(text + GPT_HEADER_OFFSET, n - static_cast<int>(GPT_HEADER_OFFSET)))
         ReadGpt(buf, len, out, diskIndex, diskName);
@@ -192,6 +193,8 @@ void CPartitionManager::ReadGpt(const unsigned char* buf, size_t len, std::vecto
             continue;
         }
         _PARTITION_ITEM_ item = NewItem(first, last, diskIndex, diskName);
+        if (!FitToDisk(item, diskName))
+            continue;
         for (size_t i = 0; i < PARTITION_NAME_UNITS; ++i)
             item.wszPartitionName[i] = static_cast<char16_t>(r.U16(e + GPT_ENTRY_NAME + 2 * i));
         out.push_back(item);
@@ -220,6 +223,8 @@ void CPartitionManager::ReadApm(int fd, const unsigned char* buf, size_t len,
         if (blocks == 0)
             continue; // no data: an end before the start would wrap a later scan
         _PARTITION_ITEM_ item = NewItem(start, uint64_t(start) + blocks - 1, diskIndex, diskName);
+        if (!FitToDisk(item, diskName))
+            continue;
         for (size_t i = 0; i < APM_ENTRY_NAME_SIZE; ++i)
             item.wszPartitionName[i] = static_cast<char16_t>(r.U8(e + APM_ENTRY_NAME + i));
         out.push_back(item);
@@ -254,6 +259,7 @@ void CPartitionManager::GetMBRPartition(int fd, unsigned int baseSector, std::ve
 {
     m_setVisited.clear();
     m_nLinks = 0;
+    LearnDiskSize(fd);
     WalkMbr(fd, baseSector, out, diskIndex, diskName ? diskName : "");
 }
 
@@ -304,9 +310,40 @@ void CPartitionManager::WalkMbr(int fd, unsigned int baseSector, std::vector<_PA
             continue; // an empty extent: its end would lie before its start
         const unsigned int start = e.uStart + baseSector; // MBR sectors are 32-bit
         _PARTITION_ITEM_ item = NewItem(start, uint64_t(start) + e.uCount - 1, diskIndex, diskName);
+        if (!FitToDisk(item, diskName))
+            continue;
         NameFromCounter(item);
         out.push_back(item);
     }
+}
+
+void CPartitionManager::LearnDiskSize(int fd)
+{
+    uint64_t bytes = 0;
+    m_u64DiskSectors = tessaroo::GetDeviceSize(fd, bytes) ? bytes / uint64_t(m_nSectorSize) : 0;
+}
+
+bool CPartitionManager::FitToDisk(_PARTITION_ITEM_& item, const char* diskName) const
+{
+    // A table copied from a larger disk, an image cut short or a damaged
+    // entry would send a scan after sectors the device does not have.
+    if (m_u64DiskSectors == 0)
+        return true;
+    if (item.u64StartSector >= m_u64DiskSectors)
+    {
+        tessaroo::CoreLog("partition at sector %llu of %s starts past its last sector %llu; skipped\n",
+                          static_cast<unsigned long long>(item.u64StartSector), diskName,
+                          static_cast<unsigned long long>(m_u64DiskSectors - 1));
+        return false;
+    }
+    if (item.u64EndSector >= m_u64DiskSectors)
+    {
+        tessaroo::CoreLog("partition at sector %llu of %s runs past its last sector %llu; cut there\n",
+                          static_cast<unsigned long long>(item.u64StartSector), diskName,
+                          static_cast<unsigned long long>(m_u64DiskSectors - 1));
+        item.u64EndSector = m_u64DiskSectors - 1;
+    }
+    return true;
 }
 
 void CPartitionManager::NameFromCounter(_PARTITION_ITEM_& item)

@@ -28,6 +28,10 @@ class CPartitionManager
     // their entries stand. A chain ends at a sector already visited or after
     // MAX_EBR_LINKS links. Logical partitions are named from the label
     // counter, which continues from earlier calls on this manager.
+    //
+    // Every table reader lists only what lies on the device when its size
+    // is known: a partition that starts past the last sector is left out
+    // (and takes no label), one that runs past it is cut at the last sector.
     void GetMBRPartition(int fd, unsigned int baseSector, std::vector<_PARTITION_ITEM_>& out, int diskIndex,
                          const char* diskName);
 
@@ -57,6 +61,11 @@ class CPartitionManager
                  const char* diskName);
     // Fills the name with "Partition N" from the label counter and advances it.
     void NameFromCounter(_PARTITION_ITEM_& item);
+    // Takes the sector count of the device fd, 0 when it cannot be had.
+    void LearnDiskSize(int fd);
+    // Fits item to the device: false when it starts past the last sector,
+    // its end cut at the last sector when it runs past it.
+    bool FitToDisk(_PARTITION_ITEM_& item, const char* diskName) const;
 
     int m_nSectorSize;          // always 512: tables are read in 512-byte sectors
     int m_nPartitionIndex;      // next "Partition N" label; runs on across disks
@@ -64,5 +73,6 @@ class CPartitionManager
 
     std::set<unsigned int> m_setVisited;    // MBR/EBR sectors read in the current chain
     int m_nLinks;                           // extended links followed in the current chain
+    uint64_t m_u64DiskSectors;              // sectors of the disk being read, 0 when unknown
     std::vector<unsigned char> m_vecSector; // one MBR/EBR read
 };

@@ -55,8 +55,6 @@ TEST(MbrChain, ListsWhatTheChainHolds)
          2048,
          {{0, {{0x83, 100, 10}, {0x05, 100000, 50}, {0x83, 300, 10}}}},
          {{100, 109}, {300, 309}}},
-        // A partition off the device is listed as the table says.
-        {"PartitionBeyondDevice", 2048, {{0, {{0x07, 4000000000u, 100}}}}, {{4000000000u, 4000000099u}}},
         // Each extended entry of the MBR is absolute and starts its own
         // chain: the second chain is not offset by the first one's base.
         {"TwoExtendedInMbr",
@@ -69,11 +67,15 @@ TEST(MbrChain, ListsWhatTheChainHolds)
          {{1010, 1059}, {1110, 1129}, {3010, 3059}, {3210, 3229}}},
         // A device shorter than the 4096 bytes probed still has its table read.
         {"DeviceShorterThanProbe", 2, {{0, {{0x83, 1, 1}}}}, {{1, 1}}},
-        // An EBR in the very last sector of the device is still read.
+        // An EBR in the very last sector of the device is still read: its
+        // link leads back to an EBR that lists one more logical.
         {"EbrInLastSector",
          2048,
-         {{0, {{0x05, 2000, 48}}}, {2047, {{0x83, 1, 1}}}, {2000, {{0x83, 1, 10}, {0x05, 47, 1}}}},
-         {{2001, 2010}, {2048, 2048}}},
+         {{0, {{0x05, 2000, 48}}},
+          {2000, {{0x83, 1, 10}, {0x05, 47, 1}}},
+          {2047, {{0x05, 20, 10}}},
+          {2020, {{0x83, 1, 5}}}},
+         {{2001, 2010}, {2021, 2025}}},
     };
     TempDir dir("partition");
     for (const auto& c : cases)
@@ -274,8 +276,38 @@ TEST(Apm, ReadAsApmDespiteMbrSignature)
 TEST(Apm, MapRunningOffTheDeviceKeepsWhatArrived)
 {
     TempDir dir("partition");
-    DiskMap disks = Enumerate({MakeApm(dir, 3, 6, {{1, 0, 63, "map"}, {64, 0, 100, "data"}})});
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{1, 63}, {64, 163}}));
+    DiskMap disks = Enumerate({MakeApm(dir, 3, 6, {{1, 0, 1, "map"}, {2, 0, 1, "data"}})});
+    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{1, 1}, {2, 2}}));
+}
+
+// ---- Tables that reach past the end of the device ------------------------------
+
+// Found by fuzzing: entries taken as the table says sent scans after sectors
+// the device does not have. What starts past the last sector is left out,
+// taking no label; what runs past it is cut there.
+TEST(OffTheDevice, EntriesAreCutAtTheLastSectorOrLeftOut)
+{
+    TempDir dir("partition");
+    ASSERT_TRUE(SectorImage()
+                    .Put(0, MbrSector({{0x07, 4000000000u, 100},
+                                       {0x83, 100, 10},
+                                       {0x05, 1000, 1048},
+                                       {0x0C, 0xFFFFFF00u, 0x1000}}))
+                    .Put(1000, MbrSector({{0x83, 1000, 100}, {0x05, 500, 10}}))
+                    .Put(1500, MbrSector({{0x83, 548, 10}}))
+                    .Write(dir.File("mbr.img"), 2048));
+    DiskMap disks = Enumerate({dir.File("mbr.img")});
+    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{100, 109}, {2000, 2047}}));
+    EXPECT_EQ(NamesOf(disks[0]), (Names{"Partition 1", "Partition 2"}));
+
+    // 64 MiB is 131072 sectors.
+    disks =
+        Enumerate({MakeGpt(dir, {{2048, 4095, u"in"}, {131000, 140000, u"cut"}, {131072, 131100, u"off"}})});
+    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{2048, 4095}, {131000, 131071}}));
+    EXPECT_EQ(NamesOf(disks[0]), (Names{"in", "cut"}));
+
+    disks = Enumerate({MakeApm(dir, 100, 3, {{1, 0, 3, "map"}, {50, 0, 200, "cut"}, {100, 0, 10, "off"}})});
+    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{1, 3}, {50, 99}}));
 }
 
 // ---- Whole-disk volumes and enumeration ----------------------------------------
@@ -378,7 +410,8 @@ TEST(PartitionName, Utf16ToUtf8AndSectorCount)
 }
 
 // Random tables, with extended entries and map counts made likely, must
-// always end and never list a partition that ends before it starts.
+// always end and never list a partition that ends before it starts or lies
+// off the device.
 TEST(Hostile, RandomTablesEndAndStayOrdered)
 {
     TempDir dir("partition");
@@ -419,6 +452,7 @@ TEST(Hostile, RandomTablesEndAndStayOrdered)
             for (const _PARTITION_ITEM_& item : disk.second)
             {
                 EXPECT_LE(item.u64StartSector, item.u64EndSector);
+                EXPECT_LT(item.u64EndSector, bytes.size() / 512);
                 EXPECT_EQ(item.nDiskIndex, 0);
             }
         if (round % 3 == 0)

@@ -1,0 +1,92 @@
+// libFuzzer target: partition discovery (GPT, Apple partition map, MBR with
+// its EBR chain, whole-disk FAT and NTFS volumes) on a hostile disk.
+//
+// Input: the first sectors of disk 0. The disk is a memory file holding the
+// input, extended with zeros (sparse) to its logical size, so that tables and
+// chains pointing far beyond the input read zeros or run off the end:
+// - an input of whole sectors is the start of a 64 MiB disk;
+// - otherwise the bytes after the last whole sector are not disk data: the
+//   first of them, t, sets the disk to (whole sectors) << (t % 40) sectors,
+//   from exactly the input (t % 40 == 0) up to far more than any 32-bit
+//   sector number reaches.
+//
+// Checks that every listed partition starts no later than it ends, lies on
+// the disk, carries disk number 0, and that the listing stays within what a
+// bounded walk can produce.
+#include "core/Log.h"
+#include "partition/CPartitionManager.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace
+{
+constexpr size_t SECTOR = 512;
+constexpr uint64_t DEFAULT_DISK_SECTORS = 64ULL * 1024 * 1024 / SECTOR;
+
+void QuietLog(const char*) {}
+
+// The disk: a memory file named to the manager through TESSAROO_DISKS.
+int DiskFd()
+{
+    static int fd = -1;
+    if (fd < 0)
+    {
+        fd = memfd_create("tessaroo-fuzz-partition", MFD_CLOEXEC);
+        if (fd < 0)
+            abort();
+        setenv("TESSAROO_DISKS", ("/proc/self/fd/" + std::to_string(fd)).c_str(), 1);
+        tessaroo::SetLogSink(QuietLog);
+    }
+    return fd;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const size_t whole = size / SECTOR;
+    uint64_t sectors = DEFAULT_DISK_SECTORS;
+    if (size % SECTOR)
+        sectors = uint64_t(whole) << (data[whole * SECTOR] % 40);
+    const int fd = DiskFd();
+    if (ftruncate(fd, 0) != 0)
+        abort();
+    if (whole && pwrite(fd, data, whole * SECTOR, 0) != ssize_t(whole * SECTOR))
+        abort();
+    if (ftruncate(fd, off_t(sectors * SECTOR)) != 0)
+        abort();
+
+    std::map<int, std::vector<_PARTITION_ITEM_>> disks;
+    CPartitionManager manager;
+    if (manager.GetPartitionItems(disks) != 1)
+        abort();
+    if (disks.size() > 1 || (disks.size() == 1 && disks.begin()->first != 0))
+        abort();
+    for (const auto& disk : disks)
+    {
+        // Four entries per table sector at most, over the MBR and the bounded
+        // links; GPT (24 entries) and APM (128) stay below that.
+        if (disk.second.empty() || disk.second.size() > 4 * size_t(CPartitionManager::MAX_EBR_LINKS + 1))
+            abort();
+        for (const _PARTITION_ITEM_& item : disk.second)
+        {
+            if (item.nDiskIndex != 0 || item.u64StartSector > item.u64EndSector ||
+                item.u64EndSector >= sectors)
+            {
+                fprintf(stderr, "partition [%llu, %llu] on disk %d of %llu sectors\n",
+                        (unsigned long long)item.u64StartSector, (unsigned long long)item.u64EndSector,
+                        int(item.nDiskIndex), (unsigned long long)sectors);
+                abort();
+            }
+            PartitionNameToUtf8(item);
+        }
+    }
+    return 0;
+}
