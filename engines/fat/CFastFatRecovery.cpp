@@ -699,8 +699,14 @@ unsigned int CFastFatRecovery::BuildBitMapInfo()
     const uint64_t total = m_geo.totalSectors;
     if (total <= m_geo.firstDataSector)
         return STATUS_INVALID_PARAMETER;
-    uint64_t clusters =
-        (total - m_geo.firstDataSector + m_geo.sectorsPerCluster - 1) / m_geo.sectorsPerCluster;
+    // A boot sector can state a volume far larger than the range it was
+    // opened on; clusters beyond that range can be neither read nor swept,
+    // and mapping them would cost a table lookup each for nothing.
+    const uint64_t openSectors = m_u64SectorCount / m_geo.unitsPerSector;
+    if (openSectors <= m_geo.firstDataSector)
+        return STATUS_INVALID_PARAMETER;
+    const uint64_t end = std::min<uint64_t>(total, openSectors);
+    uint64_t clusters = (end - m_geo.firstDataSector + m_geo.sectorsPerCluster - 1) / m_geo.sectorsPerCluster;
     clusters = std::min<uint64_t>(clusters, FAT_MAX_CLUSTERS);
     try
     {

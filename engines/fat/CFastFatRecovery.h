@@ -70,7 +70,8 @@ class CFastFatRecovery : public IFileRecoveryParse
     unsigned int GetUnUsedSectorCount(unsigned long long& start, unsigned long long& count) override;
     unsigned int InitSearchCallBack(SEARCH_CALLBACK search, void* ctx) override;
     unsigned int SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits) override;
-    // 0 when the map was built; 87 when the volume has no data area to map.
+    // 0 when the map was built, over the clusters that lie within the range
+    // given to Init; 87 when that range holds no data area to map.
     unsigned int BuildBitMapInfo() override;
     // A picture is written whole to "tmp.<ext>" in the scan-log folder and
     // its path put into imagePath, which must hold 256 units; any other file

@@ -419,4 +419,43 @@ TEST(FatGeometry, TotalNotAboveTheDataStartGivesNoBitmap)
     EXPECT_TRUE(engine.GetBitMap().empty());
     EXPECT_EQ(engine.ScanDevice(nullptr), 0u);
 }
+
+// A boot sector that states a volume of 2^32 sectors on a 2 MiB image: the
+// bitmap covers the clusters of the opened range only. Mapping every stated
+// cluster took a 32 MiB map and minutes of table lookups that all failed.
+TEST(FatGeometry, BitmapCoversOnlyTheRangeTheVolumeWasOpenedOn)
+{
+    constexpr uint64_t IMAGE_SECTORS = 4096;
+    TempDir dir("fat-stated");
+    PrepareScanLog();
+    struct Case
+    {
+        const char* what;
+        uint32_t sectorsPerFat;
+        size_t mapBytes; // 0: no data area within the range
+    } cases[] = {
+        // Data from sector 32 + 2 * 1016: 2032 clusters within the image.
+        {"table within the image", 1016, (IMAGE_SECTORS - 32 - 2 * 1016 + 7) / 8},
+        // The two tables alone reach far beyond the image.
+        {"data area beyond the image", 0x78000000, 0},
+    };
+    for (const Case& c : cases)
+    {
+        FatBootParams p = DefaultFatParams(FatFormat::Fat32);
+        p.totalSectors = 0xFFFFFFFF;
+        p.sectorsPerFat = c.sectorsPerFat;
+        const std::string img = dir.File(std::string(c.what) + ".img");
+        SectorImage si;
+        si.Put(0, MakeFatBootSector(p));
+        ASSERT_TRUE(si.Write(img, IMAGE_SECTORS));
+        ScopedEnv disks("TESSAROO_DISKS", img);
+        CFastFatRecovery engine;
+        ASSERT_EQ(engine.Init(0, 0, IMAGE_SECTORS, L'C'), 0u) << c.what;
+        EXPECT_EQ(engine.BuildBitMapInfo(), c.mapBytes ? 0u : STATUS_INVALID_PARAMETER) << c.what;
+        ASSERT_EQ(engine.GetBitMap().size(), c.mapBytes) << c.what;
+        unsigned long long start = 0, count = 0;
+        engine.GetUnUsedSectorCount(start, count);
+        EXPECT_LE(start + count, IMAGE_SECTORS) << c.what;
+    }
+}
 } // namespace
