@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Seeds for the FAT fuzz targets.
+#
+# fuzz_fat_volume (VOLDIR): the volumes of tools/make_fat_images.sh, the
+# partition of its MBR disk, the bundled sample card, and a few small
+# volumes made here (512-byte, 2 KiB and 4 KiB sectors; live, deleted and
+# nested files, deleted folders). Each is cut after its last sector that is
+# not all zeros: the fuzz target pads the device with zeros up to the size
+# the boot sector states, so the cut volume reads as the whole one.
+#
+# fuzz_fat_records (RECDIR): the boot sectors, root folders and first data
+# clusters of those volumes, and the boot sector and first MFT record of an
+# NTFS volume and the start of an ext2 volume where mkntfs and mke2fs exist.
+#
+# Usage: tests/fuzz/make_fat_corpus.sh VOLDIR RECDIR
+set -euo pipefail
+vol=${1:?usage: make_fat_corpus.sh VOLDIR RECDIR}
+rec=${2:?usage: make_fat_corpus.sh VOLDIR RECDIR}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$here/../..
+
+for tool in mkfs.fat mcopy mmd mdel mdeltree python3; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "$0: $tool is missing (dosfstools, mtools, python3)" >&2; exit 1; }
+done
+export TZ=UTC LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=1623758400
+export MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$vol" "$rec" "$stage/img" "$stage/src"
+
+"$root/tools/make_fat_images.sh" "$stage/made" >/dev/null
+for f in fat12 floppy fat16 fat32; do
+    cp "$stage/made/$f.img" "$stage/img/$f.img"
+done
+# The MBR disk's one partition starts 1 MiB in.
+tail -c +$((2048 * 512 + 1)) "$stage/made/mbr.img" >"$stage/img/mbrpart.img"
+gzip -dc "$root/samples/sample.img.gz" >"$stage/img/sample.img"
+
+# Source files: text lines, and a small picture when ImageMagick is there.
+i=0
+while [ $i -lt 400 ]; do
+    printf 'line %04d of a seed file for the FAT fuzz targets\n' $i
+    i=$((i + 1))
+done >"$stage/src/text"
+head -c 700 "$stage/src/text" >"$stage/src/short"
+if command -v convert >/dev/null 2>&1 && convert -size 40x30 -seed 7 plasma:fractal -strip "jpeg:$stage/src/pic" 2>/dev/null; then
+    :
+else
+    printf '\377\330\377\340\000\020JFIF\000' >"$stage/src/pic"
+    head -c 3000 "$stage/src/text" >>"$stage/src/pic"
+fi
+
+# small NAME KIB MKFS-OPTIONS...: a volume with live, deleted and nested files, a
+# long name split over several entries and a deleted folder tree.
+small() {
+    local name=$1 kib=$2
+    shift 2
+    local img=$stage/img/$name.img
+    mkfs.fat -C -i 5EEDF022 "$@" "$img" "$kib" >/dev/null
+    mmd -i "$img" ::/KEEP ::/KEEP/DEEP ::/GONE ::/GONE/INNER
+    mcopy -i "$img" "$stage/src/text" "::/A long file name that needs several entries.txt"
+    mcopy -i "$img" "$stage/src/short" ::/NOTE.TXT
+    mcopy -i "$img" "$stage/src/pic" "::/KEEP/Photo one.jpg"
+    mcopy -i "$img" "$stage/src/short" ::/KEEP/DEEP/LIVE.TXT
+    mcopy -i "$img" "$stage/src/text" ::/KEEP/DEEP/OLD.TXT
+    mcopy -i "$img" "$stage/src/pic" ::/GONE/PIC.JPG
+    mcopy -i "$img" "$stage/src/text" "::/GONE/INNER/Inner file.txt"
+    mdel -i "$img" "::/A long file name that needs several entries.txt" ::/KEEP/DEEP/OLD.TXT
+    mdeltree -i "$img" ::/GONE
+}
+small tiny12 256 -F 12 -s 1 -r 64
+small sect2k 2048 -F 12 -S 2048 -s 1 -r 64
+small fat16s 4096 -F 16 -s 1 -r 32
+small fat32k 266240 -F 32 -S 4096 -s 1
+
+# Cuts each volume after its last sector with data (at most 1 MiB, the
+# fuzzer's -max_len), and takes the record seeds from it.
+python3 - "$stage/img" "$vol" "$rec" <<'PYEOF'
+import os, struct, sys
+src, vol, rec = sys.argv[1:4]
+LIMIT = 1 << 20
+for name in sorted(os.listdir(src)):
+    data = open(os.path.join(src, name), 'rb').read()
+    stem = name[:-4]
+    end = len(data.rstrip(b'\0'))
+    end = min((end + 511) // 512 * 512, LIMIT)
+    with open(os.path.join(vol, stem), 'wb') as f:
+        f.write(data[:end])
+    u16 = lambda o: struct.unpack_from('<H', data, o)[0]
+    u32 = lambda o: struct.unpack_from('<I', data, o)[0]
+    bps, spc, res, nfats, rootent = u16(11), data[13], u16(14), data[16], u16(17)
+    spf = u16(22) or u32(36)
+    fat32 = data[82:90] == b'FAT32   '
+    rootsecs = 0 if fat32 else (rootent * 32 + bps - 1) // bps
+    first_data = (res + nfats * spf + rootsecs) * bps
+    root = first_data + (u32(44) - 2) * spc * bps if fat32 else first_data - rootsecs * bps
+    for part, off, n in (('boot', 0, 2048), ('root', root, 4096), ('data', first_data, 8192)):
+        with open(os.path.join(rec, stem + '.' + part), 'wb') as f:
+            f.write(data[off:off + n])
+PYEOF
+
+# Other file systems' first sectors, for the NTFS and ext tests.
+if command -v mkntfs >/dev/null 2>&1; then
+    truncate -s 4M "$stage/ntfs.img"
+    if mkntfs -q -F -f -s 512 -c 4096 "$stage/ntfs.img" >/dev/null 2>&1; then
+        head -c 2048 "$stage/ntfs.img" >"$rec/ntfs.boot"
+        mft=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(512); print(struct.unpack_from("<Q",d,48)[0]*d[13]*struct.unpack_from("<H",d,11)[0])' "$stage/ntfs.img")
+        dd if="$stage/ntfs.img" of="$rec/ntfs.mft" iflag=skip_bytes,count_bytes skip="$mft" count=4096 status=none
+    fi
+fi
+if command -v mke2fs >/dev/null 2>&1; then
+    truncate -s 1M "$stage/ext2.img"
+    if mke2fs -q -F -t ext2 -E root_owner=0:0 "$stage/ext2.img" >/dev/null 2>&1; then
+        head -c 2048 "$stage/ext2.img" >"$rec/ext2.boot"
+    fi
+fi
