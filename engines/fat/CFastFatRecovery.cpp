@@ -203,6 +203,7 @@ unsigned int CFastFatRecovery::ScanDevice(wchar_t* resultName)
     m_delDirVec.clear();
     m_dirQueue.clear();
     m_walkedDirs.clear();
+    m_walkedClusters.Clear();
     m_markedDirs.clear();
     m_levelCache.clear();
     m_pScanResult.reset();
@@ -339,6 +340,8 @@ unsigned int CFastFatRecovery::InitDirInfo(unsigned int cluster)
     // walker cannot read.
     for (uint64_t steps = 0; steps <= uint64_t(m_geo.clusterCount) + 1; ++steps)
     {
+        if (!rootArea && m_walkedClusters.Contains(current))
+            break; // read already, as part of another folder's chain
         uint32_t got = 0;
         unsigned int st = ReadVolumeSectors(buf.data(), sector, sectors, &got);
         if (st != STATUS_SUCCESS)
@@ -352,6 +355,8 @@ unsigned int CFastFatRecovery::InitDirInfo(unsigned int cluster)
         if (isKnown && current != m_nRootClusterNO && (firstCluster || !linked || insideDeleted) &&
             !StartsWithDotPair(buf.data(), len))
             break;
+        if (!rootArea)
+            m_walkedClusters.Add(current);
         bool ended = false;
         WalkDirBuffer(buf.data(), len, sector, folder, insideDeleted, ended);
         if (ended || rootArea)

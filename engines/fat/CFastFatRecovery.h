@@ -177,6 +177,11 @@ class CFastFatRecovery : public IFileRecoveryParse
     // the level of every folder asked for (reading ".." entries is a device
     // read per level).
     std::set<unsigned int> m_walkedDirs;
+    // Every folder cluster whose entries this scan has read. On a damaged
+    // volume folder chains can be cross-linked (a folder starting inside
+    // another's chain); each cluster is read once, so the walk stays linear
+    // in the volume's folder clusters and no entry is listed twice.
+    tessaroo::CClusterRunSet m_walkedClusters;
     std::set<unsigned int> m_markedDirs;
     std::unordered_map<unsigned int, int> m_levelCache;
     // Long-name state of the folder being walked.

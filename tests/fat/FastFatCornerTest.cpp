@@ -458,4 +458,75 @@ TEST(FatGeometry, BitmapCoversOnlyTheRangeTheVolumeWasOpenedOn)
         EXPECT_LE(start + count, IMAGE_SECTORS) << c.what;
     }
 }
+
+// Cross-linked folders: TOP's chain runs through clusters 2..13, and each of
+// those clusters also starts a subfolder that the previous one names (as a
+// damaged table can link folders into one another). Each cluster holds one
+// deleted file. Every cluster is read once, so each file is listed once;
+// walking each subfolder to the chain's end listed them n(n+1)/2 times and
+// took quadratic time in the chain's length.
+TEST(FatCrossLinks, AFolderClusterThatTwoFoldersClaimIsReadOnce)
+{
+    constexpr uint32_t N = 12;
+    FatBootParams p = DefaultFatParams(FatFormat::Fat16);
+    p.sectorsPerCluster = 1;
+    const uint64_t fatSector = p.reservedSectors;
+    const uint64_t rootSector = fatSector + uint64_t(p.numFats) * p.sectorsPerFat;
+    const uint64_t dataSector = rootSector + p.rootEntries * 32u / 512u;
+    SectorImage si;
+    si.Put(0, MakeFatBootSector(p));
+    std::vector<uint8_t> fat(512, 0);
+    fat[0] = 0xF8, fat[1] = 0xFF, fat[2] = 0xFF, fat[3] = 0xFF;
+    for (uint32_t c = 2; c < N + 2; ++c)
+    {
+        const uint16_t next = c + 1 < N + 2 ? uint16_t(c + 1) : 0xFFFF;
+        fat[c * 2] = uint8_t(next), fat[c * 2 + 1] = uint8_t(next >> 8);
+        DirectoryBuilder d;
+        d.Add(MakeDotPair(c, 0));
+        if (c + 1 < N + 2)
+        {
+            DirEntryParams sub;
+            sub.name = "SUB" + std::to_string(c);
+            sub.attr = 0x10;
+            sub.firstCluster = c + 1;
+            d.Add(MakeShortEntry(sub));
+        }
+        DirEntryParams gone;
+        gone.name = "GONE" + std::to_string(c) + ".TXT";
+        gone.firstCluster = 500;
+        gone.size = 100;
+        gone.deleted = true;
+        d.Add(MakeShortEntry(gone));
+        // Live files fill the cluster, so that no free entry ends the folder.
+        for (int k = 0; k < 12; ++k)
+        {
+            DirEntryParams live;
+            live.name = "LIVE" + std::to_string(k) + ".TXT";
+            d.Add(MakeShortEntry(live));
+        }
+        si.Put(dataSector + (c - 2), d.Build());
+    }
+    si.Put(fatSector, fat);
+    DirEntryParams top;
+    top.name = "TOP";
+    top.attr = 0x10;
+    top.firstCluster = 2;
+    si.Put(rootSector, DirectoryBuilder().Add(MakeShortEntry(top)).Build());
+    TempDir dir("fat-crosslink");
+    const std::string img = dir.File("cross.img");
+    ASSERT_TRUE(si.Write(img, p.totalSectors));
+
+    ImageEngine e(img, 0, p.totalSectors);
+    ASSERT_NE(e.get(), nullptr);
+    ASSERT_EQ(e->ScanDevice(nullptr), 0u);
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    std::wstring key = AllKindsKey();
+    e->SearchFileNode(&key[0], hits);
+    std::multiset<std::string> names;
+    for (const auto& h : hits)
+        names.insert(NodeNameUtf8(h));
+    ASSERT_EQ(names.size(), size_t(N));
+    for (uint32_t c = 2; c < N + 2; ++c)
+        EXPECT_EQ(names.count("!one" + std::to_string(c) + ".txt"), 1u) << "cluster " << c;
+}
 } // namespace
