@@ -654,28 +654,46 @@ int CFastFatRecovery::IsFileDataHealth(_FILE_NODE_* node, unsigned int sectorsPe
 unsigned int CFastFatRecovery::GetRootParentDirIndex(unsigned int cluster, int& level,
                                                      std::set<unsigned int>& visited)
 {
+    // The folders counted on the way up. Each gets its own level cached at
+    // the end, so that the folders of a deep tree (or of a long ".." chain
+    // a damaged volume makes up) read every ".." entry once between them
+    // rather than once each.
+    std::vector<unsigned int> counted;
+    int found = 0;
+    unsigned int st = STATUS_SUCCESS;
     std::vector<unsigned char> sector(m_geo.bytesPerSector);
     for (uint64_t steps = 0; steps <= uint64_t(m_geo.clusterCount) + 1; ++steps)
     {
+        auto known = m_levelCache.find(cluster);
+        if (known != m_levelCache.end())
+        {
+            found += known->second;
+            break;
+        }
         visited.insert(cluster);
         // On FAT32 a ".." entry names the root as cluster 0.
         if (cluster == m_nRootClusterNO || cluster == 0 || !m_geo.IsDataCluster(cluster))
-            return STATUS_SUCCESS;
+            break;
         uint32_t got = 0;
-        unsigned int st = ReadVolumeSectors(sector.data(), m_geo.ClusterToSector(cluster), 1, &got);
+        st = ReadVolumeSectors(sector.data(), m_geo.ClusterToSector(cluster), 1, &got);
         if (st != STATUS_SUCCESS)
-            return st;
+            break;
         ByteReader r(sector.data(), sector.size());
         if (r.U8(DE_ATTR) == ATTR_VOLUME_ID || !(r.U8(0) == '.' && r.U8(32) == '.' && r.U8(33) == '.'))
-            return STATUS_SUCCESS;
-        level += 1;
+            break;
+        found += 1;
+        counted.push_back(cluster);
         const uint32_t lo = r.U16(32 + DE_CLUSTER_LO);
         const uint32_t parent = m_nIsFat32 ? ((uint32_t(r.U16(32 + DE_CLUSTER_HI)) << 16) | lo) : lo;
         if (visited.count(parent))
-            return STATUS_SUCCESS;
+            break;
         cluster = parent;
     }
-    return STATUS_SUCCESS;
+    level += found;
+    if (st == STATUS_SUCCESS)
+        for (size_t i = 0; i < counted.size(); ++i)
+            m_levelCache[counted[i]] = found - int(i);
+    return st;
 }
 
 unsigned int CFastFatRecovery::_GetRootParentDirIndex(unsigned int cluster, int& level)

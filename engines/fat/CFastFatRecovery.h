@@ -94,7 +94,8 @@ class CFastFatRecovery : public IFileRecoveryParse
     unsigned int GetFileRealHighClusterNO(unsigned short low, unsigned short& high, const char* name);
     // 1 when the first data sector fits the extension, or cannot be judged.
     int IsFileDataHealth(_FILE_NODE_* node, unsigned int sectorsPerCluster);
-    // Levels of a folder below the root, by its ".." entries.
+    // Levels of a folder below the root, by its ".." entries. Levels found on
+    // the way are cached for the scan.
     unsigned int GetRootParentDirIndex(unsigned int cluster, int& level, std::set<unsigned int>& visited);
     unsigned int _GetRootParentDirIndex(unsigned int cluster, int& level);
     // Walks one folder; cluster 0 is the FAT12/16 root area.
