@@ -74,6 +74,59 @@ small sect2k 2048 -F 12 -S 2048 -s 1 -r 64
 small fat16s 4096 -F 16 -s 1 -r 32
 small fat32k 266240 -F 32 -S 4096 -s 1
 
+# Damaged folder structures no formatter makes, built byte by byte: folder
+# chains cross-linked into one another, a deep tree whose ".." entries lead
+# up to the root, and a ".." loop. 512-byte clusters; one deleted file per
+# folder.
+python3 - "$stage/img" <<'PYEOF'
+import os, struct, sys
+DATE = ((2021 - 1980) << 9) | (6 << 5) | 15
+
+def entry(name11, attr, cluster, size=0, deleted=False):
+    e = bytearray(32)
+    e[0:11] = name11
+    e[11] = attr
+    struct.pack_into('<HHH', e, 16, DATE, DATE, 0)
+    struct.pack_into('<HHHI', e, 22, 0, DATE, cluster, size)
+    if deleted:
+        e[0] = 0xE5
+    return e
+
+def volume(path, n, linked, parent_of):
+    res, nfats, spf, rootent, total = 4, 2, 32, 512, 32768
+    data = res + nfats * spf + rootent * 32 // 512
+    img = bytearray(512 * (data + n + 1))
+    img[0:11] = b'\xEB\x3C\x90MSWIN4.1'
+    struct.pack_into('<HBHBHHBH', img, 11, 512, 1, res, nfats, rootent, 0, 0xF8, spf)
+    struct.pack_into('<I', img, 32, total)
+    img[54:62] = b'FAT16   '
+    img[510:512] = b'\x55\xAA'
+    fat = res * 512
+    struct.pack_into('<HH', img, fat, 0xFFF8, 0xFFFF)
+    root = (res + nfats * spf) * 512
+    img[root:root + 32] = entry(b'TOP        ', 0x10, 2)
+    for i in range(n):
+        c = 2 + i
+        struct.pack_into('<H', img, fat + 2 * c, c + 1 if linked and i + 1 < n else 0xFFFF)
+        off = (data + i) * 512
+        img[off:off + 32] = entry(b'.          ', 0x10, c)
+        img[off + 32:off + 64] = entry(b'..         ', 0x10, parent_of(c))
+        if i + 1 < n:
+            img[off + 64:off + 96] = entry(b'SUB%05d   ' % c, 0x10, c + 1)
+        else:
+            img[off + 64:off + 96] = entry(b'LAST    TXT', 0x20, 0)
+        img[off + 96:off + 128] = entry(b'GONE%04dTXT' % c, 0x20, 2 + n, 100, deleted=True)
+        for k in range(4, 16):
+            img[off + 32 * k:off + 32 * k + 32] = entry(b'LIVE%04dTXT' % k, 0x20, 0)
+    with open(path, 'wb') as f:
+        f.write(img)
+
+out = sys.argv[1]
+volume(os.path.join(out, 'crosslink.img'), 24, True, lambda c: 0)
+volume(os.path.join(out, 'deeptree.img'), 24, False, lambda c: c - 1 if c > 2 else 0)
+volume(os.path.join(out, 'dotdotloop.img'), 24, False, lambda c: c + 5 if c + 5 < 26 else 2)
+PYEOF
+
 # Cuts each volume after its last sector with data (at most 1 MiB, the
 # fuzzer's -max_len), and takes the record seeds from it.
 python3 - "$stage/img" "$vol" "$rec" <<'PYEOF'
