@@ -194,7 +194,7 @@ CScanResultFileManager::CScanResultFileManager()
     : m_nBufLen(0), m_nBufSize(BUFFER_SIZE), m_nFileIndex(0), m_pBuf(nullptr), m_hFileNode(-1),
       m_hRelation(-1), m_hDirInfo(-1), m_pSearchFunc(nullptr), m_pSearchParam(nullptr), m_nBufFirstIndex(1),
       m_nLostWriteStatus(0), m_bRelationClean(true), m_nDirInfoWritten(0), m_nLastKey(0),
-      m_pLastList(nullptr), m_bParentIndexValid(false)
+      m_pLastList(nullptr), m_bParentIndexValid(false), m_nFolderIndexRecords(0), m_bFolderIndexValid(false)
 {
     m_strKnownExtList = std::string(tessaroo::PICTURE_TYPE_LIST) + "|" + tessaroo::MUSIC_TYPE_LIST + "|" +
                         tessaroo::OFFICE_TYPE_LIST + "|" + tessaroo::VIDEO_TYPE_LIST + "|" +
@@ -241,6 +241,8 @@ unsigned int CScanResultFileManager::Init(const wchar_t* name)
     m_dirInfoByCluster.clear();
     m_parentIndex.clear();
     m_bParentIndexValid = false;
+    m_folderIndex.clear();
+    m_bFolderIndexValid = false;
     m_strFileNodePath.clear();
     m_strRelationPath.clear();
     m_strDirInfoPath.clear();
@@ -507,6 +509,7 @@ unsigned int CScanResultFileManager::FlushFileNodeToFileQuiet()
     if (m_nBufLen <= 0)
         return 0;
     unsigned int records = static_cast<unsigned int>(m_nBufLen) / NODE;
+    m_bFolderIndexValid = false;
     // Each block goes to its own records' place, so a block that is lost
     // leaves a hole instead of shifting every later record onto the wrong
     // index.
@@ -803,6 +806,57 @@ bool CScanResultFileManager::FindParentKey(uint32_t index, unsigned long long& k
     return true;
 }
 
+unsigned int CScanResultFileManager::FindFolderByCluster(uint32_t cluster, _FILE_NODE_& node)
+{
+    if (m_hFileNode < 0 || m_readBlock.size() < static_cast<size_t>(RECORDS_PER_BLOCK))
+        return EBADF;
+    struct stat st;
+    if (fstat(m_hFileNode, &st) != 0)
+        return ErrnoOr(EIO);
+    // Record indices are 32 bits wide.
+    const unsigned long long records =
+        std::min<unsigned long long>(static_cast<unsigned long long>(st.st_size) / NODE, 0xFFFFFFFFULL);
+    if (!m_bFolderIndexValid || records != m_nFolderIndexRecords)
+    {
+        m_folderIndex.clear();
+        unsigned long long offset = 0;
+        uint32_t index = 1;
+        while (offset < records * NODE)
+        {
+            size_t got = 0;
+            const size_t want =
+                static_cast<size_t>(std::min<unsigned long long>(BUFFER_SIZE, records * NODE - offset));
+            unsigned int rs = ReadFullAt(m_hFileNode, m_readBlock.data(), want, offset, got);
+            const size_t whole = got / NODE;
+            for (size_t k = 0; k < whole; ++k, ++index)
+                if (m_readBlock[k].bIsDir && !IsHole(m_readBlock[k]))
+                    m_folderIndex.emplace_back(m_readBlock[k].uClusterNO, index);
+            if (rs != 0)
+                break; // a short file: the folders read so far are all there are
+            offset += got;
+        }
+        // Sorted by cluster, then by index, so the first of a cluster is the
+        // record a front-to-back scan meets first.
+        std::sort(m_folderIndex.begin(), m_folderIndex.end());
+        m_folderIndex.erase(std::unique(m_folderIndex.begin(), m_folderIndex.end(),
+                                        [](const auto& a, const auto& b) { return a.first == b.first; }),
+                            m_folderIndex.end());
+        m_nFolderIndexRecords = records;
+        m_bFolderIndexValid = true;
+    }
+    auto it = std::lower_bound(m_folderIndex.begin(), m_folderIndex.end(), cluster,
+                               [](const auto& a, uint32_t v) { return a.first < v; });
+    if (it == m_folderIndex.end() || it->first != cluster)
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    size_t got = 0;
+    unsigned int rs =
+        ReadFullAt(m_hFileNode, &node, NODE, static_cast<unsigned long long>(it->second - 1) * NODE, got);
+    if (rs != 0)
+        return rs;
+    TerminateName(node);
+    return 0;
+}
+
 unsigned int CScanResultFileManager::GetParentFileNode(const _FILE_NODE_* node,
                                                        std::vector<_FILE_NODE_>& parents)
 {
@@ -834,7 +888,7 @@ unsigned int CScanResultFileManager::GetParentFileNode(const _FILE_NODE_* node,
                 parent.uClusterNO = cluster;
                 parent.bIsDir = 1;
             }
-            else if (unsigned int st = GetFileNodeByClusterNO(cluster, &parent))
+            else if (unsigned int st = FindFolderByCluster(cluster, parent))
                 return st;
             if (parent.uFileIndex == current)
                 return 0; // a folder that names itself as its parent

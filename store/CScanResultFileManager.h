@@ -96,8 +96,9 @@ class CScanResultFileManager
     unsigned int GetChildrenFileCount(unsigned long long key, unsigned int& count);
 
     // Appends the ancestors of node, nearest first, up to (not including) the
-    // top level. Ends on any cycle. 87 for a null node; the status of
-    // GetFileNodeByClusterNO when a parent folder cannot be found.
+    // top level. Ends on any cycle. 87 for a null node or when a parent
+    // folder is in neither the folder names nor the node file; the error
+    // number of a failed read of the node file.
     unsigned int GetParentFileNode(const _FILE_NODE_* node, std::vector<_FILE_NODE_>& parents);
 
     // Writes into path (pathLen wide units, NUL included) the folder path of
@@ -151,6 +152,11 @@ class CScanResultFileManager
     void BuildParentIndex();
     // Key of the first entry whose list holds index; false when none.
     bool FindParentKey(uint32_t index, unsigned long long& key);
+    // The folder record GetFileNodeByClusterNO would find, through a
+    // cluster lookup of the node file's folders built by one pass over it:
+    // without folder names every step of every folder path would otherwise
+    // read the whole node file. 87 when there is none.
+    unsigned int FindFolderByCluster(uint32_t cluster, _FILE_NODE_& node);
 
     int m_nBufLen;
     int m_nBufSize;
@@ -184,6 +190,12 @@ class CScanResultFileManager
     // (child index, first folder key holding it), by index; rebuilt on demand.
     std::vector<std::pair<uint32_t, unsigned long long>> m_parentIndex;
     bool m_bParentIndexValid;
+    // (cluster, index) of every folder record of the node file, the first
+    // record of each cluster only, by cluster; built for m_nFolderIndexRecords
+    // records and dropped whenever records are written.
+    std::vector<std::pair<uint32_t, uint32_t>> m_folderIndex;
+    unsigned long long m_nFolderIndexRecords;
+    bool m_bFolderIndexValid;
     // Read block of the queries and the search, allocated once by Init.
     std::vector<_FILE_NODE_> m_readBlock;
 };

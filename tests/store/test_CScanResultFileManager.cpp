@@ -248,6 +248,41 @@ TEST_F(ScanResultStoreTest, ParentPathComesFromTheNodeFileWithoutFolderNames)
     EXPECT_EQ(t.GetFileNodeByClusterNO(77, &found), 87u);
 }
 
+// Without folder names the folders are looked up in the node file, through
+// a lookup built once (each step of each path used to read the whole file:
+// minutes for the paths of a large listing). The lookup must follow records
+// written after it was built, and keep the first folder of a cluster.
+TEST_F(ScanResultStoreTest, FolderLookupWithoutNamesFollowsLaterRecords)
+{
+    CScanResultFileManager t;
+    ASSERT_EQ(t.Init(L"Fast_6c"), 0u);
+    auto add = [&t](const char* name, unsigned parent, unsigned level, bool isDir, unsigned cluster)
+    {
+        _FILE_NODE_* n = t.CreateFileNode(344);
+        n->bIsDir = isDir;
+        n->bDataHealth = 1;
+        n->uFileIndex = t.GetFileIndex();
+        n->uClusterNO = cluster;
+        strcpy(n->szFileName, name);
+        t.AddChildren(parent, level, n->uFileIndex, cluster, nullptr);
+        return *n;
+    };
+    add("top.txt", 2, 0, false, 0);
+    add("first", 2, 0, true, 40);
+    add("second", 2, 0, true, 40); // the same cluster: the first record is the folder
+    _FILE_NODE_ a = add("a.txt", 40, 1, false, 0);
+    ASSERT_EQ(t.FlushBufToFile(), 0u);
+    wchar_t path[64];
+    EXPECT_EQ(t.GetParentDirPath(&a, path, 64), 0u);
+    EXPECT_EQ(std::wstring(path), L"first/");
+
+    add("later", 40, 1, true, 50);
+    _FILE_NODE_ b = add("b.txt", 50, 2, false, 0);
+    ASSERT_EQ(t.FlushBufToFile(), 0u);
+    EXPECT_EQ(t.GetParentDirPath(&b, path, 64), 0u);
+    EXPECT_EQ(std::wstring(path), L"first/later/");
+}
+
 TEST_F(ScanResultStoreTest, SearchMatchesKindsOtherFilesAndSubstrings)
 {
     CScanResultFileManager s;
