@@ -13,8 +13,9 @@
 #   whose entries run off the disk.
 # store: the store files of a fast scan of the bundled sample by CLI (the
 #   command-line front end), with and without a scan index whose records name
-#   that folder, folders beside it and paths outside the scan-log root, and
-#   damaged copies: a relation text cut short or looping, cut records.
+#   that folder, folders beside it and paths outside the scan-log root,
+#   damaged copies (a relation text cut short or looping, cut records) and
+#   a folder chain 300 deep without folder names.
 set -euo pipefail
 mode=${1:?usage: make_store_partition_corpus.sh partition|store OUTDIR [CLI]}
 out=${2:?usage: make_store_partition_corpus.sh partition|store OUTDIR [CLI]}
@@ -182,6 +183,20 @@ store_seeds() {
   store_seed relation-loop "2" "$node" "$work/rel.loop" "$work/empty"
   store_seed cut-records "4" "$work/node.cut" "$rel" "$work/dirinfo.cut" "$work/config"
   store_seed empty "0" "$work/empty" "$work/empty" "$work/empty"
+
+  # A folder chain 300 deep without folder names: folder j (cluster j) is
+  # filed under folder j + 1, so every path step looks in the node file.
+  : > "$work/chain.node"
+  rel=" | 0 - [1]"
+  for ((j = 1; j <= 300; j++)); do
+    { printf '%b' "$(le 0 4)$(le 1 4)$(le 1 4)$(le 0 4)$(le 1 4)$(le "$j" 4)$(le "$j" 4)$(le 4096 4)"
+      head -c 56 /dev/zero
+      field "d$j" 256
+    } >> "$work/chain.node"
+    if [ "$j" -lt 300 ]; then rel+=" | $((j + 1)) - [$j]"; fi
+  done
+  printf '%s' "$rel" > "$work/chain.rel"
+  store_seed deep-folder-chain "0" "$work/chain.node" "$work/chain.rel" "$work/empty"
 }
 
 case $mode in
