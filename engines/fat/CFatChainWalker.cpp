@@ -49,7 +49,7 @@ void CClusterRunSet::Add(uint32_t c)
 
 CFatChainWalker::CFatChainWalker()
     : m_pReader(nullptr), m_u64VolumeStart(0), m_u64VolumeEnd(0), m_u64FatBytes(0), m_u64WindowStart(0),
-      m_nWindowLen(0)
+      m_nWindowLen(0), m_slotSector{}, m_slotLen{}
 {
 }
 
@@ -64,6 +64,9 @@ unsigned int CFatChainWalker::Init(CDiskReader* reader, const FatGeometry& g, ui
     m_window.clear();
     m_nWindowLen = 0;
     m_u64WindowStart = 0;
+    m_slots.clear();
+    for (uint32_t i = 0; i < SECTOR_SLOTS; ++i)
+        m_slotLen[i] = 0;
     const uint64_t size = std::min<uint64_t>(m_u64FatBytes, FAT_WINDOW_BYTES);
     try
     {
@@ -105,7 +108,52 @@ unsigned int CFatChainWalker::LoadWindow(uint64_t byteOffset)
     return STATUS_SUCCESS;
 }
 
+unsigned int CFatChainWalker::FatByte(uint64_t off, uint8_t& byte)
+{
+    const uint32_t bps = m_geo.bytesPerSector;
+    if (m_slots.empty())
+    {
+        try
+        {
+            m_slots.resize(size_t(SECTOR_SLOTS) * bps);
+        }
+        catch (const std::bad_alloc&)
+        {
+            return STATUS_NOT_ENOUGH_MEMORY;
+        }
+    }
+    const uint64_t sector = off / bps;
+    const uint32_t slot = uint32_t(sector % SECTOR_SLOTS);
+    uint8_t* data = m_slots.data() + size_t(slot) * bps;
+    if (m_slotLen[slot] == 0 || m_slotSector[slot] != sector)
+    {
+        m_slotLen[slot] = 0;
+        const uint64_t abs = m_u64VolumeStart + (m_geo.reservedSectors + sector) * m_geo.unitsPerSector;
+        if (!m_pReader || abs >= m_u64VolumeEnd)
+            return STATUS_READ_FAULT;
+        const uint64_t units = std::min<uint64_t>(m_geo.unitsPerSector, m_u64VolumeEnd - abs);
+        unsigned int got = 0;
+        unsigned int st = m_pReader->ReadData(data, int(units), (long long)abs, 512, &got);
+        if (st == STATUS_SUCCESS)
+            got = unsigned(units);
+        else if (st != STATUS_READ_FAULT || got == 0)
+            return st == STATUS_SUCCESS ? STATUS_READ_FAULT : st;
+        m_slotSector[slot] = sector;
+        m_slotLen[slot] = got * 512u;
+    }
+    const uint32_t pos = uint32_t(off % bps);
+    if (pos >= m_slotLen[slot])
+        return STATUS_READ_FAULT;
+    byte = data[pos];
+    return STATUS_SUCCESS;
+}
+
 unsigned int CFatChainWalker::GetEntry(uint32_t cluster, uint32_t& value)
+{
+    return ReadEntry(cluster, value, true);
+}
+
+unsigned int CFatChainWalker::ReadEntry(uint32_t cluster, uint32_t& value, bool moveWindow)
 {
     if (m_window.empty())
     {
@@ -133,26 +181,45 @@ unsigned int CFatChainWalker::GetEntry(uint32_t cluster, uint32_t& value)
     }
     if (off > m_u64FatBytes || width > m_u64FatBytes - off)
         return STATUS_INVALID_PARAMETER;
-    if (off < m_u64WindowStart || off - m_u64WindowStart > m_nWindowLen ||
-        width > m_nWindowLen - (off - m_u64WindowStart))
+    auto inWindow = [&]
     {
-        unsigned int st = LoadWindow(off);
-        if (st != STATUS_SUCCESS)
-            return st;
-        if (off - m_u64WindowStart > m_nWindowLen || width > m_nWindowLen - (off - m_u64WindowStart))
-            return STATUS_READ_FAULT;
+        return off >= m_u64WindowStart && off - m_u64WindowStart <= m_nWindowLen &&
+               width <= m_nWindowLen - (off - m_u64WindowStart);
+    };
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    if (!inWindow() && !moveWindow)
+    {
+        // A FAT12 entry can straddle two sectors: byte by byte.
+        for (uint32_t k = 0; k < width; ++k)
+        {
+            unsigned int st = FatByte(off + k, bytes[k]);
+            if (st != STATUS_SUCCESS)
+                return st;
+        }
     }
-    ByteReader r(m_window.data(), m_nWindowLen);
-    const size_t pos = size_t(off - m_u64WindowStart);
+    else
+    {
+        if (!inWindow())
+        {
+            unsigned int st = LoadWindow(off);
+            if (st != STATUS_SUCCESS)
+                return st;
+            if (!inWindow())
+                return STATUS_READ_FAULT;
+        }
+        for (uint32_t k = 0; k < width; ++k)
+            bytes[k] = m_window[size_t(off - m_u64WindowStart) + k];
+    }
+    ByteReader r(bytes, width);
     if (m_geo.kind == FatKind::Fat32)
-        value = r.U32(pos);
+        value = r.U32(0);
     else if (m_geo.kind == FatKind::Fat16)
-        value = r.U16(pos);
+        value = r.U16(0);
     else
     {
         // Two 12-bit entries share three bytes: an odd cluster takes the high
         // twelve bits of the pair, an even one the low twelve.
-        const uint16_t pair = r.U16(pos);
+        const uint16_t pair = r.U16(0);
         value = (cluster & 1) ? uint32_t(pair >> 4) : uint32_t(pair & FAT12_ENTRY_MASK);
     }
     return STATUS_SUCCESS;
@@ -167,7 +234,7 @@ unsigned int CFatChainWalker::FindNext(uint32_t cluster, uint32_t& next, bool& l
 {
     linked = false;
     uint32_t v = 0;
-    unsigned int st = GetEntry(cluster, v);
+    unsigned int st = ReadEntry(cluster, v, false);
     if (st != STATUS_SUCCESS)
         return st;
     if (v != 0)
@@ -177,7 +244,7 @@ unsigned int CFatChainWalker::FindNext(uint32_t cluster, uint32_t& next, bool& l
         return STATUS_SUCCESS;
     }
     uint32_t neighbour = 0;
-    st = GetEntry(cluster + 1, neighbour);
+    st = ReadEntry(cluster + 1, neighbour, false);
     if (st == STATUS_INVALID_PARAMETER)
     {
         next = 0; // the table ends here
@@ -231,7 +298,7 @@ unsigned int CFatChainWalker::NextFileCluster(uint32_t cluster, CClusterRunSet& 
 {
     met.Add(cluster);
     uint32_t v = 0;
-    unsigned int st = GetEntry(cluster, v);
+    unsigned int st = ReadEntry(cluster, v, false);
     if (st != STATUS_SUCCESS && st != STATUS_INVALID_PARAMETER)
         return st;
     if (st == STATUS_SUCCESS && v != 0 && !IsEndOfChain(v))

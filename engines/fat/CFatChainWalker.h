@@ -50,7 +50,8 @@ class CFatChainWalker
 
     // The FAT entry of cluster: 12, 16 or 32 bits as the volume stores them
     // (FAT32 unmasked). Without a window, cluster + 1. 87 for a cluster the
-    // FAT has no entry for; otherwise 0, a read error, or 30.
+    // FAT has no entry for; otherwise 0, a read error, or 30. An entry
+    // outside the window moves the window there: for walks across the table.
     unsigned int GetEntry(uint32_t cluster, uint32_t& value);
 
     // The next cluster of a chain by the table alone: a used entry is
@@ -80,7 +81,17 @@ class CFatChainWalker
     bool IsEndOfChain(uint32_t value) const;
 
   private:
+    // FAT sectors kept for chain steps outside the window.
+    static constexpr uint32_t SECTOR_SLOTS = 64;
+
     unsigned int LoadWindow(uint64_t byteOffset);
+    // GetEntry's work. A chain step (moveWindow false) that falls outside
+    // the window reads the one FAT sector holding the entry instead of a
+    // whole window: a chain that hops between distant parts of a large FAT
+    // would otherwise read the window's 16 MiB at every hop.
+    unsigned int ReadEntry(uint32_t cluster, uint32_t& value, bool moveWindow);
+    // One byte of the FAT at byte offset off, through the sector slots.
+    unsigned int FatByte(uint64_t off, uint8_t& byte);
 
     CDiskReader* m_pReader;
     FatGeometry m_geo;
@@ -90,5 +101,9 @@ class CFatChainWalker
     std::vector<uint8_t> m_window;
     uint64_t m_u64WindowStart;
     uint32_t m_nWindowLen; // bytes of the window that hold FAT data
+    // Slot i holds FAT sector m_slotSector[i] (bytes that arrived: m_slotLen[i]).
+    std::vector<uint8_t> m_slots;
+    uint64_t m_slotSector[SECTOR_SLOTS];
+    uint32_t m_slotLen[SECTOR_SLOTS];
 };
 } // namespace tessaroo

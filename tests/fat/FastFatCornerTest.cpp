@@ -608,4 +608,58 @@ TEST(FatDeepTree, EachDotDotEntryIsReadOnceForTheWholeScan)
     ASSERT_EQ(children.size(), 1u);
     EXPECT_EQ(NodeNameUtf8(children[0]), "!one" + std::to_string(DEPTH + 1) + ".txt");
 }
+
+// A FAT32 table of 20 MiB, beyond the walker's 16 MiB window, and a file
+// chain that hops between its start and its far end 32 times. Each hop read
+// the whole window again (over 500 MiB here; hours for a large file); a
+// chain step outside the window now reads the one sector holding its entry.
+TEST(FatChainWalker, AChainHoppingAcrossALargeTableReadsOneSectorPerHop)
+{
+    constexpr uint32_t HIGH = 4194400; // entry at byte 16,777,600 of the table
+    constexpr uint32_t HOPS = 32;
+    FatBootParams p = DefaultFatParams(FatFormat::Fat32);
+    p.sectorsPerFat = 40960;
+    p.totalSectors = p.reservedSectors + 2 * p.sectorsPerFat + HIGH + 200;
+    std::vector<uint8_t> low(512, 0), high(512, 0);
+    auto set = [&](uint32_t c, uint32_t v)
+    {
+        std::vector<uint8_t>& s = c < HIGH ? low : high;
+        const size_t at = (c % 128) * 4;
+        for (int k = 0; k < 4; ++k)
+            s[at + k] = uint8_t(v >> (8 * k));
+    };
+    std::vector<uint32_t> chain;
+    for (uint32_t i = 0; i < HOPS; ++i)
+        chain.insert(chain.end(), {3 + i, HIGH + i});
+    for (size_t i = 0; i + 1 < chain.size(); ++i)
+        set(chain[i], chain[i + 1]);
+    set(chain.back(), 0x0FFFFFFF);
+    SectorImage si;
+    si.Put(0, MakeFatBootSector(p));
+    si.Put(p.reservedSectors, low);
+    si.Put(p.reservedSectors + HIGH / 128, high);
+    TempDir dir("fat-hops");
+    const std::string img = dir.File("hops.img");
+    ASSERT_TRUE(si.Write(img, p.totalSectors));
+    std::vector<uint8_t> boot = MakeFatBootSector(p);
+    FatGeometry g;
+    ASSERT_TRUE(DeriveFatGeometry(boot.data(), boot.size(), g));
+    ScopedEnv disks("TESSAROO_DISKS", img);
+    CDiskReader reader;
+    ASSERT_EQ(reader.Init(0, p.totalSectors), 0u);
+    CFatChainWalker w;
+    ASSERT_EQ(w.Init(&reader, g, 0, p.totalSectors), 0u);
+
+    const uint64_t before = BytesReadSoFar();
+    CClusterRunSet met;
+    std::vector<uint32_t> walked = {chain[0]};
+    for (size_t i = 1; i < chain.size(); ++i)
+    {
+        uint32_t next = 0;
+        ASSERT_EQ(w.NextFileCluster(walked.back(), met, next), 0u);
+        walked.push_back(next);
+    }
+    EXPECT_LT(BytesReadSoFar() - before, uint64_t(1) << 20);
+    EXPECT_EQ(walked, chain);
+}
 } // namespace
