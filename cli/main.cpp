@@ -649,20 +649,29 @@ std::unique_ptr<IFileRecoveryParse> OpenEngine(const Volume& v, int& exitCode)
     return engine;
 }
 
-int CmdScan(const Options& o)
+// The part scan and recover share: choose the volume, open its engine in a
+// fresh scan-log folder, scan and list. Returns an exit status, or -1 when
+// the listing is ready.
+int OpenScanAndList(const Options& o, Volume& v, std::unique_ptr<IFileRecoveryParse>& engine, Listing& l)
 {
-    Volume v;
     int rc = ChooseVolume(o, v);
     if (rc >= 0)
         return rc;
     int ec = 0;
-    std::unique_ptr<IFileRecoveryParse> engine = OpenEngine(v, ec);
+    engine = OpenEngine(v, ec);
     if (!engine)
         return ec;
     // Each run starts a fresh scan-log folder.
     CLogFileManager::GetInstance()->AddDirIndex();
+    return ScanAndList(o, v, engine.get(), l);
+}
+
+int CmdScan(const Options& o)
+{
+    Volume v;
+    std::unique_ptr<IFileRecoveryParse> engine;
     Listing l;
-    rc = ScanAndList(o, v, engine.get(), l);
+    int rc = OpenScanAndList(o, v, engine, l);
     if (rc >= 0)
         return rc;
     if (o.bJson)
@@ -716,16 +725,9 @@ void RecoveryObserver(void* ctx, int percent, int scale, int status, const std::
 int CmdRecover(const Options& o)
 {
     Volume v;
-    int rc = ChooseVolume(o, v);
-    if (rc >= 0)
-        return rc;
-    int ec = 0;
-    std::unique_ptr<IFileRecoveryParse> engine = OpenEngine(v, ec);
-    if (!engine)
-        return ec;
-    CLogFileManager::GetInstance()->AddDirIndex();
+    std::unique_ptr<IFileRecoveryParse> engine;
     Listing l;
-    rc = ScanAndList(o, v, engine.get(), l);
+    int rc = OpenScanAndList(o, v, engine, l);
     if (rc >= 0)
         return rc;
     if (!o.bJson)

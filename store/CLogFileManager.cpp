@@ -364,15 +364,15 @@ unsigned int CLogFileManager::SaveLogFileInfo(const char* deviceName, int diskIn
     return SaveLogConfigFile();
 }
 
-int CLogFileManager::GetFileInfo(const char* devicePath, unsigned long long value, _LOG_FILE_INFO_** info)
+int CLogFileManager::FindUnchanged(const std::function<bool(const _LOG_FILE_INFO_&)>& sameVolume,
+                                   const std::function<bool(const _LOG_FILE_INFO_&)>& unchanged,
+                                   _LOG_FILE_INFO_** info)
 {
-    if (!devicePath)
-        return 0;
     for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
     {
-        if (strcmp(it->szDevicePath, devicePath) != 0)
+        if (!sameVolume(*it))
             continue;
-        if (it->u64Reserved72 == value)
+        if (unchanged(*it))
         {
             if (info)
                 *info = &*it;
@@ -386,27 +386,24 @@ int CLogFileManager::GetFileInfo(const char* devicePath, unsigned long long valu
     return 0;
 }
 
+int CLogFileManager::GetFileInfo(const char* devicePath, unsigned long long value, _LOG_FILE_INFO_** info)
+{
+    if (!devicePath)
+        return 0;
+    return FindUnchanged([&](const _LOG_FILE_INFO_& r) { return strcmp(r.szDevicePath, devicePath) == 0; },
+                         [&](const _LOG_FILE_INFO_& r) { return r.u64Reserved72 == value; }, info);
+}
+
 int CLogFileManager::GetFileInfo(int diskIndex, unsigned long long startSector,
                                  unsigned long long sectorCount, unsigned long long freeSpace,
                                  _LOG_FILE_INFO_** info)
 {
-    for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
-    {
-        if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector ||
-            it->u64SectorCount != sectorCount)
-            continue;
-        if (it->u64FreeSpace == freeSpace)
-        {
-            if (info)
-                *info = &*it;
-            return 1;
-        }
-        std::string dir = it->szLogDirPath;
-        m_logFileInfoVec.erase(it);
-        DeleteLogFileDir(dir.c_str());
-        return 0;
-    }
-    return 0;
+    return FindUnchanged(
+        [&](const _LOG_FILE_INFO_& r) {
+            return r.nDiskIndex == diskIndex && r.u64StartSector == startSector &&
+                   r.u64SectorCount == sectorCount;
+        },
+        [&](const _LOG_FILE_INFO_& r) { return r.u64FreeSpace == freeSpace; }, info);
 }
 
 unsigned int CLogFileManager::GetLogFileNameByFileType(const char* dirPath, const char* prefix, char* name)

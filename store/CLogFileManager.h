@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,11 @@ class CLogFileManager
     CLogFileManager& operator=(const CLogFileManager&) = delete;
 
   private:
+    // The record of the first volume sameVolume accepts: 1 with *info set when
+    // unchanged accepts it too, else the stale record and its folder are
+    // dropped and 0 returned. 0 when no record names the volume.
+    int FindUnchanged(const std::function<bool(const _LOG_FILE_INFO_&)>& sameVolume,
+                      const std::function<bool(const _LOG_FILE_INFO_&)>& unchanged, _LOG_FILE_INFO_** info);
     CLogFileManager();
     ~CLogFileManager() = default;
 

@@ -710,6 +710,34 @@ unsigned int CScanResultFileManager::ReadRecords(const std::vector<uint32_t>& in
     return 0;
 }
 
+template <typename Visit, typename Progress>
+unsigned int CScanResultFileManager::SweepNodeFile(int fd, Visit visit, Progress progress)
+{
+    if (fd < 0 || m_readBlock.size() < static_cast<size_t>(RECORDS_PER_BLOCK))
+        return EBADF;
+    unsigned long long offset = 0, index = 1;
+    while (true)
+    {
+        size_t got = 0;
+        const unsigned int rs = ReadFullAt(fd, m_readBlock.data(), BUFFER_SIZE, offset, got);
+        const size_t whole = got / NODE;
+        for (size_t k = 0; k < whole; ++k, ++index)
+        {
+            _FILE_NODE_& rec = m_readBlock[k];
+            if (IsHole(rec))
+                continue;
+            TerminateName(rec);
+            if (!visit(rec, index))
+                return 0;
+        }
+        offset += got;
+        if (got > 0 && !progress(offset))
+            return 0;
+        if (rs != 0)
+            return rs; // end of the file, or a failed read
+    }
+}
+
 unsigned int CScanResultFileManager::GetChildrenFileNode(unsigned long long key,
                                                          std::vector<_FILE_NODE_>& children)
 {
@@ -819,22 +847,18 @@ unsigned int CScanResultFileManager::FindFolderByCluster(uint32_t cluster, _FILE
     if (!m_bFolderIndexValid || records != m_nFolderIndexRecords)
     {
         m_folderIndex.clear();
-        unsigned long long offset = 0;
-        uint32_t index = 1;
-        while (offset < records * NODE)
-        {
-            size_t got = 0;
-            const size_t want =
-                static_cast<size_t>(std::min<unsigned long long>(BUFFER_SIZE, records * NODE - offset));
-            unsigned int rs = ReadFullAt(m_hFileNode, m_readBlock.data(), want, offset, got);
-            const size_t whole = got / NODE;
-            for (size_t k = 0; k < whole; ++k, ++index)
-                if (m_readBlock[k].bIsDir && !IsHole(m_readBlock[k]))
-                    m_folderIndex.emplace_back(m_readBlock[k].uClusterNO, index);
-            if (rs != 0)
-                break; // a short file: the folders read so far are all there are
-            offset += got;
-        }
+        // A short file: the folders read so far are all there are.
+        SweepNodeFile(
+            m_hFileNode,
+            [&](const _FILE_NODE_& rec, unsigned long long index)
+            {
+                if (index > records)
+                    return false;
+                if (rec.bIsDir)
+                    m_folderIndex.emplace_back(rec.uClusterNO, static_cast<uint32_t>(index));
+                return true;
+            },
+            [](unsigned long long) { return true; });
         // Sorted by cluster, then by index, so the first of a cluster is the
         // record a front-to-back scan meets first.
         std::sort(m_folderIndex.begin(), m_folderIndex.end());
@@ -937,38 +961,21 @@ unsigned int CScanResultFileManager::GetFileNodeByClusterNO(unsigned int cluster
     int fd = open(m_strFileNodePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return ErrnoOr(ENOENT);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || m_readBlock.size() < static_cast<size_t>(RECORDS_PER_BLOCK))
-    {
-        unsigned int err = ErrnoOr(EIO);
-        close(fd);
-        return err;
-    }
-    unsigned long long offset = 0;
-    while (true)
-    {
-        size_t got = 0;
-        unsigned int rs = ReadFullAt(fd, m_readBlock.data(), BUFFER_SIZE, offset, got);
-        const size_t whole = got / NODE;
-        for (size_t k = 0; k < whole; ++k)
+    // The last record of the cluster is kept, but only a folder is an answer.
+    bool found = false;
+    SweepNodeFile(
+        fd,
+        [&](const _FILE_NODE_& rec, unsigned long long)
         {
-            const _FILE_NODE_& rec = m_readBlock[k];
-            if (rec.uClusterNO != cluster || IsHole(rec))
-                continue;
+            if (rec.uClusterNO != cluster)
+                return true;
             *node = rec;
-            TerminateName(*node);
-            if (rec.bIsDir)
-            {
-                close(fd);
-                return 0;
-            }
-        }
-        if (rs != 0)
-            break; // end of the file, or a failed read
-        offset += got;
-    }
+            found = rec.bIsDir != 0;
+            return !found;
+        },
+        [](unsigned long long) { return true; });
     close(fd);
-    return tessaroo::STATUS_INVALID_PARAMETER;
+    return found ? 0 : tessaroo::STATUS_INVALID_PARAMETER;
 }
 
 unsigned int CScanResultFileManager::InitSearchCallBack(SEARCH_CALLBACK search, void* param)
@@ -1024,18 +1031,12 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey,
             // A volume holds few distinct extensions; each is judged once.
             std::unordered_map<std::string, uint8_t> verdicts;
             std::string dotExt;
-            unsigned long long offset = 0;
-            while (true)
-            {
-                size_t got = 0;
-                unsigned int rs = ReadFullAt(fd, m_readBlock.data(), BUFFER_SIZE, offset, got);
-                const size_t whole = got / NODE;
-                for (size_t k = 0; k < whole; ++k)
+            SweepNodeFile(
+                fd,
+                [&](const _FILE_NODE_& rec, unsigned long long)
                 {
-                    _FILE_NODE_& rec = m_readBlock[k];
-                    if (rec.bIsDir || IsHole(rec))
-                        continue;
-                    TerminateName(rec);
+                    if (rec.bIsDir)
+                        return true;
                     bool hasDot = false;
                     const std::string ext = LowerExtension(rec.szFileName, hasDot);
                     uint8_t verdict = 0;
@@ -1058,20 +1059,20 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey,
                             verdicts.emplace(ext, verdict);
                     }
                     if (rec.bDataHealth == 0 && hasDot && (verdict & IN_PICTURES))
-                        continue;
+                        return true;
                     bool keep = ext.empty() ? otherFiles
                                             : ((verdict & IN_KEY) || (otherFiles && !(verdict & IN_KNOWN)));
                     if (keep)
                         hits.push_back(rec);
-                }
-                offset += got;
-                if (got > 0 && m_pSearchFunc && size > 0 &&
-                    m_pSearchFunc(m_pSearchParam, static_cast<int>(std::min(offset, size) * 100 / size),
-                                  nullptr) != 0)
-                    break;
-                if (rs != 0)
-                    break;
-            }
+                    return true;
+                },
+                [&](unsigned long long done)
+                {
+                    return !(m_pSearchFunc && size > 0 &&
+                             m_pSearchFunc(m_pSearchParam,
+                                           static_cast<int>(std::min(done, size) * 100 / size),
+                                           nullptr) != 0);
+                });
             status = 1;
         }
         catch (const std::bad_alloc&)

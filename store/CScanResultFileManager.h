@@ -148,6 +148,13 @@ class CScanResultFileManager
     // Reads the records of indices in order and hands each to visit
     // (return false to stop). Indices that name no record are passed over.
     template <typename Visit> unsigned int ReadRecords(const std::vector<uint32_t>& indices, Visit visit);
+    // Visits every whole record of the node file on fd front to back, a block
+    // at a time: visit(record, index) with holes skipped and names
+    // terminated, returning false to stop; after each block
+    // progress(bytesRead) returning false stops too. Returns the status of
+    // the read that ended the walk (0 when stopped, 30 at the file's end).
+    template <typename Visit, typename Progress>
+    unsigned int SweepNodeFile(int fd, Visit visit, Progress progress);
     // Builds the child-index -> first (smallest) folder key lookup.
     void BuildParentIndex();
     // Key of the first entry whose list holds index; false when none.
