@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <iconv.h>
+#include <unistr.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
@@ -335,37 +336,28 @@ int inner_initUnicodeMap(const char* charset)
 
 namespace tessaroo
 {
+namespace
+{
+// Appends one code point as UTF-8; anything that is not a Unicode scalar
+// value becomes U+FFFD.
+void AppendUtf8(std::string& out, ucs4_t c)
+{
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        c = 0xFFFD;
+    uint8_t bytes[6];
+    const int n = u8_uctomb(bytes, c, sizeof(bytes));
+    if (n > 0)
+        out.append(reinterpret_cast<const char*>(bytes), size_t(n));
+}
+} // namespace
+
 std::string WideToUtf8(const wchar_t* src)
 {
     std::string out;
     if (!src)
         return out;
     for (; *src; ++src)
-    {
-        uint32_t c = uint32_t(*src);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c < 0x80)
-            out += char(c);
-        else if (c < 0x800)
-        {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        }
-        else if (c < 0x10000)
-        {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-        else
-        {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
+        AppendUtf8(out, ucs4_t(uint32_t(*src)));
     return out;
 }
 
@@ -375,34 +367,83 @@ std::wstring Utf8ToWide(const char* src)
     if (!src)
         return out;
     const uint8_t* p = reinterpret_cast<const uint8_t*>(src);
-    while (*p)
+    size_t left = strlen(src);
+    while (left > 0)
     {
-        uint32_t c = *p;
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0)
-        {
-            out += wchar_t(0xFFFD);
-            ++p;
-            continue;
-        }
-        c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
-        int i = 1;
-        for (; i <= extra; ++i)
-        {
-            if ((p[i] & 0xC0) != 0x80)
-                break;
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        if (i <= extra)
-        {
-            out += wchar_t(0xFFFD);
-            p += i;
-            continue;
-        }
+        ucs4_t c = 0;
+        // An invalid or cut sequence gives U+FFFD and consumes at least one byte.
+        const int n = u8_mbtouc(&c, p, left);
         out += wchar_t(c);
-        p += extra + 1;
+        p += n;
+        left -= size_t(n);
     }
     return out;
+}
+
+std::string Utf16ToUtf8(const uint16_t* units, size_t count)
+{
+    std::string out;
+    if (!units)
+        return out;
+    out.reserve(count);
+    while (count > 0)
+    {
+        ucs4_t c = 0;
+        // A surrogate pair is one character; a lone surrogate gives U+FFFD.
+        const int n = u16_mbtouc(&c, units, count);
+        AppendUtf8(out, c);
+        units += n;
+        count -= size_t(n);
+    }
+    return out;
+}
+
+std::string SanitizeUtf8(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
+    size_t left = text.size();
+    while (left > 0)
+    {
+        ucs4_t c = 0;
+        const int n = u8_mbtouc(&c, p, left);
+        if (c == 0xFFFD && !(n == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD))
+            AppendUtf8(out, 0xFFFD);
+        else
+            out.append(reinterpret_cast<const char*>(p), size_t(n));
+        p += n;
+        left -= size_t(n);
+    }
+    return out;
+}
+
+size_t Utf8PrefixBytes(const char* src, size_t maxBytes)
+{
+    if (!src)
+        return 0;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(src);
+    const size_t len = strlen(src);
+    size_t used = 0;
+    while (used < len)
+    {
+        ucs4_t c = 0;
+        const int n = u8_mbtouc(&c, p + used, len - used);
+        if (size_t(n) > maxBytes - used)
+            break;
+        used += size_t(n);
+    }
+    return used;
+}
+
+void CopyUtf8(char* dst, size_t dstSize, const char* src)
+{
+    if (!dst || dstSize == 0)
+        return;
+    const size_t n = Utf8PrefixBytes(src, dstSize - 1);
+    if (n)
+        memcpy(dst, src, n);
+    dst[n] = 0;
 }
 
 std::string Gb2312ToUtf8(const char* src)

@@ -64,6 +64,18 @@ namespace tessaroo
 // (invalid sequences become U+FFFD / are dropped, never overrun).
 std::string WideToUtf8(const wchar_t* src);
 std::wstring Utf8ToWide(const char* src);
+// count UTF-16 units (NTFS and FAT long names) as UTF-8: surrogate pairs
+// joined, a lone surrogate becomes U+FFFD. A NUL unit is kept as a byte 0;
+// callers pass the name's length, not a terminated string.
+std::string Utf16ToUtf8(const uint16_t* units, size_t count);
+// text with every invalid UTF-8 sequence replaced by U+FFFD.
+std::string SanitizeUtf8(const std::string& text);
+// Bytes of the longest prefix of src that ends on a character boundary and
+// is at most maxBytes long (an invalid byte counts as one character).
+size_t Utf8PrefixBytes(const char* src, size_t maxBytes);
+// Copies src into dst of dstSize bytes, NUL-terminated, cut at a UTF-8
+// character boundary.
+void CopyUtf8(char* dst, size_t dstSize, const char* src);
 // An 8-bit (GB2312) node name as UTF-8 for display or a path.
 std::string Gb2312ToUtf8(const char* src);
 std::string Utf8ToGb2312(const char* src);
