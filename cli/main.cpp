@@ -3,15 +3,14 @@
 // and recovers them into a folder, sorted by kind, with the same flow the
 // desktop application uses.
 #include "cli/CJsonWriter.h"
-#include "cli/CRecoveryFlow.h"
-#include "cli/KindPatterns.h"
+#include "recovery/CRecoveryFlow.h"
+#include "recovery/KindPatterns.h"
 #include "core/CDiskReader.h"
-#include "core/CFileRecoveryFactory.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "core/Log.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
-#include "engines/fat/FatLayout.h"
 #include "partition/CPartitionManager.h"
 #include "store/CLogFileManager.h"
 
@@ -325,42 +324,13 @@ struct Volume
     bool bIsFat = false;
 };
 
-// Reads the first 16 KiB of a volume and names its file system.
+// The file system of the volume at start of disk, as the factory names it.
 std::string ProbeFileSystem(int disk, uint64_t start, bool& isFat, bool& readable)
 {
-    isFat = false;
-    readable = false;
-    int fd = OpenDiskReadOnly(disk);
-    if (fd < 0)
-        return "unreadable";
-    std::vector<unsigned char> buf(FACTORY_PROBE_SIZE);
-    unsigned int got = 0;
-    bool ok = lseek(fd, off_t(start * 512), SEEK_SET) >= 0;
-    if (ok)
-        ReadData(fd, buf.data(), int(buf.size()), &got);
-    close(fd);
-    ok = ok && got >= 512;
-    if (!ok)
-        return "unreadable";
-    readable = true;
-    switch (ClassifyVolume(buf.data(), buf.size()))
-    {
-    case VolumeKind::Fat:
-    {
-        isFat = true;
-        FatGeometry g;
-        if (DeriveFatGeometry(buf.data(), buf.size(), g))
-            return g.kind == FatKind::Fat12 ? "FAT12" : g.kind == FatKind::Fat16 ? "FAT16" : "FAT32";
-        return "FAT";
-    }
-    case VolumeKind::Ntfs:
-        return "NTFS";
-    case VolumeKind::Ext:
-        return "ext";
-    case VolumeKind::None:
-        break;
-    }
-    return "unknown";
+    const VolumeDescription d = DescribeVolume(disk, start);
+    isFat = d.kind == VolumeKind::Fat;
+    readable = d.bReadable;
+    return d.strFileSystem;
 }
 
 std::map<int, std::vector<_PARTITION_ITEM_>> ListPartitions()

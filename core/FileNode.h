@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 static_assert(sizeof(wchar_t) == 4, "wide strings are UTF-32: wchar_t must be 4 bytes");
@@ -41,6 +42,15 @@ struct _FILE_NODE_
     char szFileName[256];             // GB2312, NUL-terminated
 };
 #pragma pack(pop)
+
+// One folder still to be copied in a folder copy: the folder and the
+// target folder that is to hold it. Kept in a first-in-first-out queue by
+// the FAT and NTFS engines; never stored.
+struct __FILE_DATA_RECOVERY__
+{
+    _FILE_NODE_ node;
+    std::wstring parentPath;
+};
 
 // A search hit is a copy of the matching node record.
 typedef _FILE_NODE_ __SEARCH_FILE_INFO__;

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -29,14 +30,6 @@ class CScanResultFileManager;
 class CFastFatRecovery : public IFileRecoveryParse
 {
   public:
-    // One folder still to be copied in a folder copy: the folder and the
-    // target folder that is to hold it.
-    struct __FILE_DATA_RECOVERY__
-    {
-        _FILE_NODE_ node;
-        std::wstring parentPath;
-    };
-
     CFastFatRecovery();
     ~CFastFatRecovery() override;
     CFastFatRecovery(const CFastFatRecovery&) = delete;
@@ -132,10 +125,12 @@ class CFastFatRecovery : public IFileRecoveryParse
     void MarkFolderForListing(unsigned int folder);
     unsigned int EntryCluster(const unsigned char* entry, bool isDir, const char* name);
     void WriteFolderNodes();
-    // Copies the data of one file node to fd (target) or buf (preview).
-    unsigned int CopyFileData(const _FILE_NODE_* node, int fd, unsigned char* buf, uint64_t limit,
-                              const wchar_t* reportPath, PREVIEW_CALLBACK preview, void* previewCtx,
-                              uint64_t& copied, int& lastAnswer);
+    // Copies the first limit bytes of a file node along its chain: each
+    // piece goes to sink (0 or the status that ends the copy), and after
+    // each piece but the last, progress(percent) is asked whether to go on.
+    unsigned int CopyFileData(const _FILE_NODE_* node, uint64_t limit,
+                              const std::function<unsigned int(const unsigned char*, size_t)>& sink,
+                              const std::function<int(int)>& progress, uint64_t& copied);
     unsigned int SaveFileToTarget(_FILE_NODE_* node, wchar_t* targetPath);
     unsigned int SaveFolderTree(_FILE_NODE_* node, wchar_t* targetPath);
     int ReportRecovery(int percent, int status, const wchar_t* targetPath);

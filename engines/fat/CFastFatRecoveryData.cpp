@@ -7,16 +7,15 @@
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
+#include "recovery/CTargetFile.h"
 #include "store/FileTypeLists.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <functional>
 #include <new>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace tessaroo;
 
@@ -24,25 +23,6 @@ namespace
 {
 // Where a preview picture goes needs to fit the application's path buffer.
 constexpr size_t PREVIEW_PATH_LIMIT = 255;
-
-// Target files are always new: an existing file or a planted link at the
-// target is an error, never overwritten or followed.
-int CreateTargetFile(const std::string& path, mode_t mode)
-{
-    return open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-}
-
-// Creates a target folder, or accepts an existing real folder (never a link).
-unsigned int EnsureTargetFolder(const std::string& path)
-{
-    if (mkdir(path.c_str(), 0755) == 0)
-        return STATUS_SUCCESS;
-    const int e = errno;
-    struct stat st;
-    if (e == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return STATUS_SUCCESS;
-    return unsigned(e == EEXIST ? ENOTDIR : e);
-}
 
 std::string LowerExtension(const char* name)
 {
@@ -59,16 +39,7 @@ std::wstring SafeWideName(const _FILE_NODE_& node)
     char name[FILE_NAME_SIZE];
     memcpy(name, node.szFileName, sizeof(name));
     name[sizeof(name) - 1] = 0;
-    return Ansi2Unicode(MakeSafeTargetName(name).c_str());
-}
-
-// A free name for a new target below a folder the engine created.
-std::wstring FreeTargetName(const std::wstring& path)
-{
-    std::string utf8 = WideToUtf8(path.c_str());
-    std::vector<wchar_t> out(utf8.size() + 64);
-    GetRealFileName(utf8.c_str(), out.data(), int(out.size()));
-    return std::wstring(out.data());
+    return Utf8ToWide(MakeSafeTargetName(name).c_str());
 }
 
 int CountSeparators(const std::wstring& path)
@@ -110,13 +81,11 @@ unsigned int CFastFatRecovery::ReadClusterOfNode(const _FILE_NODE_* node, uint32
     return bytes ? STATUS_SUCCESS : STATUS_READ_FAULT;
 }
 
-unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, int fd, unsigned char* buf,
-                                            uint64_t limit, const wchar_t* reportPath,
-                                            PREVIEW_CALLBACK preview, void* previewCtx, uint64_t& copied,
-                                            int& lastAnswer)
+unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, uint64_t limit,
+                                            const std::function<unsigned int(const unsigned char*, size_t)>& sink,
+                                            const std::function<int(int)>& progress, uint64_t& copied)
 {
     copied = 0;
-    lastAnswer = 0;
     if (node->uClusterSize > CLUSTER_BUFFER_LIMIT)
         return STATUS_CLUSTER_TOO_LARGE;
     if (node->uClusterSize == 0 || node->uClusterSize % m_geo.bytesPerSector != 0 || !m_bGeometryValid)
@@ -143,30 +112,16 @@ unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, int fd, uns
         if (st != STATUS_SUCCESS)
             return st;
         const size_t n = size_t(std::min<uint64_t>(bytes, remaining));
-        unsigned int writeStatus = STATUS_SUCCESS;
-        if (fd >= 0)
-            writeStatus = WriteFull(fd, cluster.data(), n);
-        else if (buf)
-            memcpy(buf + copied, cluster.data(), n);
-        if (writeStatus != STATUS_SUCCESS)
-            return writeStatus;
+        st = sink(cluster.data(), n);
+        if (st != STATUS_SUCCESS)
+            return st;
         copied += n;
         remaining -= n;
-        const int percent = int(copied * 100 / limit);
-        const int answer = preview ? preview(previewCtx, percent, 0) : ReportRecovery(percent, 0, reportPath);
-        if (answer != 0)
-        {
-            // The report of the last bytes already told the receiver the file
-            // is complete; a stop asked there takes effect after this file.
-            if (remaining == 0)
-            {
-                lastAnswer = answer;
-                return STATUS_SUCCESS;
-            }
-            return unsigned(answer);
-        }
         if (remaining == 0)
             break;
+        const int answer = progress(int(copied * 100 / limit));
+        if (answer != 0)
+            return unsigned(answer);
         uint32_t next = 0;
         st = m_fat.NextFileCluster(c, met, next);
         if (st != STATUS_SUCCESS)
@@ -181,42 +136,36 @@ unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, int fd, uns
 unsigned int CFastFatRecovery::SaveFileToTarget(_FILE_NODE_* node, wchar_t* targetPath)
 {
     static const wchar_t empty[1] = {0};
-    const wchar_t* report = targetPath ? targetPath : empty;
+    CTargetFile target;
     unsigned int status = STATUS_SUCCESS;
-    int fd = -1;
     if (!node || !targetPath)
         status = STATUS_INVALID_PARAMETER;
-    else
-    {
-        fd = CreateTargetFile(WideToUtf8(targetPath), 0644);
-        if (fd < 0)
-            status = unsigned(errno);
-    }
-    if (status == STATUS_SUCCESS && node->uClusterSize > CLUSTER_BUFFER_LIMIT)
+    else if (node->uClusterSize > CLUSTER_BUFFER_LIMIT)
         status = STATUS_CLUSTER_TOO_LARGE;
-    int stopAnswer = 0;
-    if (status == STATUS_SUCCESS)
+    else
+        status = target.Create(targetPath);
+    if (status == STATUS_SUCCESS && node->u64FileSize > 0)
     {
-        if (node->u64FileSize == 0)
-            stopAnswer = ReportRecovery(100, 0, report);
-        else
-        {
-            uint64_t copied = 0;
-            status = CopyFileData(node, fd, nullptr, node->u64FileSize, report, nullptr, nullptr, copied,
-                                  stopAnswer);
-        }
+        uint64_t copied = 0;
+        const wchar_t* report = targetPath;
+        status = CopyFileData(
+            node, node->u64FileSize,
+            [&](const unsigned char* data, size_t n) { return target.Write(data, n); },
+            [&](int percent) { return ReportRecovery(percent, 0, report); }, copied);
     }
-    // Exactly one report with percent 100 per file: the last progress report
-    // of a complete copy, or this one for a failure of any kind (a stop
-    // included, so the file is counted as not recovered).
+    if (node)
+        target.SetTimes(int64_t(node->u64AccessTime), int64_t(node->u64ModifyTime));
+    // Kept whole (or as far as the volume had it), or removed.
+    status = target.Finish(status);
+    // Exactly one report with percent 100 per file, naming the file as it
+    // was kept: status 0, 30 for a file kept incomplete, or the failure (a
+    // stop included, so the file is counted as not recovered).
+    const std::wstring& path = target.GetPath();
+    const int answer = ReportRecovery(100, int(status), path.empty() ? empty : path.c_str());
     if (status != STATUS_SUCCESS)
-    {
-        ReportRecovery(100, int(status), report);
         CoreLog("CFastFatRecovery: file not recovered (%d)\n", int(status));
-    }
-    if (fd >= 0)
-        close(fd);
-    return status != STATUS_SUCCESS ? status : unsigned(stopAnswer);
+    // A stop asked at the last report takes effect after this file.
+    return status != STATUS_SUCCESS ? status : unsigned(answer);
 }
 
 unsigned int CFastFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* targetPath)
@@ -227,7 +176,7 @@ unsigned int CFastFatRecovery::SaveDataToTargetFile(_FILE_NODE_* node, wchar_t* 
         return STATUS_INVALID_PARAMETER;
     // A folder that cannot be made is still queued: each of its files then
     // fails with its own report rather than going missing from the results.
-    unsigned int st = EnsureTargetFolder(WideToUtf8(targetPath));
+    unsigned int st = MakeTargetFolder(targetPath);
     __FILE_DATA_RECOVERY__ item;
     item.node = *node;
     item.parentPath = m_strCurPath;
@@ -249,7 +198,7 @@ unsigned int CFastFatRecovery::SaveFolderTree(_FILE_NODE_* node, wchar_t* target
 {
     m_fileRecoveryDeque.clear();
     m_strCurPath = targetPath;
-    unsigned int status = EnsureTargetFolder(WideToUtf8(targetPath));
+    unsigned int status = MakeTargetFolder(targetPath);
     __FILE_DATA_RECOVERY__ first;
     first.node = *node;
     first.parentPath.clear();
@@ -290,7 +239,7 @@ unsigned int CFastFatRecovery::SaveFolderTree(_FILE_NODE_* node, wchar_t* target
                 SaveDataToTargetFile(&child, &target[0]);
                 continue;
             }
-            std::wstring target = FreeTargetName(m_strCurPath + L"/" + SafeWideName(child));
+            std::wstring target = m_strCurPath + L"/" + SafeWideName(child);
             status = SaveFileToTarget(&child, &target[0]);
             if (int(status) == STATUS_CANCEL)
             {
@@ -310,35 +259,20 @@ unsigned int CFastFatRecovery::PreView(_FILE_NODE_* node, wchar_t* imagePath, un
     if (imagePath)
         imagePath[0] = 0;
     unsigned int status = STATUS_SUCCESS;
-    int fd = -1;
-    std::string picturePath;
+    CTargetFile picture;
+    bool isPicture = false;
     uint64_t copied = 0;
-    bool picture = false;
     if (!node)
         status = STATUS_INVALID_PARAMETER;
     else
     {
         const std::string ext = LowerExtension(node->szFileName);
-        picture = !ext.empty() && imagePath && strstr(PICTURE_TYPE_LIST, ("." + ext).c_str()) != nullptr;
-        if (picture)
+        isPicture = !ext.empty() && imagePath && strstr(PICTURE_TYPE_LIST, ("." + ext).c_str()) != nullptr;
+        if (isPicture)
         {
-            const std::string dir = GetScanLogRoot();
-            picturePath = dir + "tmp." + MakeSafeTargetName(ext.c_str());
-            if (picturePath.size() > PREVIEW_PATH_LIMIT)
-                picture = false;
-            else
-            {
-                MakeDirs(dir, 0755);
-                unlink(picturePath.c_str());
-                fd = CreateTargetFile(picturePath, 0600);
-                if (fd < 0)
-                    status = unsigned(errno);
-                else
-                {
-                    std::wstring w = Utf8ToWide(picturePath.c_str());
-                    CopyWide(imagePath, PREVIEW_PATH_LIMIT + 1, w.c_str());
-                }
-            }
+            status = picture.CreatePreview(ext.c_str());
+            if (picture.GetPath().size() > PREVIEW_PATH_LIMIT)
+                status = STATUS_INVALID_PARAMETER;
         }
     }
     if (status == STATUS_SUCCESS && node->uClusterSize > CLUSTER_BUFFER_LIMIT)
@@ -346,24 +280,28 @@ unsigned int CFastFatRecovery::PreView(_FILE_NODE_* node, wchar_t* imagePath, un
     if (status == STATUS_SUCCESS)
     {
         uint64_t limit = node->u64FileSize;
-        if (!picture)
+        if (!isPicture)
             limit = std::min<uint64_t>(limit, (buf && capacity > 0) ? uint64_t(capacity) : 0);
-        int lastAnswer = 0;
         if (limit > 0)
-            status = CopyFileData(node, picture ? fd : -1, picture ? nullptr : buf, limit, nullptr, progress,
-                                  ctx, copied, lastAnswer);
+            status = CopyFileData(
+                node, limit,
+                [&](const unsigned char* data, size_t n)
+                {
+                    if (isPicture)
+                        return picture.Write(data, n);
+                    memcpy(buf + copied, data, n);
+                    return STATUS_SUCCESS;
+                },
+                [&](int percent) { return progress ? progress(ctx, percent, 0) : 0; }, copied);
+    }
+    if (isPicture)
+    {
+        status = picture.Finish(status);
+        if (status == STATUS_SUCCESS)
+            CopyWide(imagePath, PREVIEW_PATH_LIMIT + 1, picture.GetPath().c_str());
     }
     if (progress)
         progress(ctx, 100, int(status));
-    if (fd >= 0)
-        close(fd);
-    if (picture && !picturePath.empty() && status != STATUS_SUCCESS)
-    {
-        if (fd >= 0)
-            unlink(picturePath.c_str());
-        if (imagePath)
-            imagePath[0] = 0;
-    }
-    len = picture ? 0 : int(copied);
+    len = isPicture ? 0 : int(copied);
     return status;
 }

@@ -5,7 +5,7 @@
 #include "app/AppStyle.h"
 #include "app/DRUI.h"
 #include "app/StartUp.h"
-#include "core/CFastExtRecovery.h"
+#include "engines/ext/CFastExtRecovery.h"
 #include "tests/support/RunTool.h"
 
 #include <QApplication>

@@ -3,10 +3,11 @@
 // sysfs tree built here, the JSON writer, and the recovery loop over an
 // engine that succeeds, fails, stays silent or asks to stop.
 #include "cli/CJsonWriter.h"
-#include "cli/CRecoveryFlow.h"
-#include "cli/DestinationCheck.h"
-#include "cli/KindPatterns.h"
-#include "core/CFastExtRecovery.h"
+#include "recovery/CRecoveryFlow.h"
+#include "recovery/CTargetFile.h"
+#include "recovery/DestinationCheck.h"
+#include "recovery/KindPatterns.h"
+#include "engines/ext/CFastExtRecovery.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
@@ -220,17 +221,18 @@ class ScriptedEngine : public CFastExtRecovery
     }
     unsigned int SaveFileData(_FILE_NODE_* node, wchar_t* target, int) override
     {
-        targets.push_back(WideToUtf8(target));
         const std::string name = node->szFileName;
         if (name.find("silent") != std::string::npos)
-            return 5;
+            return targets.push_back(WideToUtf8(target)), 5;
         if (name.find("fail") != std::string::npos)
-            return m_cb(m_ctx, 100, 100, 30, target), 30;
-        const int fd = open(targets.back().c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd >= 0)
-            close(fd);
+            return targets.push_back(WideToUtf8(target)), m_cb(m_ctx, 100, 100, 30, target), 30;
+        CTargetFile file;
+        unsigned int st = file.Create(target);
         const int a = m_cb(m_ctx, 50, 100, 0, target);
-        m_cb(m_ctx, 100, 100, a, target);
+        st = file.Finish(st);
+        std::wstring kept = file.GetPath();
+        targets.push_back(WideToUtf8(kept.c_str()));
+        m_cb(m_ctx, 100, 100, a ? a : int(st), &kept[0]);
         return unsigned(a);
     }
     std::vector<std::string> targets;
@@ -284,8 +286,7 @@ TEST_F(RecoveryFlow, EveryFileGetsExactlyOneResultAndNamesAreMadeFree)
     EXPECT_EQ(engine.targets[0], d.File("out/photo/a.jpg"));
     EXPECT_EQ(engine.targets[1], d.File("out/photo/a(1).jpg"));
     EXPECT_EQ(engine.targets[4], d.File("out/others/notes"));
-    struct stat st;
-    EXPECT_EQ(stat(d.File("out/archive").c_str(), &st), 0);
+    EXPECT_EQ(ListFolder(d.File("out/photo")), (std::vector<std::string>{"a(1).jpg", "a.jpg"}));
     EXPECT_EQ(seen.reports.back(), (std::pair<int, int>{100, 1000}));
 }
 

@@ -4,8 +4,8 @@
 // and the ext placeholder engine, which opens its disk and nothing else.
 #include "core/BootSector.h"
 #include "core/ByteReader.h"
-#include "core/CFastExtRecovery.h"
-#include "core/CFileRecoveryFactory.h"
+#include "engines/ext/CFastExtRecovery.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "engines/fat/CFastFatRecovery.h"
 #include "tests/core/CoreTestUtil.h"
 #include "tests/support/FatBuilder.h"

@@ -4,8 +4,8 @@
 // file data are judged sector by sector.
 #include "core/BootSector.h"
 #include "core/ByteReader.h"
-#include "core/CFastExtRecovery.h"
-#include "core/CFileRecoveryFactory.h"
+#include "engines/ext/CFastExtRecovery.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "core/Recognisers.h"
 #include "engines/fat/CFastFatRecovery.h"
 #include "tests/core/CoreTestUtil.h"

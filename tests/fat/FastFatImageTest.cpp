@@ -337,7 +337,7 @@ TEST_F(FastFatVolume, FolderCopyRebuildsADeletedTree)
     EXPECT_EQ(log.Finals(), 3);
 }
 
-TEST_F(FastFatVolume, StopDuringAFileLeavesItPartlyWrittenWithOneFinalReport)
+TEST_F(FastFatVolume, StopDuringAFileLeavesNothingBehindWithOneFinalReport)
 {
     Open("fat12");
     Scan();
@@ -350,14 +350,12 @@ TEST_F(FastFatVolume, StopDuringAFileLeavesItPartlyWrittenWithOneFinalReport)
     (*engine)->InitCallBack(nullptr, &CollectReport, &log, 100);
     std::wstring target = Utf8ToWide(out.File("big").c_str());
     EXPECT_EQ(int((*engine)->SaveFileData(big, &target[0], 0)), STATUS_CANCEL);
-    struct stat st;
-    ASSERT_EQ(stat(out.File("big").c_str(), &st), 0);
-    EXPECT_EQ(uint64_t(st.st_size), 3u * 1024u); // three 1 KiB clusters before the stop
+    EXPECT_TRUE(ListFolder(out.Path()).empty()); // neither the cut file nor its temporary
     ASSERT_EQ(log.Finals(), 1);
     EXPECT_EQ(log.reports.back().status, STATUS_CANCEL);
 }
 
-TEST_F(FastFatVolume, ExistingTargetsAndLinksAreNeverOverwrittenOrFollowed)
+TEST_F(FastFatVolume, ExistingTargetsAndLinksAreNeverOverwrittenOrFollowedButGetAFreeName)
 {
     Open("fat16");
     Scan();
@@ -371,13 +369,18 @@ TEST_F(FastFatVolume, ExistingTargetsAndLinksAreNeverOverwrittenOrFollowed)
         ReportLog log;
         (*engine)->InitCallBack(nullptr, &CollectReport, &log, 100);
         std::wstring target = Utf8ToWide(out.File(name).c_str());
-        EXPECT_EQ((*engine)->SaveFileData(h, &target[0], 0), unsigned(EEXIST)) << name;
+        EXPECT_EQ((*engine)->SaveFileData(h, &target[0], 0), 0u) << name;
         ASSERT_EQ(log.Finals(), 1) << name;
-        EXPECT_EQ(log.reports.back().status, EEXIST);
+        EXPECT_EQ(log.reports.back().status, 0);
+        EXPECT_EQ(log.reports.back().target, out.File(name) + "(1)");
+        EXPECT_EQ(Sha256OfFile(out.File(name) + "(1)"), manifest.Find("/DELROOT.TXT")->sha256);
     }
     std::vector<uint8_t> kept;
     ASSERT_TRUE(ReadWholeFile(out.File("victim"), kept));
     EXPECT_EQ(kept.size(), 4u);
+    struct stat st;
+    ASSERT_EQ(lstat(out.File("link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST_F(FastFatVolume, EmptyFileGivesAnEmptyTargetAndOneReport)

@@ -2,7 +2,7 @@
 // engine over an image file, and the names the engine gives manifest items.
 #pragma once
 
-#include "core/CFileRecoveryFactory.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "core/IFileRecoveryParse.h"
 #include "tests/support/TestSupport.h"
 

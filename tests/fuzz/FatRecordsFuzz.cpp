@@ -12,7 +12,7 @@
 // Also checks that the two forms of IsFatEntyValid agree on a lone entry,
 // and that a derived FAT geometry keeps the limits it promises.
 #include "core/BootSector.h"
-#include "core/CFileRecoveryFactory.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "core/Recognisers.h"
 #include "engines/fat/FatLayout.h"
 

@@ -19,9 +19,9 @@
 // the device is unchanged, no descriptor is left open, every recovered file
 // gets exactly one result, buffers come back terminated and within bounds,
 // and the free-run walk moves forward.
-#include "cli/CRecoveryFlow.h"
-#include "cli/KindPatterns.h"
-#include "core/CFileRecoveryFactory.h"
+#include "recovery/CRecoveryFlow.h"
+#include "recovery/KindPatterns.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "core/FileNode.h"
 #include "core/Log.h"
 #include "core/Portability.h"

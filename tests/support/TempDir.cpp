@@ -1,5 +1,7 @@
 #include "tests/support/TempDir.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -25,6 +27,20 @@ TempDir::~TempDir()
 {
     if (!m_path.empty())
         RemoveTree(m_path);
+}
+
+std::vector<std::string> ListFolder(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str()))
+    {
+        while (dirent* e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool RemoveTree(const std::string& path)

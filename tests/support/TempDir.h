@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tessaroo
 {
@@ -46,5 +47,7 @@ class ScopedEnv
 
 // Removes a file tree (files, folders, links; never follows a link).
 bool RemoveTree(const std::string& path);
+// The names in a folder (hidden ones too, not "." and ".."), sorted.
+std::vector<std::string> ListFolder(const std::string& path);
 } // namespace test
 } // namespace tessaroo

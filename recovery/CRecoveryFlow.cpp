@@ -1,10 +1,11 @@
-#include "cli/CRecoveryFlow.h"
+#include "recovery/CRecoveryFlow.h"
 
-#include "cli/DestinationCheck.h"
-#include "cli/KindPatterns.h"
+#include "recovery/DestinationCheck.h"
+#include "recovery/KindPatterns.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
+#include "recovery/CTargetFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -18,8 +19,6 @@ namespace
 // A file name is one path component: most file systems take 255 bytes. The
 // margin leaves room for the "(n)" that makes a name free.
 constexpr size_t MAX_TARGET_NAME_BYTES = 240;
-// Target paths are handed to the engine as wide strings of this many units.
-constexpr size_t TARGET_PATH_UNITS = 4096;
 
 // Cuts a UTF-8 name to at most limit bytes, keeping its extension and never
 // splitting a character.
@@ -42,21 +41,6 @@ std::string ShortenName(const std::string& name, size_t limit)
     if (stem.empty())
         stem = "_";
     return stem + ext;
-}
-
-// The kind subfolder: made when missing; an existing one must be a real
-// folder, not a link leading elsewhere.
-bool EnsureFolder(const std::string& path, int& err)
-{
-    if (mkdir(path.c_str(), 0755) == 0)
-        return true;
-    err = errno;
-    struct stat st;
-    if (err == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return true;
-    if (err == EEXIST)
-        err = ENOTDIR;
-    return false;
 }
 
 std::string TrimTrailingSlashes(const std::string& s)
@@ -92,15 +76,21 @@ size_t CRecoveryFlow::GetFailedCount() const
     return m_results.size() - GetRecoveredCount();
 }
 
-std::string CRecoveryFlow::FormTargetPath(const std::string& destination, const _FILE_NODE_& node)
+std::string CRecoveryFlow::TargetNameOf(const _FILE_NODE_& node)
 {
     char name[FILE_NAME_SIZE];
     memcpy(name, node.szFileName, sizeof(name));
     name[sizeof(name) - 1] = 0;
+    return ShortenName(Gb2312ToUtf8(MakeSafeTargetName(name).c_str()), MAX_TARGET_NAME_BYTES);
+}
+
+std::string CRecoveryFlow::FormTargetPath(const std::string& destination, const _FILE_NODE_& node)
+{
     const std::string dest = TrimTrailingSlashes(destination);
-    const std::string safe =
-        ShortenName(Gb2312ToUtf8(MakeSafeTargetName(name).c_str()), MAX_TARGET_NAME_BYTES);
-    return (dest == "/" ? std::string() : dest) + "/" + GetDirTypeByFileName(name) + "/" + safe;
+    char name[FILE_NAME_SIZE];
+    memcpy(name, node.szFileName, sizeof(name));
+    name[sizeof(name) - 1] = 0;
+    return (dest == "/" ? std::string() : dest) + "/" + GetDirTypeByFileName(name) + "/" + TargetNameOf(node);
 }
 
 int CRecoveryFlow::RecoveryCallBack(void* ctx, int percent, int scale, int status, wchar_t* targetPath)
@@ -146,18 +136,17 @@ CRecoveryFlow::Outcome CRecoveryFlow::RecoveryProcess(IFileRecoveryParse* engine
         m_strMessage = overlap;
         return OUTCOME_OVERLAP;
     }
-    if (!MakeDirs(dest, 0755))
-    {
-        m_strMessage = "cannot create the destination folder " + dest + ": " + strerror(errno);
-        return OUTCOME_BAD_DESTINATION;
-    }
+    // The destination is held open for the run; every target below it is
+    // made relative to that handle (CTargetFile).
     const std::wstring wideDest = Utf8ToWide(dest.c_str());
+    CTargetRoot root;
+    if (root.Open(dest, wideDest, m_strMessage) != STATUS_SUCCESS)
+        return OUTCOME_BAD_DESTINATION;
     int rootSeparators = 0;
     GetPathDirIndex(wideDest.c_str(), rootSeparators);
     engine->InitCallBack(nullptr, &CRecoveryFlow::RecoveryCallBack, this, 100);
 
     bool stopped = false;
-    std::vector<wchar_t> target(TARGET_PATH_UNITS);
     for (size_t i = 0; i < files.size(); ++i)
     {
         if (m_bStop.load())
@@ -170,17 +159,10 @@ CRecoveryFlow::Outcome CRecoveryFlow::RecoveryProcess(IFileRecoveryParse* engine
         m_nCurrent = i;
         m_bCurrentReported = false;
         m_strCurrentName = Gb2312ToUtf8(node.szFileName);
-        const std::string path = FormTargetPath(dest, node);
-        const std::string folder = dest + "/" + GetDirTypeByFileName(node.szFileName);
-        int err = 0;
-        unsigned int st = STATUS_SUCCESS;
-        if (!EnsureFolder(folder, err))
-            st = unsigned(err);
-        else
-        {
-            GetRealFileName(path.c_str(), target.data(), int(target.size()));
-            st = engine->SaveFileData(&node, target.data(), rootSeparators);
-        }
+        std::wstring target = (wideDest == L"/" ? std::wstring() : wideDest) + L"/" +
+                              Utf8ToWide(GetDirTypeByFileName(node.szFileName)) + L"/" +
+                              Utf8ToWide(TargetNameOf(node).c_str());
+        const unsigned int st = engine->SaveFileData(&node, &target[0], rootSeparators);
         // A file the engine could not even start, or that sent no final
         // report, still gets its one result.
         if (!m_bCurrentReported)
@@ -188,11 +170,11 @@ CRecoveryFlow::Outcome CRecoveryFlow::RecoveryProcess(IFileRecoveryParse* engine
             RecoveryResult r;
             r.nIndex = i;
             r.strName = m_strCurrentName;
-            r.strTarget = path;
+            r.strTarget = FormTargetPath(dest, node);
             r.nStatus = st != STATUS_SUCCESS ? int(st) : 0;
             m_results.push_back(r);
             if (m_pObserver)
-                m_pObserver(m_pObserverCtx, 100, 100, r.nStatus, path);
+                m_pObserver(m_pObserverCtx, 100, 100, r.nStatus, r.strTarget);
         }
         if (int(st) == STATUS_CANCEL)
         {

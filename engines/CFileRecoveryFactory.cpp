@@ -1,12 +1,15 @@
-#include "core/CFileRecoveryFactory.h"
+#include "engines/CFileRecoveryFactory.h"
 
 #include "core/CDiskReader.h"
-#include "core/CFastExtRecovery.h"
+#include "core/FileIo.h"
+#include "engines/ext/CFastExtRecovery.h"
 #include "core/Log.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Recognisers.h"
+#include "engines/ext/CFastExtRecovery.h"
 #include "engines/fat/CFastFatRecovery.h"
+#include "engines/fat/FatLayout.h"
 
 #include <memory>
 #include <new>
@@ -28,6 +31,54 @@ VolumeKind ClassifyVolume(const unsigned char* buf, size_t len)
     if (len >= 2048 && IsExt(buf))
         return VolumeKind::Ext;
     return VolumeKind::None;
+}
+
+VolumeDescription DescribeVolume(const unsigned char* buf, size_t len)
+{
+    VolumeDescription d;
+    d.bReadable = buf && len >= BOOT_SECTOR_SIZE;
+    if (!d.bReadable)
+    {
+        d.strFileSystem = "unreadable";
+        return d;
+    }
+    d.kind = ClassifyVolume(buf, len);
+    switch (d.kind)
+    {
+    case VolumeKind::Fat:
+    {
+        FatGeometry g;
+        if (!DeriveFatGeometry(buf, len, g))
+            d.strFileSystem = "FAT";
+        else
+            d.strFileSystem = g.kind == FatKind::Fat12 ? "FAT12" : g.kind == FatKind::Fat16 ? "FAT16" : "FAT32";
+        break;
+    }
+    case VolumeKind::Ntfs:
+        d.strFileSystem = "NTFS";
+        break;
+    case VolumeKind::Ext:
+        d.strFileSystem = "ext";
+        break;
+    case VolumeKind::None:
+        d.strFileSystem = "unknown";
+        break;
+    }
+    return d;
+}
+
+VolumeDescription DescribeVolume(int diskIndex, unsigned long long startSector)
+{
+    std::vector<unsigned char> buf(FACTORY_PROBE_SIZE);
+    size_t got = 0;
+    int fd = OpenDiskReadOnly(diskIndex);
+    if (fd >= 0)
+    {
+        if (startSector <= (unsigned long long)(INT64_MAX / 512))
+            ReadFullAt(fd, buf.data(), buf.size(), startSector * 512, got);
+        close(fd);
+    }
+    return DescribeVolume(buf.data(), got);
 }
 } // namespace tessaroo
 

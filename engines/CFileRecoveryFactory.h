@@ -1,9 +1,10 @@
 // Picks and initialises an engine for a volume from its first 16 KiB.
 #pragma once
 
-#include "IFileRecoveryParse.h"
+#include "core/IFileRecoveryParse.h"
 
 #include <cstddef>
+#include <string>
 
 namespace tessaroo
 {
@@ -18,6 +19,19 @@ enum class VolumeKind
 // must be at least 2048 for the ext test to run.
 VolumeKind ClassifyVolume(const unsigned char* buf, size_t len);
 constexpr size_t FACTORY_PROBE_SIZE = 16384;
+
+// What a volume is, as the front ends show it.
+struct VolumeDescription
+{
+    VolumeKind kind = VolumeKind::None;
+    bool bReadable = false;  // its first sectors could be read
+    std::string strFileSystem; // "FAT12", "FAT16", "FAT32", "NTFS", "ext", "unknown", "unreadable"
+};
+// Reads the first 16 KiB of the volume at startSector of disk diskIndex and
+// names its file system.
+VolumeDescription DescribeVolume(int diskIndex, unsigned long long startSector);
+// The same for bytes already read.
+VolumeDescription DescribeVolume(const unsigned char* buf, size_t len);
 } // namespace tessaroo
 
 class CFileRecoveryFactory

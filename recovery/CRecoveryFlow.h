@@ -73,6 +73,9 @@ class CRecoveryFlow
     // The target path of a file in destination: destination/<kind>/<name>,
     // with the name made safe and short enough for one path component.
     static std::string FormTargetPath(const std::string& destination, const _FILE_NODE_& node);
+    // The node's name as one target file name: made safe, UTF-8, cut to
+    // leave room for the "(n)" that makes it free.
+    static std::string TargetNameOf(const _FILE_NODE_& node);
 
   private:
     static int RecoveryCallBack(void* ctx, int percent, int scale, int status, wchar_t* targetPath);

@@ -1,7 +1,7 @@
 // Placeholder engine for ext volumes: it opens the disk and finds nothing.
 #pragma once
 
-#include "IFileRecoveryParse.h"
+#include "core/IFileRecoveryParse.h"
 
 class CFastExtRecovery : public IFileRecoveryParse
 {

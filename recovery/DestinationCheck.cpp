@@ -1,4 +1,4 @@
-#include "cli/DestinationCheck.h"
+#include "recovery/DestinationCheck.h"
 
 #include <cerrno>
 #include <climits>

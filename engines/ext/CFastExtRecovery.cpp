@@ -1,4 +1,4 @@
-#include "core/CFastExtRecovery.h"
+#include "engines/ext/CFastExtRecovery.h"
 
 #include "core/Platform.h"
 

@@ -1,4 +1,4 @@
-#include "cli/KindPatterns.h"
+#include "recovery/KindPatterns.h"
 
 #include "store/FileTypeLists.h"
 
