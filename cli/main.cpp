@@ -469,14 +469,6 @@ int ChooseVolume(const Options& o, Volume& v)
                 (unsigned long long)v.u64Start, v.strDevice.c_str());
         return EXIT_NO_VOLUME;
     }
-    if (!v.bIsFat)
-    {
-        fprintf(stderr,
-                "tessaroo-cli: partition %d of %s is not a FAT volume (%s); only FAT12/16/32 volumes can be "
-                "scanned for now\n",
-                v.nPartition, v.strDevice.c_str(), v.strFileSystem.c_str());
-        return EXIT_NO_VOLUME;
-    }
     return -1;
 }
 
