@@ -7,6 +7,7 @@
 #include "core/Portability.h"
 #include "core/Status.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +27,12 @@ namespace
 {
 const char CONFIG_NAME[] = "config";
 const char CONFIG_TMP_NAME[] = "config.tmp";
+// Beside the index: every change of the index is made under its lock.
+const char LOCK_NAME[] = "config.lock";
+// In each scan-log folder: held by the run that writes into the folder.
+const char RUN_LOCK_NAME[] = ".lock";
+// Folders a run passes over when others hold them, before it gives up.
+constexpr unsigned int MAX_FOLDER_ATTEMPTS = 10000;
 // A scan index holds one record per scanned volume; anything past this is
 // not an index this program wrote, and reading on would only burn time.
 constexpr size_t MAX_LOG_RECORDS = 65536;
@@ -68,7 +76,7 @@ void EncodeRecord(const _LOG_FILE_INFO_& info, uint8_t* p)
 {
     memset(p, 0, LOG_FILE_INFO_SIZE);
     tessaroo::PutU32(p + 0, static_cast<uint32_t>(info.nDiskIndex));
-    tessaroo::PutU32(p + 4, info.uReserved0);
+    tessaroo::PutU32(p + 4, CLogFileManager::LOG_FORMAT_UTF8);
     tessaroo::PutU64(p + 8, info.u64StartSector);
     tessaroo::PutU64(p + 16, info.u64SectorCount);
     tessaroo::PutU64(p + 24, info.u64RunStart);
@@ -122,11 +130,35 @@ std::string CLogFileManager::DirPathOfIndex(unsigned long long n) const
 
 unsigned int CLogFileManager::Init()
 {
-    m_logFileInfoVec.clear();
-    m_nDirIndex = 0;
+    ReleaseRunFolder();
     m_bIsFindLog = 0;
     m_strFindLogDirPath.clear();
     m_strLogRootPath = tessaroo::GetScanLogRoot();
+    unsigned long long index = 0;
+    unsigned int status = LoadIndex(index);
+    if (!m_staleDirs.empty())
+    {
+        // Logs of an older build: their stores hold names in another
+        // encoding. They are removed once, under the index's lock.
+        CIndexLock lock(m_strLogRootPath);
+        status = LoadIndex(index);
+        std::vector<std::string> stale;
+        stale.swap(m_staleDirs);
+        for (const std::string& dir : stale)
+            DeleteLogFileDir(dir.c_str());
+        m_nConfigIndex = index;
+        SaveLogConfigFile();
+    }
+    m_nDirIndex = index;
+    m_nConfigIndex = index;
+    return status;
+}
+
+unsigned int CLogFileManager::LoadIndex(unsigned long long& configIndex)
+{
+    m_logFileInfoVec.clear();
+    m_staleDirs.clear();
+    configIndex = 0;
 
     const std::string config = m_strLogRootPath + CONFIG_NAME;
     const std::string tmp = m_strLogRootPath + CONFIG_TMP_NAME;
@@ -172,7 +204,13 @@ unsigned int CLogFileManager::Init()
             want = static_cast<size_t>(remaining);
         bool complete = ReadFull(fd, block.data(), want, got) == 0;
         for (size_t off = 0; off <= got && got - off >= LOG_FILE_INFO_SIZE; off += LOG_FILE_INFO_SIZE)
-            m_logFileInfoVec.push_back(DecodeRecord(block.data() + off));
+        {
+            _LOG_FILE_INFO_ rec = DecodeRecord(block.data() + off);
+            if (rec.uReserved0 == LOG_FORMAT_UTF8)
+                m_logFileInfoVec.push_back(rec);
+            else
+                m_staleDirs.push_back(rec.szLogDirPath);
+        }
         if (!complete)
         {
             status = tessaroo::STATUS_READ_FAULT;
@@ -184,7 +222,7 @@ unsigned int CLogFileManager::Init()
         tessaroo::CoreLog("scan index %s holds more than %zu records; the rest is ignored\n", config.c_str(),
                           MAX_LOG_RECORDS);
     close(fd);
-    m_nDirIndex = dirIndex;
+    configIndex = dirIndex;
     return status;
 }
 
@@ -202,16 +240,100 @@ unsigned int CLogFileManager::GetLogFileDirPath(char* path)
     return 0;
 }
 
+CLogFileManager::CIndexLock::CIndexLock(const std::string& root) : m_fd(-1)
+{
+    tessaroo::MakeDirs(root, 0755);
+    m_fd = open((root + LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+    {
+        tessaroo::CoreLog("open %s%s failed %d\n", root.c_str(), LOCK_NAME, errno);
+        return;
+    }
+    while (flock(m_fd, LOCK_EX) != 0 && errno == EINTR)
+    {
+    }
+}
+
+CLogFileManager::CIndexLock::~CIndexLock()
+{
+    if (m_fd >= 0)
+        close(m_fd); // releases the lock
+}
+
+int CLogFileManager::TryHoldFolder(const std::string& dir)
+{
+    int fd = open((dir + RUN_LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void CLogFileManager::ReleaseRunFolder()
+{
+    if (m_hRunLock >= 0)
+        close(m_hRunLock);
+    m_hRunLock = -1;
+}
+
 void CLogFileManager::AddDirIndex()
 {
-    ++m_nDirIndex;
+    CIndexLock lock(m_strLogRootPath);
+    unsigned long long configIndex = 0;
+    LoadIndex(configIndex);
+    ReleaseRunFolder();
     m_bIsFindLog = 0;
     m_strFindLogDirPath.clear();
-    DeleteLogFileDir(DirPathOfIndex(m_nDirIndex).c_str());
+    unsigned long long n = std::max(configIndex, m_nDirIndex);
+    for (unsigned int attempt = 0; attempt < MAX_FOLDER_ATTEMPTS; ++attempt)
+    {
+        ++n;
+        const std::string dir = DirPathOfIndex(n);
+        if (mkdir(dir.c_str(), 0755) != 0)
+        {
+            if (errno != EEXIST)
+            {
+                tessaroo::CoreLog("mkdir %s failed %d\n", dir.c_str(), errno);
+                break;
+            }
+            // A folder left by an earlier run is emptied and taken; one a
+            // live run holds is passed over.
+            int held = TryHoldFolder(dir);
+            if (held < 0)
+                continue;
+            close(held);
+            DeleteLogFileDir(dir.c_str());
+            if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+                continue;
+        }
+        m_hRunLock = TryHoldFolder(dir);
+        if (m_hRunLock < 0)
+            continue;
+        break;
+    }
+    m_nDirIndex = n;
+    m_nConfigIndex = std::max(configIndex, n);
+    SaveLogConfigFile();
 }
 
 void CLogFileManager::ReduceDirIndex()
 {
+    CIndexLock lock(m_strLogRootPath);
+    unsigned long long configIndex = 0;
+    LoadIndex(configIndex);
+    ReleaseRunFolder();
+    // Only the last folder handed out can be handed back.
+    if (configIndex == m_nDirIndex && m_nDirIndex > 0)
+    {
+        m_nConfigIndex = configIndex - 1;
+        SaveLogConfigFile();
+    }
+    else
+        m_nConfigIndex = configIndex;
     --m_nDirIndex;
 }
 
@@ -272,6 +394,19 @@ unsigned int CLogFileManager::DeleteLogFileDir(const char* dirPath)
         tessaroo::CoreLog("not a scan-log folder, left alone: %s\n", path.c_str());
         return 0;
     }
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    {
+        const int held = TryHoldFolder(path);
+        if (held < 0)
+        {
+            tessaroo::CoreLog("scan-log folder in use by a running scan, left alone: %s\n", path.c_str());
+            return 0;
+        }
+        RemoveLogDirTree(path.c_str());
+        close(held);
+        return 0;
+    }
     RemoveLogDirTree(path.c_str());
     return 0;
 }
@@ -281,6 +416,8 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex,
                                          _LOG_FILE_INFO_* info)
 {
     unsigned long long freeSpace = FreeSpaceOf(deviceName);
+    CIndexLock lock(m_strLogRootPath);
+    LoadIndex(m_nConfigIndex);
     m_bIsFindLog = 0;
     m_strFindLogDirPath.clear();
     for (auto it = m_logFileInfoVec.begin(); it != m_logFileInfoVec.end(); ++it)
@@ -294,10 +431,17 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex,
             // Stores opened there would write outside the scan-log root.
             tessaroo::CoreLog("scan index record names no scan-log folder, dropped: %s\n", dir.c_str());
             m_logFileInfoVec.erase(it);
+            SaveLogConfigFile();
             return 0;
         }
         if (it->u64FreeSpace == freeSpace)
         {
+            // A log that another live run is writing cannot be reused.
+            const int held = TryHoldFolder(dir);
+            if (held < 0)
+                return 0;
+            ReleaseRunFolder();
+            m_hRunLock = held;
             m_bIsFindLog = 1;
             m_strFindLogDirPath = dir;
             if (info)
@@ -306,6 +450,7 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex,
         }
         // The volume changed since that scan: its stores describe another volume.
         DeleteLogFileDir(dir.c_str());
+        SaveLogConfigFile();
         return 0;
     }
     return 0;
@@ -320,6 +465,8 @@ unsigned int CLogFileManager::SaveLogFileInfo(const char* deviceName, int diskIn
 {
     bool isDisk = !devicePath || !devicePath[0];
     unsigned long long freeSpace = 0;
+    CIndexLock lock(m_strLogRootPath);
+    LoadIndex(m_nConfigIndex);
     if (isDisk)
     {
         freeSpace = FreeSpaceOf(deviceName);
@@ -453,7 +600,7 @@ unsigned int CLogFileManager::SaveLogConfigFile()
         return err;
     }
     std::vector<uint8_t> bytes(LOG_CONFIG_HEADER_SIZE + m_logFileInfoVec.size() * LOG_FILE_INFO_SIZE);
-    tessaroo::PutU64(bytes.data(), m_nDirIndex);
+    tessaroo::PutU64(bytes.data(), m_nConfigIndex);
     for (size_t i = 0; i < m_logFileInfoVec.size(); ++i)
         EncodeRecord(m_logFileInfoVec[i], bytes.data() + LOG_CONFIG_HEADER_SIZE + i * LOG_FILE_INFO_SIZE);
 

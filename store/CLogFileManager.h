@@ -4,7 +4,11 @@
 // later deep scan of the same, unchanged volume can reopen its stores.
 //
 // Process-wide; used by the worker thread and the stores' Init, one scan at
-// a time, without locking.
+// a time. Several processes may share the scan-log root (two command-line
+// runs, a script beside the window): every change of the index is a
+// read-modify-write under an exclusive lock on "config.lock", and the
+// folder a run writes into is held by a lock on its ".lock" file for the
+// run's life, so no run deletes, reuses or reads another live run's folder.
 #pragma once
 
 #include "store/LogFileInfo.h"
@@ -40,17 +44,21 @@ class CLogFileManager
     // (path set to "") when path is null or the folder name does not fit.
     unsigned int GetLogFileDirPath(char* path);
 
-    // Opens a fresh folder: index + 1, no reused log, and the folder of the
-    // new index (and any record naming it) removed so that it starts empty.
+    // Opens a fresh folder for this run: the first index after the index's
+    // last whose folder can be made with mkdir, or exists but is held by no
+    // live run (it is then removed, with any record naming it, and made
+    // again empty). The folder is held for the run until the next
+    // AddDirIndex, ReduceDirIndex or the end of the process.
     void AddDirIndex();
     // Gives back the folder of the last AddDirIndex (a scan that ended in
     // its fast phase); the next AddDirIndex empties it again.
     void ReduceDirIndex();
 
     // Looks for the record of the volume (disk, start, count). When one
-    // exists and the free-space figure of deviceName still matches, marks it
-    // as the log to reuse, copies it to info (when not null) and returns 1.
-    // A record whose volume changed is deleted with its folder; a record
+    // exists, the free-space figure of deviceName still matches and no
+    // other live run holds its folder, marks it as the log to reuse (held
+    // for this run), copies it to info (when not null) and returns 1. A
+    // record whose volume changed is deleted with its folder; a record
     // naming anything but a numbered folder of the root is dropped. Else 0.
     int LoadRecoveryLogInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
                             unsigned long long sectorCount, _LOG_FILE_INFO_* info);
@@ -84,9 +92,9 @@ class CLogFileManager
     // Drops the first record whose folder equals dirPath (ASCII case
     // ignored) from the list (the config follows at the next save), then
     // deletes dirPath with everything in it, provided it is a numbered folder
-    // directly below the scan-log root (root + decimal index + "/").
-    // Symbolic links are removed, never followed; the working directory is
-    // left alone. Returns 0.
+    // directly below the scan-log root (root + decimal index + "/") that no
+    // live run holds (this one included). Symbolic links are removed, never
+    // followed; the working directory is left alone. Returns 0.
     unsigned int DeleteLogFileDir(const char* dirPath);
 
     // Writes the folder index and the records to "config.tmp", syncs it and
@@ -103,7 +111,32 @@ class CLogFileManager
     CLogFileManager(const CLogFileManager&) = delete;
     CLogFileManager& operator=(const CLogFileManager&) = delete;
 
+    // Records written by this program carry this mark in uReserved0: their
+    // names are UTF-8. Records without it come from builds that stored
+    // GB2312 names; they are dropped with their folders when the index is
+    // read, rather than shown with garbled names.
+    static constexpr uint32_t LOG_FORMAT_UTF8 = 1;
+
   private:
+    // Holds the exclusive lock on the index for a scope.
+    class CIndexLock
+    {
+      public:
+        explicit CIndexLock(const std::string& root);
+        ~CIndexLock();
+        CIndexLock(const CIndexLock&) = delete;
+        CIndexLock& operator=(const CIndexLock&) = delete;
+
+      private:
+        int m_fd;
+    };
+    // Reads the index again (another process may have changed it) and
+    // gives the folder index it holds; the records replace the list.
+    unsigned int LoadIndex(unsigned long long& configIndex);
+    // A lock on dir's ".lock" file, taken without waiting: the descriptor,
+    // or -1 when another live run (or this one) holds the folder.
+    static int TryHoldFolder(const std::string& dir);
+    void ReleaseRunFolder();
     // The record of the first volume sameVolume accepts: 1 with *info set when
     // unchanged accepts it too, else the stale record and its folder are
     // dropped and 0 returned. 0 when no record names the volume.
@@ -124,6 +157,11 @@ class CLogFileManager
     std::vector<_LOG_FILE_INFO_> m_logFileInfoVec;
     std::string m_strLogRootPath;
     unsigned long long m_nDirIndex = 0;
+    // The index as the config holds it; may run ahead of this run's folder.
+    unsigned long long m_nConfigIndex = 0;
+    int m_hRunLock = -1;
+    // Folders of records an older build wrote, found by the last load.
+    std::vector<std::string> m_staleDirs;
     int m_bIsFindLog = 0;
     std::string m_strFindLogDirPath;
 };

@@ -2,10 +2,12 @@
 
 #include "StoreTestEnv.h"
 #include "core/ByteReader.h"
+#include "tests/support/TempDir.h"
 #include "store/CScanResultFileManager.h"
 
 #include <cstring>
 #include <random>
+#include <sys/wait.h>
 
 namespace
 {
@@ -16,11 +18,12 @@ const char STABLE_DEVICE[] = "/proc/tessaroo-no-such-disk/disk3";
 // One index record laid out by hand from its field offsets.
 std::string Record(int disk, unsigned long long start, unsigned long long count, unsigned long long freeSpace,
                    const std::string& logDir, const std::string& devicePath = "",
-                   unsigned long long runStart = 0)
+                   unsigned long long runStart = 0, uint32_t format = CLogFileManager::LOG_FORMAT_UTF8)
 {
     std::string r(592, '\0');
     uint8_t* p = reinterpret_cast<uint8_t*>(&r[0]);
     tessaroo::PutU32(p, static_cast<uint32_t>(disk));
+    tessaroo::PutU32(p + 4, format);
     tessaroo::PutU64(p + 8, start);
     tessaroo::PutU64(p + 16, count);
     tessaroo::PutU64(p + 24, runStart);
@@ -148,7 +151,7 @@ TEST_F(LogFileManagerTest, AddDirIndexEmptiesTheNewFolderWithoutFollowingLinks)
     char path[CLogFileManager::PATH_SIZE];
     ASSERT_EQ(M().GetLogFileDirPath(path), 0u);
     EXPECT_EQ(std::string(path), m_root + "7/");
-    EXPECT_FALSE(Exists(m_root + "7"));
+    EXPECT_EQ(tessaroo::test::ListFolder(m_root + "7"), std::vector<std::string>{".lock"});
     EXPECT_TRUE(Exists(outside + "keep"));
     ASSERT_NE(getcwd(cwdAfter, sizeof(cwdAfter)), nullptr);
     EXPECT_STREQ(cwdBefore, cwdAfter);
@@ -334,4 +337,108 @@ TEST_F(LogFileManagerTest, RandomConfigBytesNeverFault)
         M().LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info);
     }
     EXPECT_TRUE(Exists(m_root));
+}
+
+namespace
+{
+// A second process that takes a scan-log folder (a fresh one, or the log of
+// volume (1, 63, 1000) when reuse is asked) and holds it until told to end.
+class OtherRun
+{
+  public:
+    explicit OtherRun(bool reuse)
+    {
+        int up[2], down[2];
+        if (pipe(up) != 0 || pipe(down) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0)
+        {
+            close(up[0]);
+            close(down[1]);
+            CLogFileManager& m = *CLogFileManager::GetInstance();
+            m.Init();
+            _LOG_FILE_INFO_ info;
+            if (!reuse || m.LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info) != 1)
+                m.AddDirIndex();
+            char path[CLogFileManager::PATH_SIZE] = {0};
+            m.GetLogFileDirPath(path);
+            ssize_t w = write(up[1], path, strlen(path));
+            char c;
+            ssize_t r = read(down[0], &c, 1); // until the parent closes its end
+            (void)w;
+            (void)r;
+            _exit(0);
+        }
+        close(up[1]);
+        close(down[0]);
+        m_end = down[1];
+        char buf[CLogFileManager::PATH_SIZE] = {0};
+        ssize_t n = read(up[0], buf, sizeof(buf) - 1);
+        close(up[0]);
+        if (n > 0)
+            m_folder.assign(buf, size_t(n));
+    }
+    ~OtherRun()
+    {
+        close(m_end);
+        int status = 0;
+        if (m_pid > 0)
+            waitpid(m_pid, &status, 0);
+    }
+    const std::string& Folder() const { return m_folder; }
+
+  private:
+    pid_t m_pid = -1;
+    int m_end = -1;
+    std::string m_folder;
+};
+} // namespace
+
+TEST_F(LogFileManagerTest, AFolderALiveRunHoldsIsNeitherReusedNorDeleted)
+{
+    WriteAll(Config(), Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
+    MakeLogDir(m_root + "4/");
+    ASSERT_EQ(M().Init(), 0u);
+    {
+        OtherRun other(false);
+        ASSERT_EQ(other.Folder(), m_root + "7/");
+        WriteAll(m_root + "7/Fast_other", "theirs");
+        // Even with an index that does not know the other run's folder
+        // (a save of its that failed), that folder is passed over.
+        WriteAll(Config(), Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
+        M().Init();
+        M().AddDirIndex();
+        char path[CLogFileManager::PATH_SIZE];
+        ASSERT_EQ(M().GetLogFileDirPath(path), 0u);
+        EXPECT_EQ(std::string(path), m_root + "8/");
+        M().DeleteLogFileDir((m_root + "7/").c_str());
+        EXPECT_EQ(ReadAll(m_root + "7/Fast_other"), "theirs");
+    }
+    {
+        // The other run reuses the log of volume (1, 63, 1000): this run may
+        // neither reuse it nor delete it as stale.
+        OtherRun other(true);
+        ASSERT_EQ(other.Folder(), m_root + "4/");
+        _LOG_FILE_INFO_ info;
+        EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info), 0);
+        EXPECT_TRUE(Exists(m_root + "4/Fast_1"));
+    }
+    // Once it has ended the folder is free again.
+    _LOG_FILE_INFO_ info;
+    EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info), 1);
+}
+
+TEST_F(LogFileManagerTest, RecordsOfAnOlderBuildAreDroppedWithTheirFolders)
+{
+    MakeLogDir(m_root + "2/");
+    MakeLogDir(m_root + "3/");
+    WriteAll(Config(), Header(3) + Record(1, 63, 1000, 0, m_root + "2/", "", 0, 0) +
+                           Record(1, 0, 9, 0, m_root + "3/"));
+    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    EXPECT_EQ(M().GetLogFileInfoVec()[0].u64SectorCount, 9u);
+    EXPECT_FALSE(Exists(m_root + "2"));
+    EXPECT_TRUE(Exists(m_root + "3/Fast_1"));
+    EXPECT_EQ(ReadAll(Config()).size(), 8u + 592u);
 }
