@@ -604,8 +604,10 @@ std::unique_ptr<IFileRecoveryParse> OpenEngine(const Volume& v, int& exitCode)
             v.nDisk, (long long)v.u64Start, (long long)v.u64Count, L'C', RECOVERY_TYPE_FAST));
     if (!engine)
     {
-        fprintf(stderr, "tessaroo-cli: no engine for partition %d of %s\n", v.nPartition,
-                v.strDevice.c_str());
+        fprintf(stderr,
+                "tessaroo-cli: partition %d of %s is not a FAT volume or an NTFS volume (%s); the quick scan "
+                "cannot read it\n",
+                v.nPartition, v.strDevice.c_str(), v.strFileSystem.c_str());
         exitCode = EXIT_NO_VOLUME;
     }
     return engine;

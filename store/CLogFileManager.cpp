@@ -588,6 +588,16 @@ unsigned int CLogFileManager::GetLogFileNameByFileType(const char* dirPath, cons
     return 0;
 }
 
+std::string CLogFileManager::MakeStoreName(const char* prefix, unsigned long long startSector)
+{
+    SYSTEMTIME t = {};
+    rsb_getSystemTime(&t);
+    char name[128];
+    snprintf(name, sizeof(name), "%s%llu_%04u%02u%02u%02u%02u", prefix ? prefix : "", startSector,
+             unsigned(t.wYear), unsigned(t.wMonth), unsigned(t.wDay), unsigned(t.wHour), unsigned(t.wMinute));
+    return name;
+}
+
 unsigned int CLogFileManager::SaveLogConfigFile()
 {
     const std::string config = m_strLogRootPath + CONFIG_NAME;

@@ -97,6 +97,12 @@ class CLogFileManager
     // followed; the working directory is left alone. Returns 0.
     unsigned int DeleteLogFileDir(const char* dirPath);
 
+    // The name of an engine's new store: prefix ("Fast_", "File_Type_",
+    // "Pro_Fat_", "Pro_Ntfs_"), the volume's start sector and the time of
+    // the scan, every date field zero-padded, so that no two times give
+    // the same name and no name holds a blank.
+    static std::string MakeStoreName(const char* prefix, unsigned long long startSector);
+
     // Writes the folder index and the records to "config.tmp", syncs it and
     // renames it over "config". On any failure "config" keeps its old
     // content and the error number is returned.

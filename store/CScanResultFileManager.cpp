@@ -954,11 +954,18 @@ unsigned int CScanResultFileManager::GetParentDirPath(const _FILE_NODE_* node, w
     return static_cast<unsigned int>(Ansi2Unicode(text.c_str(), path, pathLen));
 }
 
+int CScanResultFileManager::DupNodeFile() const
+{
+    // The node file this store wrote, never a file found again by its name:
+    // another scan may have put one of the same name in its place.
+    return m_hFileNode >= 0 ? fcntl(m_hFileNode, F_DUPFD_CLOEXEC, 0) : -1;
+}
+
 unsigned int CScanResultFileManager::GetFileNodeByClusterNO(unsigned int cluster, _FILE_NODE_* node)
 {
     if (!node)
         return tessaroo::STATUS_INVALID_PARAMETER;
-    int fd = open(m_strFileNodePath.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = DupNodeFile();
     if (fd < 0)
         return ErrnoOr(ENOENT);
     // The last record of the cluster is kept, but only a folder is an answer.
@@ -997,7 +1004,7 @@ int CScanResultFileManager::SearchFileNodeInfo(const wchar_t* typeKey,
 
     int status = 0;
     bool otherFiles = key.find(".other") != std::string::npos;
-    int fd = open(m_strFileNodePath.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = DupNodeFile();
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0 && m_readBlock.size() >= static_cast<size_t>(RECORDS_PER_BLOCK))
     {

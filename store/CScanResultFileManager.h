@@ -155,6 +155,9 @@ class CScanResultFileManager
     // the read that ended the walk (0 when stopped, 30 at the file's end).
     template <typename Visit, typename Progress>
     unsigned int SweepNodeFile(int fd, Visit visit, Progress progress);
+    // A descriptor of the node file this store holds open (closed by the
+    // caller), -1 when none.
+    int DupNodeFile() const;
     // Builds the child-index -> first (smallest) folder key lookup.
     void BuildParentIndex();
     // Key of the first entry whose list holds index; false when none.

@@ -219,11 +219,7 @@ unsigned int CFastFatRecovery::ScanDevice(wchar_t* resultName)
         return STATUS_SUCCESS;
     }
 
-    SYSTEMTIME t = {};
-    rsb_getSystemTime(&t);
-    char name[128];
-    snprintf(name, sizeof(name), "Fast_%lld_%d%d%d%d%2d", (long long)m_u64StartSector, t.wYear, t.wMonth,
-             t.wDay, t.wHour, t.wMinute);
+    const std::string name = CLogFileManager::MakeStoreName("Fast_", m_u64StartSector);
     // A store of the same name in this folder is an earlier scan of this
     // volume within the same minute; its records would be read back in place
     // of the new ones, so it is replaced.
@@ -235,7 +231,7 @@ unsigned int CFastFatRecovery::ScanDevice(wchar_t* resultName)
         unlink((base + "_Relation").c_str());
         unlink((base + "_DirInfo").c_str());
     }
-    std::wstring wname = Utf8ToWide(name);
+    std::wstring wname = Utf8ToWide(name.c_str());
     if (m_pScanResult->Init(wname.c_str()) != STATUS_SUCCESS)
         CoreLog("CFastFatRecovery: cannot create the scan result store\n");
     m_pScanResult->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);
