@@ -107,7 +107,29 @@ int OpenDeviceReadOnly(const char* path)
         errno = ENOENT;
         return -1;
     }
-    return open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO or a terminal named as an image cannot
+    // hang the open; only what holds sectors is accepted.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+    {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    {
+        close(fd);
+        errno = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
+        return -1;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
 }
 
 int OpenDiskReadOnly(int diskIndex)

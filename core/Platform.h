@@ -22,7 +22,9 @@ std::string GetDiskDevicePath(int diskIndex);
 // descriptor, or -1 with errno set (ENOENT when there is no such disk).
 int OpenDiskReadOnly(int diskIndex);
 
-// Opens a device or image path read-only; -1 with errno set on failure.
+// Opens a device or image path read-only; -1 with errno set on failure
+// (ENOTBLK for anything but a regular file or a block device: a FIFO, a
+// character device, a socket; EISDIR for a folder). Never blocks.
 int OpenDeviceReadOnly(const char* path);
 
 // Size in bytes of an open device or image (block-device size query or the

@@ -73,6 +73,13 @@ class CRecoveryFlow
     // The target path of a file in destination: destination/<kind>/<name>,
     // with the name made safe and short enough for one path component.
     static std::string FormTargetPath(const std::string& destination, const _FILE_NODE_& node);
+    // Whether the node is known to be a deleted file: the quick engines
+    // list nothing else (deleted entries and the files of deleted folders);
+    // of other nodes it cannot be told.
+    static bool IsKnownDeleted(const _FILE_NODE_& node)
+    {
+        return node.uEngineType == ENGINE_TYPE_FAST_FAT || node.uEngineType == ENGINE_TYPE_FAST_NTFS;
+    }
     // The node's name as one target file name: made safe, UTF-8, cut to
     // leave room for the "(n)" that makes it free.
     static std::string TargetNameOf(const _FILE_NODE_& node);

@@ -3,34 +3,13 @@
 // the desktop application share these, so a kind means the same in both.
 #pragma once
 
+#include "store/FileTypeLists.h"
+
 #include <cstddef>
 #include <string>
 
 namespace tessaroo
 {
-// Kinds in the order the application appends their patterns.
-enum FileKind : unsigned
-{
-    KIND_PHOTO = 1u << 0,
-    KIND_MUSIC = 1u << 1,
-    KIND_DOCUMENT = 1u << 2,
-    KIND_VIDEO = 1u << 3,
-    KIND_ARCHIVE = 1u << 4,
-    KIND_OTHER = 1u << 5,
-    KIND_ALL = (1u << 6) - 1,
-};
-
-// Pattern texts of each kind, as the listing matches them (by substring).
-extern const char* const PHOTO_PATTERNS;
-extern const char* const MUSIC_PATTERNS;
-extern const char* const DOCUMENT_PATTERNS;
-extern const char* const VIDEO_PATTERNS;
-extern const char* const ARCHIVE_PATTERNS;
-// The second archive text: office formats that travel as containers, and
-// the archives again.
-extern const char* const OFFICE_ARCHIVE_PATTERNS;
-extern const char* const OTHER_PATTERNS;
-
 // The pattern list for a set of kinds: the texts of the ticked kinds joined
 // with nothing between them, in the order Photo, Music, Document, Video,
 // Archive (both texts), Other. Where a text ends without a bar (Music,

@@ -1,9 +1,9 @@
 // tessaroo-cli as a user runs it: each command on real images, the exit
 // statuses, JSON that parses, and an unprivileged run on an image file.
-#include "tests/cli/MiniJson.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <set>
@@ -54,12 +54,14 @@ CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::strin
     return r;
 }
 
-::testing::AssertionResult Parses(const std::string& text, MiniJson& j)
+using Json = nlohmann::json;
+
+::testing::AssertionResult Parses(const std::string& text, Json& j)
 {
-    std::string error;
-    if (ParseJson(text, j, error))
+    j = Json::parse(text, nullptr, false);
+    if (!j.is_discarded())
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << error << "\n" << text;
+    return ::testing::AssertionFailure() << "not JSON:\n" << text;
 }
 
 class Cli : public ::testing::Test
@@ -107,27 +109,27 @@ TEST_F(Cli, ScanJsonListsTheSamplesDeletedFiles)
 {
     CliRun r = Run({"scan", "--image", sample, "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    MiniJson j;
+    Json j;
     ASSERT_TRUE(Parses(r.out, j));
-    EXPECT_EQ(j["command"].str, "scan");
-    EXPECT_EQ(j["volume"]["file_system"].str, "FAT16");
-    EXPECT_EQ(j["volume"]["sector_count"].num, 32768);
-    EXPECT_EQ(j["status"].num, 0);
-    ASSERT_EQ(j["files"].items.size(), DeletedChecksums(false).size());
-    std::map<std::string, const MiniJson*> byName;
-    for (const MiniJson& f : j["files"].items)
+    EXPECT_EQ(j["command"].get<std::string>(), "scan");
+    EXPECT_EQ(j["volume"]["file_system"].get<std::string>(), "FAT16");
+    EXPECT_EQ(j["volume"]["sector_count"].get<double>(), 32768);
+    EXPECT_EQ(j["status"].get<double>(), 0);
+    ASSERT_EQ(j["files"].size(), DeletedChecksums(false).size());
+    std::map<std::string, const Json*> byName;
+    for (const Json& f : j["files"])
     {
-        EXPECT_EQ(f["engine_type"].num, 1);
-        EXPECT_TRUE(f["deleted"].b);
-        EXPECT_TRUE(f["data_health"].b);
-        EXPECT_GT(f["record_sector"].num, 0);
-        byName[f["name"].str] = &f;
+        EXPECT_EQ(f["engine_type"].get<double>(), 1);
+        EXPECT_TRUE(f["deleted"].get<bool>());
+        EXPECT_TRUE(f["data_health"].get<bool>());
+        EXPECT_GT(f["record_sector"].get<double>(), 0);
+        byName[f["name"].get<std::string>()] = &f;
     }
     ASSERT_TRUE(byName.count("!mg_0002.jpg") && byName.count("Screenshot.png"));
-    EXPECT_EQ((*byName["!mg_0002.jpg"])["path"].str, "dcim/100photo/");
-    EXPECT_EQ((*byName["!mg_0002.jpg"])["kind"].str, "photo");
-    EXPECT_EQ((*byName["!mg_0002.jpg"])["size"].num, 12351);
-    EXPECT_EQ((*byName["Screenshot.png"])["path"].str, "");
+    EXPECT_EQ((*byName["!mg_0002.jpg"])["path"].get<std::string>(), "dcim/100photo/");
+    EXPECT_EQ((*byName["!mg_0002.jpg"])["kind"].get<std::string>(), "photo");
+    EXPECT_EQ((*byName["!mg_0002.jpg"])["size"].get<double>(), 12351);
+    EXPECT_EQ((*byName["Screenshot.png"])["path"].get<std::string>(), "");
 }
 
 TEST_F(Cli, RecoverPutsTheSamplesDeletedFilesIntoKindFolders)
@@ -140,15 +142,15 @@ TEST_F(Cli, RecoverPutsTheSamplesDeletedFilesIntoKindFolders)
     // A second run beside the first keeps both: names are made free.
     r = Run({"recover", "--image", sample, "--out", "./recovered", "--kinds", "photo", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    MiniJson j;
+    Json j;
     ASSERT_TRUE(Parses(r.out, j));
-    EXPECT_EQ(j["recovered"].num, double(DeletedChecksums(true).size()));
-    EXPECT_EQ(j["failed"].num, 0);
-    for (const MiniJson& res : j["results"].items)
+    EXPECT_EQ(j["recovered"].get<double>(), double(DeletedChecksums(true).size()));
+    EXPECT_EQ(j["failed"].get<double>(), 0);
+    for (const Json& res : j["results"])
     {
-        EXPECT_TRUE(res["recovered"].b);
-        EXPECT_NE(res["target"].str.find("/photo/"), std::string::npos);
-        EXPECT_NE(res["target"].str.find("(1)"), std::string::npos) << res["target"].str;
+        EXPECT_TRUE(res["recovered"].get<bool>());
+        EXPECT_NE(res["target"].get<std::string>().find("/photo/"), std::string::npos);
+        EXPECT_NE(res["target"].get<std::string>().find("(1)"), std::string::npos) << res["target"].get<std::string>();
     }
     EXPECT_EQ(ChecksumsBelow(dir.File("recovered/photo")).size(), 2 * DeletedChecksums(true).size());
 }
@@ -217,14 +219,14 @@ TEST_F(Cli, PartitionsAreChosenFromTheDisksTable)
     env.push_back("TESSAROO_DISKS=" + two);
     r = Run({"list", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    MiniJson j;
+    Json j;
     ASSERT_TRUE(Parses(r.out, j));
-    ASSERT_EQ(j["disks"].items.size(), 1u);
-    const MiniJson& parts = j["disks"].items[0]["partitions"];
-    ASSERT_EQ(parts.items.size(), 2u);
-    EXPECT_EQ(parts.items[0]["start_sector"].num, 2048);
-    EXPECT_EQ(parts.items[0]["file_system"].str, "FAT12");
-    EXPECT_EQ(parts.items[1]["file_system"].str, "unknown");
+    ASSERT_EQ(j["disks"].size(), 1u);
+    const Json& parts = j["disks"][0]["partitions"];
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0]["start_sector"].get<double>(), 2048);
+    EXPECT_EQ(parts[0]["file_system"].get<std::string>(), "FAT12");
+    EXPECT_EQ(parts[1]["file_system"].get<std::string>(), "unknown");
 }
 
 TEST_F(Cli, AFileThatCannotBeRecoveredWholeExitsWithFour)
@@ -249,16 +251,16 @@ TEST_F(Cli, AFileThatCannotBeRecoveredWholeExitsWithFour)
     CliRun r = Run({"recover", "--image", dir.File("short.img"), "--out", dir.File("out"), "--kinds",
                     "document", "--json"});
     EXPECT_EQ(r.exitCode, 4) << r.err;
-    MiniJson j;
+    Json j;
     ASSERT_TRUE(Parses(r.out, j));
-    EXPECT_EQ(j["failed"].num, 1);
+    EXPECT_EQ(j["failed"].get<double>(), 1);
     int found = 0;
-    for (const MiniJson& res : j["results"].items)
-        if (res["name"].str == "!elroot.txt")
+    for (const Json& res : j["results"])
+        if (res["name"].get<std::string>() == "!elroot.txt")
         {
             ++found;
-            EXPECT_EQ(res["status"].num, 30);
-            EXPECT_FALSE(res["recovered"].b);
+            EXPECT_EQ(res["status"].get<double>(), 30);
+            EXPECT_FALSE(res["recovered"].get<bool>());
         }
     EXPECT_EQ(found, 1);
 }

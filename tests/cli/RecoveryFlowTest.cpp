@@ -2,7 +2,6 @@
 // target names formed from hostile node names, the destination check on a
 // sysfs tree built here, the JSON writer, and the recovery loop over an
 // engine that succeeds, fails, stays silent or asks to stop.
-#include "cli/CJsonWriter.h"
 #include "recovery/CRecoveryFlow.h"
 #include "recovery/CTargetFile.h"
 #include "recovery/DestinationCheck.h"
@@ -11,7 +10,6 @@
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
-#include "tests/cli/MiniJson.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -178,33 +176,6 @@ TEST(DestinationCheck, AnImageFileIsNeverOverlapped)
     std::string message;
     EXPECT_FALSE(DestinationOverlapsVolume(d.File("out"), d.File("card.img"), 0, 8, message));
     EXPECT_TRUE(message.empty());
-}
-
-TEST(JsonWriter, EscapesControlsAndRepairsBrokenText)
-{
-    CJsonWriter j;
-    j.BeginObject();
-    j.Field("plain", "a\"b\\c");
-    j.Field("control", std::string("x\x01y\n"));
-    j.Field("broken", std::string("ok\xff\xc3"));
-    j.Field("utf8", "照片");
-    j.Key("list");
-    j.BeginArray();
-    j.Int(-3);
-    j.Uint(18446744073709551615ull);
-    j.Bool(false);
-    j.Null();
-    j.EndArray();
-    j.EndObject();
-    MiniJson v;
-    std::string error;
-    ASSERT_TRUE(ParseJson(j.Text(), v, error)) << error << "\n" << j.Text();
-    EXPECT_EQ(v["plain"].str, "a\"b\\c");
-    EXPECT_EQ(v["control"].str, "x\x01y\n");
-    EXPECT_EQ(v["broken"].str, "ok\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(v["utf8"].str, "照片");
-    ASSERT_EQ(v["list"].items.size(), 4u);
-    EXPECT_EQ(v["list"].items[0].num, -3);
 }
 
 // An engine whose SaveFileData does what the file's name says: "silent"

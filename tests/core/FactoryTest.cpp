@@ -153,7 +153,7 @@ TEST_F(FactoryTest, FailuresLogTheirStep)
     {
         DiskMapping disks({"/proc/self/fd/" + std::to_string(p[0])});
         EXPECT_EQ(Fast(1), nullptr);
-        EXPECT_EQ(log.Lines(), std::vector<std::string>{"lseek Failed\n"}) << "a pipe cannot be positioned";
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{"Open Failed\n"}) << "a pipe holds no sectors";
     }
     close(p[0]);
     close(p[1]);
