@@ -1,5 +1,6 @@
 // tessaroo-cli as a user runs it: each command on real images, the exit
 // statuses, JSON that parses, and an unprivileged run on an image file.
+#include "tests/cli/CliRunner.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,46 +15,6 @@ using namespace tessaroo::test;
 
 namespace
 {
-struct CliRun
-{
-    int exitCode = -1;
-    std::string out, err;
-};
-
-std::string ReadText(const std::string& path)
-{
-    std::vector<uint8_t> b;
-    ReadWholeFile(path, b);
-    return std::string(b.begin(), b.end());
-}
-
-// Runs the command line with args in cwd. env lists NAME=value to set
-// (NAME= with nothing after it unsets); prefix may drop the user first.
-CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
-              const std::string& cwd, const std::string& prefix = "",
-              const std::string& binary = TESSAROO_CLI_PATH)
-{
-    TempDir io("cli-io");
-    // env takes its options before the assignments.
-    std::string command = "cd " + ShellQuote(cwd) + " && " + prefix + " env";
-    for (const std::string& kv : env)
-        if (kv.back() == '=')
-            command += " -u " + ShellQuote(kv.substr(0, kv.size() - 1));
-    for (const std::string& kv : env)
-        if (kv.back() != '=')
-            command += " " + ShellQuote(kv);
-    command += " " + ShellQuote(binary);
-    for (const std::string& a : args)
-        command += " " + ShellQuote(a);
-    CliRun r;
-    r.exitCode = RunCommand(command + " </dev/null >" + ShellQuote(io.File("out")) + " 2>" +
-                            ShellQuote(io.File("err")))
-                     .exitCode;
-    r.out = ReadText(io.File("out"));
-    r.err = ReadText(io.File("err"));
-    return r;
-}
-
 using Json = nlohmann::json;
 
 ::testing::AssertionResult Parses(const std::string& text, Json& j)
