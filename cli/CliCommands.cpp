@@ -354,11 +354,21 @@ void PrintListing(const Listing& l)
            GetFileSizeString((long long)total).c_str());
 }
 
+// A scanned volume: its engine and the listing of its files.
+struct Scanned
+{
+    Volume v;
+    std::unique_ptr<IFileRecoveryParse> engine;
+    Listing l;
+};
+
 // Chooses the volume, opens its engine in a scan-log folder of this run's
 // own, scans and lists. Returns an exit status, or -1 when the listing is
 // ready.
-int OpenScanAndList(const Options& o, Volume& v, std::unique_ptr<IFileRecoveryParse>& engine, Listing& l)
+int OpenScanAndList(const Options& o, Scanned& s)
 {
+    Volume& v = s.v;
+    std::unique_ptr<IFileRecoveryParse>& engine = s.engine;
     int rc = ChooseVolume(o, v);
     if (rc >= 0)
         return rc;
@@ -373,7 +383,7 @@ int OpenScanAndList(const Options& o, Volume& v, std::unique_ptr<IFileRecoveryPa
         return EXIT_NO_VOLUME;
     }
     CLogFileManager::GetInstance()->AddDirIndex();
-    return ScanAndList(o, engine.get(), l);
+    return ScanAndList(o, engine.get(), s.l);
 }
 
 struct RecoverView
@@ -474,12 +484,12 @@ int CmdList(const Options& o)
 
 int CmdScan(const Options& o)
 {
-    Volume v;
-    std::unique_ptr<IFileRecoveryParse> engine;
-    Listing l;
-    const int rc = OpenScanAndList(o, v, engine, l);
+    Scanned s;
+    const int rc = OpenScanAndList(o, s);
     if (rc >= 0)
         return rc;
+    const Volume& v = s.v;
+    const Listing& l = s.l;
     if (o.bJson)
     {
         Json j;
@@ -500,12 +510,12 @@ int CmdScan(const Options& o)
 
 int CmdRecover(const Options& o)
 {
-    Volume v;
-    std::unique_ptr<IFileRecoveryParse> engine;
-    Listing l;
-    const int rc = OpenScanAndList(o, v, engine, l);
+    Scanned s;
+    const int rc = OpenScanAndList(o, s);
     if (rc >= 0)
         return rc;
+    const Volume& v = s.v;
+    const Listing& l = s.l;
     if (!o.bJson)
     {
         PrintVolumeLine(v);
@@ -527,7 +537,7 @@ int CmdRecover(const Options& o)
         sv.u64SectorCount = v.u64Count;
         g_progress.Restart("Recovering");
         const std::vector<_FILE_NODE_> files(l.vecHits.begin(), l.vecHits.end());
-        outcome = flow.RecoveryProcess(engine.get(), files, o.strOut, sv);
+        outcome = flow.RecoveryProcess(s.engine.get(), files, o.strOut, sv);
         g_flow.store(nullptr);
         g_progress.Clear();
     }

@@ -322,6 +322,11 @@ unsigned int CTargetFile::Create(const wchar_t* targetPath)
     else if (folder.empty())
         folder = ".";
     m_strFolder = folder;
+    return CreateInFolderPath(folder, name);
+}
+
+unsigned int CTargetFile::CreateInFolderPath(const std::string& folder, const std::string& name)
+{
     if (!MakeDirs(folder, 0755))
         return DestinationStatus(errno);
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -343,14 +348,7 @@ unsigned int CTargetFile::CreatePreview(const char* ext)
     m_strFolder = folder;
     if (!IsPlainComponent(name))
         return STATUS_INVALID_PARAMETER;
-    if (!MakeDirs(folder, 0755))
-        return DestinationStatus(errno);
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return DestinationStatus(errno == ELOOP ? ENOTDIR : errno);
-    const unsigned int st = CreateIn(fd, name);
-    close(fd);
-    return st;
+    return CreateInFolderPath(folder, name);
 }
 
 unsigned int CTargetFile::Write(const void* data, size_t len)

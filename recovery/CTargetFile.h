@@ -103,6 +103,8 @@ class CTargetFile
 
   private:
     unsigned int CreateIn(int dirFd, const std::string& name);
+    // The same in a folder opened once by its path (made when missing).
+    unsigned int CreateInFolderPath(const std::string& folder, const std::string& name);
     void Remove();
 
     int m_fd;
