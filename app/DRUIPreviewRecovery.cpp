@@ -22,7 +22,7 @@ namespace
 {
 // Room for the path of the picture an engine writes for a preview.
 constexpr size_t IMAGE_PATH_UNITS = 1024;
-// Bytes of a dump line: the text view breaks lines no longer than this.
+// Bytes of a dump line when the data has no line ends of its own.
 constexpr int DUMP_LINE_BYTES = 256;
 } // namespace
 
@@ -106,37 +106,91 @@ void DRUI::ShowPreviewResult()
     }
     // Whole and centred when it fits; otherwise scaled down, keeping its
     // proportions, to fit the area in both directions.
-    const QSize room(std::min(PREVIEW_MAX_WIDTH, m_pPreviewArea->width() - 4), m_pPreviewArea->height() - 4);
+    const QSize room(std::min(PREVIEW_MAX_WIDTH, m_pPreviewArea->width() - 16),
+                     m_pPreviewArea->height() - 16);
     QPixmap pixmap = QPixmap::fromImage(image);
     if (pixmap.width() > room.width() || pixmap.height() > room.height())
         pixmap = pixmap.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     m_pPreviewLabel->setPixmap(pixmap);
 }
 
+namespace
+{
+// Length of the well-formed UTF-8 character at p (n bytes left), 0 when
+// the bytes there are not one.
+int Utf8CharLength(const unsigned char* p, int n)
+{
+    const unsigned char c = p[0];
+    int len = 0;
+    unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+    {
+        len = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80; // no overlong forms
+        hi = c == 0xED ? 0x9F : 0xBF; // no surrogates
+    }
+    else if (c >= 0xF0 && c <= 0xF4)
+    {
+        len = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (len == 0 || len > n || p[1] < lo || p[1] > hi)
+        return 0;
+    for (int i = 2; i < len; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    // C1 control characters print as nothing useful.
+    if (len == 2 && c == 0xC2 && p[1] < 0xA0)
+        return 0;
+    return len;
+}
+} // namespace
+
 QString DRUI::MakeDumpText(const unsigned char* buf, int len)
 {
     QByteArray text;
     text.reserve(len + len / DUMP_LINE_BYTES + 1);
-    for (int i = 0; i < len; ++i)
+    int nLine = 0; // bytes since the last line end
+    for (int i = 0; i < len;)
     {
         const unsigned char c = buf[i];
-        // Zero and other control bytes show as points; line ends and tabs
-        // keep the shape of a text file (a CR before LF adds nothing).
-        if (c == '\n' || c == '\t')
-            text.append(char(c));
-        else if (c == '\r')
-            ;
-        else if (c < 0x20 || c == 0x7F)
-            text.append('.');
-        else
-            text.append(char(c));
-        if ((i + 1) % DUMP_LINE_BYTES == 0)
+        // Line ends and tabs keep the shape of a text file (a CR before LF
+        // adds nothing); text in UTF-8 shows as such; every other byte
+        // (zero, control bytes, what is no UTF-8) shows as a point.
+        int n = 1;
+        if (c == '\r')
+        {
+            ++i;
+            continue;
+        }
+        if (c == '\n')
+        {
             text.append('\n');
+            nLine = 0;
+            ++i;
+            continue;
+        }
+        if (c >= 0x80 && (n = Utf8CharLength(buf + i, len - i)) > 0)
+            text.append(reinterpret_cast<const char*>(buf + i), n);
+        else
+        {
+            n = 1;
+            text.append((c < 0x20 && c != '\t') || c >= 0x7F ? '.' : char(c));
+        }
+        i += n;
+        // Data without line ends is broken into lines of its own.
+        nLine += n;
+        if (nLine >= DUMP_LINE_BYTES)
+        {
+            text.append('\n');
+            nLine = 0;
+        }
     }
-    if (len % DUMP_LINE_BYTES != 0)
+    if (nLine != 0)
         text.append('\n');
-    // Names and texts on this system are UTF-8; bytes that are not show as
-    // replacement characters.
     return QString::fromUtf8(text);
 }
 

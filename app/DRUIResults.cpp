@@ -30,6 +30,7 @@ constexpr int KEY_ROLE = Qt::UserRole + 1; // the extension key of an extension 
 constexpr int TREE_WIDTH = 250;
 constexpr int PREVIEW_HEIGHT = 200;
 constexpr int FILE_ROW_HEIGHT = 22;
+constexpr int TREE_ROW_HEIGHT = 28;
 constexpr int ACTION_BUTTON_WIDTH = 150;
 constexpr int ACTION_BUTTON_HEIGHT = 42;
 
@@ -178,6 +179,7 @@ QTreeWidget* DRUI::CreateTree()
         groupRow->setData(0, GROUP_ROLE, group);
         groupRow->setFlags(groupRow->flags() | Qt::ItemIsUserCheckable);
         groupRow->setCheckState(0, Qt::Unchecked);
+        groupRow->setSizeHint(0, QSize(0, TREE_ROW_HEIGHT));
         QFont bold = groupRow->font(0);
         bold.setBold(true);
         groupRow->setFont(0, bold);
@@ -192,6 +194,7 @@ QTreeWidget* DRUI::CreateTree()
             row->setData(0, KEY_ROLE, key);
             row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
             row->setCheckState(0, Qt::Unchecked);
+            row->setSizeHint(0, QSize(0, TREE_ROW_HEIGHT));
             m_extensionRows[std::make_pair(group, entry.first)] = row;
         }
     }

@@ -39,9 +39,10 @@ void DRUI::RunOperation(int operation, OPERATION_FUNC func)
     SCANUI dialog;
     // Connected before the worker starts, so that no report is lost.
     dialog.InitSlot(this, operation, m_strPreviewName);
-    if (operation == OPERATION_SCAN)
-        dialog.move(pos() + QPoint(width() / 4, height() / 4));
-    else if (operation == OPERATION_RECOVERY)
+    // Every dialog sits over the window, where the user is looking, rather
+    // than wherever the platform puts a new window (another screen).
+    dialog.move(pos() + QPoint(width() / 4, height() / 4));
+    if (operation == OPERATION_RECOVERY)
         dialog.SetSaveDir(m_strSaveDir);
     m_pThrottle->Reset();
 

@@ -58,7 +58,9 @@ QPushButton* MakeButton(const char* szText, const char* szName, QWidget* parent)
 {
     QPushButton* button = new QPushButton(QString::fromLatin1(szText), parent);
     button->setObjectName(QString::fromLatin1(szName));
-    button->setFixedSize(120, 36);
+    // Wide enough for the longest text ("Open Folder") with the padding.
+    button->setFixedHeight(36);
+    button->setMinimumWidth(120);
     button->setCursor(Qt::PointingHandCursor);
     button->setStyleSheet(QString::fromLatin1(style::BUTTON_ENABLED));
     return button;

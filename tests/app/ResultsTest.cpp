@@ -245,15 +245,24 @@ TEST(Results, DumpOfTheFirstBytes)
 {
     std::vector<unsigned char> bytes300(300, 'x');
     bytes300[0] = 0;
+    std::vector<unsigned char> lines(501, 'z');
+    lines[200] = '\n';
     const struct
     {
         std::vector<unsigned char> bytes;
         std::string text;
     } cases[] = {
         {{'a', 0, 'b', '\r', '\n', 'c', 0x01, '\t'}, "a.b\nc.\t\n"},
+        {{'a', '\n'}, "a\n"},
         {{0xC3, 0xA9}, "\xC3\xA9\n"}, // UTF-8 stays as it is
-        {{0xFF}, "\xEF\xBF\xBD\n"},   // what is not UTF-8 shows as a replacement
+        // Bytes that are no UTF-8 character are points, as control bytes are:
+        // a stray lead byte, an overlong form, a surrogate, a C1 control, DEL.
+        {{0xFF, 'a', 0xC3, 0xC3, 0xA9, 0xE0, 0x80, 0x80, 0xED, 0xA0, 0x80, 0xC2, 0x85, 0x7F},
+         ".a.\xC3\xA9.........\n"},
+        {{0xE2, 0x82}, "..\n"}, // a character cut by the end of the buffer
         {bytes300, "." + std::string(255, 'x') + "\n" + std::string(44, 'x') + "\n"},
+        // Lines of a text are kept whole; the count starts at each line end.
+        {lines, std::string(200, 'z') + "\n" + std::string(256, 'z') + "\n" + std::string(44, 'z') + "\n"},
         {std::vector<unsigned char>(256, 'y'), std::string(256, 'y') + "\n"},
         {{}, ""},
     };
