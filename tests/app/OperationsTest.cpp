@@ -268,6 +268,44 @@ TEST(ScanCancel, TheQuestionAnsweredYesAndNo)
     }
 }
 
+// A scan's reports as the dialog shows them: the share of the whole, the
+// sector line in the sweep phase (90), and completion at 100 x 100, which
+// closes the dialog without a question.
+TEST(ScanProgress, ReportsBecomeTheBarTheStatusAndTheEnd)
+{
+    const struct
+    {
+        int nProgress, nPercent, nSeconds;
+        int nBar;
+        const char* szStatus;
+        bool bFinished;
+    } cases[] = {
+        {50, 90, -1, 45,
+         "  Current Process: 45%\n  Reading Sector: 7/9\n  Total Files Found: 3\n"
+         "  Estimated time is calculating\n",
+         false},
+        {50, 90, 75, 45,
+         "  Current Process: 45%\n  Reading Sector: 7/9\n  Total Files Found: 3\n"
+         "  Estimated Time Left: 1 Min 15 Sec\n",
+         false},
+        {30, 10, 5, 3, "  Current Process: 3%\n  Estimated time is calculating\n", false},
+        {100, 100, 0, 100, "  Current Process: 100%\n  Estimated time is calculating\n", true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.szStatus);
+        TestDRUI w;
+        SCANUI dialog;
+        dialog.InitSlot(&w, SCANUI::MODE_SCAN);
+        dialog.show();
+        emit w.ScanProcessCallBack(c.nProgress, c.nPercent, c.nSeconds, "7", "9", "3", QString());
+        EXPECT_EQ(dialog.findChild<QProgressBar*>("progressBar")->value(), c.nBar);
+        EXPECT_EQ(dialog.findChild<QLabel*>("progressStatus")->text().toStdString(), c.szStatus);
+        EXPECT_EQ(dialog.IsFinished(), c.bFinished);
+        EXPECT_EQ(dialog.isVisible(), !c.bFinished);
+    }
+}
+
 // Outcomes as the detail list shows them: failures first, newest first, with
 // the reason; successes after them in order; the counters in the header.
 TEST(RecoveryDetail, RowsAndReasons)
