@@ -45,4 +45,32 @@ constexpr const char* DISK_TREE =
     "QHeaderView::section { background-color: #EEF2F7; color: #56657A; border: none;"
     " border-bottom: 1px solid #DDE3EA; padding: 6px; font-family: Arial; font-size: 10pt; font-weight: "
     "bold; }";
+
+// Dialogs: a thin frame (they have no window decoration), a dark header
+// with the title, body text.
+constexpr const char* DIALOG_FRAME = "#%1 { background-color: #F3F5F9; border: 1px solid #1E3A5F; }";
+constexpr const char* DIALOG_HEADER =
+    "background-color: #1E3A5F; color: white; font-family: Arial; font-size: 11pt; font-weight: bold;";
+constexpr const char* DIALOG_TITLE =
+    "background-color: #1E3A5F; color: white; font-family: Arial; font-size: 10pt; font-weight: bold;";
+constexpr const char* DIALOG_TEXT = "color: #1E3A5F; font-family: Arial; font-size: 10pt;";
+constexpr const char* PROGRESS_BAR =
+    "QProgressBar { border: 1px solid #C5CEDA; border-radius: 6px; background-color: white; color: #1E3A5F;"
+    " text-align: center; font-family: Arial; font-size: 9pt; }"
+    "QProgressBar::chunk { background-color: #2F6FD0; border-radius: 5px; }";
+
+// Page 3.
+constexpr const char* RESULT_TABLE =
+    "QTableView, QTableWidget { background-color: white; border: 1px solid #DDE3EA; color: #1E3A5F;"
+    " font-family: Arial; font-size: 10pt; selection-background-color: #D6E4FA; selection-color: #1E3A5F;"
+    " outline: 0; }"
+    "QHeaderView::section { background-color: #EEF2F7; color: #56657A; border: none;"
+    " border-bottom: 1px solid #DDE3EA; padding: 4px; font-family: Arial; font-size: 9pt; font-weight: bold; "
+    "}";
+constexpr const char* PREVIEW_AREA =
+    "#previewArea { background-color: white; border: 1px solid #DDE3EA; }"
+    "QLabel { color: #8A94A0; font-family: Arial; font-size: 10pt; background-color: white; }"
+    "QPlainTextEdit { color: #1E3A5F; background-color: white; border: 1px solid #DDE3EA; }";
+constexpr const char* SELECTION_TEXT =
+    "color: #1E3A5F; font-family: Arial; font-size: 10pt; font-weight: bold;";
 } // namespace tessaroo::app::style

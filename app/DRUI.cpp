@@ -4,7 +4,11 @@
 
 #include "app/AppResources.h"
 #include "app/AppStyle.h"
+#include "app/CFileTableModel.h"
+#include "app/CMyThread.h"
+#include "app/CResultModel.h"
 #include "core/Platform.h"
+#include "recovery/CRecoveryFlow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -69,8 +73,14 @@ QPushButton* MakeTitleButton(const char* szIcon, const char* szTip, int x, QWidg
 DRUI::DRUI(QWidget* parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags), m_pStackedLayout(nullptr), m_pPage1(nullptr), m_pPage2(nullptr),
       m_pPage3(nullptr), m_pDiskTree(nullptr), m_pBtnScan(nullptr), m_pBtnStart(nullptr),
-      m_pCheckAll(nullptr), m_bPartial(false), m_partitionItem(),
-      m_nPreviewBufLen(tessaroo::PREVIEW_BUFFER_SIZE), m_nDragX(0), m_nDragY(0)
+      m_pCheckAll(nullptr), m_bPartial(false), m_partitionItem(), m_bScanStop(false), m_bScanEnd(true),
+      m_bSearchStop(false), m_bSearchEnd(true), m_bRecoveryStop(false), m_bRecoveryEnd(true),
+      m_bPreviewStop(false), m_bPreviewEnd(true), m_pThrottle(new CProgressThrottle),
+      m_bOperationRunning(false), m_nScanResult(0), m_pTableModel(nullptr), m_pResultTree(nullptr),
+      m_pFileTable(nullptr), m_pLastTreeItem(nullptr), m_bUpdatingChecks(false), m_pPreviewArea(nullptr),
+      m_pPreviewLabel(nullptr), m_pPreviewText(nullptr), m_pSelectionLabel(nullptr), m_pBtnRecover(nullptr),
+      m_previewNode(), m_nPreviewBufLen(tessaroo::PREVIEW_BUFFER_SIZE), m_nPreviewStatus(0),
+      m_bPreviewQueued(false), m_nRecoveryOutcome(0), m_nDragX(0), m_nDragY(0)
 {
     tessaroo::app::InitResources();
     RegisterPartitionItemMetaType();
@@ -98,7 +108,6 @@ DRUI::~DRUI() = default;
 void DRUI::Init()
 {
     m_previewBuf.assign(tessaroo::PREVIEW_BUFFER_SIZE, 0);
-    m_previewTextBuf.assign(2 * tessaroo::PREVIEW_BUFFER_SIZE, 0);
 
     m_pPage1 = CreatePage1();
     m_pPage2 = CreatePage2();
@@ -202,7 +211,8 @@ void DRUI::btnSlotBack()
         m_pStackedLayout->setCurrentIndex(1);
     else
         m_pStackedLayout->setCurrentIndex(0);
-    // The results of the last scan go with its engine.
+    // The results of the last scan go with its engine. No operation runs
+    // now: every one of them holds this thread in its modal dialog.
     m_pEngine.reset();
 }
 

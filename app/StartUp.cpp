@@ -3,7 +3,6 @@
 
 #include "app/CAdminAuthorization.h"
 #include "app/DRUI.h"
-#include "app/TextCodec.h"
 #include "core/Log.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
@@ -26,10 +25,10 @@ namespace
 // symbolic link planted under a log name must not redirect the write.
 constexpr int LOG_OPEN_FLAGS = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
 
-// The core logs 8-bit text; node names in it are GB2312.
+// The core logs 8-bit text, which is UTF-8 here (node names included).
 void CoreLogToDebug(const char* szMessage)
 {
-    qDebug().noquote().nospace() << GbToDisplay(szMessage);
+    qDebug().noquote().nospace() << QString::fromUtf8(szMessage ? szMessage : "");
 }
 } // namespace
 

@@ -8,8 +8,8 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    // Qt 6 has no C-string codec to set: 8-bit text is converted as GB2312
-    // explicitly (app/TextCodec.h) wherever it becomes display text.
+    // 8-bit text (node names, the engines' messages) is UTF-8 on this
+    // system; it becomes display text through QString::fromUtf8.
     tessaroo::app::InstallDiagnostics();
     if (argc == 2)
         return tessaroo::app::RunElevatedInstance();

@@ -4,7 +4,6 @@
 #include "AppTestSupport.h"
 
 #include "app/StartUp.h"
-#include "app/TextCodec.h"
 #include "core/Log.h"
 
 #include <QApplication>
@@ -39,7 +38,7 @@ class LogTest : public ::testing::Test
 };
 
 // Debug messages become lines after what earlier runs wrote; the others
-// are dropped; the core's log arrives as debug lines with GB2312 decoded.
+// are dropped; the core's log arrives as debug lines, its UTF-8 intact.
 TEST_F(LogTest, DebugAndCoreMessagesBecomeLinesOthersAreDropped)
 {
     WriteFile(m_dir.File("Log.txt"), "Debug: earlier run\n");
@@ -48,13 +47,14 @@ TEST_F(LogTest, DebugAndCoreMessagesBecomeLinesOthersAreDropped)
     qWarning("a warning");
     qCritical("a critical message");
     qDebug("%s = %d\n", "u64StartSector", 63);
-    // "你好.jpg" in GB2312, as a FAT short name would carry it.
-    tessaroo::CoreLog("found %s\n", "\xC4\xE3\xBA\xC3.jpg");
+    tessaroo::CoreLog("found %s\n", "Gr\xC3\xB6\xC3\x9F"
+                                    "e \xF0\x9F\x98\x80.jpg");
     EXPECT_EQ(Log(), "Debug: earlier run\n"
                      "Debug: plain\n"
                      "Debug: ends with a line end\n\n"
                      "Debug: u64StartSector = 63\n\n"
-                     "Debug: found \xE4\xBD\xA0\xE5\xA5\xBD.jpg\n\n");
+                     "Debug: found Gr\xC3\xB6\xC3\x9F"
+                     "e \xF0\x9F\x98\x80.jpg\n\n");
 }
 
 TEST_F(LogTest, LogNameThatIsALinkIsNotFollowed)
@@ -174,21 +174,5 @@ TEST(SupportDir, ChosenByPrivilege)
     EXPECT_EQ(getenv("TESSAROO_SUPPORT_DIR"), nullptr);
     tessaroo::app::ChooseSupportDir(false);
     EXPECT_STREQ(getenv("TESSAROO_SUPPORT_DIR"), "/c/tessaroo");
-}
-
-TEST(TextCodec, BothWaysNullAndUnrepresentable)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"IMG_0001.JPG", "IMG_0001.JPG"}, {"\xC4\xE3\xBA\xC3.jpg", "\xE4\xBD\xA0\xE5\xA5\xBD.jpg"}, {"", ""}};
-    for (const auto& c : cases)
-    {
-        EXPECT_EQ(GbToDisplay(c.first), QString::fromUtf8(c.second));
-        EXPECT_EQ(DisplayToGb(QString::fromUtf8(c.second)), QByteArray(c.first));
-    }
-    EXPECT_TRUE(GbToDisplay(nullptr).isEmpty());
-    // An emoji has no GB2312 form.
-    EXPECT_EQ(DisplayToGb(QString::fromUtf8("a\xF0\x9F\x98\x80"
-                                            "b")),
-              QByteArray("a?b"));
 }
 } // namespace

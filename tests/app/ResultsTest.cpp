@@ -1,0 +1,272 @@
+// Page 3 from a listing's hits: the grouping by kind and extension, the
+// check boxes of groups, extensions and files kept consistent, and the
+// selection they make.
+#include "TestWindow.h"
+
+#include "app/CFileTableModel.h"
+#include "app/CResultModel.h"
+
+#include <QLabel>
+#include <QTableView>
+#include <QTreeWidgetItemIterator>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <vector>
+
+using namespace apptest;
+
+namespace
+{
+struct HIT
+{
+    const char* szName;
+    uint64_t u64Size;
+    uint32_t uEngineType;
+    uint32_t uFileIndex;
+    uint32_t uClusterNO;
+};
+
+void ShowHits(TestDRUI& w, const std::vector<HIT>& hits)
+{
+    w.m_searchResult.clear();
+    for (const HIT& h : hits)
+    {
+        __SEARCH_FILE_INFO__ node = {};
+        strncpy(node.szFileName, h.szName, sizeof(node.szFileName) - 1);
+        node.u64FileSize = h.u64Size;
+        node.uEngineType = h.uEngineType;
+        node.uFileIndex = h.uFileIndex;
+        node.uClusterNO = h.uClusterNO;
+        w.m_searchResult.push_back(node);
+    }
+    w.InitLayout3Widget();
+}
+
+// The tree as text: group rows, and their extension rows indented.
+std::vector<std::string> TreeRows(QTreeWidget* tree)
+{
+    std::vector<std::string> rows;
+    for (int g = 0; g < tree->topLevelItemCount(); ++g)
+    {
+        rows.push_back(tree->topLevelItem(g)->text(0).toStdString());
+        for (int e = 0; e < tree->topLevelItem(g)->childCount(); ++e)
+            rows.push_back("  " + tree->topLevelItem(g)->child(e)->text(0).toStdString());
+    }
+    return rows;
+}
+
+QTreeWidgetItem* Row(QTreeWidget* tree, const std::string& text)
+{
+    const QList<QTreeWidgetItem*> found =
+        tree->findItems(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+TEST(Results, HitsAreGroupedByKindAndExtension)
+{
+    const struct
+    {
+        std::vector<const char*> names;
+        std::vector<std::string> tree;
+    } cases[] = {
+        {{"a.JPG", "b.jpg", "c.jpeg"}, {"Photo(3)", "  jpeg Files (1)", "  jpg Files (2)"}},
+        // One-letter extensions and names without one are Other; rtf is an
+        // archive through the office-and-archive text; an empty name is
+        // not shown (but counted in the header, as the listing found it).
+        {{"README", "x.c", "letter.rtf", "song.mp3", "clip.MOV", "notes.txt", "", "backup.tar.gz", "weird."},
+         {"Music(1)", "  mp3 Files (1)", "Office(1)", "  txt Files (1)", "Video(1)", "  mov Files (1)",
+          "Archive(2)", "  gz Files (1)", "  rtf Files (1)", "Other(3)", "  c Files (1)",
+          "  unKnow Files (2)"}},
+        // UTF-8 names keep their letters.
+        {{"Größe.txt", "\xEC\x82\xAC\xEC\xA7\x84.JPG"},
+         {"Photo(1)", "  jpg Files (1)", "Office(1)", "  txt Files (1)"}},
+        {{}, {}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(::testing::PrintToString(c.tree));
+        TestDRUI w;
+        std::vector<HIT> hits;
+        uint32_t index = 0;
+        for (const char* name : c.names)
+            hits.push_back({name, 100, 1, ++index, 0});
+        ShowHits(w, hits);
+        EXPECT_EQ(TreeRows(w.m_pResultTree), c.tree);
+        EXPECT_NE(w.m_pPage3->findChild<QLabel*>("resultHeader")
+                      ->text()
+                      .indexOf(QString("Found %1 recoverable files").arg(c.names.size())),
+                  -1);
+        EXPECT_FALSE(w.m_pBtnRecover->isEnabled());
+        // Every named file is in the table of its extension's row, under
+        // its name as found.
+        std::multiset<std::string> shown, named;
+        for (const char* name : c.names)
+            if (*name)
+                named.insert(name);
+        for (QTreeWidgetItemIterator it(w.m_pResultTree); *it; ++it)
+        {
+            if (!(*it)->parent())
+                continue;
+            w.m_pResultTree->setCurrentItem(*it);
+            for (int i = 0; i < w.m_pTableModel->rowCount(); ++i)
+                shown.insert(w.m_pTableModel->index(i, 0).data().toString().toStdString());
+        }
+        EXPECT_EQ(shown, named);
+    }
+}
+
+TEST(Results, IconsByExtension)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"TIFF", "tif"}, {"jpeg", "jpg"}, {"docx", "office_default"}, {"xyz", "other"}, {"nef", "image"},
+        {"7Z", "7z"},    {"", "other"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GetExtendNameIcon(c.first), QString(":/image/FileIcon/%1.png").arg(c.second)) << c.first;
+}
+
+// Ticks on rows and files, and what they leave: the state of every row, the
+// selection label and the Recover button.
+TEST(Results, ChecksStayConsistentBetweenGroupsExtensionsAndFiles)
+{
+    // d.jpg comes from another engine with the record and cluster numbers
+    // of a.jpg: both must be selectable at once.
+    const std::vector<HIT> hits = {
+        {"a.jpg", 1024, 1, 1, 5}, {"b.jpg", 2048, 1, 2, 9}, {"c.png", 3072, 1, 3, 12},
+        {"d.jpg", 4096, 4, 1, 5}, {"e.txt", 10, 1, 4, 20},
+    };
+    enum OP
+    {
+        TICK_ROW,
+        UNTICK_ROW,
+        TICK_FILE,
+        UNTICK_FILE
+    };
+    const Qt::CheckState U = Qt::Unchecked, P = Qt::PartiallyChecked, C = Qt::Checked;
+    const struct
+    {
+        std::vector<std::pair<OP, const char*>> steps;
+        // Photo(4), jpg, png, Office(1), txt
+        std::vector<Qt::CheckState> states;
+        const char* szLabel;
+    } cases[] = {
+        {{}, {U, U, U, U, U}, "Select 0 Bytes in 0 file"},
+        {{{TICK_ROW, "Photo(4)"}}, {C, C, C, U, U}, "Select 10.00 KB in 4 files"},
+        {{{TICK_ROW, "Photo(4)"}, {UNTICK_FILE, "b.jpg"}}, {P, P, C, U, U}, "Select 8.00 KB in 3 files"},
+        {{{TICK_FILE, "e.txt"}}, {U, U, U, C, C}, "Select 10 Bytes in 1 file"},
+        {{{TICK_ROW, "jpg Files (3)"}, {TICK_ROW, "png Files (1)"}},
+         {C, C, C, U, U},
+         "Select 10.00 KB in 4 files"},
+        {{{TICK_ROW, "Photo(4)"}, {UNTICK_ROW, "jpg Files (3)"}},
+         {P, U, C, U, U},
+         "Select 3.00 KB in 1 file"},
+        {{{TICK_FILE, "a.jpg"}, {TICK_FILE, "d.jpg"}}, {P, P, U, U, U}, "Select 5.00 KB in 2 files"},
+        {{{TICK_FILE, "a.jpg"}, {TICK_FILE, "b.jpg"}, {TICK_FILE, "d.jpg"}},
+         {P, C, U, U, U},
+         "Select 7.00 KB in 3 files"},
+        {{{TICK_ROW, "Photo(4)"}, {TICK_ROW, "Office(1)"}, {UNTICK_ROW, "Photo(4)"}},
+         {U, U, U, C, C},
+         "Select 10 Bytes in 1 file"},
+    };
+    const char* const rows[] = {"Photo(4)", "jpg Files (3)", "png Files (1)", "Office(1)", "txt Files (1)"};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.szLabel);
+        TestDRUI w;
+        ShowHits(w, hits);
+        QTreeWidget* tree = w.m_pResultTree;
+        for (const auto& step : c.steps)
+        {
+            if (step.first == TICK_ROW || step.first == UNTICK_ROW)
+            {
+                QTreeWidgetItem* row = Row(tree, step.second);
+                ASSERT_NE(row, nullptr) << step.second;
+                row->setCheckState(0, step.first == TICK_ROW ? Qt::Checked : Qt::Unchecked);
+                continue;
+            }
+            // A file is ticked in the table of its extension's row.
+            const char* ext = strrchr(step.second, '.') + 1;
+            QTreeWidgetItem* extRow = nullptr;
+            for (const char* r : rows)
+                if (strncmp(r, ext, strlen(ext)) == 0)
+                    extRow = Row(tree, r);
+            ASSERT_NE(extRow, nullptr);
+            tree->setCurrentItem(extRow);
+            int row = -1;
+            for (int i = 0; i < w.m_pTableModel->rowCount(); ++i)
+                if (w.m_pTableModel->index(i, 0).data().toString() == step.second)
+                    row = i;
+            ASSERT_GE(row, 0) << step.second;
+            ASSERT_TRUE(w.m_pTableModel->setData(w.m_pTableModel->index(row, 0),
+                                                 step.first == TICK_FILE ? Qt::Checked : Qt::Unchecked,
+                                                 Qt::CheckStateRole));
+        }
+        for (size_t i = 0; i < c.states.size(); ++i)
+            EXPECT_EQ(Row(tree, rows[i])->checkState(0), c.states[i]) << rows[i];
+        EXPECT_EQ(w.m_pSelectionLabel->text().toStdString(), c.szLabel);
+        EXPECT_EQ(w.m_pBtnRecover->isEnabled(), w.m_pResults->SelectedCount() > 0);
+        EXPECT_EQ(w.m_pResults->SelectedNodes().size(), w.m_pResults->SelectedCount());
+
+        // The table of every row shows the files' ticks as the row says:
+        // all for a ticked row, none for an unticked one.
+        for (const char* r : rows)
+        {
+            QTreeWidgetItem* item = Row(tree, r);
+            tree->setCurrentItem(item);
+            int nChecked = 0;
+            for (int i = 0; i < w.m_pTableModel->rowCount(); ++i)
+                nChecked += w.m_pTableModel->index(i, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked;
+            if (item->checkState(0) == Qt::Checked)
+                EXPECT_EQ(nChecked, w.m_pTableModel->rowCount()) << r;
+            else if (item->checkState(0) == Qt::Unchecked)
+                EXPECT_EQ(nChecked, 0) << r;
+            else
+                EXPECT_TRUE(nChecked > 0 && nChecked < w.m_pTableModel->rowCount()) << r;
+        }
+    }
+}
+
+// A new page 3 starts with nothing selected.
+TEST(Results, ANewListingStartsWithAnEmptySelection)
+{
+    TestDRUI w;
+    ShowHits(w, {{"a.jpg", 1024, 1, 1, 5}});
+    w.m_pResultTree->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    ASSERT_TRUE(w.m_pBtnRecover->isEnabled());
+    ShowHits(w, {{"a.jpg", 1024, 1, 1, 5}});
+    EXPECT_EQ(w.m_pResults->SelectedCount(), 0u);
+    EXPECT_FALSE(w.m_pBtnRecover->isEnabled());
+    EXPECT_EQ(w.m_pSelectionLabel->text(), "Select 0 Bytes in 0 file");
+}
+
+TEST(Results, DumpOfTheFirstBytes)
+{
+    std::vector<unsigned char> bytes300(300, 'x');
+    bytes300[0] = 0;
+    std::vector<unsigned char> lines(501, 'z');
+    lines[200] = '\n';
+    const struct
+    {
+        std::vector<unsigned char> bytes;
+        std::string text;
+    } cases[] = {
+        {{'a', 0, 'b', '\r', '\n', 'c', 0x01, '\t'}, "a.b\nc.\t\n"},
+        {{'a', '\n'}, "a\n"},
+        {{0xC3, 0xA9}, "\xC3\xA9\n"}, // UTF-8 stays as it is
+        // Bytes that are no UTF-8 character are points, as control bytes are:
+        // a stray lead byte, an overlong form, a surrogate, a C1 control, DEL.
+        {{0xFF, 'a', 0xC3, 0xC3, 0xA9, 0xE0, 0x80, 0x80, 0xED, 0xA0, 0x80, 0xC2, 0x85, 0x7F},
+         ".a.\xC3\xA9.........\n"},
+        {{0xE2, 0x82}, "..\n"}, // a character cut by the end of the buffer
+        {bytes300, "." + std::string(255, 'x') + "\n" + std::string(44, 'x') + "\n"},
+        // Lines of a text are kept whole; the count starts at each line end.
+        {lines, std::string(200, 'z') + "\n" + std::string(256, 'z') + "\n" + std::string(44, 'z') + "\n"},
+        {std::vector<unsigned char>(256, 'y'), std::string(256, 'y') + "\n"},
+        {{}, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DRUI::MakeDumpText(c.bytes.data(), int(c.bytes.size())).toStdString(), c.text);
+}
+} // namespace
