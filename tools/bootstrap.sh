@@ -15,7 +15,7 @@ packages=(
   qt6-base-dev xvfb xauth xdotool
   dosfstools mtools ntfs-3g exfatprogs e2fsprogs fdisk parted sleuthkit
   imagemagick ffmpeg sox sqlite3 zip gzip
-  libunistring-dev libcli11-dev nlohmann-json3-dev qt6-image-formats-plugins testdisk
+  libssl-dev libunistring-dev libcli11-dev nlohmann-json3-dev qt6-image-formats-plugins testdisk
 )
 
 as_root() {
