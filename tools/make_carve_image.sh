@@ -43,8 +43,8 @@ cd "$tmp/extra"
 export SOURCE_DATE_EPOCH=1700000000 TZ=UTC LC_ALL=C
 
 # ---- photos, music and video as cameras, phones and players leave them ------
-for spec in 1:320x240:85 2:640x480:90 3:1024x768:92 4:1600x1200:90 5:800x600:75 6:2048x1536:88; do
-  IFS=: read -r n size q <<<"$spec"
+for shot in 1:320x240:85 2:640x480:90 3:1024x768:92 4:1600x1200:90 5:800x600:75 6:2048x1536:88; do
+  IFS=: read -r n size q <<<"$shot"
   convert -seed "$n" -size "$size" plasma:fractal +set date:create +set date:modify -quality "$q" "photo$n.jpg"
 done
 convert -seed 7 -size 400x300 plasma:fractal -define png:exclude-chunks=date,time plasma1.png
