@@ -63,8 +63,8 @@ int main(int argc, char** argv)
         for (int k = 0; k < int(got);)
         {
             unsigned long long skip = 1;
-            engine.ParseFileBuf(chunk.data() + size_t(k) * BPS, BPS, pos + (unsigned long long)k, pos, total, -1,
-                                &reader, BPS, skip, files);
+            engine.ParseFileBuf(chunk.data() + size_t(k) * BPS, BPS, pos + (unsigned long long)k, pos, total,
+                                -1, &reader, BPS, skip, files);
             if ((unsigned long long)k + skip > (unsigned long long)n)
             {
                 next = pos + (unsigned long long)k + skip;

@@ -125,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     char name[64];
     EXTEND_NAME_TYPE type = EXT_UNKNOWN;
     unsigned long long length = 0;
-    const int status = judge.ParseFileBuf(buf.get(), int(len), sector, 0, 1000, -1, 0, &reader, bytesPerSector, name,
-                                          sizeof(name), type, length);
+    const int status = judge.ParseFileBuf(buf.get(), int(len), sector, 0, 1000, -1, 0, &reader,
+                                          bytesPerSector, name, sizeof(name), type, length);
     if (status != 0 && status != 87 && status != 1)
         abort();
     if (length > MAX_ESTIMATE)
