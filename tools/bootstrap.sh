@@ -14,7 +14,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev xvfb xauth xdotool
   dosfstools mtools ntfs-3g exfatprogs e2fsprogs fdisk parted sleuthkit
-  imagemagick ffmpeg sox sqlite3 zip gzip
+  imagemagick ffmpeg sox sqlite3 zip gzip p7zip-full
   libssl-dev libunistring-dev libcli11-dev nlohmann-json3-dev qt6-image-formats-plugins testdisk
 )
 

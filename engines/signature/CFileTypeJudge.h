@@ -23,6 +23,7 @@
 // error.
 #pragma once
 
+#include "core/FileNode.h"
 #include "engines/signature/ExtendNameType.h"
 
 #include <cstddef>
@@ -72,6 +73,21 @@ class CFileTypeJudge
         alignas(64) unsigned char m_pReadBuf[READ_BUF_SIZE] = {};
         // Where the recognisers' own device reads land.
         alignas(64) unsigned char m_probeBuf[PROBE_BUF_SIZE] = {};
+
+        // Where the carving sweep stands, for the progress a length estimate
+        // reports while it reads ahead (set by ParseFileBuf).
+        unsigned long long m_u64ScanSectorCount = 0;  // sectors swept so far
+        unsigned long long m_u64SectorTotalCount = 0; // sectors the sweep covers
+        int m_nRemaidSecond = -1;                     // estimated seconds left, -1 unknown
+        unsigned long long m_u64FileCount = 0;        // files found so far
+        // The callbacks of the engine driving the estimates (InitCallBack).
+        SCAN_CALLBACK m_progressFunc = nullptr;
+        RECOVERY_CALLBACK m_pRecoveryFunc = nullptr;
+        void* m_pParam = nullptr;
+        int m_nPercent = 0; // the scale of the scan reports
+        // The answer of the last progress report of the current estimate; a
+        // non-zero answer stopped it.
+        int m_ErrorCode = 0;
     };
     static LOOKUP_STATE s_state;
 
@@ -141,6 +157,99 @@ class CFileTypeJudge
     // log-restart record, an NTFS "$STA" stream, a FAT/exFAT/NTFS boot sector,
     // or a run of FAT directory entries. Reads len bytes.
     static bool IsFileSystemSector(const unsigned char* buf, int len);
+
+    // Stores the scan and recovery callbacks, their context and the scale of
+    // the scan reports for the length estimates of every judge; returns 0.
+    unsigned int InitCallBack(SCAN_CALLBACK scan, RECOVERY_CALLBACK recovery, void* ctx, int scale);
+
+    // Signature lookup at one sector of the carving sweep: whether a known
+    // file starts in buf (len bytes, the sector at sector of reader's device)
+    // and how long it is. scanned, total, secondsLeft and fileCount are the
+    // sweep's progress figures, reported again by a length estimate that
+    // reads ahead. On success (0) name (nameSize bytes) holds "%lld.%s" of
+    // the sector and the type's extension, type the code and length the
+    // estimate in bytes. 87 when no known file with a length estimator starts
+    // here. When a progress report of the estimate is answered non-zero the
+    // estimate stops and that answer is returned (an answer of 87 as -9527,
+    // so that a stop is never taken for "nothing here"); nothing should be
+    // recorded then. Holds the lookup scope for the whole estimate.
+    int ParseFileBuf(const unsigned char* buf, int len, unsigned long long sector, unsigned long long scanned,
+                     unsigned long long total, int secondsLeft, unsigned long long fileCount,
+                     CDiskReader* reader, int bytesPerSector, char* name, size_t nameSize,
+                     EXTEND_NAME_TYPE& type, unsigned long long& length);
+
+    // End tests of the length estimates: for each sector of block (len bytes,
+    // whole sectors read after the current sector) the current sector moves
+    // on by one and the sector is judged; 1 when it is file-system metadata
+    // or the start of a known file (IsEndOfMPGFile: other than an MPEG
+    // header, code 15), with size grown by the bytes before it; else 0 and
+    // size unchanged.
+    static int IsEndOfFile(const unsigned char* block, int len, unsigned long long& size);
+    static int IsEndOfVedioFile(const unsigned char* block, int len, unsigned long long& size);
+    static int IsEndOfMPGFile(const unsigned char* block, int len, unsigned long long& size);
+
+    // Tail markers under the sector-aligned rule: a marker at p is accepted
+    // when it ends at a sector edge of buf or only zeros follow it to that
+    // sector's end. 1 with offset just past the accepted marker, else 0.
+    // JPEG looks at the first FF D9 of buf only; PNG (IEND chunk) and GIF
+    // (00 3B) go on to the next occurrence. buf starts at a sector edge.
+    static int GetJPGFileTailOffset(const unsigned char* buf, int len, unsigned long long& offset);
+    static int GetPNGFileTailOffset(const unsigned char* buf, int len, unsigned long long& offset);
+    static int GetGIFFileTailOffset(const unsigned char* buf, int len, unsigned long long& offset);
+
+    // Byte length of a compound file from its header (head, len bytes) and
+    // its last FAT sector, read from the device; 0 when the header does not
+    // hold together or its DIFAT chain cannot be followed.
+    static unsigned long long GetOFFICE2003FileBytesSizeByFileHead(const unsigned char* head, int len);
+
+    // The length estimators: the byte length of the file whose head sector
+    // (head, len bytes) starts at the start sector of the shared state. Each
+    // reads at most len bytes of head and, through the shared device, at most
+    // its format's byte limit beyond it; see the family files.
+    // Video (VideoEstimators.cpp)
+    static unsigned long long GetMPGFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetMP4FileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetRMVBFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetASFFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetSWFFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetAVIFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetDefaultVedioFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetMKVFileBytes(const unsigned char* head, int len);
+    static unsigned long long GetTSFileBytesSize(const unsigned char* head, int len);
+    // Audio (AudioEstimators.cpp)
+    static unsigned long long GetMP3FileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetMIDFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetAPEFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetWAVFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetDefaultAudioFileBytesSize(const unsigned char* head, int len);
+    // Image (ImageEstimators.cpp)
+    static unsigned long long GetGIFFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetBMPFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetJPGFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetPNGFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetDefaultPictureFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetICOFileBytesSize(const unsigned char* head, int len);
+    // Office documents (OfficeEstimators.cpp)
+    static unsigned long long GetFLAFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetOFFICE2003FileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetOFFICE2007FileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetPDFFileBytesSize(const unsigned char* head, int len);
+    // Archives (ArchiveEstimators.cpp)
+    static unsigned long long Get7ZFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetZIPFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetRARFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetCABFileBytesSize(const unsigned char* head, int len);
+    // Databases and mail stores (DatabaseEstimators.cpp)
+    static unsigned long long GetDBFileBytesSize(const unsigned char* head, int len);
+    static unsigned long long GetMailFileBytesSize(const unsigned char* head, int len);
+    // Fonts (FontEstimators.cpp)
+    static unsigned long long GetTTFFileBytesSize(const unsigned char* head, int len);
+
+    // Reads up to maxCount sectors from sector of the shared device into dst
+    // (dstSize bytes), stopping at the end of the device; got is the number
+    // read. False when none could be read.
+    static bool ReadSectorsUpTo(unsigned long long sector, int maxCount, unsigned char* dst, size_t dstSize,
+                                int& got);
 
     // Transport-stream bookkeeping of the carving scan.
     static void SetNeedCheckTsFileRange(int on) { s_state.m_bIsNeedCheckTsFileRange = on; }

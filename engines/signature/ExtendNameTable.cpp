@@ -2,101 +2,101 @@
 
 using namespace tessaroo;
 
-// The rows, in their order. Length estimators are filled in where the
-// format's length is known; exe, dll, sys and gho never get one. Declared
+// The rows, in their order. exe, dll, sys and gho have no length estimator:
+// their starts are recognised, never carved. Declared
 // extern in the header, so this constexpr definition is the one table.
 constexpr EXTEND_NAME_AND_TYPE szExtendNameAndType[EXTEND_NAME_ROW_COUNT + 1] = {
-    {"mpeg", EXT_MPG, &RECOGNISE_MPG, nullptr}, // 0
-    {"mpg", EXT_MPG, &RECOGNISE_MPG, nullptr},
-    {"vob", EXT_MPG, &RECOGNISE_MPG, nullptr},
-    {"mp4", EXT_MP4, &RECOGNISE_MP4, nullptr},
-    {"rmvb", EXT_RMVB, &RECOGNISE_RMVB, nullptr},
-    {"rm", EXT_RMVB, &RECOGNISE_RMVB, nullptr}, // 5
-    {"wmv", EXT_ASF, &RECOGNISE_ASF, nullptr},
-    {"asf", EXT_ASF, &RECOGNISE_ASF, nullptr},
-    {"wma", EXT_ASF, &RECOGNISE_ASF, nullptr},
-    {"swf", EXT_SWF, &RECOGNISE_SWF, nullptr},
-    {"avi", EXT_AVI, &RECOGNISE_AVI, nullptr}, // 10
-    {"flv", EXT_FLV, &RECOGNISE_FLV, nullptr},
-    {"3gp", EXT_3GP, &RECOGNISE_3GP, nullptr},
-    {"mkv", EXT_MKV, &RECOGNISE_MKV, nullptr},
-    {"ts", EXT_TS, &RECOGNISE_TS, nullptr},
-    {"mts", EXT_MTS, &RECOGNISE_MTS, nullptr}, // 15
-    {"mxf", EXT_MXF, &RECOGNISE_MXF, nullptr},
-    {"mp3", EXT_MP3, &RECOGNISE_MP3, nullptr},
-    {"mid", EXT_MID, &RECOGNISE_MID, nullptr},
-    {"ape", EXT_APE, &RECOGNISE_APE, nullptr},
-    {"wav", EXT_WAV, &RECOGNISE_WAV, nullptr}, // 20
-    {"mov", EXT_MOV, &RECOGNISE_MOV, nullptr},
-    {"mp2", EXT_MP2, &RECOGNISE_MP2, nullptr},
-    {"mmf", EXT_MMF, &RECOGNISE_MMF, nullptr},
+    {"mpeg", EXT_MPG, &RECOGNISE_MPG, &CFileTypeJudge::GetMPGFileBytesSize}, // 0
+    {"mpg", EXT_MPG, &RECOGNISE_MPG, &CFileTypeJudge::GetMPGFileBytesSize},
+    {"vob", EXT_MPG, &RECOGNISE_MPG, &CFileTypeJudge::GetMPGFileBytesSize},
+    {"mp4", EXT_MP4, &RECOGNISE_MP4, &CFileTypeJudge::GetMP4FileBytesSize},
+    {"rmvb", EXT_RMVB, &RECOGNISE_RMVB, &CFileTypeJudge::GetRMVBFileBytesSize},
+    {"rm", EXT_RMVB, &RECOGNISE_RMVB, &CFileTypeJudge::GetRMVBFileBytesSize}, // 5
+    {"wmv", EXT_ASF, &RECOGNISE_ASF, &CFileTypeJudge::GetASFFileBytesSize},
+    {"asf", EXT_ASF, &RECOGNISE_ASF, &CFileTypeJudge::GetASFFileBytesSize},
+    {"wma", EXT_ASF, &RECOGNISE_ASF, &CFileTypeJudge::GetASFFileBytesSize},
+    {"swf", EXT_SWF, &RECOGNISE_SWF, &CFileTypeJudge::GetSWFFileBytesSize},
+    {"avi", EXT_AVI, &RECOGNISE_AVI, &CFileTypeJudge::GetAVIFileBytesSize}, // 10
+    {"flv", EXT_FLV, &RECOGNISE_FLV, &CFileTypeJudge::GetDefaultVedioFileBytesSize},
+    {"3gp", EXT_3GP, &RECOGNISE_3GP, &CFileTypeJudge::GetDefaultVedioFileBytesSize},
+    {"mkv", EXT_MKV, &RECOGNISE_MKV, &CFileTypeJudge::GetMKVFileBytes},
+    {"ts", EXT_TS, &RECOGNISE_TS, &CFileTypeJudge::GetTSFileBytesSize},
+    {"mts", EXT_MTS, &RECOGNISE_MTS, &CFileTypeJudge::GetDefaultVedioFileBytesSize}, // 15
+    {"mxf", EXT_MXF, &RECOGNISE_MXF, &CFileTypeJudge::GetDefaultVedioFileBytesSize},
+    {"mp3", EXT_MP3, &RECOGNISE_MP3, &CFileTypeJudge::GetMP3FileBytesSize},
+    {"mid", EXT_MID, &RECOGNISE_MID, &CFileTypeJudge::GetMIDFileBytesSize},
+    {"ape", EXT_APE, &RECOGNISE_APE, &CFileTypeJudge::GetAPEFileBytesSize},
+    {"wav", EXT_WAV, &RECOGNISE_WAV, &CFileTypeJudge::GetWAVFileBytesSize}, // 20
+    {"mov", EXT_MOV, &RECOGNISE_MOV, &CFileTypeJudge::GetDefaultVedioFileBytesSize},
+    {"mp2", EXT_MP2, &RECOGNISE_MP2, &CFileTypeJudge::GetDefaultAudioFileBytesSize},
+    {"mmf", EXT_MMF, &RECOGNISE_MMF, &CFileTypeJudge::GetDefaultAudioFileBytesSize},
     // Before the office rows: a compound file is typed fla by content; the
     // office rows answer only when matching by extension.
-    {"fla", EXT_FLA, &RECOGNISE_FLA, nullptr},
-    {"gif", EXT_GIF, &RECOGNISE_GIF, nullptr}, // 25
-    {"bmp", EXT_BMP, &RECOGNISE_BMP, nullptr},
-    {"dib", EXT_BMP, &RECOGNISE_BMP, nullptr},
-    {"jpg", EXT_JPG, &RECOGNISE_JPG, nullptr},
-    {"jpeg", EXT_JPG, &RECOGNISE_JPG, nullptr},
-    {"jpe", EXT_JPG, &RECOGNISE_JPG, nullptr}, // 30
-    {"jfif", EXT_JPG, &RECOGNISE_JPG, nullptr},
-    {"png", EXT_PNG, &RECOGNISE_PNG, nullptr},
-    {"psd", EXT_PSD, &RECOGNISE_PSD, nullptr},
-    {"tif", EXT_TIF, &RECOGNISE_TIF, nullptr},
-    {"tiff", EXT_TIF, &RECOGNISE_TIF, nullptr}, // 35
-    {"ico", EXT_ICO, &RECOGNISE_ICO, nullptr},
-    {"doc", EXT_DOC, &RECOGNISE_OFFICE2003, nullptr},
-    {"dot", EXT_DOC, &RECOGNISE_OFFICE2003, nullptr},
-    {"wps", EXT_DOC, &RECOGNISE_OFFICE2003, nullptr},
-    {"wpt", EXT_DOC, &RECOGNISE_OFFICE2003, nullptr}, // 40
-    {"xls", EXT_XLS, &RECOGNISE_OFFICE2003, nullptr},
-    {"xlt", EXT_XLS, &RECOGNISE_OFFICE2003, nullptr},
-    {"xla", EXT_XLS, &RECOGNISE_OFFICE2003, nullptr},
-    {"et", EXT_XLS, &RECOGNISE_OFFICE2003, nullptr},
-    {"ett", EXT_XLS, &RECOGNISE_OFFICE2003, nullptr}, // 45
-    {"ppt", EXT_PPT, &RECOGNISE_OFFICE2003, nullptr},
-    {"pot", EXT_PPT, &RECOGNISE_OFFICE2003, nullptr},
-    {"pps", EXT_PPT, &RECOGNISE_OFFICE2003, nullptr},
-    {"dps", EXT_PPT, &RECOGNISE_OFFICE2003, nullptr},
-    {"dpt", EXT_PPT, &RECOGNISE_OFFICE2003, nullptr}, // 50
-    {"ole", EXT_OLE, &RECOGNISE_OFFICE2003, nullptr},
+    {"fla", EXT_FLA, &RECOGNISE_FLA, &CFileTypeJudge::GetFLAFileBytesSize},
+    {"gif", EXT_GIF, &RECOGNISE_GIF, &CFileTypeJudge::GetGIFFileBytesSize}, // 25
+    {"bmp", EXT_BMP, &RECOGNISE_BMP, &CFileTypeJudge::GetBMPFileBytesSize},
+    {"dib", EXT_BMP, &RECOGNISE_BMP, &CFileTypeJudge::GetBMPFileBytesSize},
+    {"jpg", EXT_JPG, &RECOGNISE_JPG, &CFileTypeJudge::GetJPGFileBytesSize},
+    {"jpeg", EXT_JPG, &RECOGNISE_JPG, &CFileTypeJudge::GetJPGFileBytesSize},
+    {"jpe", EXT_JPG, &RECOGNISE_JPG, &CFileTypeJudge::GetJPGFileBytesSize}, // 30
+    {"jfif", EXT_JPG, &RECOGNISE_JPG, &CFileTypeJudge::GetJPGFileBytesSize},
+    {"png", EXT_PNG, &RECOGNISE_PNG, &CFileTypeJudge::GetPNGFileBytesSize},
+    {"psd", EXT_PSD, &RECOGNISE_PSD, &CFileTypeJudge::GetDefaultPictureFileBytesSize},
+    {"tif", EXT_TIF, &RECOGNISE_TIF, &CFileTypeJudge::GetDefaultPictureFileBytesSize},
+    {"tiff", EXT_TIF, &RECOGNISE_TIF, &CFileTypeJudge::GetDefaultPictureFileBytesSize}, // 35
+    {"ico", EXT_ICO, &RECOGNISE_ICO, &CFileTypeJudge::GetICOFileBytesSize},
+    {"doc", EXT_DOC, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"dot", EXT_DOC, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"wps", EXT_DOC, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"wpt", EXT_DOC, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize}, // 40
+    {"xls", EXT_XLS, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"xlt", EXT_XLS, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"xla", EXT_XLS, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"et", EXT_XLS, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"ett", EXT_XLS, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize}, // 45
+    {"ppt", EXT_PPT, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"pot", EXT_PPT, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"pps", EXT_PPT, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"dps", EXT_PPT, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
+    {"dpt", EXT_PPT, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize}, // 50
+    {"ole", EXT_OLE, &RECOGNISE_OFFICE2003, &CFileTypeJudge::GetOFFICE2003FileBytesSize},
     // Before the zip row: a zip naming Word, Excel or PowerPoint parts is
     // typed as that document, any other zip as zip.
-    {"docx", EXT_DOCX, &RECOGNISE_OFFICE2007, nullptr},
-    {"docm", EXT_DOCX, &RECOGNISE_OFFICE2007, nullptr},
-    {"dotm", EXT_DOCX, &RECOGNISE_OFFICE2007, nullptr},
-    {"dotx", EXT_DOCX, &RECOGNISE_OFFICE2007, nullptr}, // 55
-    {"xlsx", EXT_XLSX, &RECOGNISE_OFFICE2007, nullptr},
-    {"xlsb", EXT_XLSX, &RECOGNISE_OFFICE2007, nullptr},
-    {"xlsm", EXT_XLSX, &RECOGNISE_OFFICE2007, nullptr},
-    {"xlsx", EXT_XLSX, &RECOGNISE_OFFICE2007, nullptr},
-    {"xlam", EXT_XLSX, &RECOGNISE_OFFICE2007, nullptr}, // 60
-    {"xltx", EXT_XLSX, &RECOGNISE_OFFICE2007, nullptr},
-    {"xltm", EXT_XLSX, &RECOGNISE_OFFICE2007, nullptr},
-    {"pptx", EXT_PPTX, &RECOGNISE_OFFICE2007, nullptr},
-    {"pptm", EXT_PPTX, &RECOGNISE_OFFICE2007, nullptr},
-    {"potx", EXT_PPTX, &RECOGNISE_OFFICE2007, nullptr}, // 65
-    {"potm", EXT_PPTX, &RECOGNISE_OFFICE2007, nullptr},
-    {"ppsx", EXT_PPTX, &RECOGNISE_OFFICE2007, nullptr},
-    {"ppsm", EXT_PPTX, &RECOGNISE_OFFICE2007, nullptr},
-    {"mso07", EXT_MSO07, &RECOGNISE_OFFICE2007, nullptr},
-    {"pdf", EXT_PDF, &RECOGNISE_PDF, nullptr}, // 70
-    {"gz", EXT_GZIP, &RECOGNISE_GZIP, nullptr},
-    {"gzip", EXT_GZIP, &RECOGNISE_GZIP, nullptr},
-    {"7z", EXT_7Z, &RECOGNISE_7Z, nullptr},
-    {"zip", EXT_ZIP, &RECOGNISE_ZIP, nullptr},
-    {"rar", EXT_RAR, &RECOGNISE_RAR, nullptr}, // 75
-    {"cab", EXT_CAB, &RECOGNISE_CAB, nullptr},
+    {"docx", EXT_DOCX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"docm", EXT_DOCX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"dotm", EXT_DOCX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"dotx", EXT_DOCX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize}, // 55
+    {"xlsx", EXT_XLSX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"xlsb", EXT_XLSX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"xlsm", EXT_XLSX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"xlsx", EXT_XLSX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"xlam", EXT_XLSX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize}, // 60
+    {"xltx", EXT_XLSX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"xltm", EXT_XLSX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"pptx", EXT_PPTX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"pptm", EXT_PPTX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"potx", EXT_PPTX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize}, // 65
+    {"potm", EXT_PPTX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"ppsx", EXT_PPTX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"ppsm", EXT_PPTX, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"mso07", EXT_MSO07, &RECOGNISE_OFFICE2007, &CFileTypeJudge::GetOFFICE2007FileBytesSize},
+    {"pdf", EXT_PDF, &RECOGNISE_PDF, &CFileTypeJudge::GetPDFFileBytesSize}, // 70
+    {"gz", EXT_GZIP, &RECOGNISE_GZIP, &CFileTypeJudge::GetDefaultVedioFileBytesSize},
+    {"gzip", EXT_GZIP, &RECOGNISE_GZIP, &CFileTypeJudge::GetDefaultVedioFileBytesSize},
+    {"7z", EXT_7Z, &RECOGNISE_7Z, &CFileTypeJudge::Get7ZFileBytesSize},
+    {"zip", EXT_ZIP, &RECOGNISE_ZIP, &CFileTypeJudge::GetZIPFileBytesSize},
+    {"rar", EXT_RAR, &RECOGNISE_RAR, &CFileTypeJudge::GetRARFileBytesSize}, // 75
+    {"cab", EXT_CAB, &RECOGNISE_CAB, &CFileTypeJudge::GetCABFileBytesSize},
     {"exe", EXT_EXE, &RECOGNISE_PE, nullptr},
     {"dll", EXT_DLL, &RECOGNISE_PE, nullptr},
     {"sys", EXT_SYS, &RECOGNISE_PE, nullptr},
     {"gho", EXT_GHO, &RECOGNISE_GHO, nullptr}, // 80
-    {"db", EXT_DB, &RECOGNISE_SQL, nullptr},
-    {"dbx", EXT_DBX, &RECOGNISE_DBX, nullptr},
-    {"pst", EXT_PST, &RECOGNISE_PST, nullptr},
-    {"fla", EXT_FLA, &RECOGNISE_FLA, nullptr},
-    {"ttf", EXT_TTF, &RECOGNISE_TTF, nullptr}, // 85
-    {"ico", EXT_ICO, &RECOGNISE_ICO, nullptr},
+    {"db", EXT_DB, &RECOGNISE_SQL, &CFileTypeJudge::GetDBFileBytesSize},
+    {"dbx", EXT_DBX, &RECOGNISE_DBX, &CFileTypeJudge::GetMailFileBytesSize},
+    {"pst", EXT_PST, &RECOGNISE_PST, &CFileTypeJudge::GetMailFileBytesSize},
+    {"fla", EXT_FLA, &RECOGNISE_FLA, &CFileTypeJudge::GetFLAFileBytesSize},
+    {"ttf", EXT_TTF, &RECOGNISE_TTF, &CFileTypeJudge::GetTTFFileBytesSize}, // 85
+    {"ico", EXT_ICO, &RECOGNISE_ICO, &CFileTypeJudge::GetICOFileBytesSize},
     {nullptr, EXT_UNKNOWN, nullptr, nullptr}, // end row
 };
 

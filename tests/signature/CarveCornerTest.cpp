@@ -1,0 +1,317 @@
+// Hand-built corners of the length estimates: tails in the head sector,
+// header fields that claim too much, the transport-stream grid and its
+// recorded range, the MIDI track walk, compound-file DIFAT chains that fail
+// or loop, adjacent archives, and progress reports and stops during an
+// estimate.
+#include "tests/signature/CarveTestEnv.h"
+
+#include "core/ByteReader.h"
+#include "core/Status.h"
+#include "engines/signature/LengthScan.h"
+
+using namespace sigtest;
+using namespace carvetest;
+using tessaroo::PutU16;
+using tessaroo::PutU32;
+
+namespace
+{
+const Bytes JFIF = Raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00}, 512);
+const Bytes PNG_HEAD = Raw({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, 512);
+
+struct Estimate
+{
+    int status = -1;
+    EXTEND_NAME_TYPE type = EXT_UNKNOWN;
+    unsigned long long length = 0;
+    std::string name;
+};
+
+// The signature lookup at sector of an image device holding img.
+Estimate EstimateAt(ImageDevice& dev, const Bytes& img, uint64_t sector, Reports* reports = nullptr,
+                    unsigned long long scanned = 0, unsigned long long total = 1000000)
+{
+    CFileTypeJudge judge(&dev.Reader());
+    judge.InitCallBack(reports ? &Reports::OnScan : nullptr, nullptr, reports, 90);
+    Estimate e;
+    char name[64] = {0};
+    e.status = judge.ParseFileBuf(&img[sector * 512], 512, sector, scanned, total, -1, 0, &dev.Reader(), 512,
+                                  name, sizeof(name), e.type, e.length);
+    e.name = name;
+    judge.InitCallBack(nullptr, nullptr, nullptr, 0);
+    return e;
+}
+
+Bytes Be32(uint32_t v)
+{
+    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+}
+
+struct Case
+{
+    const char* what;
+    std::vector<std::pair<size_t, Bytes>> pieces; // sector, bytes; the file starts at sector 1
+    size_t sectors;
+    unsigned long long expected;
+};
+
+TEST_F(JudgeTest, LengthRulesOnHandBuiltFiles)
+{
+    Bytes jpgTailInHead = With(JFIF, 300, {0xFF, 0xD9});
+    Bytes jpgTailNotAlone = With(jpgTailInHead, 400, {0x01});
+    Bytes riff = With(Text("RIFF", 16), 8, Text("WAVEfmt "));
+    PutU32(&riff[4], 1000);
+    Bytes fws = Text("FWS\x05", 512);
+    PutU32(&fws[4], 0x20000000);
+    Bytes bmpZero = Raw({'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40}, 512);
+    // MP3: an ID3v1 tag 300 bytes into the second chunk, the next file later.
+    Bytes id3 = Raw({'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, 512);
+    // MIDI: two tracks with a chunk of another type between them; 0x2000
+    // bytes in all.
+    Bytes mthd = Text("MThd");
+    mthd = With(mthd, 4, Be32(6));
+    mthd = With(mthd, 8, {0, 1, 0, 2, 0, 96});
+    Bytes midi = With(mthd, 14, Text("MTrk"));
+    midi = With(midi, 18, Be32(0x1000 - 22));
+    midi = With(midi, 0x1000, Text("XFIH"));
+    midi = With(midi, 0x1004, Be32(0x100 - 8));
+    midi = With(midi, 0x1100, Text("MTrk"));
+    midi = With(midi, 0x1104, Be32(0x2000 - 0x1108));
+    Bytes midiHuge = With(midi, 18, Be32(0xFFFFFFF0));
+    // Zips: a comment after the end record; two zips in one chunk.
+    Bytes zipHead = Raw({'P', 'K', 3, 4, 20, 0, 0, 0, 0, 0}, 512);
+    Bytes eocdComment = With(Raw({'P', 'K', 5, 6}, 22), 20, {7, 0});
+    eocdComment = With(eocdComment, 22, Text("comment"));
+    // MPEG program stream ending with its end code at a sector's end.
+    Bytes pack = Raw({0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8, 0, 0, 1, 0xBB}, 512);
+    Bytes mpgEnd = With(Bytes(508, 0xAA), 508, {0, 0, 1, 0xB9});
+    // APE: a tag header and footer in the same chunk.
+    Bytes apeTag = With(Text("APETAGEX\xD0\x07", 32), 100, Text("APETAGEX\xD0\x07"));
+
+    const Case cases[] = {
+        {"JPEG tail in the head sector, zeros after", {{1, jpgTailInHead}, {2, jpgTailInHead}}, 8, 302},
+        {"JPEG tail in the head followed by data: the later tail",
+         {{1, jpgTailNotAlone}, {2, With(Bytes(512, 0x11), 100, Raw({0xFF, 0xD9}, 412))}, {5, PNG_HEAD}},
+         8,
+         512 + 102},
+        {"JPEG tail under no rule: the estimate runs to the next file",
+         {{1, JFIF}, {2, With(Bytes(512, 0x11), 100, {0xFF, 0xD9})}, {5, PNG_HEAD}},
+         8,
+         4 * 512},
+        {"PNG tail ending at a sector edge",
+         {{1, PNG_HEAD}, {3, With(Bytes(504, 0x11), 504, Text("IEND\xAE\x42\x60\x82"))}},
+         8,
+         3 * 512},
+        {"WAV says 1000 bytes", {{1, riff}, {2, JFIF}}, 8, 1008},
+        {"compressed Flash movie", {{1, Text("CWS\x08", 512)}}, 8, 512},
+        {"Flash movie length capped at 256 MiB", {{1, fws}}, 8, 0x10000000},
+        {"BMP saying 0 bytes", {{1, bmpZero}}, 8, 0},
+        {"MP3 tag in the second chunk",
+         {{1, id3}, {1 + 129, With(Bytes(300, 0x55), 300, Text("TAGtitle"))}, {300, PNG_HEAD}},
+         400,
+         512 + 65536 + 300 + 128},
+        {"MIDI walk over an alien chunk", {{1, midi}, {40, PNG_HEAD}}, 64, 0x2000},
+        {"MIDI track longer than the file: to the next file", {{1, midiHuge}, {40, PNG_HEAD}}, 64, 39 * 512},
+        {"zip comment kept",
+         {{1, zipHead}, {3, With(Bytes(100, 0x33), 100, eocdComment)}},
+         8,
+         2 * 512 + 122 + 7},
+        {"zip followed by a zip in the same chunk: its own end",
+         {{1, zipHead}, {2, eocdComment}, {4, zipHead}, {5, eocdComment}},
+         16,
+         512 + 29},
+        {"MPEG end code at a sector's end", {{1, pack}, {2, Bytes(512, 0xAA)}, {3, mpgEnd}}, 8, 3 * 512},
+        {"APE tag header and footer", {{1, Text("MAC ", 512)}, {3, apeTag}}, 8, 2 * 512 + 100 + 32},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        Reset();
+        const Bytes img = Layout(c.sectors, c.pieces);
+        ImageDevice dev(img);
+        Reports reports;
+        const Estimate e = EstimateAt(dev, img, 1, &reports);
+        EXPECT_EQ(0, e.status);
+        EXPECT_EQ(c.expected, e.length);
+        if (c.expected == 302)
+        {
+            EXPECT_TRUE(reports.scans.empty()) << "no sector after the head was read";
+        }
+    }
+}
+
+// A stream whose grid breaks in its third chunk is as long as its grid,
+// though more packets and the next file come later; its sectors are
+// recorded, so a packet run inside it is no new file.
+TEST_F(JudgeTest, TransportStreamGridBreakIsItsLengthAndItsRangeIsRecorded)
+{
+    const size_t packets = 1200, breakAt = 800; // 800 x 188 lies in the third chunk
+    Bytes ts(packets * 188, 0xAA);
+    for (size_t i = 0; i < packets; ++i)
+        ts = With(ts, i * 188, {0x47, 0x40, 0x11, 0x10});
+    ts[breakAt * 188] = 0;
+    const Bytes img = Layout(1000, {{20, ts}, {20 + 600, PNG_HEAD}});
+    ImageDevice dev(img);
+    const Estimate e = EstimateAt(dev, img, 20);
+    ASSERT_EQ(0, e.status);
+    EXPECT_EQ(EXT_TS, e.type);
+    EXPECT_EQ(breakAt * 188, e.length);
+    ASSERT_EQ(1u, CFileTypeJudge::s_state.m_tsFileRangeVec.size());
+    EXPECT_EQ(20u, CFileTypeJudge::s_state.m_tsFileRangeVec[0].u64FirstSector);
+    EXPECT_EQ(20u + (breakAt * 188 + 511) / 512 - 1,
+              CFileTypeJudge::s_state.m_tsFileRangeVec[0].u64LastSector);
+    // Its first sector is no new stream now.
+    EXPECT_EQ(87, EstimateAt(dev, img, 20).status);
+}
+
+// ---- compound files ------------------------------------------------------
+
+struct Compound
+{
+    uint16_t shift = 9;
+    uint32_t fatCount = 1, difatCount = 0, firstDifat = 0xFFFFFFFE;
+    std::vector<uint32_t> headerDifat = {3};
+    Bytes Head() const
+    {
+        Bytes h = Raw({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}, 512);
+        PutU16(&h[30], shift);
+        PutU32(&h[44], fatCount);
+        PutU32(&h[68], firstDifat);
+        PutU32(&h[72], difatCount);
+        for (size_t i = 0; i < 109; ++i)
+            PutU32(&h[76 + 4 * i], i < headerDifat.size() ? headerDifat[i] : 0xFFFFFFFF);
+        return h;
+    }
+};
+
+// A FAT sector whose first used entries are followed by free ones.
+Bytes FatSector(size_t used, size_t entries = 128)
+{
+    Bytes f(entries * 4, 0xFF);
+    for (size_t i = 0; i < used; ++i)
+        PutU32(&f[4 * i], 0xFFFFFFFE);
+    return f;
+}
+
+Bytes DifatSector(std::vector<uint32_t> entries, uint32_t next)
+{
+    Bytes d(512, 0xFF);
+    for (size_t i = 0; i < entries.size(); ++i)
+        PutU32(&d[4 * i], entries[i]);
+    PutU32(&d[508], next);
+    return d;
+}
+
+TEST_F(JudgeTest, CompoundFileLengthFromItsHeaderAndDifatChain)
+{
+    // Layouts put the file at sector 1; compound sector n is device sector 2 + n.
+    Compound plain; // one FAT sector (number 3) with 10 sectors in use
+    Compound farFat = plain;
+    farFat.headerDifat = {3000};
+    Compound noFat = plain;
+    noFat.fatCount = 0;
+    Compound tooManyInHeader = plain;
+    tooManyInHeader.fatCount = 110;
+    Compound withDifat; // 110 FAT sectors: 109 in the header, one in a DIFAT sector (number 5)
+    withDifat.fatCount = 110;
+    withDifat.difatCount = 1;
+    withDifat.firstDifat = 5;
+    withDifat.headerDifat.assign(109, 6);
+    Compound difatMiscounted = withDifat;
+    difatMiscounted.difatCount = 2;
+    Compound difatLoop = withDifat; // 300 FAT sectors need 2 DIFAT sectors; the first links to itself
+    difatLoop.fatCount = 300;
+    difatLoop.difatCount = 2;
+    Compound difatUnread = withDifat;
+    difatUnread.firstDifat = 5000;
+    Compound bigSectors; // 4096-byte sectors: one FAT sector of 1024 entries
+    bigSectors.shift = 12;
+    bigSectors.headerDifat = {0};
+
+    struct
+    {
+        const char* what;
+        Compound c;
+        std::vector<std::pair<size_t, Bytes>> sectors;
+        unsigned long long expected;
+    } cases[] = {
+        {"FAT sector 3 with 10 entries used, and the header", plain, {{2 + 3, FatSector(10)}}, 11 * 512},
+        {"FAT sector unreadable: all it covers", farFat, {}, 129 * 512},
+        {"no FAT sector", noFat, {{2 + 3, FatSector(10)}}, 0},
+        {"more FAT sectors than the header holds, no DIFAT", tooManyInHeader, {{2 + 3, FatSector(10)}}, 0},
+        {"DIFAT sector naming the last FAT sector",
+         withDifat,
+         {{2 + 5, DifatSector({7}, 0xFFFFFFFE)}, {2 + 7, FatSector(100)}},
+         (109 * 128 + 100 + 1) * 512ull},
+        {"DIFAT count that does not fit the FAT count",
+         difatMiscounted,
+         {{2 + 5, DifatSector({7}, 0xFFFFFFFE)}},
+         0},
+        {"DIFAT chain looping on itself", difatLoop, {{2 + 5, DifatSector({7}, 5)}}, 0},
+        {"DIFAT sector beyond the device", difatUnread, {}, 0},
+        {"4096-byte sectors", bigSectors, {{1 + 8, FatSector(6, 1024)}}, 7 * 4096},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        Reset();
+        std::vector<std::pair<size_t, Bytes>> pieces = c.sectors;
+        pieces.push_back({1, c.c.Head()});
+        const Bytes img = Layout(64, pieces);
+        ImageDevice dev(img);
+        CFileTypeJudge judge(&dev.Reader());
+        judge.BeginLookup(512, 1);
+        EXPECT_EQ(c.expected, CFileTypeJudge::GetOFFICE2003FileBytesSizeByFileHead(&img[512], 512));
+    }
+}
+
+// ---- progress and stops ------------------------------------------------------
+
+// A JPEG with no tail before the device's end: the estimate reads all of
+// it, reporting each chunk.
+Bytes LongJpegImage()
+{
+    return Layout(1 + 3 * 128 + 10, {{1, JFIF}});
+}
+
+TEST_F(JudgeTest, EstimateProgressStaysWithinTheTotalAndBelowCompletion)
+{
+    const Bytes img = LongJpegImage();
+    ImageDevice dev(img);
+    Reports reports;
+    // The sweep is near its end: what the estimate reads ahead passes the total.
+    const Estimate e = EstimateAt(dev, img, 1, &reports, 90, 100);
+    ASSERT_EQ(0, e.status);
+    EXPECT_EQ((img.size() / 512 - 1) * 512, e.length);
+    ASSERT_EQ(4u, reports.scans.size());
+    for (const Reports::Scan& s : reports.scans)
+    {
+        EXPECT_LE(s.current, s.total);
+        EXPECT_EQ(100u, s.total);
+        EXPECT_EQ(90, s.scale);
+        EXPECT_LT(s.percent * s.scale, tessaroo::SCAN_COMPLETE_LOW);
+    }
+    // With no total the figures are still sane.
+    Reports none;
+    EXPECT_EQ(0, EstimateAt(dev, img, 1, &none, 0, 0).status);
+    for (const Reports::Scan& s : none.scans)
+        EXPECT_EQ(0u, s.current);
+}
+
+TEST_F(JudgeTest, AnyNonZeroProgressAnswerStopsTheEstimate)
+{
+    const Bytes img = LongJpegImage();
+    ImageDevice dev(img);
+    for (int answer : {1, -9527, 87})
+    {
+        SCOPED_TRACE(answer);
+        Reports reports;
+        reports.nStopAtScan = 1;
+        reports.nStopAnswer = answer;
+        const Estimate e = EstimateAt(dev, img, 1, &reports);
+        EXPECT_EQ(answer == 87 ? tessaroo::STATUS_CANCEL : answer, e.status);
+        EXPECT_EQ(2u, reports.scans.size()) << "no read after the stop";
+        EXPECT_EQ(512u + 65536, e.length);
+    }
+}
+} // namespace
