@@ -38,23 +38,49 @@ QString NodeNameToDisplay(const _FILE_NODE_& node)
     return QString::fromUtf8(node.szFileName, qsizetype(strnlen(node.szFileName, sizeof(node.szFileName))));
 }
 
+namespace
+{
+// The row of the kind table whose texts hold pattern (a point and a
+// lower-case extension), tested in table order; inSecondText tells whether
+// only the row's second text holds it. -1 for none.
+int KindRowOf(const std::string& pattern, bool& inSecondText)
+{
+    inSecondText = false;
+    int row = 0;
+    for (const tessaroo::FILE_KIND_ROW& k : tessaroo::FILE_KIND_TABLE)
+    {
+        if (k.kind != tessaroo::KIND_OTHER && InKindText(k.szPatterns, pattern))
+            return row;
+        ++row;
+    }
+    row = 0;
+    for (const tessaroo::FILE_KIND_ROW& k : tessaroo::FILE_KIND_TABLE)
+    {
+        if (k.szMorePatterns && InKindText(k.szMorePatterns, pattern))
+        {
+            inSecondText = true;
+            return row;
+        }
+        ++row;
+    }
+    return -1;
+}
+} // namespace
+
 QString GetExtendNameIcon(const QString& ext)
 {
+    // The icon of each kind in the order of the kind table; office formats
+    // that travel as containers (the archive kind's second text) look like
+    // documents.
+    static const char* const KIND_ICONS[] = {"image", "audio_default", "office_default", "video_default", "zip",
+                                             "other"};
+    static_assert(sizeof(KIND_ICONS) / sizeof(KIND_ICONS[0]) == CResultModel::GROUP_COUNT, "one icon a kind");
     const std::string lower = LowerAscii(ext.toStdString());
     const std::string pattern = (!lower.empty() && lower[0] == '.') ? lower : "." + lower;
-    QString icon = ":/image/FileIcon/other.png";
-    if (InKindText(tessaroo::PHOTO_PATTERNS, pattern))
-        icon = ":/image/FileIcon/image.png";
-    else if (InKindText(tessaroo::MUSIC_PATTERNS, pattern))
-        icon = ":/image/FileIcon/audio_default.png";
-    else if (InKindText(tessaroo::DOCUMENT_PATTERNS, pattern))
-        icon = ":/image/FileIcon/office_default.png";
-    else if (InKindText(tessaroo::VIDEO_PATTERNS, pattern))
-        icon = ":/image/FileIcon/video_default.png";
-    else if (InKindText(tessaroo::ARCHIVE_PATTERNS, pattern))
-        icon = ":/image/FileIcon/zip.png";
-    else if (InKindText(tessaroo::OFFICE_ARCHIVE_PATTERNS, pattern))
-        icon = ":/image/FileIcon/office_default.png";
+    bool second = false;
+    const int row = KindRowOf(pattern, second);
+    QString icon = QString(":/image/FileIcon/%1.png")
+                       .arg(second ? "office_default" : KIND_ICONS[row < 0 ? CResultModel::GROUP_OTHER : row]);
     if (lower.empty() || lower.find('|') != std::string::npos ||
         !strstr(ICON_NAMES, ("|" + lower + "|").c_str()))
         return icon;
@@ -71,21 +97,18 @@ const char* CResultModel::GroupTitle(int group)
     return (group >= 0 && group < GROUP_COUNT) ? TITLES[group] : "Other";
 }
 
+static_assert(sizeof(tessaroo::FILE_KIND_TABLE) / sizeof(tessaroo::FILE_KIND_TABLE[0]) == CResultModel::GROUP_COUNT &&
+                  tessaroo::FILE_KIND_TABLE[CResultModel::GROUP_OFFICE].kind == tessaroo::KIND_DOCUMENT &&
+                  tessaroo::FILE_KIND_TABLE[CResultModel::GROUP_VIDEO].kind == tessaroo::KIND_VIDEO &&
+                  tessaroo::FILE_KIND_TABLE[CResultModel::GROUP_OTHER].kind == tessaroo::KIND_OTHER,
+              "the groups are the rows of the kind table");
+
 int CResultModel::GroupOfExtension(const std::string& ext)
 {
-    const std::string pattern = "." + LowerAscii(ext);
-    if (InKindText(tessaroo::PHOTO_PATTERNS, pattern))
-        return GROUP_PHOTO;
-    if (InKindText(tessaroo::MUSIC_PATTERNS, pattern))
-        return GROUP_MUSIC;
-    if (InKindText(tessaroo::DOCUMENT_PATTERNS, pattern))
-        return GROUP_OFFICE;
-    if (InKindText(tessaroo::VIDEO_PATTERNS, pattern))
-        return GROUP_VIDEO;
-    if (InKindText(tessaroo::ARCHIVE_PATTERNS, pattern) ||
-        InKindText(tessaroo::OFFICE_ARCHIVE_PATTERNS, pattern))
-        return GROUP_ARCHIVE;
-    return GROUP_OTHER;
+    // The groups follow the rows of the kind table.
+    bool second = false;
+    const int row = KindRowOf("." + LowerAscii(ext), second);
+    return row < 0 ? GROUP_OTHER : row;
 }
 
 std::string CResultModel::PatternListForKinds(const bool checked[6])
