@@ -519,7 +519,7 @@ std::string NodeName(const _FILE_NODE_& n)
     char name[FILE_NAME_SIZE];
     memcpy(name, n.szFileName, sizeof(name));
     name[sizeof(name) - 1] = 0;
-    return Gb2312ToUtf8(name);
+    return name;
 }
 
 const char* KindOf(const _FILE_NODE_& n)
