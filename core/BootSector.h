@@ -60,6 +60,9 @@ constexpr size_t LFN_CHECKSUM = 13;
 constexpr size_t LFN_NAME2 = 14; // 6 units
 constexpr size_t LFN_NAME3 = 28; // 2 units
 constexpr unsigned LFN_UNITS_PER_ENTRY = 13;
+// A long name of 255 characters needs 20 parts (260 units).
+constexpr unsigned LFN_MAX_PARTS = 20;
+constexpr uint8_t LFN_LAST_PART = 0x40; // order flag of the part stored first
 
 constexpr uint8_t ATTR_READ_ONLY = 0x01;
 constexpr uint8_t ATTR_HIDDEN = 0x02;

@@ -39,7 +39,7 @@ struct _FILE_NODE_
     uint64_t u64DataStartSector;      // FAT: first data sector, volume-relative
     uint64_t u64RecordSector;         // absolute sector of the node's own on-disk record
     uint64_t u64PartitionStartSector; // absolute first sector of the volume
-    char szFileName[256];             // GB2312, NUL-terminated
+    char szFileName[256];             // UTF-8, NUL-terminated
 };
 #pragma pack(pop)
 

@@ -2,6 +2,7 @@
 
 #include "core/Status.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -160,31 +161,9 @@ unsigned long long rsb_getTickCount()
 
 namespace
 {
-// One pair of converters per thread: an iconv descriptor carries shift
-// state and must not be shared between the user-interface and worker threads.
-struct Gb2312Converters
-{
-    iconv_t toGb = iconv_t(-1);
-    iconv_t fromGb = iconv_t(-1);
-    Gb2312Converters()
-    {
-        toGb = iconv_open("GB2312", "WCHAR_T");
-        fromGb = iconv_open("WCHAR_T", "GB2312");
-    }
-    ~Gb2312Converters()
-    {
-        if (toGb != iconv_t(-1))
-            iconv_close(toGb);
-        if (fromGb != iconv_t(-1))
-            iconv_close(fromGb);
-    }
-};
-
-Gb2312Converters& Converters()
-{
-    thread_local Gb2312Converters c;
-    return c;
-}
+// A name cut to fit keeps an extension of at most this many bytes (point
+// included); a longer "extension" is part of the name.
+constexpr size_t MAX_KEPT_EXTENSION_BYTES = 16;
 
 size_t WideLen(const wchar_t* s, long maxLen)
 {
@@ -202,38 +181,10 @@ long inner_uni2str(char* dst, const wchar_t* src, long dstSize, long srcLen)
     dst[0] = 0;
     if (!src)
         return 0;
-    iconv_t cd = Converters().toGb;
-    size_t units = WideLen(src, srcLen);
-    char* out = dst;
-    size_t outLeft = size_t(dstSize - 1);
-    if (cd == iconv_t(-1))
-    {
-        // No converter: keep ASCII, mark everything else unknown.
-        for (size_t i = 0; i < units && outLeft; ++i, --outLeft)
-            *out++ = (src[i] >= 0 && src[i] < 0x80) ? char(src[i]) : '?';
-        *out = 0;
-        return long(out - dst);
-    }
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(src));
-    size_t inLeft = units * sizeof(wchar_t);
-    while (inLeft && outLeft)
-    {
-        if (iconv(cd, &in, &inLeft, &out, &outLeft) != size_t(-1))
-            break;
-        if (errno == EILSEQ)
-        {
-            *out++ = '?';
-            --outLeft;
-            in += sizeof(wchar_t);
-            inLeft -= sizeof(wchar_t);
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            continue;
-        }
-        break; // E2BIG: cut at the last whole character; EINVAL cannot happen on whole units
-    }
-    *out = 0;
-    return long(out - dst);
+    const std::wstring w(src, WideLen(src, srcLen));
+    const std::string utf8 = WideToUtf8(w.c_str());
+    CopyUtf8(dst, size_t(dstSize), utf8.c_str());
+    return long(strlen(dst));
 }
 
 long inner_str2uni(wchar_t* dst, const char* src, long dstSize, long srcLen)
@@ -243,42 +194,13 @@ long inner_str2uni(wchar_t* dst, const char* src, long dstSize, long srcLen)
     dst[0] = 0;
     if (!src)
         return 0;
-    size_t bytes = srcLen < 0 ? strlen(src) : strnlen(src, size_t(srcLen));
-    iconv_t cd = Converters().fromGb;
-    wchar_t* w = dst;
-    size_t room = size_t(dstSize - 1);
-    if (cd == iconv_t(-1))
-    {
-        for (size_t i = 0; i < bytes && room; ++i, --room)
-            *w++ = (uint8_t(src[i]) < 0x80) ? wchar_t(src[i]) : L'?';
-        *w = 0;
-        return long(w - dst);
-    }
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(src);
-    size_t inLeft = bytes;
-    char* out = reinterpret_cast<char*>(dst);
-    size_t outLeft = room * sizeof(wchar_t);
-    while (inLeft && outLeft)
-    {
-        if (iconv(cd, &in, &inLeft, &out, &outLeft) != size_t(-1))
-            break;
-        if (errno == EILSEQ || errno == EINVAL)
-        {
-            // A byte that starts no GB2312 character, or a lead byte cut off at the end.
-            *reinterpret_cast<wchar_t*>(out) = L'?';
-            out += sizeof(wchar_t);
-            outLeft -= sizeof(wchar_t);
-            ++in;
-            --inLeft;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            continue;
-        }
-        break;
-    }
-    w = reinterpret_cast<wchar_t*>(out);
-    *w = 0;
-    return long(w - dst);
+    const size_t bytes = srcLen < 0 ? strlen(src) : strnlen(src, size_t(srcLen));
+    // A sequence cut by srcLen decodes as U+FFFD, like any other broken one.
+    const std::wstring w = Utf8ToWide(std::string(src, bytes).c_str());
+    const size_t n = std::min(w.size(), size_t(dstSize - 1));
+    std::copy(w.begin(), w.begin() + long(n), dst);
+    dst[n] = 0;
+    return long(n);
 }
 
 int Unicode2Ansi(const wchar_t* src, char* dst, int dstSize)
@@ -299,28 +221,18 @@ int Ansi2Unicode(const char* src, wchar_t* dst, int dstSize)
 
 std::string Unicode2Ansi(const wchar_t* src)
 {
-    if (!src)
-        return std::string();
-    size_t len = WideLen(src, -1);
-    std::vector<char> buf(2 * len + 2);
-    long n = inner_uni2str(buf.data(), src, long(buf.size()), long(len));
-    return std::string(buf.data(), size_t(n));
+    return WideToUtf8(src);
 }
 
 std::wstring Ansi2Unicode(const char* src)
 {
-    if (!src)
-        return std::wstring();
-    size_t len = strlen(src);
-    std::vector<wchar_t> buf(2 * len + 2);
-    long n = inner_str2uni(buf.data(), src, long(buf.size()), long(len));
-    return std::wstring(buf.data(), size_t(n));
+    return Utf8ToWide(src);
 }
 
 int inner_initUnicodeMap(const char* charset)
 {
     // Kept for start-up compatibility: the converters are opened and closed
-    // again, since every conversion of the system goes through GB2312 above.
+    // again; every conversion of the system is between UTF-32 and UTF-8.
     if (!charset)
         return -1;
     iconv_t a = iconv_open("UNICODELITTLE", charset);
@@ -333,6 +245,64 @@ int inner_initUnicodeMap(const char* charset)
     iconv_close(b);
     return 0;
 }
+
+namespace
+{
+// One converter per thread and direction: an iconv descriptor carries shift
+// state and must not be shared between the user-interface and worker threads.
+class CIconv
+{
+  public:
+    CIconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~CIconv()
+    {
+        if (m_cd != iconv_t(-1))
+            iconv_close(m_cd);
+    }
+    CIconv(const CIconv&) = delete;
+    CIconv& operator=(const CIconv&) = delete;
+
+    // Converts all of in. A byte sequence that starts no character of the
+    // source encoding, or a character the target cannot hold, gives
+    // replacement, and the walk goes on after that byte (or, for a UTF-8
+    // source, after that whole character).
+    std::string Convert(const std::string& in, const char* replacement, bool utf8Source)
+    {
+        std::string out;
+        if (m_cd == iconv_t(-1))
+            return out;
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in.data());
+        size_t srcLeft = in.size();
+        char chunk[256];
+        while (srcLeft > 0)
+        {
+            char* dst = chunk;
+            size_t dstLeft = sizeof(chunk);
+            const size_t r = iconv(m_cd, &src, &srcLeft, &dst, &dstLeft);
+            out.append(chunk, size_t(dst - chunk));
+            if (r != size_t(-1) || errno == E2BIG)
+                continue;
+            // EILSEQ, or EINVAL for a sequence cut off at the end.
+            out += replacement;
+            size_t skip = 1;
+            if (utf8Source)
+            {
+                ucs4_t c = 0;
+                skip = size_t(u8_mbtouc(&c, reinterpret_cast<const uint8_t*>(src), srcLeft));
+            }
+            skip = std::min(skip, srcLeft);
+            src += skip;
+            srcLeft -= skip;
+            iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        return out;
+    }
+
+  private:
+    iconv_t m_cd;
+};
+} // namespace
 
 namespace tessaroo
 {
@@ -448,38 +418,49 @@ void CopyUtf8(char* dst, size_t dstSize, const char* src)
 
 std::string Gb2312ToUtf8(const char* src)
 {
-    return WideToUtf8(Ansi2Unicode(src).c_str());
+    if (!src)
+        return std::string();
+    thread_local CIconv fromGb("UTF-8", "GB2312");
+    return fromGb.Convert(src, "\xEF\xBF\xBD", false);
 }
 
 std::string Utf8ToGb2312(const char* src)
 {
-    return Unicode2Ansi(Utf8ToWide(src).c_str());
+    if (!src)
+        return std::string();
+    thread_local CIconv toGb("GB2312", "UTF-8");
+    return toGb.Convert(SanitizeUtf8(src), "?", true);
 }
 
-void CopyGb2312(char* dst, size_t dstSize, const char* src)
+void CopyUtf8Name(char* dst, size_t dstSize, const std::string& name)
 {
     if (!dst || dstSize == 0)
         return;
-    size_t i = 0;
-    if (src)
+    if (name.size() < dstSize)
     {
-        while (src[i] && i < dstSize - 1)
-        {
-            bool lead = uint8_t(src[i]) >= 0x80;
-            if (lead && (i + 1 >= dstSize - 1 || !src[i + 1]))
-                break; // the trail byte would not fit: cut before the character
-            i += lead ? 2 : 1;
-        }
-        memcpy(dst, src, i);
+        CopyUtf8(dst, dstSize, name.c_str());
+        return;
     }
-    dst[i] = 0;
+    // Too long: the extension, which gives the file its kind, is kept and
+    // the stem is cut at a character boundary before it.
+    std::string ext;
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0 && name.size() - dot <= MAX_KEPT_EXTENSION_BYTES &&
+        name.size() - dot < dstSize - 1)
+        ext = name.substr(dot);
+    const std::string stem = name.substr(0, name.size() - ext.size());
+    const size_t keep = Utf8PrefixBytes(stem.c_str(), dstSize - 1 - ext.size());
+    const std::string cut = stem.substr(0, keep) + ext;
+    CopyUtf8(dst, dstSize, cut.c_str());
 }
 
 std::string MakeSafeTargetName(const char* name)
 {
-    std::string s = name ? name : "";
+    // Invalid UTF-8 first, so that what is left is whole characters: every
+    // byte below 0x80 is then a character of its own, never part of one.
+    std::string s = SanitizeUtf8(name ? name : "");
     for (char& c : s)
-        if (c == '/' || c == '\\')
+        if (c == '/' || c == '\\' || uint8_t(c) < 0x20 || uint8_t(c) == 0x7F)
             c = '_';
     if (s.empty() || s == ".")
         return "_";
@@ -555,7 +536,7 @@ int GetExtendName(const char* name, char* ext, size_t extSize)
     const char* dot = strrchr(name, '.');
     if (!dot)
         return STATUS_INVALID_PARAMETER;
-    CopyGb2312(ext, extSize, dot + 1);
+    CopyUtf8(ext, extSize, dot + 1);
     return 0;
 }
 

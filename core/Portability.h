@@ -1,7 +1,7 @@
 // Thin portability layer: system-call wrappers (rsb_*), clocks, text
-// conversions between wide (UTF-32), 8-bit (GB2312) and UTF-8 file-system
-// paths, and the small string, path and formatting helpers the front ends
-// show. Every helper that writes into a caller's buffer takes its size and
+// conversions between wide (UTF-32) and 8-bit text (UTF-8, as file-system
+// paths and node names are), and the small string, path and formatting
+// helpers the front ends show. Every helper that writes into a caller's buffer takes its size and
 // never writes past it.
 #pragma once
 
@@ -47,9 +47,11 @@ int rsb_getSystemTime(SYSTEMTIME* t);
 unsigned long long rsb_getTickCount();
 
 // --- text conversions --------------------------------------------------------
-// Wide <-> 8-bit (GB2312). A character GB2312 cannot hold becomes '?'. At most
-// dstSize - 1 bytes/units and a NUL are written, cut at a character boundary.
-// srcLen < 0 means "up to the terminator". Return the length written.
+// Wide (UTF-32) <-> 8-bit (UTF-8). At most dstSize - 1 bytes/units and a NUL
+// are written, cut at a character boundary. srcLen < 0 means "up to the
+// terminator"; a UTF-8 sequence that srcLen cuts, like any invalid one, and
+// a wide unit that is no Unicode scalar value, become U+FFFD. Return the
+// length written.
 long inner_uni2str(char* dst, const wchar_t* src, long dstSize, long srcLen);
 long inner_str2uni(wchar_t* dst, const char* src, long dstSize, long srcLen);
 int Unicode2Ansi(const wchar_t* src, char* dst, int dstSize);
@@ -76,18 +78,24 @@ size_t Utf8PrefixBytes(const char* src, size_t maxBytes);
 // Copies src into dst of dstSize bytes, NUL-terminated, cut at a UTF-8
 // character boundary.
 void CopyUtf8(char* dst, size_t dstSize, const char* src);
-// An 8-bit (GB2312) node name as UTF-8 for display or a path.
+// Copies a file name read off a disk into a node's name field of dstSize
+// bytes: whole when it fits, otherwise cut at a character boundary with its
+// extension kept (the extension gives the file its kind). name is UTF-8.
+void CopyUtf8Name(char* dst, size_t dstSize, const std::string& name);
+// 8.3 names of FAT volumes written by Chinese systems carry GB2312 bytes
+// above 0x7F: their text as UTF-8. A byte that starts no GB2312 character
+// becomes U+FFFD.
 std::string Gb2312ToUtf8(const char* src);
+// UTF-8 text as GB2312, a character GB2312 cannot hold as '?'. Only the
+// application's display codec uses it; it goes when that codec goes.
 std::string Utf8ToGb2312(const char* src);
-// Copies src into dst of dstSize bytes, NUL-terminated, cut at a GB2312
-// character boundary (never half of a two-byte character).
-void CopyGb2312(char* dst, size_t dstSize, const char* src);
-// A name read off a disk (GB2312, may be null) as one safe path component
-// for a target file: '/' and '\\' become '_', "." and ".." become "_" and
-// "__", an empty name "_". A hostile or damaged entry can never lead a copy
-// out of the folder the user chose. GB2312 trail bytes are 0xA1..0xFE, so no
-// byte of a two-byte character is taken for a separator. The stored node
-// keeps its name; only target paths are formed through this.
+// A name read off a disk (UTF-8, may be null or invalid) as one safe path
+// component for a target file: '/', '\\', bytes below 0x20 and 0x7F become
+// '_', invalid UTF-8 becomes U+FFFD, "." and ".." become "_" and "__", an
+// empty name "_". A hostile or damaged entry can never lead a copy out of
+// the folder the user chose, nor give a name the file system or a terminal
+// takes for something else. The stored node keeps its name; only target
+// paths are formed through this.
 std::string MakeSafeTargetName(const char* name);
 // Copies a wide string into dst of dstSize units, NUL-terminated.
 void CopyWide(wchar_t* dst, size_t dstSize, const wchar_t* src);

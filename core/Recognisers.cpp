@@ -205,18 +205,24 @@ bool IsNtfsFileRecord(const unsigned char* rec, int recordSize)
 
 bool IsFatFileRecord(const unsigned char* buf)
 {
-    if (!buf)
+    return IsFatFileRecord(buf, 2 * DIR_ENTRY_SIZE);
+}
+
+bool IsFatFileRecord(const unsigned char* buf, size_t len)
+{
+    if (!buf || len < 2 * DIR_ENTRY_SIZE)
         return false;
-    ByteReader r(buf, 64);
-    return r.U8(0) == '.' && (r.U8(DE_ATTR) & ATTR_DIRECTORY) && r.U32(DE_SIZE) == 0 && r.U8(32) == '.' &&
-           r.U8(33) == '.' && (r.U8(32 + DE_ATTR) & ATTR_DIRECTORY) && r.U32(32 + DE_SIZE) == 0;
+    ByteReader r(buf, 2 * DIR_ENTRY_SIZE);
+    return r.U8(0) == '.' && r.U8(1) == ' ' && (r.U8(DE_ATTR) & ATTR_DIRECTORY) && r.U32(DE_SIZE) == 0 &&
+           r.U8(32) == '.' && r.U8(33) == '.' && (r.U8(32 + DE_ATTR) & ATTR_DIRECTORY) &&
+           r.U32(32 + DE_SIZE) == 0;
 }
 
 int IsFatEntyValid(const unsigned char* buf, size_t avail)
 {
     if (!buf || avail < DIR_ENTRY_SIZE)
         return 0;
-    if (avail >= 2 * DIR_ENTRY_SIZE && IsFatFileRecord(buf))
+    if (IsFatFileRecord(buf, avail))
         return 1;
     ByteReader r(buf, DIR_ENTRY_SIZE);
     const uint8_t a = r.U8(DE_ATTR), b0 = r.U8(0);
@@ -237,7 +243,7 @@ int IsFatEntyValid(const unsigned char* buf, size_t avail)
 
     if (a == ATTR_LONG_NAME)
     {
-        if (b0 != DELETED_MARK && (b0 & ~0x40) > 0x12)
+        if (b0 != DELETED_MARK && (b0 & ~LFN_LAST_PART) > LFN_MAX_PARTS)
             return 0;
     }
     else
@@ -264,9 +270,9 @@ int IsFatEntyValid(const unsigned char* buf, size_t avail)
         return 0;
     if (a > 0x3F)
         return 0;
-    if (a == ATTR_VOLUME_ID || a == ATTR_LONG_NAME || (a & ATTR_DIRECTORY))
-        return 1;
-    return (a & ATTR_ARCHIVE) ? 1 : 0;
+    // Every other entry is a file: backup tools clear the archive bit and
+    // some cameras never set it.
+    return 1;
 }
 
 int IsFatEntyValid(const FAT32_Entry* e)
@@ -298,7 +304,7 @@ int IsFatFDTRecord(const unsigned char* buf, int len)
         if (e[DE_ATTR] == ATTR_LONG_NAME)
         {
             const uint8_t K = e[LFN_CHECKSUM];
-            for (size_t k = 1; k <= 18; ++k)
+            for (size_t k = 1; k <= LFN_MAX_PARTS; ++k)
             {
                 if (pos + 32 + 64 * (k - 1) >= total)
                     break;

@@ -15,10 +15,15 @@ bool IsFat(const unsigned char* buf);
 bool IsExt(const unsigned char* buf);
 // Unfixed MFT record. Reads recordSize bytes; false when recordSize < 512.
 bool IsNtfsFileRecord(const unsigned char* rec, int recordSize);
-// The "." / ".." pair that starts a FAT subdirectory. Reads 64 bytes.
+// The "." / ".." pair that starts a FAT subdirectory: ". " and ".." named,
+// both folders, both of size 0. Reads 64 bytes.
 bool IsFatFileRecord(const unsigned char* buf);
-// One directory entry. This form reads only the entry's 32 bytes, so the
-// dot-pair shortcut (which needs the next entry) never applies.
+// The same on len bytes; false when fewer than 64 are given.
+bool IsFatFileRecord(const unsigned char* buf, size_t len);
+// One directory entry: a long-name part, a folder, a volume label, or a file
+// (whatever its read-only, hidden, system and archive bits). This form reads
+// only the entry's 32 bytes, so the dot-pair shortcut (which needs the next
+// entry) never applies.
 int IsFatEntyValid(const FAT32_Entry* e);
 // The same for the entry at buf, with avail bytes readable from buf: the
 // dot-pair test looks at the next entry only when avail >= 64.

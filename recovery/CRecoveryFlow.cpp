@@ -81,7 +81,7 @@ std::string CRecoveryFlow::TargetNameOf(const _FILE_NODE_& node)
     char name[FILE_NAME_SIZE];
     memcpy(name, node.szFileName, sizeof(name));
     name[sizeof(name) - 1] = 0;
-    return ShortenName(Gb2312ToUtf8(MakeSafeTargetName(name).c_str()), MAX_TARGET_NAME_BYTES);
+    return ShortenName(MakeSafeTargetName(name), MAX_TARGET_NAME_BYTES);
 }
 
 std::string CRecoveryFlow::FormTargetPath(const std::string& destination, const _FILE_NODE_& node)
@@ -158,7 +158,7 @@ CRecoveryFlow::Outcome CRecoveryFlow::RecoveryProcess(IFileRecoveryParse* engine
         node.szFileName[sizeof(node.szFileName) - 1] = 0;
         m_nCurrent = i;
         m_bCurrentReported = false;
-        m_strCurrentName = Gb2312ToUtf8(node.szFileName);
+        m_strCurrentName = node.szFileName;
         std::wstring target = (wideDest == L"/" ? std::wstring() : wideDest) + L"/" +
                               Utf8ToWide(GetDirTypeByFileName(node.szFileName)) + L"/" +
                               Utf8ToWide(TargetNameOf(node).c_str());

@@ -3,8 +3,8 @@
 // subfolder for its kind, under a name no existing file has, and the
 // engine's reports with percent 100 become the per-file results.
 //
-// Paths are UTF-8. A node's name stays GB2312 inside the node and is
-// converted once, here, where the target path is formed.
+// Paths and node names are UTF-8; a node's name is made a safe path
+// component here, where the target path is formed.
 #pragma once
 
 #include "core/IFileRecoveryParse.h"

@@ -643,7 +643,7 @@ unsigned int CScanResultFileManager::AddChildren(unsigned int parentCluster, uns
             memset(&info, 0, sizeof(info));
             info.uClusterNO = childCluster;
             info.uFileIndex = childIndex;
-            tessaroo::CopyGb2312(info.szFileName, sizeof(info.szFileName), dirName);
+            tessaroo::CopyUtf8(info.szFileName, sizeof(info.szFileName), dirName);
             m_dirFileInfoVec.push_back(info);
             m_dirInfoByCluster.emplace(childCluster, m_dirFileInfoVec.size() - 1);
         }

@@ -68,7 +68,7 @@ class CScanResultFileManager
 
     // Files childIndex under the folder key (parentLevel << 32) | parentCluster,
     // after the children already there. When dirName is not null the child
-    // is a folder whose name (GB2312, cut to 255 bytes) is remembered with
+    // is a folder whose name (UTF-8, cut to 255 bytes) is remembered with
     // childCluster. Returns 0, or 8 when memory runs out.
     unsigned int AddChildren(unsigned int parentCluster, unsigned int parentLevel, unsigned int childIndex,
                              unsigned int childCluster, const char* dirName);

@@ -10,7 +10,7 @@ struct _DIR_FILE_INFO_
 {
     uint32_t uClusterNO;  // the folder's first cluster: the low half of its directory key
     uint32_t uFileIndex;  // the folder's own node index
-    char szFileName[256]; // GB2312, NUL-terminated
+    char szFileName[256]; // UTF-8, NUL-terminated
 };
 
 constexpr size_t DIR_FILE_INFO_SIZE = 264;

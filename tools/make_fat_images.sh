@@ -9,6 +9,10 @@
 #   fat16.img     FAT16, 16 MiB, 2 KiB clusters
 #   fat32.img     FAT32, 40 MiB, 512-byte clusters
 #   mbr.img       MBR disk (sfdisk) with one FAT16 partition (type 0x06) at sector 2048
+#   card.img      FAT32, 260 MiB (sparse), 4 KiB clusters, as cameras and phones
+#                 format cards: deleted files without the archive bit, long names
+#                 of 240 to 255 characters, names in other scripts and with an
+#                 emoji, a BMP with a V5 header, JPEGs that start without JFIF/Exif
 # and beside each image NAME.manifest, a tab-separated list of every file and
 # folder the script made on the volume, deleted or not:
 #
@@ -69,15 +73,16 @@ mkdir "$STAGE/src"
 # where each item's entry and data are before it is deleted, and at the end
 # compares what the image holds with what was written.
 cat >"$STAGE/fat.py" <<'PYEOF'
-import hashlib, os, struct, sys
+import hashlib, mmap, os, struct, sys
 
 def u16(b, o): return struct.unpack_from('<H', b, o)[0]
 def u32(b, o): return struct.unpack_from('<I', b, o)[0]
 
 class Volume:
     def __init__(self, image, offset):
+        # Mapped, not read: the card image is 260 MiB, mostly holes.
         with open(image, 'rb') as f:
-            self.img = f.read()
+            self.img = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
         self.off = offset
         bs = self.img[offset:offset + 512]
         if bs[510:512] != b'\x55\xaa':
@@ -342,6 +347,57 @@ def make_pdf(seed, out):
     with open(out, 'wb') as f:
         f.write(bytes(pdf))
 
+def jpeg_edit(mode, path):
+    # Rewrites the segments before the scan data: 'noapp' drops every
+    # application segment (the file starts with its quantisation tables),
+    # 'adobe' puts an Adobe APP14 segment (YCbCr transform) in their place.
+    b = open(path, 'rb').read()
+    if b[:2] != b'\xff\xd8':
+        sys.exit(path + ': not a JPEG')
+    i, segs = 2, []
+    while b[i] == 0xFF and b[i + 1] != 0xDA:
+        n = (b[i + 2] << 8) | b[i + 3]
+        segs.append(b[i:i + 2 + n])
+        i += 2 + n
+    segs = [x for x in segs if not 0xE0 <= x[1] <= 0xEF]
+    if mode == 'adobe':
+        segs.insert(0, b'\xff\xee\x00\x0eAdobe\x00\x64\x00\x00\x00\x00\x01')
+    with open(path, 'wb') as f:
+        f.write(b'\xff\xd8' + b''.join(segs) + b[i:])
+
+def lfn_rename(image, offset, path, newname):
+    # Rewrites the long name of the live entry at path in place, for a new
+    # name of as many UTF-16 units (mtools cannot write characters beyond
+    # the first plane; other systems write them as surrogate pairs).
+    v = Volume(image, offset)
+    parent, old = path.rsplit('/', 1)
+    cur = first_cluster(v.img[v.lookup(parent):v.lookup(parent) + 32], v.fat) if parent else 0
+    new = newname.encode('utf-16-le')
+    if len(new) != len(old.encode('utf-16-le')):
+        sys.exit('lfn: %s and %s differ in length' % (old, newname))
+    lfn = []
+    for s in v.dir_slots(cur):
+        e = v.img[s:s + 32]
+        if e[0] == 0:
+            break
+        if e[11] == 0x0F and e[0] != 0xE5:
+            lfn.append(s)
+            continue
+        slots = list(reversed(lfn))  # the first part of the name first
+        lfn = []
+        units = b''.join(v.img[x + 1:x + 11] + v.img[x + 14:x + 26] + v.img[x + 28:x + 32] for x in slots)
+        if e[0] == 0xE5 or not slots or units.decode('utf-16-le', 'replace').split('\0')[0] != old:
+            continue
+        units = new + units[len(new):]
+        with open(image, 'r+b') as f:
+            for k, x in enumerate(slots):
+                u = units[26 * k:26 * k + 26]
+                for at, lo, hi in ((1, 0, 10), (14, 10, 22), (28, 22, 26)):
+                    f.seek(x + at)
+                    f.write(u[lo:hi])
+        return
+    sys.exit('lfn: not on the volume: ' + path)
+
 if __name__ == '__main__':
     mode = sys.argv[1]
     if mode == 'gen':
@@ -350,6 +406,14 @@ if __name__ == '__main__':
         snap(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5])
     elif mode == 'final':
         final(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6], sys.argv[7])
+    elif mode == 'jpeg':
+        jpeg_edit(sys.argv[2], sys.argv[3])
+    elif mode == 'short':
+        v = Volume(sys.argv[2], int(sys.argv[3]))
+        slot = v.lookup(sys.argv[4])
+        print(short_text(v.img[slot:slot + 11]))
+    elif mode == 'lfn':
+        lfn_rename(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5])
     elif mode == 'hint':
         # Sets the FAT32 FSInfo next-free hint, which mtools allocates after.
         image, offset, value = sys.argv[2], int(sys.argv[3]), int(sys.argv[4], 0)
@@ -379,16 +443,22 @@ volume() { # NAME IMAGE BYTE-OFFSET
     : >"$SNAP"
 }
 
-# gen text|bin|jpeg|png|docx|pdf SIZE: makes a source file and sets SRC to its path.
-# SIZE is the picture's width for jpeg and png. (Not called in a subshell:
-# the counter must advance.)
+# gen text|bin|jpeg|jpegnoapp|jpegadobe|png|bmp|docx|pdf SIZE: makes a source
+# file and sets SRC to its path. SIZE is the picture's width for pictures.
+# (Not called in a subshell: the counter must advance.)
 SRC=""
 gen() {
     NSRC=$((NSRC + 1))
     SRC=$STAGE/src/$NSRC
     case $1 in
         jpeg) convert -size "$2x$(($2 * 2 / 3))" -seed "$NSRC" plasma:fractal -strip -quality 85 "jpeg:$SRC" ;;
+        jpegnoapp | jpegadobe)
+            convert -size "$2x$(($2 * 2 / 3))" -seed "$NSRC" plasma:fractal -strip -quality 85 "jpeg:$SRC"
+            "$PY" "$STAGE/fat.py" jpeg "${1#jpeg}" "$SRC"
+            ;;
         png) convert -size "$2x$(($2 * 2 / 3))" -seed "$NSRC" plasma:fractal -strip "png:$SRC" ;;
+        # ImageMagick writes a V5 header (124 bytes), as most editors do.
+        bmp) convert -size "$2x$(($2 * 2 / 3))" -seed "$NSRC" plasma:fractal -strip "bmp:$SRC" ;;
         *) "$PY" "$STAGE/fat.py" gen "$1" "$2" "file$NSRC" "$SRC" ;;
     esac
 }
@@ -421,6 +491,42 @@ del() { # PATH STATE
     mdel -i "$VOL" "::$1"
     expect "$1" "$2"
 }
+
+dels() { # PATH...: deletes files that stay intact, after one record of them all
+    local p
+    snap
+    for p in "$@"; do
+        mdel -i "$VOL" "::$p"
+        expect "$p" intact
+    done
+}
+
+# delshort PATH: deletes a file by its 8.3 name, for a long name mtools
+# cannot match (a character beyond the first plane).
+delshort() {
+    local short
+    short=$("$PY" "$STAGE/fat.py" short "$IMG" "$VOLOFF" "$1")
+    snap
+    mdel -i "$VOL" "::${1%/*}/$short"
+    expect "$1" intact
+}
+
+# attrs ATTRS PATH: sets attributes as mattrib takes them ("-a +r"...).
+attrs() {
+    # shellcheck disable=SC2086  # the attribute words are meant to split
+    mattrib -i "$VOL" $1 "::$2"
+}
+
+# lfn PATH NEWNAME: gives the live file at PATH the long name NEWNAME, of as
+# many UTF-16 units, written as other systems write it.
+lfn() {
+    "$PY" "$STAGE/fat.py" lfn "$IMG" "$VOLOFF" "$1" "$2"
+    awk -F'\t' -v OFS='\t' -v p="$1" -v n="${1%/*}/$2" '$2 == p { $2 = n } { print }' "$ITEMS" >"$ITEMS.new"
+    mv "$ITEMS.new" "$ITEMS"
+}
+
+# longname LENGTH EXT: a name of LENGTH characters ending in EXT.
+longname() { "$PY" -c 'import sys; n, e = int(sys.argv[1]), sys.argv[2]; print((("name of %d characters " % n) * 20)[:n - len(e)].replace(" ", "-") + e)' "$1" "$2"; }
 
 deltree() { # PATH: deletes a folder and everything below it; all intact unless expect says otherwise
     snap
@@ -582,6 +688,54 @@ mbr() {
     finish mbr
 }
 
+card() {
+    # A card as cameras and phones format it: FAT32 with 4 KiB clusters, so
+    # at least 65525 clusters (fewer would make it FAT16 by count).
+    rm -f "$OUT/card.img"
+    mkfs.fat -C -F 32 -S 512 -s 8 -i 5EED0C4D "$OUT/card.img" 266240 >/dev/null
+    volume card "$OUT/card.img" 0
+    label CARD
+    md /DCIM /DCIM/100PHOTO
+    # Files whose archive bit a backup tool cleared or a camera never set.
+    put /NOTES.TXT text 3000
+    attrs -a /NOTES.TXT
+    put /READONLY.TXT text 2000
+    attrs "-a +r" /READONLY.TXT
+    put /HIDDEN.TXT text 5000
+    attrs "-a +h" /HIDDEN.TXT
+    put /SYSTEM.DAT bin 9000
+    attrs "-a +s" /SYSTEM.DAT
+    put "/Shopping list.txt" text 1500
+    attrs -a "/Shopping list.txt"
+    # Long names of 19 parts (240 characters) and 20 parts (248 to 255).
+    put "/$(longname 240 .txt)" text 2000
+    put "/$(longname 248 .jpg)" jpeg 200
+    put "/$(longname 250 .docx)" docx 0
+    put "/DCIM/$(longname 255 .txt)" text 7000
+    md "/$(longname 249 " album")"
+    put "/$(longname 249 " album")/IMG_0001.JPG" jpeg 140
+    # Names beyond GB2312 and beyond the first Unicode plane.
+    put "/Größe und Maße.txt" text 2500
+    put "/Año nuevo en España.txt" text 2600
+    put "/DCIM/100PHOTO/가족 사진.jpg" jpeg 180
+    put "/DCIM/100PHOTO/Φωτογραφία διακοπών.jpg" jpeg 170
+    put "/party ZZ.txt" text 1200
+    lfn "/party ZZ.txt" "party 🎉.txt"
+    # Intact pictures that start otherwise than with JFIF or Exif.
+    put /DCIM/100PHOTO/DRAWING.BMP bmp 90
+    put "/DCIM/100PHOTO/no app segments.jpg" jpegnoapp 160
+    put "/DCIM/100PHOTO/adobe first.jpg" jpegadobe 150
+    put /DCIM/100PHOTO/KEEP.JPG jpeg 100
+    dels /NOTES.TXT /READONLY.TXT /HIDDEN.TXT /SYSTEM.DAT "/Shopping list.txt" \
+        "/$(longname 240 .txt)" "/$(longname 248 .jpg)" "/$(longname 250 .docx)" "/DCIM/$(longname 255 .txt)" \
+        "/$(longname 249 " album")/IMG_0001.JPG" \
+        "/Größe und Maße.txt" "/Año nuevo en España.txt" "/DCIM/100PHOTO/가족 사진.jpg" \
+        "/DCIM/100PHOTO/Φωτογραφία διακοπών.jpg" /DCIM/100PHOTO/DRAWING.BMP \
+        "/DCIM/100PHOTO/no app segments.jpg" "/DCIM/100PHOTO/adobe first.jpg"
+    delshort "/party 🎉.txt"
+    finish card
+}
+
 if [ "$FAT_LIB" = 1 ]; then
     return 0
 fi
@@ -592,3 +746,4 @@ floppy
 fat16
 fat32
 mbr
+card

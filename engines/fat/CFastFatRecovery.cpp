@@ -30,34 +30,6 @@ constexpr unsigned long long REPORT_INTERVAL_MS = 5000;
 // 10000 to 10099), which would tell the application the scan had finished.
 constexpr int MAX_INTERMEDIATE_PERCENT = 99;
 
-bool StartsWithDotPair(const unsigned char* buf, size_t len)
-{
-    ByteReader r(buf, len);
-    return r.Fits(0, 64) && buf[0] == '.' && buf[1] == ' ' && (buf[DE_ATTR] & ATTR_DIRECTORY) &&
-           buf[32] == '.' && buf[33] == '.';
-}
-
-// The 8.3 name of an entry: name without trailing blanks, then '.' and the
-// extension when there is one, lower-cased.
-std::string ShortName(const unsigned char* e, bool withExtension)
-{
-    std::string s(reinterpret_cast<const char*>(e), 8);
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    if (withExtension && e[DE_EXT] != ' ')
-    {
-        std::string ext(reinterpret_cast<const char*>(e + DE_EXT), 3);
-        while (!ext.empty() && ext.back() == ' ')
-            ext.pop_back();
-        s += '.';
-        s += ext;
-    }
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
 std::string ExtensionOf(const char* name)
 {
     char ext[FILE_NAME_SIZE] = {0};
@@ -72,9 +44,8 @@ CFastFatRecovery::CFastFatRecovery()
       m_hDevice(-1), m_szBootSector{}, m_nFirstDataSector(0), m_nSectorsPerCluster(0), m_nRootClusterNO(0),
       m_nIsFat32(1), m_nBitMapSize(0), m_u64FatStartSector(0), m_nEngineType(ENGINE_TYPE_FAST_FAT),
       m_nScale(0), m_pScanFunc(nullptr), m_pRecoveryFunc(nullptr), m_pSearchFunc(nullptr),
-      m_pSearchParam(nullptr), m_pParam(nullptr), m_fileTypeJudge(&m_diskReader),
-      m_bGeometryValid(false), m_lfnUnits{}, m_nLfnIndex(FAT_LFN_BUFFER_UNITS - 1), m_u64LastReport(0),
-      m_nReportStep(0)
+      m_pSearchParam(nullptr), m_pParam(nullptr), m_fileTypeJudge(&m_diskReader), m_bGeometryValid(false),
+      m_u64LastReport(0), m_nReportStep(0)
 {
 }
 
@@ -106,9 +77,10 @@ unsigned int CFastFatRecovery::Init(int diskIndex, long long startSector, long l
     if (ReadData(fd, m_szBootSector, int(sizeof(m_szBootSector)), &got) != 0 || got != sizeof(m_szBootSector))
         return STATUS_READ_FAULT;
     FatGeometry g;
-    if (!DeriveFatGeometry(m_szBootSector, sizeof(m_szBootSector), g))
+    const char* why = "";
+    if (!DeriveFatGeometry(m_szBootSector, sizeof(m_szBootSector), g, &why))
     {
-        CoreLog("CFastFatRecovery: no usable FAT geometry at sector %lld\n", startSector);
+        CoreLog("CFastFatRecovery: the FAT volume at sector %lld is unreadable: %s\n", startSector, why);
         return STATUS_INVALID_PARAMETER;
     }
     m_geo = g;
@@ -219,6 +191,13 @@ unsigned int CFastFatRecovery::ScanDevice(wchar_t* resultName)
         return STATUS_SUCCESS;
     }
 
+    if (!m_bGeometryValid)
+    {
+        // Init found no volume to walk: that is a failure, not an empty volume.
+        CoreLog("CFastFatRecovery: no readable FAT volume at sector %llu to scan\n", m_u64StartSector);
+        m_pScanResult.reset();
+        return STATUS_INVALID_PARAMETER;
+    }
     const std::string name = CLogFileManager::MakeStoreName("Fast_", m_u64StartSector);
     // A store of the same name in this folder is an earlier scan of this
     // volume within the same minute; its records would be read back in place
@@ -243,31 +222,28 @@ unsigned int CFastFatRecovery::ScanDevice(wchar_t* resultName)
     int answer = ReportScan(1, -1);
 
     bool stopped = false;
-    if (m_bGeometryValid)
+    while (!m_dirQueue.empty())
     {
-        while (!m_dirQueue.empty())
+        const unsigned int c = m_dirQueue.front();
+        m_dirQueue.pop_front();
+        if (m_walkedDirs.insert(c).second)
+            InitDirInfo(c);
+        const unsigned long long now = rsb_getTickCount();
+        if (now - m_u64LastReport < REPORT_INTERVAL_MS)
+            continue;
+        m_u64LastReport = now;
+        ++m_nReportStep;
+        if (m_nScale == 100)
+            answer = ReportScan(std::min(1 + m_nReportStep, MAX_INTERMEDIATE_PERCENT),
+                                std::max(100 - m_nReportStep, 0));
+        else if (m_nScale == 9)
+            answer = ReportScan(std::min(20 + m_nReportStep, MAX_INTERMEDIATE_PERCENT), -1);
+        else
+            continue;
+        if (answer != 0)
         {
-            const unsigned int c = m_dirQueue.front();
-            m_dirQueue.pop_front();
-            if (m_walkedDirs.insert(c).second)
-                InitDirInfo(c);
-            const unsigned long long now = rsb_getTickCount();
-            if (now - m_u64LastReport < REPORT_INTERVAL_MS)
-                continue;
-            m_u64LastReport = now;
-            ++m_nReportStep;
-            if (m_nScale == 100)
-                answer = ReportScan(std::min(1 + m_nReportStep, MAX_INTERMEDIATE_PERCENT),
-                                    std::max(100 - m_nReportStep, 0));
-            else if (m_nScale == 9)
-                answer = ReportScan(std::min(20 + m_nReportStep, MAX_INTERMEDIATE_PERCENT), -1);
-            else
-                continue;
-            if (answer != 0)
-            {
-                stopped = true;
-                break;
-            }
+            stopped = true;
+            break;
         }
     }
     m_dirQueue.clear();
@@ -325,8 +301,7 @@ unsigned int CFastFatRecovery::InitDirInfo(unsigned int cluster)
     {
         return STATUS_NOT_ENOUGH_MEMORY;
     }
-    m_nLfnIndex = FAT_LFN_BUFFER_UNITS - 1;
-    memset(m_lfnUnits, 0, sizeof(m_lfnUnits));
+    m_longName.Reset();
 
     unsigned int folder = cluster;
     unsigned int current = cluster;
@@ -349,7 +324,7 @@ unsigned int CFastFatRecovery::InitDirInfo(unsigned int cluster)
         // the dot pair too, which in practice ends such a folder after its
         // first cluster.
         if (isKnown && current != m_nRootClusterNO && (firstCluster || !linked || insideDeleted) &&
-            !StartsWithDotPair(buf.data(), len))
+            !IsFatFileRecord(buf.data(), len))
             break;
         if (!rootArea)
             m_walkedClusters.Add(current);
@@ -385,77 +360,38 @@ unsigned int CFastFatRecovery::WalkDirBuffer(const unsigned char* buf, size_t le
         }
         if (!IsFatEntyValid(e, avail))
         {
-            m_nLfnIndex = FAT_LFN_BUFFER_UNITS - 1;
+            m_longName.Reset();
             continue;
         }
         const uint8_t attr = e[DE_ATTR];
         const bool deleted = b0 == DELETED_MARK;
         if (attr == ATTR_LONG_NAME)
         {
-            // The part flagged last is stored first: a live one starts a new
-            // name. Deleted parts lost that flag and simply accumulate.
-            if (!deleted && (b0 & 0x40))
-                m_nLfnIndex = FAT_LFN_BUFFER_UNITS - 1;
-            if (m_nLfnIndex - int(LFN_UNITS_PER_ENTRY) < 0)
-            {
-                // More parts than any name has: damaged; start over with this part.
-                m_nLfnIndex = FAT_LFN_BUFFER_UNITS - 1;
-            }
-            m_nLfnIndex -= int(LFN_UNITS_PER_ENTRY);
-            ByteReader r(e, DIR_ENTRY_SIZE);
-            static const size_t offs[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-            for (size_t k = 0; k < 13; ++k)
-                m_lfnUnits[m_nLfnIndex + int(k)] = r.U16(offs[k]);
+            m_longName.AddPart(e);
             continue;
         }
-        std::string name;
-        if (m_nLfnIndex < int(FAT_LFN_BUFFER_UNITS) - 1)
-        {
-            // UTF-16 units, surrogate pairs joined, up to the first 0.
-            std::wstring w;
-            for (int k = m_nLfnIndex; k < int(FAT_LFN_BUFFER_UNITS) && m_lfnUnits[k]; ++k)
-            {
-                uint32_t u = m_lfnUnits[k];
-                if (u >= 0xD800 && u < 0xDC00 && k + 1 < int(FAT_LFN_BUFFER_UNITS) &&
-                    m_lfnUnits[k + 1] >= 0xDC00 && m_lfnUnits[k + 1] < 0xE000)
-                {
-                    u = 0x10000 + ((u - 0xD800) << 10) + (m_lfnUnits[k + 1] - 0xDC00);
-                    ++k;
-                }
-                else if (u >= 0xD800 && u < 0xE000)
-                    u = 0xFFFD;
-                w.push_back(wchar_t(u));
-            }
-            char out[FILE_NAME_SIZE] = {0};
-            Unicode2Ansi(w.c_str(), out, int(sizeof(out)));
-            name = out;
-        }
-        m_nLfnIndex = FAT_LFN_BUFFER_UNITS - 1;
+        std::string name = m_longName.TakeFor(e);
         const bool fromLongName = !name.empty();
+        if (attr & ATTR_VOLUME_ID)
+            continue; // the volume's label, live or deleted
         if (attr & ATTR_DIRECTORY)
         {
             if (!fromLongName)
-                name = ShortName(e, false);
+                name = FatShortName(e, false);
             // The dot entries name this folder and its parent; the folder is
             // already known by the cluster it was reached through. (A long
             // name "..", as a hostile disk may carry, is an ordinary folder.)
             if (!fromLongName && (name == "." || name == ".."))
                 continue;
-            if (!fromLongName && deleted && !name.empty())
-                name[0] = '!';
             AddDirNode(e, name, folder, insideDeleted);
             continue;
         }
-        if (!(attr & ATTR_ARCHIVE))
-            continue;
+        // Any other entry is a file, whatever its read-only, hidden, system
+        // and archive bits.
         if (!deleted && !insideDeleted)
             continue;
         if (!fromLongName)
-        {
-            name = ShortName(e, true);
-            if (deleted && !name.empty())
-                name[0] = '!';
-        }
+            name = FatShortName(e, true);
         AddFileNode(e, name, entrySector, folder);
     }
     return STATUS_SUCCESS;
@@ -497,7 +433,7 @@ void CFastFatRecovery::AddDirNode(const unsigned char* e, const std::string& nam
     n.u64AccessTime = FatDateToTime(r.U16(DE_ADATE));
     n.u64ModifyTime = FatDateToTime(r.U16(DE_WDATE));
     n.u64DataStartSector = m_geo.firstDataSector;
-    CopyGb2312(n.szFileName, sizeof(n.szFileName), name.c_str());
+    CopyUtf8Name(n.szFileName, sizeof(n.szFileName), name);
     info.parentCluster = folder;
     if (cluster == 0 || cluster == folder || !m_geo.IsDataCluster(cluster))
         return;
@@ -528,7 +464,7 @@ void CFastFatRecovery::AddFileNode(const unsigned char* e, const std::string& na
     slot->u64DataStartSector = m_geo.firstDataSector;
     slot->u64RecordSector = entrySector;
     slot->u64PartitionStartSector = m_u64StartSector;
-    CopyGb2312(slot->szFileName, sizeof(slot->szFileName), name.c_str());
+    CopyUtf8Name(slot->szFileName, sizeof(slot->szFileName), name);
     slot->bDataHealth = unsigned(IsFileDataHealth(slot, m_geo.sectorsPerCluster));
     int level = 0;
     _GetRootParentDirIndex(folder, level);
@@ -573,7 +509,9 @@ unsigned int CFastFatRecovery::FindNextClusterNO(unsigned int cluster, unsigned 
     return st;
 }
 
-unsigned int CFastFatRecovery::GetDirRealHighClusterNO(unsigned short low, unsigned short& high)
+unsigned int CFastFatRecovery::FindHighClusterWord(
+    unsigned short low, unsigned short& high,
+    const std::function<bool(const unsigned char*, size_t, uint64_t)>& starts)
 {
     std::vector<unsigned char> sector(m_geo.bytesPerSector);
     for (uint32_t h = 0; h < FAT_HIGH_WORD_GUESSES; ++h)
@@ -586,16 +524,24 @@ unsigned int CFastFatRecovery::GetDirRealHighClusterNO(unsigned short low, unsig
             continue;
         }
         uint32_t got = 0;
-        unsigned int st = ReadVolumeSectors(sector.data(), m_geo.ClusterToSector(c), 1, &got);
+        const uint64_t s = m_geo.ClusterToSector(c);
+        const unsigned int st = ReadVolumeSectors(sector.data(), s, 1, &got);
         if (st != STATUS_SUCCESS)
             return st;
-        if (StartsWithDotPair(sector.data(), sector.size()))
+        if (starts(sector.data(), sector.size(), AbsSector(s)))
         {
             high = (unsigned short)h;
-            return STATUS_SUCCESS;
+            break;
         }
     }
     return STATUS_SUCCESS;
+}
+
+unsigned int CFastFatRecovery::GetDirRealHighClusterNO(unsigned short low, unsigned short& high)
+{
+    return FindHighClusterWord(low, high,
+                               [](const unsigned char* sector, size_t len, uint64_t)
+                               { return IsFatFileRecord(sector, len); });
 }
 
 unsigned int CFastFatRecovery::GetFileRealHighClusterNO(unsigned short low, unsigned short& high,
@@ -604,28 +550,13 @@ unsigned int CFastFatRecovery::GetFileRealHighClusterNO(unsigned short low, unsi
     const std::string ext = ExtensionOf(name);
     if (ext.empty())
         return STATUS_SUCCESS;
-    std::vector<unsigned char> sector(m_geo.bytesPerSector);
-    for (uint32_t h = 0; h < FAT_HIGH_WORD_GUESSES; ++h)
-    {
-        const uint32_t c = (h << 16) | low;
-        if (!m_geo.IsDataCluster(c))
-        {
-            if (c >= FAT_FIRST_DATA_CLUSTER)
-                break;
-            continue;
-        }
-        uint32_t got = 0;
-        const uint64_t s = m_geo.ClusterToSector(c);
-        if (ReadVolumeSectors(sector.data(), s, 1, &got) != STATUS_SUCCESS || got == 0)
-            break;
-        if (m_fileTypeJudge.IsFileTypeMatching(sector.data(), int(sector.size()), ext.c_str(), &m_diskReader,
-                                               512, AbsSector(s)))
-        {
-            high = (unsigned short)h;
-            break;
-        }
-    }
-    return STATUS_SUCCESS;
+    return FindHighClusterWord(low, high,
+                               [&](const unsigned char* sector, size_t len, uint64_t absSector)
+                               {
+                                   return m_fileTypeJudge.IsFileTypeMatching(sector, int(len), ext.c_str(),
+                                                                             &m_diskReader, 512,
+                                                                             absSector) != 0;
+                               });
 }
 
 int CFastFatRecovery::IsFileDataHealth(_FILE_NODE_* node, unsigned int sectorsPerCluster)
@@ -674,9 +605,9 @@ unsigned int CFastFatRecovery::GetRootParentDirIndex(unsigned int cluster, int& 
         st = ReadVolumeSectors(sector.data(), m_geo.ClusterToSector(cluster), 1, &got);
         if (st != STATUS_SUCCESS)
             break;
+        if (!IsFatFileRecord(sector.data(), sector.size()))
+            break; // the root (its label first) or no folder at all
         ByteReader r(sector.data(), sector.size());
-        if (r.U8(DE_ATTR) == ATTR_VOLUME_ID || !(r.U8(0) == '.' && r.U8(32) == '.' && r.U8(33) == '.'))
-            break;
         found += 1;
         counted.push_back(cluster);
         const uint32_t lo = r.U16(32 + DE_CLUSTER_LO);

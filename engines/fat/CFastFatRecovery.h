@@ -38,8 +38,9 @@ class CFastFatRecovery : public IFileRecoveryParse
     // Opens disk diskIndex read-only and reads the volume's boot sector and
     // the start of its FAT. 0 when already open; the error number of a failed
     // open or read position; 30 when fewer than 4096 boot bytes arrive; 87
-    // when the boot sector gives no usable geometry (the engine then finds
-    // nothing); else the reader's status.
+    // when the boot sector gives no usable geometry, a FAT32 root folder
+    // outside the data area included (logged; the volume is unreadable);
+    // else the reader's status.
     unsigned int Init(int diskIndex, long long startSector, long long sectorCount,
                       wchar_t driveLetter) override;
     // Opens the path read-only and takes its size; reads no boot sector and
@@ -48,7 +49,8 @@ class CFastFatRecovery : public IFileRecoveryParse
     unsigned int InitCallBack(SCAN_CALLBACK scan, RECOVERY_CALLBACK recovery, void* ctx, int scale) override;
     // resultName null: a new scan into a new store "Fast_<start>_<time>" in
     // the current scan-log folder. Otherwise reopens that earlier store.
-    // Returns 0, or the non-zero answer that stopped the scan.
+    // Returns 0, the non-zero answer that stopped the scan, or 87 when Init
+    // found no readable volume (then nothing is listed).
     unsigned int ScanDevice(wchar_t* resultName) override;
     unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
                                      std::vector<_FILE_NODE_>& children) override;
@@ -82,7 +84,9 @@ class CFastFatRecovery : public IFileRecoveryParse
     unsigned int FindNextClusterNO(unsigned int cluster, unsigned int& next);
     // High word of a deleted FAT32 entry whose high word was cleared: the
     // first candidate (h << 16) | low that starts with a folder's dot pair,
-    // respectively a sector of the format the name's extension names.
+    // respectively a sector of the format the name's extension names; high
+    // is left alone when none does. A read error ends the search and is
+    // returned.
     unsigned int GetDirRealHighClusterNO(unsigned short low, unsigned short& high);
     unsigned int GetFileRealHighClusterNO(unsigned short low, unsigned short& high, const char* name);
     // 1 when the first data sector fits the extension, or cannot be judged.
@@ -124,6 +128,11 @@ class CFastFatRecovery : public IFileRecoveryParse
                     bool insideDeleted);
     void MarkFolderForListing(unsigned int folder);
     unsigned int EntryCluster(const unsigned char* entry, bool isDir, const char* name);
+    // The search both high-word guesses share: starts(sector, bytes, absolute
+    // 512-byte sector) judges the first sector of each candidate cluster.
+    unsigned int
+    FindHighClusterWord(unsigned short low, unsigned short& high,
+                        const std::function<bool(const unsigned char*, size_t, uint64_t)>& starts);
     void WriteFolderNodes();
     // Copies the first limit bytes of a file node along its chain: each
     // piece goes to sink (0 or the status that ends the copy), and after
@@ -180,9 +189,8 @@ class CFastFatRecovery : public IFileRecoveryParse
     tessaroo::CClusterRunSet m_walkedClusters;
     std::set<unsigned int> m_markedDirs;
     std::unordered_map<unsigned int, int> m_levelCache;
-    // Long-name state of the folder being walked.
-    uint16_t m_lfnUnits[tessaroo::FAT_LFN_BUFFER_UNITS];
-    int m_nLfnIndex;
+    // Long-name parts met in the folder being walked.
+    tessaroo::CFatLongName m_longName;
     // Periodic scan reports.
     unsigned long long m_u64LastReport;
     int m_nReportStep;

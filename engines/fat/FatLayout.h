@@ -3,8 +3,11 @@
 // once, before it becomes a divisor, a shift or a loop bound anywhere else.
 #pragma once
 
+#include "core/BootSector.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace tessaroo
 {
@@ -35,9 +38,6 @@ constexpr uint32_t FAT_WINDOW_BYTES = 16 * 1024 * 1024;
 constexpr uint32_t FAT_LEVEL_PROBE_BYTES = 4096;
 // Boot bytes read by Init.
 constexpr uint32_t FAT_BOOT_READ_BYTES = 4096;
-// Long names: 20 parts of 13 UTF-16 units fill the 257-unit buffer (255
-// characters, as the format allows, plus room for the terminator).
-constexpr uint32_t FAT_LFN_BUFFER_UNITS = 257;
 // Candidate high words tried when a deleted FAT32 entry lost its high word.
 constexpr uint32_t FAT_HIGH_WORD_GUESSES = 257;
 
@@ -104,6 +104,49 @@ struct FatGeometry
 // the "FAT32   " type text, FAT12 against FAT16 by the cluster count. False
 // when a field cannot be used: a sector size that is not a power of two from
 // 512 to 4096, a cluster size that is not a power of two up to 128 sectors,
-// no FAT, an empty FAT, or a data area that starts beyond the volume.
-bool DeriveFatGeometry(const uint8_t* boot, size_t len, FatGeometry& g);
+// no FAT, an empty FAT, or a FAT32 root folder outside the data area (a
+// root cluster of 0 or 1 names no cluster at all). *why, when given, then
+// says which.
+bool DeriveFatGeometry(const uint8_t* boot, size_t len, FatGeometry& g, const char** why = nullptr);
+
+// The 8.3 name of a short entry (32 bytes) as UTF-8: the name without its
+// padding, then, when withExtension and there is one, '.' and the
+// extension; ASCII letters lower-cased, bytes above 0x7F read as GB2312. A
+// live entry's first byte 0x05 stands for 0xE5; a deleted entry's first
+// byte becomes '!'.
+std::string FatShortName(const uint8_t* entry, bool withExtension);
+
+// The long name of a short entry, gathered from the long-name parts stored
+// before it. A name belongs to the entry only when its parts are whole and
+// agree with the entry:
+// - live: the parts carry one checksum, equal to the entry's name bytes'
+//   checksum, and the orders n | 0x40, n - 1, ..., 1 without a gap;
+// - deleted: the orders and the entry's first name byte are gone, so the
+//   parts must carry one checksum, be at most 20, hold no terminator before
+//   the last part, and the checksum must give (with name bytes 1 to 10) a
+//   first byte that the long name's first character makes.
+// Anything else (an orphaned part, a part of another name, a mix of live
+// and deleted parts) gives no long name and the 8.3 name is used.
+class CFatLongName
+{
+  public:
+    CFatLongName() { Reset(); }
+    void Reset();
+    // A long-name entry (attribute 0x0F, 32 bytes), in on-disk order.
+    void AddPart(const uint8_t* entry);
+    // The long name (UTF-8) that belongs to the short entry (32 bytes), or
+    // "" when none does. The gathered parts are dropped either way.
+    std::string TakeFor(const uint8_t* entry);
+
+  private:
+    void Start(const uint8_t* entry, bool deleted);
+    void Append(const uint8_t* entry);
+
+    uint16_t m_units[LFN_MAX_PARTS][LFN_UNITS_PER_ENTRY];
+    uint32_t m_nParts;
+    uint8_t m_checksum;
+    bool m_bDeleted;
+    bool m_bBroken;       // a part that fits no name was met
+    uint8_t m_nNextOrder; // live parts: the order the next part must carry
+};
 } // namespace tessaroo

@@ -29,7 +29,9 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsBmpType(const unsigned char* buf, int len)
 {
     if (RejectsBuffer(buf, len, RECOGNISE_BMP))
         return EXT_UNKNOWN;
-    // File header with both reserved words 0, then a BITMAPINFOHEADER (40 bytes).
+    // File header with both reserved words 0, then a DIB header of one of the
+    // sizes writers use: 12 (OS/2 1.x), 40, 52, 56 (Windows, with colour
+    // masks), 64 (OS/2 2.x), 108 (V4) and 124 (V5; ImageMagick, editors).
     const ByteReader r(buf, size_t(len));
     if (!r.Matches(0, "BA", 2) && !r.Matches(0, "BM", 2))
         return EXT_UNKNOWN;
@@ -37,20 +39,76 @@ EXTEND_NAME_TYPE CFileTypeJudge::IsBmpType(const unsigned char* buf, int len)
     uint32_t infoSize = 0;
     if (!r.ReadU16(6, reserved1) || !r.ReadU16(8, reserved2) || !r.ReadU32(14, infoSize))
         return EXT_UNKNOWN;
-    return reserved1 == 0 && reserved2 == 0 && infoSize == 40 ? EXT_BMP : EXT_UNKNOWN;
+    if (reserved1 != 0 || reserved2 != 0)
+        return EXT_UNKNOWN;
+    int64_t width = 0, height = 0;
+    uint16_t planes = 0, bitCount = 0;
+    uint32_t compression = 0;
+    if (infoSize == 12)
+    {
+        uint16_t w = 0, h = 0;
+        if (!r.ReadU16(18, w) || !r.ReadU16(20, h) || !r.ReadU16(22, planes) || !r.ReadU16(24, bitCount))
+            return EXT_UNKNOWN;
+        width = w;
+        height = h;
+    }
+    else if (infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 64 || infoSize == 108 ||
+             infoSize == 124)
+    {
+        uint32_t w = 0, h = 0;
+        if (!r.ReadU32(18, w) || !r.ReadU32(22, h) || !r.ReadU16(26, planes) || !r.ReadU16(28, bitCount) ||
+            !r.ReadU32(30, compression))
+            return EXT_UNKNOWN;
+        width = int32_t(w);
+        height = int32_t(h); // negative: rows stored top down
+    }
+    else
+        return EXT_UNKNOWN;
+    // A picture has pixels and one plane; the depth is one a bitmap can
+    // have (0 only for a JPEG or PNG stream inside, compression 4 or 5).
+    constexpr int64_t MAX_SIDE = int64_t(1) << 20;
+    if (width <= 0 || width > MAX_SIDE || height == 0 || height > MAX_SIDE || height < -MAX_SIDE ||
+        planes != 1)
+        return EXT_UNKNOWN;
+    switch (bitCount)
+    {
+    case 0:
+        return compression == 4 || compression == 5 ? EXT_BMP : EXT_UNKNOWN;
+    case 1:
+    case 2:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        return EXT_BMP;
+    default:
+        return EXT_UNKNOWN;
+    }
 }
 
 EXTEND_NAME_TYPE CFileTypeJudge::IsJpgType(const unsigned char* buf, int len)
 {
     if (RejectsBuffer(buf, len, RECOGNISE_JPG))
         return EXT_UNKNOWN;
-    // Start of image directly followed by a JFIF (APP0) or Exif (APP1) segment.
-    static const unsigned char APP0[4] = {0xFF, 0xD8, 0xFF, 0xE0}, APP1[4] = {0xFF, 0xD8, 0xFF, 0xE1};
+    // Start of image, then the first segment: a table, an application
+    // segment (JFIF, Exif, ICC, Adobe...), a comment or a frame header. The
+    // markers D0-D9 carry no length and never come first, so they do not
+    // count. The segment's length covers at least itself, and where its end
+    // lies in the buffer the next marker starts there.
     const ByteReader r(buf, size_t(len));
-    if ((r.Matches(0, APP0, 4) && r.Matches(6, "JFIF", 4)) ||
-        (r.Matches(0, APP1, 4) && r.Matches(6, "Exif", 4)))
-        return EXT_JPG;
-    return EXT_UNKNOWN;
+    uint8_t soi0 = 0, soi1 = 0, ff = 0, marker = 0, lengthHigh = 0, lengthLow = 0;
+    if (!r.ReadU8(0, soi0) || !r.ReadU8(1, soi1) || !r.ReadU8(2, ff) || !r.ReadU8(3, marker) ||
+        !r.ReadU8(4, lengthHigh) || !r.ReadU8(5, lengthLow))
+        return EXT_UNKNOWN;
+    const uint32_t segment = (uint32_t(lengthHigh) << 8) | lengthLow; // big-endian, as all JPEG fields
+    if (soi0 != 0xFF || soi1 != 0xD8 || ff != 0xFF || marker < 0xC0 || marker == 0xFF ||
+        (marker >= 0xD0 && marker <= 0xD9) || segment < 2)
+        return EXT_UNKNOWN;
+    uint8_t next = 0;
+    if (r.ReadU8(4 + size_t(segment), next) && next != 0xFF)
+        return EXT_UNKNOWN;
+    return EXT_JPG;
 }
 
 EXTEND_NAME_TYPE CFileTypeJudge::IsPngType(const unsigned char* buf, int len)

@@ -93,12 +93,12 @@ TEST(TargetPath, HostileNamesStayOneComponentInsideTheDestination)
     };
     for (const auto& c : cases)
         EXPECT_EQ(CRecoveryFlow::FormTargetPath("/dest/", Named(c.first)), c.second) << c.first;
-    // A GB2312 name becomes UTF-8 once, here; a long one is cut to one
-    // component, keeping its extension.
-    EXPECT_EQ(CRecoveryFlow::FormTargetPath("/d", Named(Utf8ToGb2312("照片.jpg"))), "/d/photo/照片.jpg");
+    // A UTF-8 name is kept as it is; a long one is cut to one component,
+    // keeping its extension.
+    EXPECT_EQ(CRecoveryFlow::FormTargetPath("/d", Named("照片.jpg")), "/d/photo/照片.jpg");
     std::string longName;
-    for (int i = 0; i < 120; ++i)
-        longName += Utf8ToGb2312("照");
+    for (int i = 0; i < 80; ++i)
+        longName += "照";
     const std::string t = CRecoveryFlow::FormTargetPath("/d", Named(longName + ".txt"));
     const std::string base = t.substr(t.rfind('/') + 1);
     EXPECT_LE(base.size(), 240u);

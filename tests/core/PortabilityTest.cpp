@@ -1,7 +1,8 @@
 // The portability layer: formatters and string helpers as the front ends
 // show them, path helpers that must never write past a caller's buffer,
-// GB2312 conversions, target names made from names read off a disk, and
-// the system-call wrappers.
+// UTF-32/UTF-8 conversions cut at character boundaries, the GB2312 decoding
+// of 8.3 names, target names made from names read off a disk, and the
+// system-call wrappers.
 #include "core/Portability.h"
 #include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
@@ -129,8 +130,8 @@ TEST(ExtendName, TextAfterTheLastPoint)
                  {".profile", 16, 0, "profile"},
                  // Cut to the destination, at a character boundary.
                  {"movie.mpeg4", 4, 0, "mpe"},
-                 {"x.\xD5\xD5\xC6\xAC", 4, 0, "\xD5\xD5"},
-                 {"x.\xD5\xD5\xC6\xAC", 5, 0, "\xD5\xD5\xC6\xAC"}};
+                 {"x.\xE7\x85\xA7\xE7\x89\x87", 6, 0, "\xE7\x85\xA7"},
+                 {"x.\xE7\x85\xA7\xE7\x89\x87", 7, 0, "\xE7\x85\xA7\xE7\x89\x87"}};
     for (const auto& c : cases)
     {
         Guarded<char> ext(c.extSize);
@@ -195,7 +196,7 @@ TEST(RealFileName, CountsUpToAFreeName)
     ASSERT_EQ(mkdir(dir.File("v.1").c_str(), 0755), 0);
     ASSERT_TRUE(WriteImageFile(dir.File("v.1/notes"), {}));
     EXPECT_EQ(freeName(dir.File("v.1/notes")), Utf8ToWide(dir.File("v.1/notes(1)").c_str()));
-    // A name in GB2312-free Unicode goes through UTF-8 both ways.
+    // A name outside ASCII goes through UTF-8 both ways.
     ASSERT_TRUE(WriteImageFile(dir.File("\xE7\x85\xA7\xE7\x89\x87.jpg"), {})); // 照片.jpg
     EXPECT_EQ(freeName(dir.File("\xE7\x85\xA7\xE7\x89\x87.jpg")),
               Utf8ToWide(dir.File("\xE7\x85\xA7\xE7\x89\x87(1).jpg").c_str()));
@@ -207,7 +208,8 @@ TEST(RealFileName, CountsUpToAFreeName)
 }
 
 // Whatever the name, destination + "/" + safe names an entry directly in the
-// destination: no separator, never "." or "..", never empty.
+// destination: one valid UTF-8 component, no separator, no control byte,
+// never "." or "..", never empty.
 TEST(SafeTargetName, OneComponentInsideTheDestination)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -221,8 +223,14 @@ TEST(SafeTargetName, OneComponentInsideTheDestination)
         {"dir/", "dir_"},
         {"...", "..."},
         {"!ELETED.TXT", "!ELETED.TXT"},
-        // Two-byte GB2312 characters pass whole: no trail byte is a separator.
-        {"\xD5\xD5\xC6\xAC.jpg", "\xD5\xD5\xC6\xAC.jpg"},
+        // Control bytes and DEL, which a terminal or a file manager would act on.
+        {"a\x01-\x1F-\x7F-z", "a_-_-_-z"},
+        {"\x1B[2J.txt", "_[2J.txt"},
+        // Valid UTF-8 passes whole; invalid bytes and cut sequences become U+FFFD.
+        {"Ma\xC3\x9F \xF0\x9F\x8E\x89.txt", "Ma\xC3\x9F \xF0\x9F\x8E\x89.txt"},
+        {"a\xFF-z", "a\xEF\xBF\xBD-z"},
+        // An invalid lead byte before a '/' takes nothing with it.
+        {"\xC3/x", "\xEF\xBF\xBD_x"},
         {nullptr, "_"}};
     for (const auto& c : cases)
     {
@@ -230,12 +238,15 @@ TEST(SafeTargetName, OneComponentInsideTheDestination)
         EXPECT_EQ(safe, c.second);
         EXPECT_EQ(safe.find_first_of("/\\"), std::string::npos) << safe;
         EXPECT_FALSE(safe.empty() || safe == "." || safe == "..") << safe;
+        EXPECT_EQ(SanitizeUtf8(safe), safe);
+        for (char ch : safe)
+            EXPECT_TRUE(uint8_t(ch) >= 0x20 && uint8_t(ch) != 0x7F) << safe;
     }
 }
 
 // --- conversions -------------------------------------------------------------
 
-TEST(Conversions, WideToGb2312TruncatesAtCharacterBoundaries)
+TEST(Conversions, WideToUtf8TruncatesAtCharacterBoundaries)
 {
     const struct
     {
@@ -243,15 +254,15 @@ TEST(Conversions, WideToGb2312TruncatesAtCharacterBoundaries)
         long dstSize, srcLen;
         const char* out;
     } cases[] = {{L"photo.jpg", 64, -1, "photo.jpg"},
-                 {L"\u4E2D\u6587", 5, -1, "\xD6\xD0\xCE\xC4"},
-                 // Three bytes of room hold one two-byte character, never half of the next.
-                 {L"\u4E2D\u6587", 4, -1, "\xD6\xD0"},
-                 {L"a\u4E2D", 3, -1, "a"},
+                 {L"Ma\u00DF.txt", 64, -1, "Ma\xC3\x9F.txt"},
+                 {L"\u4E2D\u6587", 7, -1, "\xE4\xB8\xAD\xE6\x96\x87"},
+                 // Five bytes of room hold one three-byte character, never part of the next.
+                 {L"\u4E2D\u6587", 6, -1, "\xE4\xB8\xAD"},
+                 {L"a\U0001F389", 6, -1, "a\xF0\x9F\x8E\x89"},
                  {L"abc", 1, -1, ""},
                  {L"abcdef", 64, 3, "abc"},
-                 // Characters GB2312 cannot hold: Hangul, an emoji, the euro sign.
-                 {L"a\uD55Cb\U0001F600c\u20AC", 64, -1, "a?b?c?"},
-                 {L"ab\uD55Ccd", 4, -1, "ab?"}};
+                 // A unit that is no character: a lone surrogate, a value past U+10FFFF.
+                 {L"a\xD800-z", 64, -1, "a\xEF\xBF\xBD-z"}};
     for (const auto& c : cases)
     {
         Guarded<char> dst(size_t(c.dstSize));
@@ -261,23 +272,18 @@ TEST(Conversions, WideToGb2312TruncatesAtCharacterBoundaries)
     }
 }
 
-TEST(Conversions, Gb2312ToWideTruncatesAndMarksBadBytes)
+TEST(Conversions, Utf8ToWideTruncatesAndMarksBadBytes)
 {
     const struct
     {
         const char* src;
         long dstSize, srcLen;
         const wchar_t* out;
-    } cases[] = {{"\xD5\xD5\xC6\xAC.jpg", 64, -1, L"\u7167\u7247.jpg"},
-                 {"\xD6\xD0\xCE\xC4", 2, -1, L"\u4E2D"},
-                 {"\xD6\xD0\xCE\xC4", 64, 2, L"\u4E2D"},
-                 {"a\xFF"
-                  "b",
-                  64, -1, L"a?b"},
-                 {"a\xD6", 64, -1, L"a?"},
-                 {"\xD6"
-                  "A",
-                  64, -1, L"?A"},
+    } cases[] = {{"Ma\xC3\x9F.txt", 64, -1, L"Ma\u00DF.txt"},
+                 {"\xE4\xB8\xAD\xE6\x96\x87", 2, -1, L"\u4E2D"},
+                 // srcLen cuts the second character: what is left of it is broken.
+                 {"\xE4\xB8\xAD\xE6\x96\x87", 64, 4, L"\u4E2D\uFFFD"},
+                 {"a\xFF-z", 64, -1, L"a\uFFFD-z"},
                  {"", 8, -1, L""}};
     for (const auto& c : cases)
     {
@@ -291,40 +297,61 @@ TEST(Conversions, Gb2312ToWideTruncatesAndMarksBadBytes)
 TEST(Conversions, WholeStringForms)
 {
     char a[16];
-    EXPECT_EQ(Unicode2Ansi(L"\u4E2Dx", a, sizeof(a)), 0);
-    EXPECT_STREQ(a, "\xD6\xD0x");
+    EXPECT_EQ(Unicode2Ansi(L"\u4E2D-", a, sizeof(a)), 0);
+    EXPECT_STREQ(a, "\xE4\xB8\xAD-");
     wchar_t w[16];
-    EXPECT_EQ(Ansi2Unicode("\xD6\xD0x", w, 16), 0);
-    EXPECT_EQ(std::wstring(w), L"\u4E2Dx");
-    // The string-object forms hold the whole text: two bytes per character at most.
+    EXPECT_EQ(Ansi2Unicode("\xE4\xB8\xAD-", w, 16), 0);
+    EXPECT_EQ(std::wstring(w), L"\u4E2D-");
+    // The string-object forms hold the whole text, whatever its length.
     const std::wstring many(300, L'\u6587');
-    EXPECT_EQ(Unicode2Ansi(many.c_str()).size(), 600u);
+    EXPECT_EQ(Unicode2Ansi(many.c_str()).size(), 900u);
     EXPECT_EQ(Ansi2Unicode(Unicode2Ansi(many.c_str()).c_str()), many);
 }
 
-TEST(Conversions, CopyGb2312CutsAtACharacterBoundary)
+// A node's name field holds 255 bytes: a longer name keeps its extension,
+// which gives the file its kind.
+TEST(Conversions, CopyUtf8NameKeepsTheExtensionOfALongName)
 {
+    std::string korean;
+    for (int i = 0; i < 100; ++i)
+        korean += "\xEA\xB0\x80"; // U+AC00, three bytes
+    const std::string longExt = "a." + std::string(300, 'e');
     const struct
     {
-        const char* src;
-        size_t size;
-        const char* out;
-    } cases[] = {{"ab\xD6\xD0", 4, "ab"},
-                 {"ab\xD6\xD0", 5, "ab\xD6\xD0"},
-                 {"\xD6\xD0\xCE\xC4", 4, "\xD6\xD0"},
-                 {"abc", 1, ""},
-                 {"a\xD6", 8, "a"}}; // a lead byte without its trail is dropped
+        std::string name;
+        std::string out;
+    } cases[] = {{"photo.jpg", "photo.jpg"},
+                 {std::string(300, 'a') + ".jpg", std::string(251, 'a') + ".jpg"},
+                 {korean + ".jpg", korean.substr(0, 249) + ".jpg"},
+                 {std::string(300, 'a'), std::string(255, 'a')},
+                 // An "extension" longer than any is part of the name.
+                 {longExt, longExt.substr(0, 255)}};
     for (const auto& c : cases)
     {
-        Guarded<char> dst(c.size);
-        CopyGb2312(dst.Get(), dst.Size(), c.src);
-        EXPECT_STREQ(dst.Get(), c.out) << c.src;
-        EXPECT_TRUE(dst.Intact()) << c.src;
+        Guarded<char> dst(256);
+        CopyUtf8Name(dst.Get(), dst.Size(), c.name);
+        EXPECT_EQ(std::string(dst.Get()), c.out) << c.name.size();
+        EXPECT_TRUE(dst.Intact());
     }
     Guarded<wchar_t> w(3, L'#');
     CopyWide(w.Get(), w.Size(), L"abcdef");
     EXPECT_EQ(std::wstring(w.Get()), L"ab");
     EXPECT_TRUE(w.Intact());
+}
+
+// 8.3 names written by Chinese systems: GB2312 bytes, decoded to UTF-8.
+TEST(Conversions, Gb2312ShortNamesAsUtf8)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"\xD5\xD5\xC6\xAC.jpg", "\xE7\x85\xA7\xE7\x89\x87.jpg"}, // 照片.jpg
+        {"!\xC6\xAC.jpg", "!\xE7\x89\x87.jpg"},
+        {"a\xFF-z", "a\xEF\xBF\xBD-z"},
+        {"a\xD6", "a\xEF\xBF\xBD"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(Gb2312ToUtf8(c.first), c.second) << c.first;
+    // The way back serves only the application's display codec.
+    EXPECT_EQ(Utf8ToGb2312("\xE7\x85\xA7\xE7\x89\x87.jpg"), "\xD5\xD5\xC6\xAC.jpg");
+    EXPECT_EQ(Utf8ToGb2312("a\xED\x95\x9C-\xF0\x9F\x8E\x89"), "a?-?");
 }
 
 TEST(Conversions, Utf8PathsRoundTrip)
@@ -339,9 +366,6 @@ TEST(Conversions, Utf8PathsRoundTrip)
               L"a\uFFFDb");
     EXPECT_EQ(Utf8ToWide("\xE7\x85"), L"\uFFFD");
     EXPECT_EQ(WideToUtf8(L"\xD800"), "\xEF\xBF\xBD");
-    // Node names: GB2312 on the volume side, UTF-8 on the file-system side.
-    EXPECT_EQ(Gb2312ToUtf8("\xD5\xD5\xC6\xAC.jpg"), "\xE7\x85\xA7\xE7\x89\x87.jpg");
-    EXPECT_EQ(Utf8ToGb2312("\xE7\x85\xA7\xE7\x89\x87.jpg"), "\xD5\xD5\xC6\xAC.jpg");
 }
 
 // --- system-call wrappers ----------------------------------------------------

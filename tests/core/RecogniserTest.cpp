@@ -231,8 +231,13 @@ TEST(IsFatFileRecord, DotPair)
            {"DotWithSize", {{28, 4, 1}}, 0},
            {"DotDotWithSize", {{60, 4, 1}}, 0},
            {"FirstNotDot", {{0, 1, 'A'}}, 0},
+           {"DotNotBlankPadded", {{1, 1, 'A'}}, 0},
            {"SecondSingleDot", {{33, 1, ' '}}, 0}},
-          IsFatFileRecord);
+          [](const uint8_t* b) { return IsFatFileRecord(b); });
+    // The length-taking form reads nothing when fewer than 64 bytes are given.
+    const std::vector<uint8_t> pair = MakeDotPair(7, 0);
+    EXPECT_TRUE(IsFatFileRecord(Exact(pair).get(), 64));
+    EXPECT_FALSE(IsFatFileRecord(Exact(pair).get(), 63));
 }
 
 // --- directory entries -------------------------------------------------------
@@ -285,7 +290,12 @@ TEST(IsFatEntyValid, BothForms)
         {0x20, 1000, 5, d2021, false, {"OnlyAccessDateOutOfRange", {{18, 2, FatDate(1985, 1, 1)}}, 0}},
         {0x20, 1000, 5, d2021, false, {"OnlyCreationDateOutOfRange", {{16, 2, FatDate(2100, 1, 1)}}, 0}},
         {0x10, 0, 5, 0, false, {"LiveFolderIgnoresDates", {}, 1}},
-        {0x00, 1000, 5, d2021, false, {"FileWithoutArchiveBit", {}, 0}},
+        // A file is any entry that is no folder, label or long-name part:
+        // backup tools clear the archive bit, some cameras never set it.
+        {0x00, 1000, 5, d2021, false, {"FileWithoutArchiveBit", {}, 1}},
+        {0x01, 1000, 5, d2021, true, {"DeletedReadOnlyFile", {}, 1}},
+        {0x02, 1000, 5, d2021, true, {"DeletedHiddenFile", {}, 1}},
+        {0x04, 1000, 5, d2021, false, {"SystemFile", {}, 1}},
         {0x27, 1000, 5, d2021, false, {"HiddenSystemArchiveFile", {}, 1}},
         {0x20, 0, 5, d2021, false, {"EmptyFileOwningACluster", {}, 0}},
         {0x20, 0, 0, d2021, false, {"EmptyFileWithoutCluster", {}, 1}},
@@ -307,8 +317,10 @@ TEST(IsFatEntyValid, BothForms)
         {0x20, 1000, 5, d2021, false, {"ControlByteInExtension", {{10, 1, 0x05}}, 0}},
         {0x20, 1000, 5, d2021, false, {"HighBytesInName", {{0, 2, 0xD5D5}}, 1}},
         {0x0F, 0, 0, 0, false, {"LongName", {{0, 1, 0x41}}, 1}},
-        {0x0F, 0, 0, 0, false, {"LongNameSequence18", {{0, 1, 0x52}}, 1}},
-        {0x0F, 0, 0, 0, false, {"LongNameSequence19", {{0, 1, 0x53}}, 0}},
+        // A name of 255 characters takes 20 parts.
+        {0x0F, 0, 0, 0, false, {"LongNameSequence19", {{0, 1, 0x53}}, 1}},
+        {0x0F, 0, 0, 0, false, {"LongNameSequence20", {{0, 1, 0x54}}, 1}},
+        {0x0F, 0, 0, 0, false, {"LongNameSequence21", {{0, 1, 0x55}}, 0}},
         {0x0F, 0, 0, 0, true, {"DeletedLongName", {}, 1}},
         {0x0F, 0, 0, 0, false, {"LongNameWithCluster", {{26, 2, 3}}, 0}},
     };
@@ -368,7 +380,8 @@ TEST(IsFatFDTRecord, DirectorySectors)
         {"TwoFullSectors", Cat({full, full}), 1},
         {"StartsWithEnd", std::vector<uint8_t>(512, 0), 0},
         {"NonZeroByteAfterEnd", Patched(sector(Entry("A.TXT")), {{511, 1, 1}}), 0},
-        {"InvalidEntry", sector(Cat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0}})})), 0},
+        {"InvalidEntry", sector(Cat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0x40}})})), 0},
+        {"FileWithoutArchiveBit", sector(Cat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0}})})), 1},
         {"DotPairSector", sector(MakeDotPair(5, 0)), 0},
         {"BlankInsideName", sector(Patched(Entry("AB.TXT"), {{3, 1, 'C'}})), 0},
         {"BlankInsideExtension", sector(Patched(Entry("AB.T"), {{10, 1, 'X'}})), 0},
@@ -385,6 +398,12 @@ TEST(IsFatFDTRecord, DirectorySectors)
         {"LongNameWithItsShortEntry", sector(MakeNamedEntry(quarterly, File("QUARTE~1.TXT"))), 1},
         {"DeletedLongNameWithItsShortEntry", sector(MakeNamedEntry(quarterly, File("QUARTE~1.TXT", true))),
          1},
+        // 20 parts and the short entry: the look-ahead reaches the short entry.
+        {"LongNameOfTwentyParts",
+         sector(MakeNamedEntry(std::u16string(251, u'n') + u".txt", File("NNNNNN~1.TXT"))), 1},
+        {"LongNameOfTwentyPartsWithWrongChecksum",
+         sector(Cat({MakeLongNameEntries(std::u16string(251, u'n') + u".txt", 0x12), Entry("NNNNNN~1.TXT")})),
+         0},
         {"LongNameWithWrongChecksum",
          sector(Cat({MakeLongNameEntries(quarterly, 0x12), Entry("QUARTE~1.TXT")})), 0},
         // A deleted short entry's first byte is gone, so its checksum cannot be checked.
@@ -402,8 +421,8 @@ TEST(IsFatFDTRecord, DirectorySectors)
               MakeLongNameEntries(u"Cut at the edge.txt", 0x77)}),
          1},
         {"LongNameFollowedByInvalidEntry",
-         sector(Cat(
-             {MakeLongNameEntries(quarterly, quarterlySum), Patched(Entry("QUARTE~1.TXT"), {{11, 1, 0}})})),
+         sector(Cat({MakeLongNameEntries(quarterly, quarterlySum),
+                     Patched(Entry("QUARTE~1.TXT"), {{11, 1, 0x40}})})),
          0},
         {"SingleEntry", Entry("A.TXT"), 1},
         {"OddLengthTail", Cat({Entry("A.TXT"), std::vector<uint8_t>(8, 0)}), 1},

@@ -3,6 +3,7 @@
 // loops, a file larger than the volume, names that try to climb out of the
 // destination), hand-built boot sectors, and the 12-bit FAT decoding.
 #include "core/CDiskReader.h"
+#include "core/Log.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
@@ -361,6 +362,7 @@ TEST_F(FatCorner, RootListingNeedsLevelZero)
 struct BadBoot
 {
     const char* what;
+    FatFormat kind;
     void (*change)(FatBootParams&);
 };
 
@@ -368,9 +370,17 @@ class FatHostileBoot : public ::testing::TestWithParam<BadBoot>
 {
 };
 
-TEST_P(FatHostileBoot, UnusableGeometryFindsNothingAndNeverFaults)
+std::string g_log;
+void KeepLog(const char* message)
 {
-    FatBootParams p = DefaultFatParams(FatFormat::Fat16);
+    g_log += message;
+}
+
+// A boot sector the engine cannot walk makes an unreadable volume: Init and
+// the scan say so (87, and a line in the log), never "nothing deleted".
+TEST_P(FatHostileBoot, UnusableGeometryIsAnUnreadableVolume)
+{
+    FatBootParams p = DefaultFatParams(GetParam().kind);
     GetParam().change(p);
     std::vector<uint8_t> boot = MakeFatBootSector(p);
     TempDir dir("fat-boot");
@@ -380,9 +390,13 @@ TEST_P(FatHostileBoot, UnusableGeometryFindsNothingAndNeverFaults)
     ASSERT_TRUE(si.Write(img, 32768));
     PrepareScanLog();
     ScopedEnv disks("TESSAROO_DISKS", img);
+    g_log.clear();
+    SetLogSink(&KeepLog);
     CFastFatRecovery engine;
     EXPECT_EQ(engine.Init(0, 0, 32768, L'C'), STATUS_INVALID_PARAMETER) << GetParam().what;
-    EXPECT_EQ(engine.ScanDevice(nullptr), 0u);
+    EXPECT_EQ(engine.ScanDevice(nullptr), STATUS_INVALID_PARAMETER);
+    SetLogSink(nullptr);
+    EXPECT_NE(g_log.find("unreadable"), std::string::npos) << g_log;
     EXPECT_EQ(engine.GetLostFileCount(), 0u);
     EXPECT_EQ(engine.BuildBitMapInfo(), STATUS_INVALID_PARAMETER);
     unsigned long long start = 0, count = 7;
@@ -392,12 +406,19 @@ TEST_P(FatHostileBoot, UnusableGeometryFindsNothingAndNeverFaults)
 
 INSTANTIATE_TEST_SUITE_P(
     Boots, FatHostileBoot,
-    ::testing::Values(BadBoot{"no bytes per sector", [](FatBootParams& p) { p.bytesPerSector = 0; }},
-                      BadBoot{"odd sector size", [](FatBootParams& p) { p.bytesPerSector = 1000; }},
-                      BadBoot{"no sectors per cluster", [](FatBootParams& p) { p.sectorsPerCluster = 0; }},
-                      BadBoot{"3 sectors per cluster", [](FatBootParams& p) { p.sectorsPerCluster = 3; }},
-                      BadBoot{"no FAT", [](FatBootParams& p) { p.numFats = 0; }},
-                      BadBoot{"empty FAT", [](FatBootParams& p) { p.sectorsPerFat = 0; }}));
+    ::testing::Values(
+        BadBoot{"no bytes per sector", FatFormat::Fat16, [](FatBootParams& p) { p.bytesPerSector = 0; }},
+        BadBoot{"odd sector size", FatFormat::Fat16, [](FatBootParams& p) { p.bytesPerSector = 1000; }},
+        BadBoot{"no sectors per cluster", FatFormat::Fat16,
+                [](FatBootParams& p) { p.sectorsPerCluster = 0; }},
+        BadBoot{"3 sectors per cluster", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerCluster = 3; }},
+        BadBoot{"no FAT", FatFormat::Fat16, [](FatBootParams& p) { p.numFats = 0; }},
+        BadBoot{"empty FAT", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerFat = 0; }},
+        // Clusters 0 and 1 are reserved: a root folder there names no cluster.
+        BadBoot{"root cluster 0", FatFormat::Fat32, [](FatBootParams& p) { p.rootCluster = 0; }},
+        BadBoot{"root cluster 1", FatFormat::Fat32, [](FatBootParams& p) { p.rootCluster = 1; }},
+        BadBoot{"root cluster beyond the volume", FatFormat::Fat32,
+                [](FatBootParams& p) { p.rootCluster = 0x0FFFFFF0; }}));
 
 TEST(FatGeometry, TotalNotAboveTheDataStartGivesNoBitmap)
 {

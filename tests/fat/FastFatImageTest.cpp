@@ -207,7 +207,8 @@ TEST_P(FastFatImage, DeletedFolderNodesSitOnThePathToTheirFiles)
 
 INSTANTIATE_TEST_SUITE_P(Images, FastFatImage,
                          ::testing::Values(ImageCase{"fat12"}, ImageCase{"floppy"}, ImageCase{"fat16"},
-                                           ImageCase{"fat32"}, ImageCase{"mbr"}, ImageCase{"sample"}),
+                                           ImageCase{"fat32"}, ImageCase{"mbr"}, ImageCase{"card"},
+                                           ImageCase{"sample"}),
                          [](const ::testing::TestParamInfo<ImageCase>& i)
                          { return std::string(i.param.name); });
 

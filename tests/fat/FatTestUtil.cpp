@@ -91,7 +91,7 @@ std::string NodeNameUtf8(const _FILE_NODE_& n)
     char name[FILE_NAME_SIZE];
     memcpy(name, n.szFileName, sizeof(name));
     name[sizeof(name) - 1] = 0;
-    return Gb2312ToUtf8(name);
+    return name;
 }
 
 std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n)

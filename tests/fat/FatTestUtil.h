@@ -46,7 +46,7 @@ std::set<std::string> CandidateNames(const ManifestEntry& e);
 // The same for a whole path, "DOCS/SUB/name" (no leading '/').
 std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e);
 
-// A node's name (GB2312) as UTF-8.
+// A node's name (UTF-8) as a string.
 std::string NodeNameUtf8(const _FILE_NODE_& n);
 // The node's folder path from the engine plus its name, UTF-8.
 std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n);

@@ -33,6 +33,9 @@ mkdir -p "$vol" "$rec" "$stage/img" "$stage/src"
 for f in fat12 floppy fat16 fat32; do
     cp "$stage/made/$f.img" "$stage/img/$f.img"
 done
+# The card (FAT32, 4 KiB clusters, long names of 20 parts, names beyond the
+# first plane) is 260 MiB of mostly holes; its used start is well under 1 MiB.
+head -c $((1024 * 1024)) "$stage/made/card.img" >"$stage/img/card.img"
 # The MBR disk's one partition starts 1 MiB in.
 tail -c +$((2048 * 512 + 1)) "$stage/made/mbr.img" >"$stage/img/mbrpart.img"
 gzip -dc "$root/samples/sample.img.gz" >"$stage/img/sample.img"

@@ -71,7 +71,6 @@ TEST_F(JudgeTest, HandBuiltHeadsAtTheEdgesOfEachTest)
 {
     using J = CFileTypeJudge;
     const Bytes mid = With(With(Text("MThd", 18), 4, Raw({0, 0, 0, 6})), 14, Text("MTrk"));
-    const Bytes bmp = With(Text("BM", 40), 14, Raw({40}));
     const Bytes pack = Raw({0, 0, 1, 0xBA}, 40), system = Raw({0, 0, 1, 0xBB});
     const struct
     {
@@ -128,13 +127,6 @@ TEST_F(JudgeTest, HandBuiltHeadsAtTheEdgesOfEachTest)
         {"CWS version 5", J::IsSwfType, Raw({'C', 'W', 'S', 5}, 8), EXT_UNKNOWN},
         {"CWS version 15", J::IsSwfType, Raw({'C', 'W', 'S', 15}, 8), EXT_SWF},
         {"CWS version 16", J::IsSwfType, Raw({'C', 'W', 'S', 16}, 8), EXT_UNKNOWN},
-        {"bitmap, info header", J::IsBmpType, bmp, EXT_BMP},
-        {"bitmap array", J::IsBmpType, With(bmp, 0, Text("BA")), EXT_BMP},
-        {"bitmap, V5 header", J::IsBmpType, With(bmp, 14, Raw({124})), EXT_UNKNOWN},
-        {"bitmap, reserved word set", J::IsBmpType, With(bmp, 8, Raw({1})), EXT_UNKNOWN},
-        {"JFIF", J::IsJpgType, With(Raw({0xFF, 0xD8, 0xFF, 0xE0, 0, 16}, 16), 6, Text("JFIF")), EXT_JPG},
-        {"APP1 holding JFIF", J::IsJpgType, With(Raw({0xFF, 0xD8, 0xFF, 0xE1}, 16), 6, Text("JFIF")),
-         EXT_UNKNOWN},
         {"program stream, system header at 28", J::IsMpgType, With(pack, 28, system), EXT_MPG},
         {"program stream, system header at 29", J::IsMpgType, With(pack, 29, system), EXT_UNKNOWN},
         {"program stream of 16 bytes, system header at 12", J::IsMpgType,
@@ -148,6 +140,88 @@ TEST_F(JudgeTest, HandBuiltHeadsAtTheEdgesOfEachTest)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.pfn(Exact(c.buf).get(), int(c.buf.size())), c.expected) << c.szWhat;
+}
+
+// A bitmap file header (reserved words 0) and a DIB header of size, with
+// the width, height, planes and depth given (16-bit fields for the 12-byte
+// OS/2 header, 32-bit ones for the others).
+Bytes Bitmap(uint32_t size, int32_t width, int32_t height, uint16_t planes, uint16_t bits,
+             uint32_t compression = 0)
+{
+    Bytes b = Text("BM", 64);
+    PutU32(&b[14], size);
+    if (size == 12)
+    {
+        PutU16(&b[18], uint16_t(width));
+        PutU16(&b[20], uint16_t(height));
+        PutU16(&b[22], planes);
+        PutU16(&b[24], bits);
+        return b;
+    }
+    PutU32(&b[18], uint32_t(width));
+    PutU32(&b[22], uint32_t(height));
+    PutU16(&b[26], planes);
+    PutU16(&b[28], bits);
+    PutU32(&b[30], compression);
+    return b;
+}
+
+// SOI, then a first segment of marker and length whose end, when inside the
+// 64 bytes, holds next.
+Bytes Jpeg(uint8_t marker, uint16_t length, uint8_t next = 0xFF)
+{
+    Bytes b = Raw({0xFF, 0xD8, 0xFF, marker, uint8_t(length >> 8), uint8_t(length)}, 64);
+    if (length >= 2 && size_t(4) + length < b.size())
+        b[4 + length] = next;
+    return b;
+}
+
+// The picture starts cameras, editors and converters write: every header
+// size a bitmap has, and a JPEG whose first segment is any table or
+// application segment, not only JFIF or Exif. What still tells a start from
+// noise is the rest of each header.
+TEST_F(JudgeTest, PictureStartsOfEveryWriterAndTheirNoise)
+{
+    using J = CFileTypeJudge;
+    const struct
+    {
+        const char* szWhat;
+        PFN_RECOGNISE_FILE pfn;
+        Bytes buf;
+        EXTEND_NAME_TYPE expected;
+    } cases[] = {
+        {"bitmap, OS/2 1.x header", J::IsBmpType, Bitmap(12, 64, 48, 1, 24), EXT_BMP},
+        {"bitmap, info header", J::IsBmpType, Bitmap(40, 64, 48, 1, 24), EXT_BMP},
+        {"bitmap, info header with masks", J::IsBmpType, Bitmap(52, 64, 48, 1, 16, 3), EXT_BMP},
+        {"bitmap, OS/2 2.x header", J::IsBmpType, Bitmap(64, 64, 48, 1, 8), EXT_BMP},
+        {"bitmap, V4 header", J::IsBmpType, Bitmap(108, 64, 48, 1, 32, 3), EXT_BMP},
+        {"bitmap, V5 header", J::IsBmpType, Bitmap(124, 64, 48, 1, 24), EXT_BMP},
+        {"bitmap holding a PNG stream", J::IsBmpType, Bitmap(124, 64, 48, 1, 0, 5), EXT_BMP},
+        {"bitmap of depth 0, uncompressed", J::IsBmpType, Bitmap(124, 64, 48, 1, 0, 0), EXT_UNKNOWN},
+        {"bitmap, header size 100", J::IsBmpType, Bitmap(100, 64, 48, 1, 24), EXT_UNKNOWN},
+        {"bitmap, reserved word set", J::IsBmpType, With(Bitmap(40, 64, 48, 1, 24), 8, Raw({1})),
+         EXT_UNKNOWN},
+        {"bitmap of width 0", J::IsBmpType, Bitmap(40, 0, 48, 1, 24), EXT_UNKNOWN},
+        {"bitmap of height 0", J::IsBmpType, Bitmap(124, 64, 0, 1, 24), EXT_UNKNOWN},
+        {"bitmap of two planes", J::IsBmpType, Bitmap(124, 64, 48, 2, 24), EXT_UNKNOWN},
+        {"bitmap of depth 7", J::IsBmpType, Bitmap(124, 64, 48, 1, 7), EXT_UNKNOWN},
+        {"JFIF", J::IsJpgType, With(Jpeg(0xE0, 16), 6, Text("JFIF")), EXT_JPG},
+        {"quantisation table first", J::IsJpgType, Jpeg(0xDB, 67), EXT_JPG},
+        {"Adobe APP14 first", J::IsJpgType, With(Jpeg(0xEE, 14), 6, Text("Adobe")), EXT_JPG},
+        {"segment ending at the buffer's last byte", J::IsJpgType, Jpeg(0xDB, 59), EXT_JPG},
+        {"segment not followed by a marker", J::IsJpgType, Jpeg(0xDB, 20, 0x00), EXT_UNKNOWN},
+        {"segment of length 1", J::IsJpgType, Jpeg(0xE0, 1), EXT_UNKNOWN},
+        {"restart marker first", J::IsJpgType, Jpeg(0xD0, 20), EXT_UNKNOWN},
+        {"fill byte", J::IsJpgType, Jpeg(0xFF, 20), EXT_UNKNOWN},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(c.pfn(Exact(c.buf).get(), int(c.buf.size())), c.expected) << c.szWhat;
+        // The content lookup agrees with the table order.
+        EXPECT_EQ(J::GetDataBufType(c.buf.data(), int(c.buf.size())),
+                  J::GetDataBufTypeByTableOrder(c.buf.data(), int(c.buf.size())))
+            << c.szWhat;
+    }
 }
 
 // While an MTS file is measured, a packet with a timestamp is its middle.
