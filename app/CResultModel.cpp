@@ -72,15 +72,16 @@ QString GetExtendNameIcon(const QString& ext)
     // The icon of each kind in the order of the kind table; office formats
     // that travel as containers (the archive kind's second text) look like
     // documents.
-    static const char* const KIND_ICONS[] = {"image", "audio_default", "office_default", "video_default", "zip",
-                                             "other"};
+    static const char* const KIND_ICONS[] = {"image",         "audio_default", "office_default",
+                                             "video_default", "zip",           "other"};
     static_assert(sizeof(KIND_ICONS) / sizeof(KIND_ICONS[0]) == CResultModel::GROUP_COUNT, "one icon a kind");
     const std::string lower = LowerAscii(ext.toStdString());
     const std::string pattern = (!lower.empty() && lower[0] == '.') ? lower : "." + lower;
     bool second = false;
     const int row = KindRowOf(pattern, second);
-    QString icon = QString(":/image/FileIcon/%1.png")
-                       .arg(second ? "office_default" : KIND_ICONS[row < 0 ? CResultModel::GROUP_OTHER : row]);
+    QString icon =
+        QString(":/image/FileIcon/%1.png")
+            .arg(second ? "office_default" : KIND_ICONS[row < 0 ? CResultModel::GROUP_OTHER : row]);
     if (lower.empty() || lower.find('|') != std::string::npos ||
         !strstr(ICON_NAMES, ("|" + lower + "|").c_str()))
         return icon;
@@ -97,7 +98,8 @@ const char* CResultModel::GroupTitle(int group)
     return (group >= 0 && group < GROUP_COUNT) ? TITLES[group] : "Other";
 }
 
-static_assert(sizeof(tessaroo::FILE_KIND_TABLE) / sizeof(tessaroo::FILE_KIND_TABLE[0]) == CResultModel::GROUP_COUNT &&
+static_assert(sizeof(tessaroo::FILE_KIND_TABLE) / sizeof(tessaroo::FILE_KIND_TABLE[0]) ==
+                      CResultModel::GROUP_COUNT &&
                   tessaroo::FILE_KIND_TABLE[CResultModel::GROUP_OFFICE].kind == tessaroo::KIND_DOCUMENT &&
                   tessaroo::FILE_KIND_TABLE[CResultModel::GROUP_VIDEO].kind == tessaroo::KIND_VIDEO &&
                   tessaroo::FILE_KIND_TABLE[CResultModel::GROUP_OTHER].kind == tessaroo::KIND_OTHER,

@@ -120,7 +120,8 @@ int SearchCallBack(void*, int percent, wchar_t*)
 std::string StatusText(int status)
 {
     if (IsDestinationStatus(uint32_t(status)))
-        return std::string("cannot write to the destination: ") + strerror(DestinationErrno(uint32_t(status)));
+        return std::string("cannot write to the destination: ") +
+               strerror(DestinationErrno(uint32_t(status)));
     switch (status)
     {
     case 0:
@@ -136,7 +137,8 @@ std::string StatusText(int status)
     case STATUS_CANCEL:
         return "stopped";
     default:
-        return status > 0 ? "read error: " + std::string(strerror(status)) : "error " + std::to_string(status);
+        return status > 0 ? "read error: " + std::string(strerror(status))
+                          : "error " + std::to_string(status);
     }
 }
 
@@ -196,7 +198,8 @@ int ChooseVolume(const Options& o, Volume& v)
     close(fd);
     const auto all = ListPartitions();
     auto it = all.find(v.nDisk);
-    const std::vector<_PARTITION_ITEM_> parts = it == all.end() ? std::vector<_PARTITION_ITEM_>() : it->second;
+    const std::vector<_PARTITION_ITEM_> parts =
+        it == all.end() ? std::vector<_PARTITION_ITEM_>() : it->second;
     if (parts.empty())
     {
         // No table and no volume start that discovery knows: offer the whole
@@ -208,8 +211,8 @@ int ChooseVolume(const Options& o, Volume& v)
         }
         if (o.nPartition > 1)
         {
-            fprintf(stderr, "tessaroo-cli: %s has no partition %d (it holds no partition table)\n", shown.c_str(),
-                    o.nPartition);
+            fprintf(stderr, "tessaroo-cli: %s has no partition %d (it holds no partition table)\n",
+                    shown.c_str(), o.nPartition);
             return EXIT_USAGE;
         }
         v.nPartition = 1;
@@ -220,8 +223,8 @@ int ChooseVolume(const Options& o, Volume& v)
     {
         if (o.nPartition == 0 && parts.size() > 1)
         {
-            fprintf(stderr, "tessaroo-cli: %s has %zu partitions; choose one with --partition K:\n", shown.c_str(),
-                    parts.size());
+            fprintf(stderr, "tessaroo-cli: %s has %zu partitions; choose one with --partition K:\n",
+                    shown.c_str(), parts.size());
             PrintPartitions(stderr, v.nDisk, parts);
             return EXIT_NO_VOLUME;
         }
@@ -272,6 +275,17 @@ int ScanAndList(const Options& o, IFileRecoveryParse* engine, Listing& out)
     g_progress.Clear();
     if (g_interrupted.load())
         return Interrupted();
+    if (out.nScanStatus == STATUS_INVALID_PARAMETER)
+    {
+        // The boot sector passed the recognisers but gives no layout the
+        // engine can walk (a FAT32 root cluster below 2, say): nothing was
+        // scanned, which is not the same as nothing found.
+        fprintf(stderr,
+                "tessaroo-cli: the volume cannot be read: its boot sector gives no usable layout (see "
+                "%sLog.txt)\n",
+                EscapeForTerminal(GetSupportDir()).c_str());
+        return EXIT_NO_VOLUME;
+    }
     engine->InitSearchCallBack(&SearchCallBack, nullptr);
     std::wstring key = Utf8ToWide(BuildPatternList(o.nKinds).c_str());
     g_progress.Restart("Listing  ");
@@ -348,7 +362,8 @@ void PrintListing(const Listing& l)
         total += h.u64FileSize;
         printf("%-8s %12llu  %s%s%s%s\n", KindOf(h), (unsigned long long)h.u64FileSize,
                EscapeForTerminal(l.vecPaths[i]).c_str(), EscapeForTerminal(NodeName(h)).c_str(),
-               CRecoveryFlow::IsKnownDeleted(h) ? "  deleted" : "", h.bDataHealth ? "" : "  (data overwritten)");
+               CRecoveryFlow::IsKnownDeleted(h) ? "  deleted" : "",
+               h.bDataHealth ? "" : "  (data overwritten)");
     }
     printf("Found %zu file%s (%s).\n", l.vecHits.size(), l.vecHits.size() == 1 ? "" : "s",
            GetFileSizeString((long long)total).c_str());

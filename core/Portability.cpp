@@ -424,14 +424,6 @@ std::string Gb2312ToUtf8(const char* src)
     return fromGb.Convert(src, "\xEF\xBF\xBD", false);
 }
 
-std::string Utf8ToGb2312(const char* src)
-{
-    if (!src)
-        return std::string();
-    thread_local CIconv toGb("GB2312", "UTF-8");
-    return toGb.Convert(SanitizeUtf8(src), "?", true);
-}
-
 void CopyUtf8Name(char* dst, size_t dstSize, const std::string& name)
 {
     if (!dst || dstSize == 0)

@@ -86,9 +86,7 @@ void CopyUtf8Name(char* dst, size_t dstSize, const std::string& name);
 // above 0x7F: their text as UTF-8. A byte that starts no GB2312 character
 // becomes U+FFFD.
 std::string Gb2312ToUtf8(const char* src);
-// UTF-8 text as GB2312, a character GB2312 cannot hold as '?'. Only the
-// application's display codec uses it; it goes when that codec goes.
-std::string Utf8ToGb2312(const char* src);
+
 // A name read off a disk (UTF-8, may be null or invalid) as one safe path
 // component for a target file: '/', '\\', bytes below 0x20 and 0x7F become
 // '_', invalid UTF-8 becomes U+FFFD, "." and ".." become "_" and "__", an

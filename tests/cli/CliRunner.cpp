@@ -30,8 +30,8 @@ std::string CliCommand(const std::vector<std::string>& args, const std::vector<s
     return command;
 }
 
-CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
-              const std::string& prefix, const std::string& binary)
+CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
+              const std::string& cwd, const std::string& prefix, const std::string& binary)
 {
     TempDir io("cli-io");
     CliRun r;

@@ -111,7 +111,8 @@ TEST_F(Cli, RecoverPutsTheSamplesDeletedFilesIntoKindFolders)
     {
         EXPECT_TRUE(res["recovered"].get<bool>());
         EXPECT_NE(res["target"].get<std::string>().find("/photo/"), std::string::npos);
-        EXPECT_NE(res["target"].get<std::string>().find("(1)"), std::string::npos) << res["target"].get<std::string>();
+        EXPECT_NE(res["target"].get<std::string>().find("(1)"), std::string::npos)
+            << res["target"].get<std::string>();
     }
     EXPECT_EQ(ChecksumsBelow(dir.File("recovered/photo")).size(), 2 * DeletedChecksums(true).size());
 }

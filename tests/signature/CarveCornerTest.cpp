@@ -16,7 +16,7 @@ using tessaroo::PutU32;
 
 namespace
 {
-const Bytes JFIF = Raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00}, 512);
+const Bytes JFIF = JfifHead();
 const Bytes PNG_HEAD = Raw({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, 512);
 
 struct Estimate
@@ -63,7 +63,7 @@ TEST_F(JudgeTest, LengthRulesOnHandBuiltFiles)
     PutU32(&riff[4], 1000);
     Bytes fws = Text("FWS\x05", 512);
     PutU32(&fws[4], 0x20000000);
-    Bytes bmpZero = Raw({'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40}, 512);
+    Bytes bmpZero = BmpHead(0);
     // MP3: an ID3v1 tag 300 bytes into the second chunk, the next file later.
     Bytes id3 = Raw({'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, 512);
     // MIDI: two tracks with a chunk of another type between them; 0x2000

@@ -20,7 +20,7 @@ using tessaroo::PutU32;
 
 namespace
 {
-const Bytes JFIF = Raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00}, 512);
+const Bytes JFIF = JfifHead();
 
 class CarveEngineTest : public JudgeTest
 {
@@ -66,8 +66,7 @@ TEST_F(CarveEngineTest, CarvedNodeSkipAndStore)
     // A JPEG of 1,000,000 bytes at sector 2048, a BMP, a PE image.
     Bytes tail = Raw({0xFF, 0xD9}, 512);
     const uint64_t tailSector = 2048 + 1000000 / 512;
-    Bytes bmp = Raw({'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40}, 512);
-    PutU32(&bmp[2], 4000);
+    Bytes bmp = BmpHead(4000);
     Bytes pe = With(Text("MZ", 512), 60, {0x40});
     pe = With(pe, 0x40, Raw({'P', 'E', 0, 0}, 24));
     pe[0x40 + 22] = 0x02;
@@ -122,7 +121,7 @@ TEST_F(CarveEngineTest, CopiesThroughSafeTargetFiles)
     // a WAV of 200 KiB.
     Bytes avi = With(Text("RIFF", 16), 8, Text("AVI LIST"));
     PutU32(&avi[4], 100000);
-    Bytes bmp = Raw({'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40}, 512);
+    Bytes bmp = BmpHead(0);
     Bytes wav = With(Text("RIFF", 16), 8, Text("WAVEfmt "));
     PutU32(&wav[4], 200 * 1024 - 8);
     Open(600, {{10, bmp}, {100, wav}, {580, With(avi, 512, Bytes(512 * 19, 0x5A))}});

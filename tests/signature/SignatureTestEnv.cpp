@@ -1,5 +1,7 @@
 #include "tests/signature/SignatureTestEnv.h"
 
+#include "core/ByteReader.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -75,6 +77,21 @@ ImageDevice::ImageDevice(const Bytes& bytes, int bytesPerSector) : m_dir("sigdis
     m_env.reset(new ScopedEnv("TESSAROO_DISKS", path));
     m_bOk = WriteImageFile(path, padded) && m_reader.Init(0, padded.size() / bps) == 0;
     EXPECT_TRUE(m_bOk) << "cannot map " << path;
+}
+
+Bytes JfifHead()
+{
+    return Raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
+                0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF, 0xDB},
+               512);
+}
+
+Bytes BmpHead(uint32_t fileSize)
+{
+    Bytes b = Raw(
+        {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24}, 512);
+    tessaroo::PutU32(&b[2], fileSize);
+    return b;
 }
 
 Bytes Raw(std::initializer_list<uint8_t> bytes, size_t len)

@@ -42,6 +42,12 @@ class ImageDevice
 
 // The bytes given, zero-padded to len.
 Bytes Raw(std::initializer_list<uint8_t> bytes, size_t len = 0);
+// The first sector of a JPEG: start of image, a whole JFIF segment and the
+// next segment's marker, zeros after.
+Bytes JfifHead();
+// The first sector of a BMP of fileSize bytes (the header's own field): a
+// 40-byte header of a 1 x 1 picture of 24 bits, zeros after.
+Bytes BmpHead(uint32_t fileSize);
 Bytes Text(const char* s, size_t len = 0);
 // b with part written at off, grown (with zeros) to hold it.
 Bytes With(Bytes b, size_t off, const Bytes& part);
