@@ -90,12 +90,17 @@ void EncodeRecord(const _LOG_FILE_INFO_& info, uint8_t* p)
     memcpy(p + 336, info.szLogDirPath, sizeof(info.szLogDirPath));
 }
 
-// Free bytes of the file system holding deviceName, 0 when unknown. The
-// figure tells whether a volume changed between two scans.
+// What tells whether a volume changed between two scans: for a device,
+// the free bytes of the file system holding its node, 0 when unknown; for
+// an image file, its modification time (the file system holding an image
+// fills and empties with everything else, scan logs included).
 unsigned long long FreeSpaceOf(const char* deviceName)
 {
     if (!deviceName)
         return 0;
+    struct stat st;
+    if (stat(deviceName, &st) == 0 && S_ISREG(st.st_mode))
+        return static_cast<unsigned long long>(st.st_mtime);
     char path[CLogFileManager::PATH_SIZE];
     CopyField(path, sizeof(path), deviceName);
     unsigned int high = 0, low = 0;
@@ -454,6 +459,20 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex,
         return 0;
     }
     return 0;
+}
+
+void CLogFileManager::DropFoundLog()
+{
+    if (!m_bIsFindLog)
+        return;
+    const std::string dir = m_strFindLogDirPath;
+    CIndexLock lock(m_strLogRootPath);
+    LoadIndex(m_nConfigIndex);
+    ReleaseRunFolder();
+    m_bIsFindLog = 0;
+    m_strFindLogDirPath.clear();
+    DeleteLogFileDir(dir.c_str());
+    SaveLogConfigFile();
 }
 
 unsigned int CLogFileManager::SaveLogFileInfo(const char* deviceName, int diskIndex,

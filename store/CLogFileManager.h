@@ -63,6 +63,10 @@ class CLogFileManager
     int LoadRecoveryLogInfo(const char* deviceName, int diskIndex, unsigned long long startSector,
                             unsigned long long sectorCount, _LOG_FILE_INFO_* info);
 
+    // Forgets the log LoadRecoveryLogInfo found (a scan that starts afresh):
+    // its folder is let go and deleted with its record, and the index saved.
+    void DropFoundLog();
+
     // Records where the deep sweep of a volume stopped and saves the config.
     // A disk (devicePath null or "") updates its existing record when the
     // free-space figure of deviceName is unchanged, else replaces it; a
