@@ -279,7 +279,11 @@ int CFastNtfsRecovery::CollectListPieces(const unsigned char* rec, size_t len, c
         if (e.type != type || (type == NTFS_TYPE_DATA && e.nameLength != 0))
             continue;
         // Pieces are joined only while each starts where the last ended: a
-        // piece out of place cannot be put on the file's clusters.
+        // piece out of place cannot be put on the file's clusters. An entry
+        // for clusters already placed (a damaged list names one twice) adds
+        // nothing.
+        if (any && e.startVcn < nextVcn)
+            continue;
         if (e.startVcn != nextVcn)
             break;
         const unsigned char* holder = rec;
