@@ -449,7 +449,9 @@ unsigned int CFastNtfsRecovery::BuildBitMapInfo()
     u64BitmapBytes = want;
     if (d.bResident)
     {
-        memcpy(pBitmap.data(), d.vecResident.data(), size_t(std::min<uint64_t>(want, d.vecResident.size())));
+        const size_t n = size_t(std::min<uint64_t>(want, d.vecResident.size()));
+        if (n > 0)
+            memcpy(pBitmap.data(), d.vecResident.data(), n);
         return STATUS_SUCCESS;
     }
     std::vector<NtfsExtent> extents;

@@ -1,6 +1,5 @@
 // tessaroo-cli on NTFS volumes as a user runs it: the listing, the
-// recovery into kind folders, the partitions of a GPT disk, and a volume
-// whose sectors the fast engine does not read.
+// recovery into kind folders and the partitions of a GPT disk.
 #include "tests/cli/MiniJson.h"
 #include "tests/ntfs/NtfsTestUtil.h"
 
@@ -118,17 +117,4 @@ TEST_F(NtfsCli, GptDiskWithFatAndNtfsPartitions)
     EXPECT_NE(r.out.find("!ard.txt"), std::string::npos) << r.out;
 }
 
-TEST_F(NtfsCli, SectorsLargerThan4096HaveNoFastEngine)
-{
-    NtfsBootParams p;
-    p.bytesPerSector = 8192;
-    p.sectorsPerCluster = 1;
-    std::vector<uint8_t> img(1 << 20, 0);
-    const std::vector<uint8_t> boot = MakeNtfsBootSector(p);
-    std::copy(boot.begin(), boot.end(), img.begin());
-    ASSERT_TRUE(WriteImageFile(dir.File("big-sectors.img"), img));
-    const CliRun r = Run({"scan", "--image", dir.File("big-sectors.img")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("no engine"), std::string::npos) << r.err;
-}
 } // namespace

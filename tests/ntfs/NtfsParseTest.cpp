@@ -76,22 +76,6 @@ TEST(NtfsRunList, DecodesFieldWidthsSignsAndEnds)
     }
 }
 
-// The attribute's own length bounds the list, not the bytes that follow it
-// in the record (another attribute, or the next record).
-TEST(NtfsRunList, StopsAtTheAttributesDeclaredLength)
-{
-    std::vector<uint8_t> a = AttrWithRuns({0x11, 0x04, 0x20, 0x11, 0x04, 0x30, 0});
-    PutU32(&a[4], 0x40 + 3); // only the first run lies inside
-    std::vector<__RUNLIST__> runs;
-    CNtfsParse::GetRunList(a.data(), a.size(), runs);
-    EXPECT_EQ(runs.size(), 1u);
-    // A huge declared length is bounded by the bytes handed in.
-    PutU32(&a[4], 0xFFFFFFF0);
-    runs.clear();
-    CNtfsParse::GetRunList(a.data(), a.size(), runs);
-    EXPECT_EQ(runs.size(), 2u);
-}
-
 TEST(NtfsRunList, PlacesRunsOnTheVolumeAndClipsThem)
 {
     const struct
@@ -122,22 +106,6 @@ TEST(NtfsRunList, PlacesRunsOnTheVolumeAndClipsThem)
             EXPECT_EQ(extents[i].u64Count, c.extents[i].second) << c.what << " extent " << i;
         }
     }
-}
-
-// A second piece of an attribute starts its run list at an absolute
-// cluster; joined to the first it must land where it says.
-TEST(NtfsRunList, JoinsPiecesOfOneAttribute)
-{
-    std::vector<__RUNLIST__> all, first = Decode(EncodeRuns({{4, 100}, {2, 50}})),
-                                  second = Decode(EncodeRuns({{3, 300}, {1, -20}}));
-    int64_t start = 0;
-    CNtfsParse::AppendPiece(all, start, first);
-    CNtfsParse::AppendPiece(all, start, second);
-    std::vector<NtfsExtent> extents;
-    CNtfsParse::PlaceRuns(all, 1024, extents);
-    ASSERT_EQ(extents.size(), 4u);
-    EXPECT_EQ(extents[2].u64Cluster, 300u);
-    EXPECT_EQ(extents[3].u64Cluster, 280u);
 }
 
 // The update sequence protects each 512 bytes of a record whatever the
@@ -222,26 +190,6 @@ TEST(NtfsAttributes, WalksStayInsideTheRecord)
     EXPECT_EQ(walk(cut), (std::vector<uint32_t>{0x30}));
     cut.bytesInUse = 0xFFFFFFFF; // more than the record: bounded by it
     EXPECT_EQ(walk(cut), (std::vector<uint32_t>{0x30, 0x80}));
-}
-
-TEST(NtfsAttributes, FileNameMustFitItsAttribute)
-{
-    const std::vector<uint8_t> fn = FileNameAttr(77, u"Größe 🎵.txt", 1, 1234);
-    TestRecord r{1, 0, {fn}};
-    std::vector<uint8_t> rec = BuildRecord(31, r, 1024);
-    NtfsRecordHeader h;
-    ASSERT_TRUE(ParseNtfsRecordHeader(rec.data(), rec.size(), h));
-    CNtfsAttributeWalker w(rec.data(), rec.size(), h);
-    NtfsAttribute a;
-    ASSERT_TRUE(w.Next(a));
-    NtfsFileName out;
-    ASSERT_TRUE(ParseNtfsFileName(rec.data(), a, out));
-    EXPECT_EQ(out.name, "Größe 🎵.txt");
-    EXPECT_EQ(out.parent, 77u);
-    EXPECT_EQ(out.realSize, 1234u);
-    // A name length running past the attribute is not a name.
-    rec[a.offset + 0x58] = 200;
-    EXPECT_FALSE(ParseNtfsFileName(rec.data(), a, out));
 }
 
 TEST(NtfsAttributes, ListEntriesStopAtAShortEntry)

@@ -269,8 +269,6 @@ std::vector<uint8_t> MiniNtfs::Bytes() const
     };
     for (const auto& r : records)
         place(r.first, BuildRecord(r.first, r.second, RecordBytes()));
-    for (const auto& r : m_raw)
-        place(r.first, r.second);
     for (const auto& d : m_data)
     {
         const uint64_t off = ClusterOffset(d.first);

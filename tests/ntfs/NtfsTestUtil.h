@@ -73,8 +73,6 @@ class MiniNtfs
     uint64_t FirstFree() const;
 
     void SetRecord(uint32_t number, const TestRecord& r) { m_records[number] = r; }
-    // Raw record bytes (no fix-up applied by the builder).
-    void SetRawRecord(uint32_t number, const std::vector<uint8_t>& bytes) { m_raw[number] = bytes; }
     void PutClusters(uint64_t cluster, const std::vector<uint8_t>& bytes) { m_data[cluster] = bytes; }
     // $MFT's data runs (default: one run over the MFT).
     void SetMftRuns(const std::vector<TestRun>& runs, uint64_t realSize)
@@ -97,7 +95,6 @@ class MiniNtfs
     std::vector<TestRun> m_mftRuns;
     uint64_t m_mftSize;
     std::map<uint32_t, TestRecord> m_records;
-    std::map<uint32_t, std::vector<uint8_t>> m_raw;
     std::map<uint64_t, std::vector<uint8_t>> m_data;
     std::vector<std::pair<uint64_t, uint64_t>> m_used;
 };
