@@ -107,9 +107,9 @@ def volume(path, bps, records, data=(), total=2048, mft=16, nrec=48):
             5: (3, [file_name(5, '.')]),
             6: (1, [file_name(5, '$Bitmap'), attr_resident(0x80, b'\xff' * ((mft + mft_clusters) // 8) + bytes(8))])}
     base.update(records)
-    for n, spec in base.items():
-        flags, attrs = spec[0], spec[1]
-        extra = spec[2] if len(spec) > 2 else {}
+    for n, entry in base.items():
+        flags, attrs = entry[0], entry[1]
+        extra = entry[2] if len(entry) > 2 else {}
         img[mft * bps + n * rb:mft * bps + (n + 1) * rb] = record(n, flags, attrs, rb, **extra)
     for cluster, content in data:
         img[cluster * bps:cluster * bps + len(content)] = content
