@@ -1,5 +1,6 @@
 #include "engines/CFileRecoveryFactory.h"
 
+#include "core/ByteReader.h"
 #include "core/CDiskReader.h"
 #include "core/FileIo.h"
 #include "engines/ext/CFastExtRecovery.h"
@@ -10,6 +11,8 @@
 #include "engines/ext/CFastExtRecovery.h"
 #include "engines/fat/CFastFatRecovery.h"
 #include "engines/fat/FatLayout.h"
+#include "engines/ntfs/CFastNtfsRecovery.h"
+#include "engines/ntfs/NtfsLayout.h"
 
 #include <memory>
 #include <new>
@@ -51,7 +54,9 @@ VolumeDescription DescribeVolume(const unsigned char* buf, size_t len)
         if (!DeriveFatGeometry(buf, len, g))
             d.strFileSystem = "FAT";
         else
-            d.strFileSystem = g.kind == FatKind::Fat12 ? "FAT12" : g.kind == FatKind::Fat16 ? "FAT16" : "FAT32";
+            d.strFileSystem = g.kind == FatKind::Fat12   ? "FAT12"
+                              : g.kind == FatKind::Fat16 ? "FAT16"
+                                                         : "FAT32";
         break;
     }
     case VolumeKind::Ntfs:
@@ -86,7 +91,7 @@ namespace
 {
 // The engine for a classified volume, not yet initialised. Branches whose
 // engine is not built yet give null, as an unrecognised volume does.
-IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type)
+IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type, const std::vector<unsigned char>& probe)
 {
     const bool deep = type != RECOVERY_TYPE_FAST;
     if (deep)
@@ -98,6 +103,11 @@ IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type)
     case VolumeKind::Fat:
         return new (std::nothrow) CFastFatRecovery();
     case VolumeKind::Ntfs:
+        // Records are one sector (two of 512 bytes); sector sizes above
+        // 4096 bytes have no record geometry the engine knows.
+        if (IsNtfsSectorSizeSupported(ByteReader(probe.data(), probe.size()).U16(BS_BYTES_PER_SECTOR)))
+            return new (std::nothrow) CFastNtfsRecovery();
+        break;
     case VolumeKind::None:
         break;
     }
@@ -144,7 +154,7 @@ IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(int diskInd
         close(fd);
         return nullptr;
     }
-    IFileRecoveryParse* engine = NewEngine(ClassifyVolume(probe.data(), probe.size()), type);
+    IFileRecoveryParse* engine = NewEngine(ClassifyVolume(probe.data(), probe.size()), type, probe);
     if (engine)
         engine->Init(diskIndex, startSector, sectorCount, driveLetter);
     close(fd);
@@ -166,7 +176,7 @@ IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(wchar_t* de
     close(fd);
     if (!ok)
         return nullptr;
-    IFileRecoveryParse* engine = NewEngine(ClassifyVolume(probe.data(), probe.size()), type);
+    IFileRecoveryParse* engine = NewEngine(ClassifyVolume(probe.data(), probe.size()), type, probe);
     if (engine)
         engine->Init(devicePath, driveLetter);
     return engine;

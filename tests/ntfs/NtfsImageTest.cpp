@@ -1,0 +1,317 @@
+// The fast NTFS engine on real volumes made by mkntfs and ntfs-3g
+// (tools/make_ntfs_images.sh): what it lists is exactly what the script
+// deleted, in the right folders, the same records The Sleuth Kit's fls and
+// ntfsundelete find, and what it copies out is byte for byte what was
+// written, with the times the volume recorded.
+#include "core/Portability.h"
+#include "core/Status.h"
+#include "engines/ntfs/CFastNtfsRecovery.h"
+#include "store/FileTypeLists.h"
+#include "tests/fat/FatTestUtil.h"
+#include "tests/ntfs/NtfsTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tessaroo;
+using namespace tessaroo::test;
+
+// The form column of an NTFS manifest (resident, fragmented, listed...)
+// loads where a FAT manifest keeps the short name: ManifestEntry::shortName.
+namespace
+{
+bool IsPictureName(const std::string& name)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    std::string ext = name.substr(dot);
+    for (char& c : ext)
+        c = char(tolower((unsigned char)c));
+    return strstr(PICTURE_TYPE_LIST, ext.c_str()) != nullptr;
+}
+
+// A name as a node holds it: at most 255 bytes, cut before a character.
+std::string NodeNameOf(const std::string& name)
+{
+    size_t n = std::min<size_t>(name.size(), 255);
+    while (n > 0 && n < name.size() && (uint8_t(name[n]) & 0xC0) == 0x80)
+        --n;
+    return name.substr(0, n);
+}
+
+class NtfsImage : public ::testing::TestWithParam<std::string>
+{
+  protected:
+    void SetUp() override
+    {
+        std::string why;
+        dir = NtfsImages(why);
+        if (dir.empty())
+            GTEST_SKIP() << why;
+        const std::string name = GetParam();
+        image = dir + "/" + name + ".img";
+        std::string error;
+        ASSERT_TRUE(LoadManifest(dir + "/" + name + ".manifest", manifest, &error)) << error;
+        start = manifest.Fact("partition_start_sector");
+        engine.reset(new ImageEngine(image, start, manifest.Fact("sector_count")));
+        ntfs = dynamic_cast<CFastNtfsRecovery*>(engine->get());
+        ASSERT_NE(ntfs, nullptr) << "the factory gave no NTFS engine for " << image;
+        ASSERT_EQ(ntfs->ScanDevice(nullptr), 0u);
+        std::wstring key = AllKindsKey();
+        ntfs->SearchFileNode(&key[0], hits);
+    }
+
+    // The path the engine shows for a manifest item: a folder whose record
+    // another file took is "LostFolder<record>" in the root, and what lay
+    // below it is found there.
+    std::string ExpectedPath(const ManifestEntry& e) const
+    {
+        std::string path = e.path.substr(1), shown;
+        for (size_t slash = e.path.find('/', 1); slash != std::string::npos;
+             slash = e.path.find('/', slash + 1))
+        {
+            const ManifestEntry* d = manifest.Find(e.path.substr(0, slash));
+            if (d && d->state == "reused")
+                shown = "LostFolder" + std::to_string(d->firstCluster) + "/" + e.path.substr(slash + 1);
+        }
+        if (shown.empty())
+            shown = path;
+        const size_t cut = shown.rfind('/');
+        return cut == std::string::npos ? NodeNameOf(shown)
+                                        : shown.substr(0, cut + 1) + NodeNameOf(shown.substr(cut + 1));
+    }
+
+    // Deleted files the listing must hold: all but those whose record was
+    // taken or lost its name, and pictures whose data was overwritten.
+    std::vector<ManifestEntry> Expected(bool withHidden = false) const
+    {
+        std::vector<ManifestEntry> out;
+        for (const ManifestEntry& e : manifest.entries)
+        {
+            if (e.isDir || !e.IsDeleted() || e.state == "reused" || e.state == "unnamed")
+                continue;
+            if (!withHidden && e.state == "overwritten" && IsPictureName(e.Name()))
+                continue;
+            out.push_back(e);
+        }
+        return out;
+    }
+
+    const ManifestEntry* EntryOf(__SEARCH_FILE_INFO__& h)
+    {
+        for (const ManifestEntry& e : manifest.entries)
+            if (!e.isDir && e.firstCluster == h.uClusterNO)
+                return &e;
+        return nullptr;
+    }
+
+    std::string dir, image;
+    Manifest manifest;
+    uint64_t start = 0;
+    std::unique_ptr<ImageEngine> engine;
+    CFastNtfsRecovery* ntfs = nullptr;
+    std::vector<__SEARCH_FILE_INFO__> hits;
+};
+
+TEST_P(NtfsImage, ListsExactlyTheDeletedFilesInTheirFolders)
+{
+    std::map<std::string, int> listed;
+    for (__SEARCH_FILE_INFO__& h : hits)
+    {
+        EXPECT_EQ(h.uEngineType, 0u);
+        EXPECT_EQ(h.bIsDir, 0u);
+        EXPECT_EQ(h.u64PartitionStartSector, start);
+        const ManifestEntry* e = EntryOf(h);
+        ASSERT_NE(e, nullptr) << NodeName(h);
+        EXPECT_EQ(h.u64RecordSector, e->entrySector) << e->path;
+        EXPECT_EQ(h.u64FileSize, e->size) << e->path;
+        listed[NodeFullPath(ntfs, h)]++;
+    }
+    std::string all;
+    for (const auto& l : listed)
+        all += l.first + "\n";
+    for (const ManifestEntry& e : Expected())
+        EXPECT_EQ(listed[ExpectedPath(e)], 1) << ExpectedPath(e) << " in\n" << all;
+    EXPECT_EQ(hits.size(), Expected().size()) << all;
+}
+
+// The same deleted records as two peers: fls lists every deleted file
+// record it can place (overwritten pictures included, which the engine
+// hides), ntfsundelete every one it judges recoverable or not.
+TEST_P(NtfsImage, FindsTheRecordsFlsAndNtfsundeleteFind)
+{
+    std::set<uint32_t> ours;
+    for (const __SEARCH_FILE_INFO__& h : hits)
+        ours.insert(h.uClusterNO);
+    for (const ManifestEntry& e : Expected(true))
+        if (e.state == "overwritten")
+            ours.insert(e.firstCluster);
+    if (!HaveTool("fls") || !HaveTool("ntfsundelete"))
+        GTEST_SKIP() << "fls (sleuthkit) or ntfsundelete (ntfs-3g) is missing";
+
+    const CommandResult fls =
+        RunCommand("fls -r -d -p -o " + std::to_string(start) + " " + ShellQuote(image));
+    ASSERT_EQ(fls.exitCode, 0) << fls.output;
+    std::set<uint32_t> theirs;
+    // "-/r * 66-128-2:	$OrphanFiles/orphan.txt". A record without a name
+    // shows as "OrphanFile-<n>": nothing to list it by (nor does
+    // ntfsundelete), and reserved empty records show so too.
+    const std::regex line(R"(^[-r]/r \* (\d+)-\d+-\d+:\t(.*)$)"), nameless(R"(.*/OrphanFile-\d+$)");
+    std::istringstream in(fls.output);
+    for (std::string l; std::getline(in, l);)
+    {
+        std::smatch m;
+        if (std::regex_match(l, m, line) && !std::regex_match(m[2].str(), nameless))
+            theirs.insert(uint32_t(std::stoul(m[1])));
+    }
+    EXPECT_EQ(ours, theirs) << fls.output;
+
+    // ntfsundelete reads a volume, not a disk: the partition on its own.
+    const std::string volume = GetParam() == "gpt" ? dir + "/gpt-ntfs.img" : image;
+    const CommandResult und = RunCommand("ntfsundelete -s -f " + ShellQuote(volume) + " 2>/dev/null");
+    std::set<uint32_t> undeleted;
+    const std::regex row(R"(^(\d+)\s+F\S*\s+\d+%.*\d+\s+(.+)$)");
+    std::istringstream rows(und.output);
+    for (std::string l; std::getline(rows, l);)
+    {
+        std::smatch m;
+        if (std::regex_match(l, m, row) && m[2] != "<none>")
+            undeleted.insert(uint32_t(std::stoul(m[1])));
+    }
+    EXPECT_EQ(ours, undeleted) << und.output;
+}
+
+TEST_P(NtfsImage, RecoversIntactFilesByteForByteWithTheirTimes)
+{
+    TempDir out("ntfs-recover");
+    int checked = 0;
+    for (__SEARCH_FILE_INFO__& h : hits)
+    {
+        const ManifestEntry* e = EntryOf(h);
+        ASSERT_NE(e, nullptr);
+        if (e->state != "intact")
+            continue;
+        ReportLog log;
+        ntfs->InitCallBack(nullptr, &CollectReport, &log, 100);
+        const std::string target = out.File("f" + std::to_string(checked++));
+        std::wstring wtarget = Utf8ToWide(target.c_str());
+        EXPECT_EQ(ntfs->SaveFileData(&h, &wtarget[0], 0), 0u) << e->path;
+        EXPECT_EQ(Sha256OfFile(target), e->sha256) << e->path << " (" << e->shortName << ")";
+        ASSERT_EQ(log.Finals(), 1) << e->path;
+        EXPECT_EQ(log.reports.back().status, 0);
+        EXPECT_EQ(log.reports.back().target, target);
+        struct stat st;
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(uint64_t(st.st_mtime), manifest.Fact("fn_mtime_" + std::to_string(e->firstCluster)))
+            << e->path;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, NtfsImage, ::testing::Values("ntfs", "ntfs4k", "gpt"),
+                         [](const ::testing::TestParamInfo<std::string>& i) { return i.param; });
+
+// The full scenario on its own, for what the table above does not reach.
+class NtfsVolume : public NtfsImage
+{
+  protected:
+    __SEARCH_FILE_INFO__* Hit(const std::string& path)
+    {
+        for (__SEARCH_FILE_INFO__& h : hits)
+            if (NodeFullPath(ntfs, h) == path)
+                return &h;
+        return nullptr;
+    }
+};
+
+// A live file whose runs are split over extension records named by a
+// non-resident attribute list reads back whole through the runs joined.
+TEST_P(NtfsVolume, RunsOfAnAttributeListAreJoined)
+{
+    const ManifestEntry* e = manifest.Find("/Docs/many-live.bin");
+    ASSERT_NE(e, nullptr);
+    ASSERT_EQ(e->shortName, "listed");
+    std::vector<__RUNLIST__> runs;
+    ASSERT_EQ(ntfs->GetRunListInfo(e->entrySector, 0x80, runs), 0);
+    std::vector<NtfsExtent> extents;
+    CNtfsParse::PlaceRuns(runs, UINT32_MAX, extents);
+    const uint64_t cluster = manifest.Fact("sectors_per_cluster") * manifest.Fact("bytes_per_sector");
+    std::vector<uint8_t> data;
+    for (const NtfsExtent& x : extents)
+    {
+        const std::vector<uint8_t> piece =
+            ReadFileRange(image, x.u64Cluster * cluster, size_t(x.u64Count * cluster));
+        data.insert(data.end(), piece.begin(), piece.end());
+    }
+    ASSERT_GE(data.size(), e->size);
+    data.resize(size_t(e->size));
+    EXPECT_EQ(Sha256Hex(data), e->sha256);
+}
+
+TEST_P(NtfsVolume, FolderCopiesTakeTheTreeAndStopWhenAsked)
+{
+    std::vector<_FILE_NODE_> root;
+    ASSERT_EQ(ntfs->GetChildrenFileNode(nullptr, 0, root), 0u);
+    _FILE_NODE_* trash = nullptr;
+    for (_FILE_NODE_& n : root)
+        if (NodeName(n) == "Trash")
+            trash = &n;
+    ASSERT_NE(trash, nullptr);
+    TempDir out("ntfs-folder");
+    const std::wstring dest = Utf8ToWide(out.Path().c_str());
+    int separators = 0;
+    GetPathDirIndex(dest.c_str(), separators);
+    std::wstring target = dest + L"/Trash";
+    ReportLog log;
+    ntfs->InitCallBack(nullptr, &CollectReport, &log, 100);
+    EXPECT_EQ(ntfs->SaveFileData(trash, &target[0], separators), 0u);
+    int files = 0;
+    for (const ManifestEntry& e : manifest.entries)
+        if (!e.isDir && e.path.compare(0, 7, "/Trash/") == 0)
+        {
+            EXPECT_EQ(Sha256OfFile(out.Path() + e.path), e.sha256) << e.path;
+            ++files;
+        }
+    EXPECT_EQ(log.Finals(), files);
+
+    // A stop at the first report ends the whole copy after that file.
+    ReportLog stop;
+    stop.answer = STATUS_CANCEL;
+    ntfs->InitCallBack(nullptr, &CollectReport, &stop, 100);
+    target = dest + L"/Again";
+    EXPECT_EQ(int(ntfs->SaveFileData(trash, &target[0], separators)), STATUS_CANCEL);
+    EXPECT_EQ(stop.Finals(), 1);
+}
+
+TEST_P(NtfsVolume, PreviewsPicturesWholeAndTextUpToTheBuffer)
+{
+    __SEARCH_FILE_INFO__* photo = Hit("Holiday photo.jpg");
+    __SEARCH_FILE_INFO__* text = Hit("Docs/Quarterly report.txt");
+    ASSERT_TRUE(photo && text);
+    std::vector<wchar_t> imagePath(256, 0);
+    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
+    int len = int(buf.size());
+    ASSERT_EQ(ntfs->PreView(photo, imagePath.data(), buf.data(), len, nullptr, nullptr), 0u);
+    EXPECT_EQ(len, 0);
+    const std::string tmp = WideToUtf8(imagePath.data());
+    EXPECT_NE(tmp.find("/tmp.jpg"), std::string::npos) << tmp;
+    EXPECT_EQ(Sha256OfFile(tmp), manifest.Find("/Holiday photo.jpg")->sha256);
+
+    imagePath[0] = 0;
+    len = int(buf.size());
+    ASSERT_EQ(ntfs->PreView(text, imagePath.data(), buf.data(), len, nullptr, nullptr), 0u);
+    EXPECT_EQ(imagePath[0], 0);
+    ASSERT_EQ(len, 5000);
+    EXPECT_EQ(Sha256Hex(buf.data(), size_t(len)), manifest.Find("/Docs/Quarterly report.txt")->sha256);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenario, NtfsVolume, ::testing::Values("ntfs"),
+                         [](const ::testing::TestParamInfo<std::string>& i) { return i.param; });
+} // namespace

@@ -1,0 +1,206 @@
+// The NTFS record primitives on hand-built bytes: run lists as the format
+// writes them and as damage leaves them, their placement on the volume, the
+// update-sequence fix-up for every sector size, and attribute walks that
+// must stay inside their record.
+#include "core/ByteReader.h"
+#include "engines/ntfs/CNtfsParse.h"
+#include "engines/ntfs/NtfsLayout.h"
+#include "tests/ntfs/NtfsTestUtil.h"
+
+#include <gtest/gtest.h>
+
+using namespace tessaroo;
+using namespace tessaroo::test;
+
+namespace
+{
+// A non-resident attribute of length len whose run list starts at 0x40.
+std::vector<uint8_t> AttrWithRuns(const std::vector<uint8_t>& runs, uint32_t len = 0)
+{
+    std::vector<uint8_t> a(std::max<size_t>(len ? len : 0x40 + runs.size(), 0x40 + runs.size()), 0);
+    PutU32(&a[0], 0x80);
+    PutU32(&a[4], len ? len : uint32_t(a.size()));
+    a[8] = 1;
+    PutU16(&a[0x20], 0x40);
+    memcpy(&a[0x40], runs.data(), runs.size());
+    return a;
+}
+
+std::vector<__RUNLIST__> Decode(const std::vector<uint8_t>& runBytes, uint32_t len = 0)
+{
+    std::vector<uint8_t> a = AttrWithRuns(runBytes, len);
+    std::vector<__RUNLIST__> runs;
+    CNtfsParse::GetRunList(a.data(), a.size(), runs);
+    return runs;
+}
+} // namespace
+
+TEST(NtfsRunList, DecodesFieldWidthsSignsAndEnds)
+{
+    const struct
+    {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        std::vector<std::pair<uint64_t, int64_t>> runs; // (count, offset); offset 0x7FFF... marks sparse
+    } cases[] = {
+        {"one run", {0x21, 0x18, 0x34, 0x56, 0}, {{0x18, 0x5634}}},
+        {"offset -1", {0x21, 0x18, 0x34, 0x56, 0x21, 0x01, 0xFF, 0xFF, 0}, {{0x18, 0x5634}, {1, -1}}},
+        {"offset -32768", {0x21, 0x02, 0x00, 0x80, 0}, {{2, -32768}}},
+        {"offset +32767", {0x21, 0x02, 0xFF, 0x7F, 0}, {{2, 32767}}},
+        {"5-byte length keeps its low 4 bytes",
+         {0x15, 0x04, 0x03, 0x02, 0x01, 0xAA, 0x10, 0},
+         {{0x01020304, 0x10}}},
+        {"sparse run",
+         {0x11, 0x04, 0x20, 0x01, 0x08, 0x11, 0x02, 0x05, 0},
+         {{4, 0x20}, {8, INT64_MAX}, {2, 5}}},
+        {"length nibble above 7", {0x11, 0x04, 0x20, 0x18, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {{4, 0x20}}},
+        {"offset nibble above 7", {0x11, 0x04, 0x20, 0x81, 1, 1, 2, 3, 4, 5, 6, 7, 8}, {{4, 0x20}}},
+        {"no length bytes", {0x10, 0x05, 0}, {}},
+        {"header 0 ends", {0x00, 0x11, 0x04, 0x20}, {}},
+        {"a run cut by the attribute's end", {0x11, 0x04, 0x20, 0x44, 1, 2}, {{4, 0x20}}},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<__RUNLIST__> got = Decode(c.bytes);
+        ASSERT_EQ(got.size(), c.runs.size()) << c.what;
+        for (size_t i = 0; i < got.size(); ++i)
+        {
+            EXPECT_EQ(got[i].u64ClusterCount, c.runs[i].first) << c.what << " run " << i;
+            const bool sparse = c.runs[i].second == INT64_MAX;
+            EXPECT_EQ(got[i].bSparse, sparse) << c.what << " run " << i;
+            if (!sparse)
+            {
+                EXPECT_EQ(got[i].i64ClusterOffset, c.runs[i].second) << c.what << " run " << i;
+            }
+        }
+    }
+}
+
+TEST(NtfsRunList, PlacesRunsOnTheVolumeAndClipsThem)
+{
+    const struct
+    {
+        const char* what;
+        std::vector<TestRun> runs;
+        std::vector<std::pair<uint64_t, uint64_t>> extents; // (cluster, count); cluster ~0 marks sparse
+    } cases[] = {
+        {"backwards", {{4, 100}, {2, -60}, {3, 10}}, {{100, 4}, {40, 2}, {50, 3}}},
+        {"a hole keeps the start", {{4, 100}, {8, 0, true}, {2, 5}}, {{100, 4}, {~0ull, 8}, {105, 2}}},
+        {"crossing the end is cut", {{4, 100}, {50, 900}}, {{100, 4}, {1000, 24}}},
+        {"starting past the end ends", {{4, 100}, {2, 2000}, {2, -1990}}, {{100, 4}}},
+        {"starting before 0 ends", {{4, 100}, {2, -200}, {2, 300}}, {{100, 4}}},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<__RUNLIST__> runs = Decode(EncodeRuns(c.runs));
+        std::vector<NtfsExtent> extents;
+        CNtfsParse::PlaceRuns(runs, 1024, extents);
+        ASSERT_EQ(extents.size(), c.extents.size()) << c.what;
+        for (size_t i = 0; i < extents.size(); ++i)
+        {
+            EXPECT_EQ(extents[i].bSparse, c.extents[i].first == ~0ull) << c.what;
+            if (!extents[i].bSparse)
+            {
+                EXPECT_EQ(extents[i].u64Cluster, c.extents[i].first) << c.what << " extent " << i;
+            }
+            EXPECT_EQ(extents[i].u64Count, c.extents[i].second) << c.what << " extent " << i;
+        }
+    }
+}
+
+// The update sequence protects each 512 bytes of a record whatever the
+// sector size: a 4096-byte record has eight tails, the word for each one
+// in the array from 0x32.
+TEST(NtfsFixUp, RepairsEveryBlockOfTheRecord)
+{
+    for (int bps : {512, 1024, 2048, 4096})
+    {
+        CNtfsParse parser;
+        ASSERT_EQ(parser.Init(bps), 0);
+        const uint32_t rb = bps == 512 ? 1024 : uint32_t(bps);
+        TestRecord r;
+        r.flags = 1;
+        r.attrs = {ResidentAttr(0x80, TestText("fixup", rb - 0x100))};
+        const std::vector<uint8_t> plain = [&]
+        {
+            std::vector<uint8_t> rec = BuildRecord(20, r, rb);
+            for (uint32_t i = 0; i < rb / 512; ++i)
+                memcpy(&rec[512 * (i + 1) - 2], &rec[0x32 + 2 * i], 2);
+            return rec;
+        }();
+        std::vector<uint8_t> rec = BuildRecord(20, r, rb);
+        EXPECT_NE(rec, plain);
+        EXPECT_EQ(parser.FileRecordFixUp(rec.data(), rec.size()), 0);
+        EXPECT_EQ(rec, plain) << bps << "-byte sectors";
+        EXPECT_EQ(parser.GetFixupCount(), int(rb / 512));
+        // A short buffer is refused whole.
+        std::vector<uint8_t> shorter = BuildRecord(20, r, rb);
+        const std::vector<uint8_t> before = shorter;
+        EXPECT_EQ(parser.FileRecordFixUp(shorter.data(), rb - 1), -1);
+        EXPECT_EQ(shorter, before);
+    }
+    CNtfsParse parser;
+    EXPECT_EQ(parser.FileRecordFixUp(nullptr, 1024), -1);
+    std::vector<uint8_t> zero(1024, 0);
+    zero[0x32] = 0x55;
+    EXPECT_EQ(parser.FileRecordFixUp(zero.data(), zero.size()), -1);
+    EXPECT_EQ(zero[510], 0);
+    EXPECT_NE(parser.Init(8192), 0);
+}
+
+// Walks end at the record's end, at a damaged length and at an end marker;
+// fields that do not fit their attribute are not read.
+TEST(NtfsAttributes, WalksStayInsideTheRecord)
+{
+    const uint32_t rb = 1024;
+    auto walk = [&](TestRecord r)
+    {
+        std::vector<uint8_t> rec = BuildRecord(30, r, rb);
+        NtfsRecordHeader h;
+        EXPECT_TRUE(ParseNtfsRecordHeader(rec.data(), rec.size(), h));
+        CNtfsParse parser;
+        parser.FileRecordFixUp(rec.data(), rec.size());
+        std::vector<uint32_t> types;
+        CNtfsAttributeWalker w(rec.data(), rec.size(), h);
+        NtfsAttribute a;
+        while (w.Next(a))
+        {
+            EXPECT_LE(a.offset + a.length, rec.size());
+            EXPECT_LE(a.valueOffset + a.valueLength, a.length);
+            types.push_back(a.type);
+        }
+        return types;
+    };
+    const std::vector<uint8_t> fn = FileNameAttr(5, u"name.txt");
+    std::vector<uint8_t> huge = ResidentAttr(0x80, {1, 2, 3});
+    PutU32(&huge[4], 0xFFFFFFF0);
+    std::vector<uint8_t> zero = ResidentAttr(0x80, {1, 2, 3});
+    PutU32(&zero[4], 0);
+    std::vector<uint8_t> badValue = ResidentAttr(0x80, {1, 2, 3});
+    PutU32(&badValue[0x10], 0x1000);
+
+    EXPECT_EQ(walk({1, 0, {fn, ResidentAttr(0x80, {1})}}), (std::vector<uint32_t>{0x30, 0x80}));
+    EXPECT_EQ(walk({1, 0, {fn, huge, fn}}), (std::vector<uint32_t>{0x30}));
+    EXPECT_EQ(walk({1, 0, {fn, zero, fn}}), (std::vector<uint32_t>{0x30}));
+    EXPECT_EQ(walk({1, 0, {fn, badValue}}), (std::vector<uint32_t>{0x30, 0x80}));
+    // Bytes in use cut the walk: the data attribute after them is not this
+    // record's (on disk it may be stale bytes of an earlier record).
+    TestRecord cut{1, 0, {fn, ResidentAttr(0x80, {1})}};
+    cut.bytesInUse = uint32_t(0x38 + fn.size() + 8);
+    EXPECT_EQ(walk(cut), (std::vector<uint32_t>{0x30}));
+    cut.bytesInUse = 0xFFFFFFFF; // more than the record: bounded by it
+    EXPECT_EQ(walk(cut), (std::vector<uint32_t>{0x30, 0x80}));
+}
+
+TEST(NtfsAttributes, ListEntriesStopAtAShortEntry)
+{
+    std::vector<uint8_t> list;
+    for (const auto& e : {ListEntry(0x10, 40), ListEntry(0x80, 41), ListEntry(0x80, 42, 10)})
+        list.insert(list.end(), e.begin(), e.end());
+    EXPECT_EQ(ParseNtfsAttributeList(list.data(), list.size()).size(), 3u);
+    PutU16(&list[0x20 + 4], 0x19); // the second entry claims 25 bytes
+    const std::vector<NtfsListEntry> got = ParseNtfsAttributeList(list.data(), list.size());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].record, 40u);
+    EXPECT_TRUE(ParseNtfsAttributeList(list.data(), 0x19).empty());
+}

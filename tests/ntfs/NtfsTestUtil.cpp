@@ -1,0 +1,289 @@
+#include "tests/ntfs/NtfsTestUtil.h"
+
+#include "core/ByteReader.h"
+#include "core/Portability.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace tessaroo
+{
+namespace test
+{
+std::string NtfsImages(std::string& why)
+{
+    const std::string& dir = SharedScriptImages("make_ntfs_images.sh");
+    if (dir.empty())
+    {
+        why = "tools/make_ntfs_images.sh failed (see its output above)";
+        return std::string();
+    }
+    std::vector<uint8_t> skipped;
+    if (ReadWholeFile(dir + "/SKIPPED", skipped))
+    {
+        why = std::string(skipped.begin(), skipped.end());
+        return std::string();
+    }
+    return dir;
+}
+
+std::string NodeName(const _FILE_NODE_& n)
+{
+    return std::string(n.szFileName, strnlen(n.szFileName, sizeof(n.szFileName)));
+}
+
+std::string NodeFullPath(IFileRecoveryParse* engine, _FILE_NODE_& n)
+{
+    std::vector<wchar_t> path(4096, 0);
+    engine->GetFileNodeParentDirPath(&n, path.data(), int(path.size()));
+    return WideToUtf8(path.data()) + NodeName(n);
+}
+
+namespace
+{
+size_t Align8(size_t v)
+{
+    return (v + 7) & ~size_t(7);
+}
+
+void PutName(std::vector<uint8_t>& a, size_t off, size_t units)
+{
+    for (size_t i = 0; i < units; ++i)
+        PutU16(&a[off + 2 * i], u'S');
+}
+
+unsigned UnsignedWidth(uint64_t v)
+{
+    unsigned w = 1;
+    while (w < 8 && (v >> (8 * w)) != 0)
+        ++w;
+    return w;
+}
+
+unsigned SignedWidth(int64_t v)
+{
+    for (unsigned w = 1; w < 8; ++w)
+    {
+        const int64_t lo = -(int64_t(1) << (8 * w - 1)), hi = (int64_t(1) << (8 * w - 1)) - 1;
+        if (v >= lo && v <= hi)
+            return w;
+    }
+    return 8;
+}
+} // namespace
+
+std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs)
+{
+    std::vector<uint8_t> out;
+    for (const TestRun& r : runs)
+    {
+        const unsigned a = UnsignedWidth(r.count), b = r.sparse ? 0 : SignedWidth(r.offset);
+        out.push_back(uint8_t(a | (b << 4)));
+        for (unsigned i = 0; i < a; ++i)
+            out.push_back(uint8_t(r.count >> (8 * i)));
+        for (unsigned i = 0; i < b; ++i)
+            out.push_back(uint8_t(uint64_t(r.offset) >> (8 * i)));
+    }
+    out.push_back(0);
+    return out;
+}
+
+std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value, uint8_t nameLength)
+{
+    const size_t valueOff = Align8(0x18 + 2 * size_t(nameLength));
+    std::vector<uint8_t> a(Align8(valueOff + value.size()), 0);
+    PutU32(&a[0], type);
+    PutU32(&a[4], uint32_t(a.size()));
+    a[9] = nameLength;
+    PutU16(&a[10], 0x18);
+    PutU32(&a[0x10], uint32_t(value.size()));
+    PutU16(&a[0x14], uint16_t(valueOff));
+    PutName(a, 0x18, nameLength);
+    if (!value.empty())
+        memcpy(&a[valueOff], value.data(), value.size());
+    return a;
+}
+
+std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, uint8_t nameSpace,
+                                  uint64_t size, uint64_t ntfsTime)
+{
+    std::vector<uint8_t> v(0x42 + 2 * name.size(), 0);
+    PutU64(&v[0], parent | (uint64_t(1) << 48));
+    for (int i = 0; i < 4; ++i)
+        PutU64(&v[8 + 8 * i], ntfsTime + uint64_t(i) * 10000000);
+    PutU64(&v[0x28], size);
+    PutU64(&v[0x30], size);
+    v[0x40] = uint8_t(name.size());
+    v[0x41] = nameSpace;
+    for (size_t i = 0; i < name.size(); ++i)
+        PutU16(&v[0x42 + 2 * i], uint16_t(name[i]));
+    return ResidentAttr(0x30, v);
+}
+
+std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
+                                     uint64_t startVcn, uint64_t lastVcn, uint8_t nameLength)
+{
+    const size_t runsOff = Align8(0x40 + 2 * size_t(nameLength));
+    std::vector<uint8_t> a(Align8(runsOff + runs.size()), 0);
+    PutU32(&a[0], type);
+    PutU32(&a[4], uint32_t(a.size()));
+    a[8] = 1;
+    a[9] = nameLength;
+    PutU16(&a[10], 0x40);
+    PutU64(&a[0x10], startVcn);
+    PutU64(&a[0x18], lastVcn);
+    PutU16(&a[0x20], uint16_t(runsOff));
+    PutU64(&a[0x28], (realSize + 4095) / 4096 * 4096);
+    PutU64(&a[0x30], realSize);
+    PutU64(&a[0x38], realSize);
+    PutName(a, 0x40, nameLength);
+    memcpy(&a[runsOff], runs.data(), runs.size());
+    return a;
+}
+
+std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn)
+{
+    std::vector<uint8_t> e(0x20, 0);
+    PutU32(&e[0], type);
+    PutU16(&e[4], 0x20);
+    e[7] = 0x1A;
+    PutU64(&e[8], startVcn);
+    PutU64(&e[0x10], record | (uint64_t(1) << 48));
+    return e;
+}
+
+std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes)
+{
+    std::vector<uint8_t> rec(recordBytes, 0);
+    const uint32_t blocks = recordBytes / 512;
+    const size_t usa = 0x30, first = Align8(usa + 2 * (blocks + 1));
+    memcpy(&rec[0], "FILE", 4);
+    PutU16(&rec[4], uint16_t(usa));
+    PutU16(&rec[6], uint16_t(blocks + 1));
+    PutU16(&rec[0x10], 1);
+    PutU16(&rec[0x12], 1);
+    PutU16(&rec[0x14], uint16_t(first));
+    PutU16(&rec[0x16], r.flags);
+    PutU32(&rec[0x1C], recordBytes);
+    PutU64(&rec[0x20], r.base);
+    PutU32(&rec[0x2C], number);
+    size_t pos = first;
+    for (const std::vector<uint8_t>& a : r.attrs)
+    {
+        const size_t n = std::min(a.size(), recordBytes - pos);
+        memcpy(&rec[pos], a.data(), n);
+        pos += n;
+    }
+    if (pos + 8 <= recordBytes)
+    {
+        PutU32(&rec[pos], 0xFFFFFFFF);
+        pos += 8;
+    }
+    PutU32(&rec[0x18], r.bytesInUse ? r.bytesInUse : uint32_t(pos));
+    PutU16(&rec[usa], 0x0007);
+    for (uint32_t i = 0; i < blocks; ++i)
+    {
+        memcpy(&rec[usa + 2 + 2 * i], &rec[512 * (i + 1) - 2], 2);
+        PutU16(&rec[512 * (i + 1) - 2], 0x0007);
+    }
+    return rec;
+}
+
+MiniNtfs::MiniNtfs(uint32_t bytesPerSector, uint32_t sectorsPerCluster, uint64_t totalSectors,
+                   uint64_t mftCluster, uint32_t records)
+    : m_bps(bytesPerSector), m_spc(sectorsPerCluster), m_total(totalSectors), m_mftCluster(mftCluster),
+      m_recordCount(records), m_mftSize(0)
+{
+    const uint64_t mftClusters = (uint64_t(records) * RecordBytes() + ClusterBytes() - 1) / ClusterBytes();
+    m_mftRuns = {{mftClusters, int64_t(mftCluster)}};
+    m_mftSize = uint64_t(records) * RecordBytes();
+}
+
+uint64_t MiniNtfs::FirstFree() const
+{
+    uint64_t end = 0, start = 0;
+    for (const TestRun& r : m_mftRuns)
+        if (!r.sparse)
+        {
+            start += uint64_t(r.offset);
+            end = std::max(end, start + r.count);
+        }
+    return end;
+}
+
+void MiniNtfs::MarkUsed(uint64_t cluster, uint64_t count)
+{
+    m_used.push_back({cluster, count});
+}
+
+uint64_t MiniNtfs::RecordOffset(uint32_t number) const
+{
+    const uint64_t want = uint64_t(number) * RecordBytes();
+    uint64_t pos = 0, start = 0;
+    for (const TestRun& r : m_mftRuns)
+    {
+        start += r.sparse ? 0 : uint64_t(r.offset);
+        const uint64_t bytes = r.count * ClusterBytes();
+        if (want < pos + bytes)
+            return ClusterOffset(start) + (want - pos);
+        pos += bytes;
+    }
+    return UINT64_MAX;
+}
+
+std::vector<uint8_t> MiniNtfs::Bytes() const
+{
+    std::vector<uint8_t> img(size_t(m_total) * m_bps, 0);
+    NtfsBootParams p;
+    p.bytesPerSector = uint16_t(m_bps);
+    p.sectorsPerCluster = uint8_t(m_spc);
+    p.totalSectors = m_total;
+    p.mftCluster = m_mftCluster;
+    const std::vector<uint8_t> boot = MakeNtfsBootSector(p);
+    memcpy(img.data(), boot.data(), boot.size());
+
+    std::map<uint32_t, TestRecord> records = m_records;
+    if (!records.count(0))
+        records[0] = {
+            1, 0, {FileNameAttr(5, u"$MFT"), NonResidentAttr(0x80, EncodeRuns(m_mftRuns), m_mftSize)}};
+    if (!records.count(5))
+        records[5] = {3, 0, {FileNameAttr(5, u".")}};
+    if (!records.count(6))
+    {
+        std::vector<uint8_t> bitmap(size_t((Clusters() + 7) / 8), 0);
+        auto mark = [&](uint64_t c, uint64_t n)
+        {
+            for (uint64_t k = c; k < c + n && k < Clusters(); ++k)
+                bitmap[size_t(k / 8)] |= uint8_t(1u << (k % 8));
+        };
+        mark(0, FirstFree());
+        for (const auto& u : m_used)
+            mark(u.first, u.second);
+        records[6] = {1, 0, {FileNameAttr(5, u"$Bitmap"), ResidentAttr(0x80, bitmap)}};
+    }
+    auto place = [&](uint32_t n, const std::vector<uint8_t>& bytes)
+    {
+        const uint64_t off = RecordOffset(n);
+        if (off != UINT64_MAX && off + bytes.size() <= img.size())
+            memcpy(&img[size_t(off)], bytes.data(), bytes.size());
+    };
+    for (const auto& r : records)
+        place(r.first, BuildRecord(r.first, r.second, RecordBytes()));
+    for (const auto& d : m_data)
+    {
+        const uint64_t off = ClusterOffset(d.first);
+        if (off + d.second.size() <= img.size())
+            memcpy(&img[size_t(off)], d.second.data(), d.second.size());
+    }
+    return img;
+}
+
+std::vector<uint8_t> TestText(const std::string& seed, size_t n)
+{
+    std::string s;
+    for (int i = 0; s.size() < n; ++i)
+        s += seed + " line " + std::to_string(i) + ": the quick brown fox jumps over the lazy dog\n";
+    return std::vector<uint8_t>(s.begin(), s.begin() + ptrdiff_t(n));
+}
+} // namespace test
+} // namespace tessaroo

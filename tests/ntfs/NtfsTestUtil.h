@@ -1,0 +1,105 @@
+// Shared by the NTFS engine tests: the images of tools/make_ntfs_images.sh,
+// node names and paths as UTF-8, and small NTFS volumes built record by
+// record for the corners no formatter makes.
+#pragma once
+
+#include "core/IFileRecoveryParse.h"
+#include "tests/support/TestSupport.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tessaroo
+{
+namespace test
+{
+// The folder of the made images, or "" with the reason in why (the script
+// failed, or the volume could not be mounted).
+std::string NtfsImages(std::string& why);
+
+// A node's name (UTF-8 on this platform).
+std::string NodeName(const _FILE_NODE_& n);
+// The node's folder path from the engine plus its name.
+std::string NodeFullPath(IFileRecoveryParse* engine, _FILE_NODE_& n);
+
+// --- hand-built volumes ------------------------------------------------------
+
+// A run for EncodeRuns: count clusters at a start relative to the previous
+// run's (the first absolute); sparse runs carry no start.
+struct TestRun
+{
+    uint64_t count;
+    int64_t offset;
+    bool sparse = false;
+};
+std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs);
+
+// Attributes as stored (header, then value or run list), 8-byte aligned.
+std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, uint8_t nameSpace = 1,
+                                  uint64_t size = 0, uint64_t ntfsTime = 0);
+std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value, uint8_t nameLength = 0);
+std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
+                                     uint64_t startVcn = 0, uint64_t lastVcn = 0, uint8_t nameLength = 0);
+// An attribute-list entry naming an attribute of type in record, from startVcn.
+std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn = 0);
+
+struct TestRecord
+{
+    uint16_t flags = 0; // 1 in use, 2 folder
+    uint64_t base = 0;  // base record of an extension record
+    std::vector<std::vector<uint8_t>> attrs;
+    // When set, the bytes-in-use field (else the end marker's end).
+    uint32_t bytesInUse = 0;
+};
+
+// One record of recordBytes as on disk: header, update sequence (one word
+// per 512 bytes, the tails replaced), attributes, end marker.
+std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes);
+
+// A small volume: boot sector, an MFT of `records` records at mftCluster
+// with $MFT (0), the root (5) and $Bitmap (6, resident, marking clusters
+// 0 to firstFree - 1 in use), and whatever records and clusters a test adds.
+class MiniNtfs
+{
+  public:
+    MiniNtfs(uint32_t bytesPerSector = 512, uint32_t sectorsPerCluster = 1, uint64_t totalSectors = 2048,
+             uint64_t mftCluster = 16, uint32_t records = 64);
+    uint32_t ClusterBytes() const { return m_bps * m_spc; }
+    uint32_t RecordBytes() const { return m_bps == 512 ? 1024 : m_bps; }
+    uint64_t Clusters() const { return m_total / m_spc; }
+    // First cluster after the MFT.
+    uint64_t FirstFree() const;
+
+    void SetRecord(uint32_t number, const TestRecord& r) { m_records[number] = r; }
+    void PutClusters(uint64_t cluster, const std::vector<uint8_t>& bytes) { m_data[cluster] = bytes; }
+    // $MFT's data runs (default: one run over the MFT).
+    void SetMftRuns(const std::vector<TestRun>& runs, uint64_t realSize)
+    {
+        m_mftRuns = runs, m_mftSize = realSize;
+    }
+    // Clusters marked in use in $Bitmap besides the metadata.
+    void MarkUsed(uint64_t cluster, uint64_t count);
+
+    std::vector<uint8_t> Bytes() const;
+    bool Write(const std::string& path) const { return WriteImageFile(path, Bytes()); }
+
+  private:
+    uint64_t ClusterOffset(uint64_t cluster) const { return cluster * m_bps * m_spc; }
+    uint64_t RecordOffset(uint32_t number) const;
+
+    uint32_t m_bps, m_spc;
+    uint64_t m_total, m_mftCluster;
+    uint32_t m_recordCount;
+    std::vector<TestRun> m_mftRuns;
+    uint64_t m_mftSize;
+    std::map<uint32_t, TestRecord> m_records;
+    std::map<uint64_t, std::vector<uint8_t>> m_data;
+    std::vector<std::pair<uint64_t, uint64_t>> m_used;
+};
+
+// Text of n bytes that names its seed on every line.
+std::vector<uint8_t> TestText(const std::string& seed, size_t n);
+} // namespace test
+} // namespace tessaroo
