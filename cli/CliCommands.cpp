@@ -5,6 +5,7 @@
 #include "core/Portability.h"
 #include "core/Status.h"
 #include "engines/CFileRecoveryFactory.h"
+#include "engines/CProfessionalRecovery.h"
 #include "partition/CPartitionManager.h"
 #include "recovery/CRecoveryFlow.h"
 #include "recovery/KindPatterns.h"
@@ -98,11 +99,16 @@ int ScanCallBack(void*, int percent, int scale, int secondsLeft, unsigned long l
         return 1;
     std::string extra;
     if (total)
-        extra += "sectors " + std::to_string(current) + "/" + std::to_string(total) + "  ";
-    if (files)
-        extra += "files " + std::to_string(files) + "  ";
+    {
+        const unsigned long long ms = std::max(g_progress.ElapsedMs(), 1ULL);
+        char rate[32];
+        snprintf(rate, sizeof(rate), "%.1f MB/s  ",
+                 double(current) * 512.0 / 1048576.0 / (double(ms) / 1000.0));
+        extra += rate;
+    }
+    extra += "files " + std::to_string(files) + "  ";
     if (secondsLeft >= 0)
-        extra += "ETA " + GetTimeString(secondsLeft);
+        extra += "left " + GetTimeString(secondsLeft);
     else
         extra += "elapsed " + GetTimeString((long long)(g_progress.ElapsedMs() / 1000));
     g_progress.Draw(percent * scale / 100, extra);
@@ -388,8 +394,9 @@ int OpenScanAndList(const Options& o, Scanned& s)
     if (rc >= 0)
         return rc;
     engine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-        v.nDisk, (long long)v.u64Start, (long long)v.u64Count, L'C', RECOVERY_TYPE_FAST));
-    if (!engine)
+        v.nDisk, (long long)v.u64Start, (long long)v.u64Count, L'C',
+        o.bFast ? RECOVERY_TYPE_FAST : RECOVERY_TYPE_PROFESSIONAL));
+    if (!engine && o.bFast)
     {
         fprintf(stderr,
                 "tessaroo-cli: partition %d of %s is not a FAT volume or an NTFS volume (%s); the quick scan "
@@ -397,7 +404,24 @@ int OpenScanAndList(const Options& o, Scanned& s)
                 v.nPartition, EscapeForTerminal(v.strDevice).c_str(), v.strFileSystem.c_str());
         return EXIT_NO_VOLUME;
     }
-    CLogFileManager::GetInstance()->AddDirIndex();
+    if (!engine)
+    {
+        fprintf(stderr, "tessaroo-cli: cannot read partition %d of %s\n", v.nPartition,
+                EscapeForTerminal(v.strDevice).c_str());
+        return EXIT_NO_VOLUME;
+    }
+    if (o.bFast)
+        CLogFileManager::GetInstance()->AddDirIndex();
+    else if (CProfessionalRecovery* deep = dynamic_cast<CProfessionalRecovery*>(engine.get()))
+    {
+        // A deep scan starts afresh unless asked to go on from where a
+        // stopped scan of this volume left off; it takes its folder itself.
+        if (!o.bResume)
+            deep->SetNotLoadLogFile();
+        else if (!deep->IsFindLogFile())
+            fprintf(stderr,
+                    "tessaroo-cli: no stopped scan of this volume to go on from; scanning it whole\n");
+    }
     return ScanAndList(o, engine.get(), s.l);
 }
 

@@ -27,6 +27,8 @@ struct Options
 {
     std::string strCommand;
     bool bJson = false;
+    bool bFast = false;   // the quick scan of the volume's own metadata only
+    bool bResume = false; // go on with a stopped deep scan of the volume
     std::string strImage;
     int nDisk = -1;
     int nPartition = 0; // 0: not given

@@ -24,9 +24,15 @@ namespace
 const char* const USAGE =
     "usage:\n"
     "  tessaroo-cli list [--json]\n"
-    "  tessaroo-cli scan (--image FILE | --disk N) [--partition K] [--kinds LIST] [--json]\n"
-    "  tessaroo-cli recover (--image FILE | --disk N) [--partition K] [--kinds LIST] --out DIR [--json]\n"
-    "  tessaroo-cli COMMAND --help\n"
+    "  tessaroo-cli scan (--image FILE | --disk N) [--partition K] [--kinds LIST] [--fast | --resume] "
+    "[--json]\n"
+    "  tessaroo-cli recover (--image FILE | --disk N) [--partition K] [--kinds LIST] [--fast | --resume]\n"
+    "                       --out DIR [--json]\n"
+    "  tessaroo-cli COMMAND --help   the options of a command\n"
+    "\n"
+    "A scan is deep unless --fast is given: after what the file system still lists, every free\n"
+    "sector is searched for lost FAT and NTFS folders and for files of known formats. Ctrl-C\n"
+    "stops it; --resume goes on from there.\n"
     "\n"
     "exit status: 0 all listed files recovered, 4 some failed, 2 the device or volume cannot be\n"
     "opened or has no engine, 1 usage error, 130 interrupted\n";
@@ -116,8 +122,8 @@ int ParseArgs(int argc, char** argv, Options& o)
     auto volumeOptions = [&](CLI::App* cmd)
     {
         CLI::Option* image = cmd->add_option("--image", o.strImage, "scan an image file (it becomes disk 0)");
-        CLI::Option* disk =
-            cmd->add_option("--disk", o.nDisk, "scan disk number N, as 'list' shows it")->check(CLI::Range(0, 127));
+        CLI::Option* disk = cmd->add_option("--disk", o.nDisk, "scan disk number N, as 'list' shows it")
+                                ->check(CLI::Range(0, 127));
         image->excludes(disk);
         cmd->add_option("--partition", o.nPartition, "the K-th partition of the disk (from 1)")
             ->check(CLI::Range(1, 1000000));
@@ -125,12 +131,18 @@ int ParseArgs(int argc, char** argv, Options& o)
                         "comma-separated: photo, music, video, document, archive, other (default: all)")
             ->each([&](const std::string&) { kindsGiven = true; });
         cmd->add_flag("--json", o.bJson, "print one JSON document instead of text");
+        CLI::Option* fast =
+            cmd->add_flag("--fast", o.bFast, "only the quick scan of what the file system still lists");
+        cmd->add_flag("--resume", o.bResume, "go on with a stopped deep scan of the same volume")
+            ->excludes(fast);
     };
     CLI::App* scan = app.add_subcommand("scan", "list the deleted files of a volume");
     volumeOptions(scan);
     CLI::App* recover = app.add_subcommand("recover", "recover the deleted files of a volume into a folder");
     volumeOptions(recover);
-    recover->add_option("--out", o.strOut, "folder to recover into (made when missing); files land in DIR/photo, ...")
+    recover
+        ->add_option("--out", o.strOut,
+                     "folder to recover into (made when missing); files land in DIR/photo, ...")
         ->required();
 
     try
@@ -160,7 +172,8 @@ int ParseArgs(int argc, char** argv, Options& o)
     {
         std::string bad;
         if (!ParseKindList(kinds, o.nKinds, bad))
-            return UsageError("--kinds takes photo, music, video, document, archive, other; not '" + bad + "'");
+            return UsageError("--kinds takes photo, music, video, document, archive, other; not '" + bad +
+                              "'");
     }
     return -1;
 }

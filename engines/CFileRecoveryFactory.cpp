@@ -3,11 +3,13 @@
 #include "core/ByteReader.h"
 #include "core/CDiskReader.h"
 #include "core/FileIo.h"
+#include "engines/CProfessionalRecovery.h"
 #include "engines/ext/CFastExtRecovery.h"
 #include "core/Log.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Recognisers.h"
+#include "engines/CProfessionalRecovery.h"
 #include "engines/ext/CFastExtRecovery.h"
 #include "engines/fat/CFastFatRecovery.h"
 #include "engines/fat/FatLayout.h"
@@ -93,9 +95,10 @@ namespace
 // engine is not built yet give null, as an unrecognised volume does.
 IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type, const std::vector<unsigned char>& probe)
 {
-    const bool deep = type != RECOVERY_TYPE_FAST;
-    if (deep)
-        return nullptr; // the deep-scan coordinator
+    // Every deep request, whatever the volume holds, gets the coordinator:
+    // it takes the quick engine of the volume itself, if there is one.
+    if (type != RECOVERY_TYPE_FAST)
+        return new (std::nothrow) CProfessionalRecovery();
     switch (kind)
     {
     case VolumeKind::Ext:

@@ -63,7 +63,7 @@ class NtfsCli : public ::testing::Test
 
 TEST_F(NtfsCli, ScanListsTheDeletedFilesWithTheirFolders)
 {
-    const CliRun r = Run({"scan", "--image", images + "/ntfs.img", "--json"});
+    const CliRun r = Run({"scan", "--fast", "--image", images + "/ntfs.img", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << r.out;
@@ -86,7 +86,7 @@ TEST_F(NtfsCli, ScanListsTheDeletedFilesWithTheirFolders)
 
 TEST_F(NtfsCli, RecoverWritesEveryIntactFileWhole)
 {
-    const CliRun r = Run({"recover", "--image", images + "/ntfs.img", "--out", "./recovered"});
+    const CliRun r = Run({"recover", "--fast", "--image", images + "/ntfs.img", "--out", "./recovered"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("recovered " + std::to_string(Intact().size()) + ", failed 0"), std::string::npos)
         << r.out;
@@ -106,12 +106,12 @@ TEST_F(NtfsCli, GptDiskWithFatAndNtfsPartitions)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("choose one with --partition"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("NTFS"), std::string::npos) << r.err;
-    r = Run({"scan", "--image", gpt, "--partition", "2"});
+    r = Run({"scan", "--fast", "--image", gpt, "--partition", "2"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Reports/summary.txt"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Reports/chart.png"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Found 2 files"), std::string::npos) << r.out;
-    r = Run({"scan", "--image", gpt, "--partition", "1"});
+    r = Run({"scan", "--fast", "--image", gpt, "--partition", "1"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("!ard.txt"), std::string::npos) << r.out;
 }
