@@ -10,6 +10,7 @@
 #include "app/SCANUI.h"
 #include "core/Portability.h"
 #include "engines/CFileRecoveryFactory.h"
+#include "engines/CProfessionalRecovery.h"
 #include "recovery/CRecoveryFlow.h"
 #include "store/CLogFileManager.h"
 
@@ -120,11 +121,11 @@ bool DRUI::IsOperationEnded(int operation) const
 
 IFileRecoveryParse* DRUI::CreateEngine(const _PARTITION_ITEM_& partition)
 {
-    // The volume's own fast engine: FAT or NTFS metadata, whichever the
-    // factory recognises; none for a volume it cannot read or does not know.
+    // The deep scan: the volume's own metadata first, then every free
+    // sector; none only for a device that cannot be read.
     return CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         partition.nDiskIndex, (long long)partition.u64StartSector, (long long)PartitionSectorCount(partition),
-        L'C', RECOVERY_TYPE_FAST);
+        L'C', RECOVERY_TYPE_PROFESSIONAL);
 }
 
 void DRUI::ShowMessage(const QString& strMessage)
@@ -201,8 +202,12 @@ int DRUI::Scan(wchar_t* pSaveDir, int& nProcess)
     if (m_pEngine)
     {
         // Every scan starts a fresh scan-log folder; results of earlier
-        // scans are never mixed into it.
-        CLogFileManager::GetInstance()->AddDirIndex();
+        // scans are never mixed into it. The deep scan takes its folder
+        // itself; a quick engine (tests hand one in) is given one here.
+        if (CProfessionalRecovery* deep = dynamic_cast<CProfessionalRecovery*>(m_pEngine.get()))
+            deep->SetNotLoadLogFile();
+        else
+            CLogFileManager::GetInstance()->AddDirIndex();
         m_pEngine->InitCallBack(&DRUI::ScanCallBack, nullptr, this, 100);
         result = int(m_pEngine->ScanDevice(nullptr));
         m_pEngine->InitCallBack(nullptr, nullptr, nullptr, 100);

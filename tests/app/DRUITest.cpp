@@ -175,13 +175,15 @@ TEST_F(DiskTreeTest, EachPartitionIsLogged)
 }
 
 // Scan follows the current row, moved by a click or by keys; a double
-// click on a disk starts nothing, on a partition scans it. These
-// partitions hold no file system the factory knows: there is no engine, and
-// the user is told the device could not be read, on page 2, with no results.
+// click on a disk starts nothing, on a partition scans it. The disk is cut
+// short after it was listed, so the partition cannot be read: there is no
+// engine, and the user is told the device could not be read, on page 2,
+// with no results.
 TEST_F(DiskTreeTest, ScanFollowsTheCurrentRowAndADoubleClickTakesThePartition)
 {
     TestDRUI w;
     w.ShowOnPage2();
+    ASSERT_EQ(truncate(m_dir.File("mbr.img").c_str(), 4096 * 512), 0);
     QTreeWidget* tree = w.Tree();
     QPushButton* scan = w.Button("scanButton");
     auto at = [&](QTreeWidgetItem* item) { return tree->visualItemRect(item).center(); };
