@@ -177,7 +177,7 @@ void PrintPartitions(FILE* f, int disk, const std::vector<_PARTITION_ITEM_>& par
         fprintf(f, "  partition %zu  sectors %llu-%llu  %s  %s  %s\n", k + 1,
                 (unsigned long long)p.u64StartSector, (unsigned long long)p.u64EndSector,
                 GetFileSizeString((long long)(PartitionSectorCount(p) * 512)).c_str(),
-                DescribeVolume(disk, p.u64StartSector).strFileSystem.c_str(),
+                DescribeVolume(disk, p.u64StartSector, PartitionSectorCount(p)).strFileSystem.c_str(),
                 EscapeForTerminal(PartitionNameToUtf8(p)).c_str());
     }
 }
@@ -246,7 +246,7 @@ int ChooseVolume(const Options& o, Volume& v)
         v.u64Start = parts[size_t(k) - 1].u64StartSector;
         v.u64Count = PartitionSectorCount(parts[size_t(k) - 1]);
     }
-    const VolumeDescription d = DescribeVolume(v.nDisk, v.u64Start);
+    const VolumeDescription d = DescribeVolume(v.nDisk, v.u64Start, v.u64Count);
     v.strFileSystem = d.strFileSystem;
     if (!d.bReadable)
     {
@@ -502,7 +502,7 @@ int CmdList(const Options& o)
                 part["end_sector"] = p.u64EndSector;
                 part["sector_count"] = PartitionSectorCount(p);
                 part["name"] = PartitionNameToUtf8(p);
-                part["file_system"] = DescribeVolume(d.first, p.u64StartSector).strFileSystem;
+                part["file_system"] = DescribeVolume(d.first, p.u64StartSector, PartitionSectorCount(p)).strFileSystem;
                 parts.push_back(std::move(part));
             }
             disk["partitions"] = std::move(parts);

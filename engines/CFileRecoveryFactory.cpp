@@ -23,6 +23,53 @@
 
 using namespace tessaroo;
 
+namespace
+{
+// Where a volume's boot sector was found: its kind, and in 512-byte units
+// from the volume's start (0, or a backup's place).
+struct BootFound
+{
+    VolumeKind kind = VolumeKind::None;
+    unsigned long long unit = 0;
+    std::vector<unsigned char> sector; // the 512 bytes found there
+};
+
+// When the boot sector at the volume's start is unreadable or implausible,
+// the backups the file systems keep: FAT32 at sector 6, NTFS in the
+// volume's last sector, for 512- and 4096-byte sectors. Each must say it
+// has the sector size its place assumes.
+BootFound FindBackupBootSector(int fd, unsigned long long start, unsigned long long count)
+{
+    BootFound found;
+    std::vector<unsigned char> b(BOOT_SECTOR_SIZE);
+    for (unsigned int bps : {512u, 4096u})
+    {
+        size_t got = 0;
+        const unsigned long long fatUnit = 6ULL * bps / 512;
+        if (fatUnit < count && ReadFullAt(fd, b.data(), b.size(), (start + fatUnit) * 512, got) == 0 &&
+            IsFat(b.data()))
+        {
+            FatGeometry g;
+            if (DeriveFatGeometry(b.data(), b.size(), g) && g.kind == FatKind::Fat32 &&
+                g.bytesPerSector == bps)
+            {
+                found = {VolumeKind::Fat, fatUnit, b};
+                return found;
+            }
+        }
+        const unsigned long long ntfsUnit = count >= bps / 512 ? count - bps / 512 : 0;
+        if (ntfsUnit > 0 && ReadFullAt(fd, b.data(), b.size(), (start + ntfsUnit) * 512, got) == 0 &&
+            IsNtfs(b.data()) && ByteReader(b.data(), b.size()).U16(BS_BYTES_PER_SECTOR) == bps)
+        {
+            found = {VolumeKind::Ntfs, ntfsUnit, b};
+            return found;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
 namespace tessaroo
 {
 VolumeKind ClassifyVolume(const unsigned char* buf, size_t len)
@@ -74,18 +121,28 @@ VolumeDescription DescribeVolume(const unsigned char* buf, size_t len)
     return d;
 }
 
-VolumeDescription DescribeVolume(int diskIndex, unsigned long long startSector)
+VolumeDescription DescribeVolume(int diskIndex, unsigned long long startSector,
+                                 unsigned long long sectorCount)
 {
     std::vector<unsigned char> buf(FACTORY_PROBE_SIZE);
     size_t got = 0;
     int fd = OpenDiskReadOnly(diskIndex);
-    if (fd >= 0)
+    if (fd < 0)
+        return DescribeVolume(buf.data(), 0);
+    if (startSector <= (unsigned long long)(INT64_MAX / 512))
+        ReadFullAt(fd, buf.data(), buf.size(), startSector * 512, got);
+    VolumeDescription d = DescribeVolume(buf.data(), got);
+    if (d.bReadable && d.kind == VolumeKind::None && sectorCount > 0)
     {
-        if (startSector <= (unsigned long long)(INT64_MAX / 512))
-            ReadFullAt(fd, buf.data(), buf.size(), startSector * 512, got);
-        close(fd);
+        const BootFound backup = FindBackupBootSector(fd, startSector, sectorCount);
+        if (backup.kind != VolumeKind::None)
+        {
+            d = DescribeVolume(backup.sector.data(), backup.sector.size());
+            d.strFileSystem += " (backup boot sector)";
+        }
     }
-    return DescribeVolume(buf.data(), got);
+    close(fd);
+    return d;
 }
 } // namespace tessaroo
 
@@ -93,7 +150,8 @@ namespace
 {
 // The engine for a classified volume, not yet initialised. Branches whose
 // engine is not built yet give null, as an unrecognised volume does.
-IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type, const std::vector<unsigned char>& probe)
+IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type, const std::vector<unsigned char>& probe,
+                              unsigned long long bootUnit = 0)
 {
     // Every deep request, whatever the volume holds, gets the coordinator:
     // it takes the quick engine of the volume itself, if there is one.
@@ -104,12 +162,21 @@ IFileRecoveryParse* NewEngine(VolumeKind kind, RECOVERY_TYPE type, const std::ve
     case VolumeKind::Ext:
         return new (std::nothrow) CFastExtRecovery();
     case VolumeKind::Fat:
-        return new (std::nothrow) CFastFatRecovery();
+        if (CFastFatRecovery* fat = new (std::nothrow) CFastFatRecovery())
+        {
+            fat->UseBootSectorAt(bootUnit);
+            return fat;
+        }
+        break;
     case VolumeKind::Ntfs:
         // Records are one sector (two of 512 bytes); sector sizes above
         // 4096 bytes have no record geometry the engine knows.
         if (IsNtfsSectorSizeSupported(ByteReader(probe.data(), probe.size()).U16(BS_BYTES_PER_SECTOR)))
-            return new (std::nothrow) CFastNtfsRecovery();
+            if (CFastNtfsRecovery* ntfs = new (std::nothrow) CFastNtfsRecovery())
+            {
+                ntfs->UseBootSectorAt(bootUnit);
+                return ntfs;
+            }
         break;
     case VolumeKind::None:
         break;
@@ -157,7 +224,21 @@ IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(int diskInd
         close(fd);
         return nullptr;
     }
-    IFileRecoveryParse* engine = NewEngine(ClassifyVolume(probe.data(), probe.size()), type, probe);
+    VolumeKind kind = ClassifyVolume(probe.data(), probe.size());
+    BootFound backup;
+    if (kind == VolumeKind::None && type == RECOVERY_TYPE_FAST && sectorCount > 0)
+    {
+        backup = FindBackupBootSector(fd, (unsigned long long)startSector, (unsigned long long)sectorCount);
+        if (backup.kind != VolumeKind::None)
+        {
+            CoreLog("the boot sector at sector %lld is unreadable or implausible; the backup at sector %llu "
+                    "is used\n",
+                    startSector, (unsigned long long)startSector + backup.unit);
+            kind = backup.kind;
+        }
+    }
+    IFileRecoveryParse* engine =
+        NewEngine(kind, type, backup.kind != VolumeKind::None ? backup.sector : probe, backup.unit);
     if (engine)
         engine->Init(diskIndex, startSector, sectorCount, driveLetter);
     close(fd);

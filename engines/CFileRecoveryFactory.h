@@ -28,8 +28,10 @@ struct VolumeDescription
     std::string strFileSystem; // "FAT12", "FAT16", "FAT32", "NTFS", "ext", "unknown", "unreadable"
 };
 // Reads the first 16 KiB of the volume at startSector of disk diskIndex and
-// names its file system.
-VolumeDescription DescribeVolume(int diskIndex, unsigned long long startSector);
+// names its file system; with the volume's sector count, a volume whose
+// first boot sector is lost is named by its backup ("FAT32 (backup boot
+// sector)").
+VolumeDescription DescribeVolume(int diskIndex, unsigned long long startSector, unsigned long long sectorCount = 0);
 // The same for bytes already read.
 VolumeDescription DescribeVolume(const unsigned char* buf, size_t len);
 } // namespace tessaroo

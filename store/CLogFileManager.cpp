@@ -283,6 +283,7 @@ void CLogFileManager::ReleaseRunFolder()
     if (m_hRunLock >= 0)
         close(m_hRunLock);
     m_hRunLock = -1;
+    m_strRunDir.clear();
 }
 
 void CLogFileManager::AddDirIndex()
@@ -318,6 +319,7 @@ void CLogFileManager::AddDirIndex()
         m_hRunLock = TryHoldFolder(dir);
         if (m_hRunLock < 0)
             continue;
+        m_strRunDir = dir;
         break;
     }
     m_nDirIndex = n;
@@ -441,12 +443,18 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* deviceName, int diskIndex,
         }
         if (it->u64FreeSpace == freeSpace)
         {
-            // A log that another live run is writing cannot be reused.
-            const int held = TryHoldFolder(dir);
-            if (held < 0)
-                return 0;
-            ReleaseRunFolder();
-            m_hRunLock = held;
+            // A log that another live run is writing cannot be reused; the
+            // folder this run already holds (an earlier scan of this
+            // process) can.
+            if (m_hRunLock < 0 || dir != m_strRunDir)
+            {
+                const int held = TryHoldFolder(dir);
+                if (held < 0)
+                    return 0;
+                ReleaseRunFolder();
+                m_hRunLock = held;
+                m_strRunDir = dir;
+            }
             m_bIsFindLog = 1;
             m_strFindLogDirPath = dir;
             if (info)
@@ -494,7 +502,12 @@ unsigned int CLogFileManager::SaveLogFileInfo(const char* deviceName, int diskIn
             if (it->nDiskIndex != diskIndex || it->u64StartSector != startSector ||
                 it->u64SectorCount != sectorCount)
                 continue;
-            if (it->u64FreeSpace == freeSpace)
+            // The record keeps its place when it describes the folder this
+            // scan wrote. One of an earlier scan's folder would send a later
+            // resume to that folder's stores with this scan's position, and
+            // so list files twice: it is replaced, as a stale one is.
+            const bool sameFolder = logDirPath && strcasecmp(it->szLogDirPath, logDirPath) == 0;
+            if (it->u64FreeSpace == freeSpace && sameFolder)
             {
                 it->u64RunStart = runStart;
                 it->u64RunLength = runLength;

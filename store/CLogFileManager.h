@@ -170,6 +170,7 @@ class CLogFileManager
     // The index as the config holds it; may run ahead of this run's folder.
     unsigned long long m_nConfigIndex = 0;
     int m_hRunLock = -1;
+    std::string m_strRunDir; // the folder m_hRunLock holds
     // Folders of records an older build wrote, found by the last load.
     std::vector<std::string> m_staleDirs;
     int m_bIsFindLog = 0;

@@ -71,8 +71,8 @@ unsigned int CFastFatRecovery::Init(int diskIndex, long long startSector, long l
     m_u64StartSector = (unsigned long long)startSector;
     m_u64SectorCount = (unsigned long long)sectorCount;
     m_wcDriveLetter = driveLetter;
-    if (lseek(fd, off_t(startSector) * 512, SEEK_SET) < 0)
-        return unsigned(errno);
+    if (m_u64BootUnit > m_u64SectorCount || lseek(fd, off_t(startSector + m_u64BootUnit) * 512, SEEK_SET) < 0)
+        return unsigned(errno ? errno : EINVAL);
     unsigned int got = 0;
     if (ReadData(fd, m_szBootSector, int(sizeof(m_szBootSector)), &got) != 0 || got != sizeof(m_szBootSector))
         return STATUS_READ_FAULT;

@@ -43,6 +43,9 @@ class CFastFatRecovery : public IFileRecoveryParse
     // else the reader's status.
     unsigned int Init(int diskIndex, long long startSector, long long sectorCount,
                       wchar_t driveLetter) override;
+    // The boot sector to read at Init, in 512-byte units from the volume's
+    // start: 0, or the FAT32 backup (sector 6) when the first is lost.
+    void UseBootSectorAt(unsigned long long unit) { m_u64BootUnit = unit; }
     // Opens the path read-only and takes its size; reads no boot sector and
     // sets up no reader (a volume opened this way cannot be scanned).
     unsigned int Init(wchar_t* devicePath, wchar_t driveLetter) override;
@@ -148,6 +151,7 @@ class CFastFatRecovery : public IFileRecoveryParse
 
     unsigned long long m_u64StartSector;
     unsigned long long m_u64SectorCount;
+    unsigned long long m_u64BootUnit = 0;
     wchar_t m_wcDriveLetter;
     int m_nBytesPerSector;
     int m_hDevice;

@@ -67,16 +67,16 @@ unsigned int CFastNtfsRecovery::Init(int diskIndex, long long startSector, long 
     u64SectorCount = (unsigned long long)sectorCount;
     wcDriveLetter = driveLetter;
     std::vector<uint8_t> boot(BOOT_READ_BYTES);
-    if (lseek(fd, off_t(startSector) * 512, SEEK_SET) < 0)
-    {
-        const int e = errno;
-        close(fd);
-        return unsigned(e);
-    }
-    unsigned int got = 0;
-    const unsigned int rs = ReadData(fd, boot.data(), int(boot.size()), &got);
+    // A backup boot sector is the volume's last sector: only that much is
+    // there to read.
+    const size_t want =
+        u64BootUnit == 0 ? boot.size()
+                         : size_t(std::min<unsigned long long>(
+                               boot.size(), (u64SectorCount - std::min(u64BootUnit, u64SectorCount)) * 512));
+    size_t got = 0;
+    const unsigned int rs = ReadFullAt(fd, boot.data(), want, (u64StartSector + u64BootUnit) * 512, got);
     close(fd);
-    if (rs != STATUS_SUCCESS || got != boot.size())
+    if (rs != STATUS_SUCCESS || got < 512 || got != want)
         return STATUS_READ_FAULT;
     NtfsGeometry g;
     if (!DeriveNtfsGeometry(boot.data(), boot.size(), g))

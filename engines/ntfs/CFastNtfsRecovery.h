@@ -29,6 +29,10 @@ class CScanResultFileManager;
 class CFastNtfsRecovery : public IFileRecoveryParse
 {
   public:
+    // The boot sector to read at Init, in 512-byte units from the volume's
+    // start: 0, or the backup in the volume's last sector when the first is
+    // lost.
+    void UseBootSectorAt(unsigned long long unit) { u64BootUnit = unit; }
     CFastNtfsRecovery();
     ~CFastNtfsRecovery() override;
     CFastNtfsRecovery(const CFastNtfsRecovery&) = delete;
@@ -198,7 +202,8 @@ class CFastNtfsRecovery : public IFileRecoveryParse
     int ReportRecovery(int percent, int status, const wchar_t* targetPath);
 
     unsigned long long u64StartSector;
-    unsigned long long u64SectorCount; // 512-byte sectors opened
+    unsigned long long u64SectorCount;  // 512-byte sectors opened
+    unsigned long long u64BootUnit = 0; // where Init reads the boot sector (backup: the volume's last sector)
     unsigned long long u64MftStartSector;
     wchar_t wcDriveLetter;
     int nBytesPerSector;

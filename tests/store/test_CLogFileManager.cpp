@@ -433,12 +433,30 @@ TEST_F(LogFileManagerTest, RecordsOfAnOlderBuildAreDroppedWithTheirFolders)
 {
     MakeLogDir(m_root + "2/");
     MakeLogDir(m_root + "3/");
-    WriteAll(Config(), Header(3) + Record(1, 63, 1000, 0, m_root + "2/", "", 0, 0) +
-                           Record(1, 0, 9, 0, m_root + "3/"));
+    WriteAll(Config(),
+             Header(3) + Record(1, 63, 1000, 0, m_root + "2/", "", 0, 0) + Record(1, 0, 9, 0, m_root + "3/"));
     ASSERT_EQ(M().Init(), 0u);
     ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
     EXPECT_EQ(M().GetLogFileInfoVec()[0].u64SectorCount, 9u);
     EXPECT_FALSE(Exists(m_root + "2"));
     EXPECT_TRUE(Exists(m_root + "3/Fast_1"));
     EXPECT_EQ(ReadAll(Config()).size(), 8u + 592u);
+}
+
+// A scan that could not reuse a volume's log wrote a folder of its own: the
+// record then names that folder, so a later resume never pairs the old
+// folder's stores with the new scan's position.
+TEST_F(LogFileManagerTest, ASaveFromAnotherFolderReplacesTheVolumesRecord)
+{
+    MakeLogDir(m_root + "2/");
+    MakeLogDir(m_root + "3/");
+    WriteAll(Config(), Header(3) + Record(2, 63, 1000, 0, m_root + "2/"));
+    ASSERT_EQ(M().Init(), 0u);
+    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 0, 100, 40, 40, 7, (m_root + "3/").c_str(), ""),
+              0u);
+    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    EXPECT_EQ(std::string(M().GetLogFileInfoVec()[0].szLogDirPath), m_root + "3/");
+    EXPECT_EQ(M().GetLogFileInfoVec()[0].u64RunOffset, 40u);
+    EXPECT_FALSE(Exists(m_root + "2"));
+    EXPECT_TRUE(Exists(m_root + "3/Fast_1"));
 }

@@ -1,0 +1,262 @@
+// The deep scan end to end: what the file system lists plus what only the
+// sweep finds, carved copies of listed files left out, boot sectors read
+// through their backups, volumes without a file system swept whole, and a
+// stopped scan that goes on where it stopped.
+#include "core/Platform.h"
+#include "core/Portability.h"
+#include "engines/CFileRecoveryFactory.h"
+#include "engines/CProfessionalRecovery.h"
+#include "recovery/KindPatterns.h"
+#include "store/CLogFileManager.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+
+using namespace tessaroo;
+using namespace tessaroo::test;
+
+namespace
+{
+using Json = nlohmann::json;
+
+std::multiset<std::string> ChecksumsBelow(const std::string& folder)
+{
+    std::multiset<std::string> s;
+    const CommandResult r =
+        RunCommand("find " + ShellQuote(folder) + " -type f -print0 | xargs -0 -r sha256sum | cut -c1-64");
+    for (size_t pos = 0; pos + 64 <= r.output.size(); pos += 65)
+        s.insert(r.output.substr(pos, 64));
+    return s;
+}
+
+// The checksums of the files of the carving image whose end the length
+// rules find (tools/make_carve_image.sh writes them in its manifest).
+std::multiset<std::string> ExactCarveChecksums(const std::string& manifest)
+{
+    std::multiset<std::string> sums;
+    std::ifstream in(manifest);
+    std::string line;
+    while (std::getline(in, line))
+    {
+        std::istringstream fields(line);
+        std::string start, size, sha, expect;
+        if (line.empty() || line[0] == '#' || !(fields >> start >> size >> sha >> expect))
+            continue;
+        if (expect == "exact")
+            sums.insert(sha);
+    }
+    return sums;
+}
+
+class DeepScan : public ::testing::Test
+{
+  protected:
+    void SetUp() override { env = {"TESSAROO_SUPPORT_DIR=" + dir.File("support"), "TESSAROO_DISKS="}; }
+    CliRun Run(const std::vector<std::string>& args) { return RunCli(args, env, dir.Path()); }
+    Json ScanJson(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> a = {"scan", "--json"};
+        a.insert(a.end(), args.begin(), args.end());
+        const CliRun r = Run(a);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return Json::parse(r.out, nullptr, false);
+    }
+    std::string Copy(const std::string& from, const std::string& name)
+    {
+        std::vector<uint8_t> bytes;
+        EXPECT_TRUE(ReadWholeFile(from, bytes));
+        EXPECT_TRUE(WriteImageFile(dir.File(name), bytes));
+        return dir.File(name);
+    }
+    TempDir dir{"deep"};
+    std::vector<std::string> env;
+};
+
+// The deep scan lists what the quick one lists, no more: every file whose
+// data is in free space is a deleted file the FAT still names, so each
+// carved copy of one is left out.
+TEST_F(DeepScan, CarvedCopiesOfListedFilesAreLeftOut)
+{
+    for (const std::string& img : {SharedSampleImage(), SharedFatImages() + "/fat16.img"})
+    {
+        const Json fast = ScanJson({"--fast", "--image", img});
+        const Json deep = ScanJson({"--image", img});
+        ASSERT_FALSE(fast.is_discarded() || deep.is_discarded()) << img;
+        std::multiset<std::string> fastNames, deepNames;
+        for (const Json& f : fast["files"])
+            fastNames.insert(f["path"].get<std::string>() + f["name"].get<std::string>());
+        for (const Json& f : deep["files"])
+        {
+            deepNames.insert(f["path"].get<std::string>() + f["name"].get<std::string>());
+            EXPECT_NE(f["engine_type"].get<int>(), 4) << f["name"] << " in " << img;
+        }
+        EXPECT_EQ(deepNames, fastNames) << img;
+    }
+}
+
+// A deleted photo whose directory entry is gone too is found by its
+// content alone, beside everything the file system still lists.
+TEST_F(DeepScan, AFileWithoutAnEntryIsCarved)
+{
+    const std::string img = Copy(SharedFatImages() + "/fat16.img", "noentry.img");
+    Manifest m;
+    ASSERT_TRUE(LoadManifest(SharedFatImages() + "/fat16.manifest", m));
+    const ManifestEntry* photo = nullptr;
+    for (const ManifestEntry& e : m.entries)
+        if (!e.isDir && e.state == "intact" && e.Name().size() > 4 &&
+            (e.Name().substr(e.Name().size() - 4) == ".jpg" ||
+             e.Name().substr(e.Name().size() - 4) == ".JPG"))
+            photo = &e;
+    ASSERT_NE(photo, nullptr) << "the FAT16 image holds a deleted photo";
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadWholeFile(img, bytes));
+    // Wipe the photo's entries (long-name parts and 8.3 entry) in its folder sector.
+    const size_t sector = size_t(photo->entrySector) * 512;
+    for (size_t off = sector; off < sector + 512; off += 32)
+        if (bytes[off] == 0xE5)
+            std::fill(bytes.begin() + long(off), bytes.begin() + long(off) + 32, 0x00);
+    ASSERT_TRUE(WriteImageFile(img, bytes));
+
+    const CliRun fast = Run({"recover", "--fast", "--image", img, "--out", dir.File("fast")});
+    const CliRun deep = Run({"recover", "--image", img, "--out", dir.File("deep")});
+    ASSERT_EQ(deep.exitCode, 0) << deep.out << deep.err;
+    const auto fastSums = ChecksumsBelow(dir.File("fast")), deepSums = ChecksumsBelow(dir.File("deep"));
+    EXPECT_EQ(fastSums.count(photo->sha256), 0u);
+    EXPECT_EQ(deepSums.count(photo->sha256), 1u);
+    for (const std::string& s : fastSums)
+        EXPECT_GE(deepSums.count(s), fastSums.count(s));
+}
+
+// FAT32 keeps a copy of its boot sector at sector 6: with the first one
+// zeroed, the quick and the deep scan read the volume through the copy.
+TEST_F(DeepScan, AWipedFat32BootSectorIsReadThroughItsBackup)
+{
+    const std::string intact = SharedFatImages() + "/fat32.img";
+    const std::string wiped = Copy(intact, "wiped.img");
+    std::vector<uint8_t> zero(512, 0);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadWholeFile(wiped, bytes));
+    std::copy(zero.begin(), zero.end(), bytes.begin());
+    ASSERT_TRUE(WriteImageFile(wiped, bytes));
+
+    ASSERT_EQ(Run({"recover", "--fast", "--image", intact, "--out", dir.File("intact")}).exitCode, 0);
+    const auto want = ChecksumsBelow(dir.File("intact"));
+    ASSERT_FALSE(want.empty());
+    // The quick scan, then the deep one.
+    for (const bool fast : {true, false})
+    {
+        const std::string out = dir.File(fast ? "fast" : "deep");
+        std::vector<std::string> args = {"recover", "--image", wiped, "--out", out};
+        if (fast)
+            args.push_back("--fast");
+        const CliRun r = Run(args);
+        ASSERT_EQ(r.exitCode, 0) << out << r.out << r.err;
+        EXPECT_NE(r.out.find("FAT32 (backup boot sector)"), std::string::npos) << r.out;
+        EXPECT_EQ(ChecksumsBelow(out), want) << out;
+    }
+    EXPECT_NE(ReadText(dir.File("support/Log.txt")).find("the backup at sector 6 is used"),
+              std::string::npos);
+}
+
+// A raw image (no file system at all) is swept whole: every file whose
+// end the length rules find comes back byte for byte.
+TEST_F(DeepScan, ARawImageIsSweptWhole)
+{
+    const std::string images = SharedScriptImages("make_carve_image.sh");
+    ASSERT_FALSE(images.empty());
+    const std::multiset<std::string> exact = ExactCarveChecksums(images + "/carve.manifest");
+    ASSERT_GT(exact.size(), 40u);
+    const CliRun r = Run({"recover", "--image", images + "/carve.img", "--out", dir.File("out")});
+    EXPECT_NE(r.out.find(", unknown"), std::string::npos) << r.out;
+    const auto got = ChecksumsBelow(dir.File("out"));
+    for (const std::string& sum : exact)
+        EXPECT_EQ(got.count(sum), exact.count(sum)) << sum;
+}
+
+// A scan stopped at 40 % and gone on with later gives what one scan gives.
+TEST_F(DeepScan, AStoppedScanGoesOnWhereItStopped)
+{
+    const std::string images = SharedScriptImages("make_carve_image.sh");
+    ASSERT_FALSE(images.empty());
+    ScopedEnv disks("TESSAROO_DISKS", images + "/carve.img");
+    ScopedEnv support("TESSAROO_SUPPORT_DIR", dir.File("support"));
+    CLogFileManager::GetInstance()->Init();
+    uint64_t bytes = 0;
+    {
+        const int fd = OpenDiskReadOnly(0);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(GetDeviceSize(fd, bytes));
+        close(fd);
+    }
+    const long long sectors = (long long)(bytes / 512);
+    struct StopAt
+    {
+        unsigned long long nFrom = ~0ULL;
+        unsigned long long nStoppedAt = 0;
+        static int Scan(void* ctx, int, int scale, int, unsigned long long current, unsigned long long total,
+                        unsigned long long, wchar_t*)
+        {
+            StopAt* s = static_cast<StopAt*>(ctx);
+            if (scale != CProfessionalRecovery::SCAN_SCALE || current * 100 < s->nFrom * total)
+                return 0;
+            s->nStoppedAt = current;
+            return 1;
+        }
+    };
+    auto listing = [](CProfessionalRecovery& e)
+    {
+        std::vector<__SEARCH_FILE_INFO__> hits;
+        std::wstring all = Utf8ToWide(BuildPatternList(KIND_ALL).c_str());
+        e.SearchFileNode(&all[0], hits);
+        std::multiset<std::pair<unsigned long long, unsigned long long>> out;
+        for (const auto& h : hits)
+            out.insert({h.u64RecordSector, h.u64FileSize});
+        return out;
+    };
+    auto open = [&]
+    {
+        std::unique_ptr<IFileRecoveryParse> e(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+            0, 0, sectors, L'C', RECOVERY_TYPE_PROFESSIONAL));
+        return std::unique_ptr<CProfessionalRecovery>(dynamic_cast<CProfessionalRecovery*>(e.release()));
+    };
+
+    auto whole = open();
+    ASSERT_NE(whole, nullptr);
+    whole->SetNotLoadLogFile();
+    ASSERT_EQ(whole->ScanDevice(nullptr), 0u);
+    const auto want = listing(*whole);
+    ASSERT_GT(want.size(), 40u);
+    whole.reset();
+
+    StopAt stop;
+    stop.nFrom = 40;
+    auto first = open();
+    first->SetNotLoadLogFile();
+    first->InitCallBack(&StopAt::Scan, nullptr, &stop, 100);
+    EXPECT_EQ(first->ScanDevice(nullptr), 1u);
+    EXPECT_GT(stop.nStoppedAt, 0u);
+    EXPECT_LT(first->GetScannedSectors(), first->GetTotalSectors() / 2);
+    first.reset();
+
+    auto second = open();
+    ASSERT_EQ(second->IsFindLogFile(), 1);
+    ASSERT_EQ(second->ScanDevice(nullptr), 0u);
+    EXPECT_EQ(second->GetScannedSectors(), second->GetTotalSectors());
+    const auto got = listing(*second);
+    EXPECT_EQ(got, want);
+    for (const auto& h : want)
+        if (got.count(h) != want.count(h))
+            ADD_FAILURE() << "whole scan: " << h.first << " " << h.second << " x" << want.count(h)
+                          << ", resumed x" << got.count(h);
+    for (const auto& h : got)
+        if (!want.count(h))
+            ADD_FAILURE() << "only resumed: " << h.first << " " << h.second;
+}
+} // namespace
