@@ -134,35 +134,50 @@ TEST_F(DeepScan, AFileWithoutAnEntryIsCarved)
         EXPECT_GE(deepSums.count(s), fastSums.count(s));
 }
 
-// FAT32 keeps a copy of its boot sector at sector 6: with the first one
-// zeroed, the quick and the deep scan read the volume through the copy.
-TEST_F(DeepScan, AWipedFat32BootSectorIsReadThroughItsBackup)
+// FAT32 keeps a copy of its boot sector at sector 6, NTFS in the volume's
+// last sector: with the first one zeroed, the quick and the deep scan read
+// the volume through the copy.
+TEST_F(DeepScan, AWipedBootSectorIsReadThroughItsBackup)
 {
-    const std::string intact = SharedFatImages() + "/fat32.img";
-    const std::string wiped = Copy(intact, "wiped.img");
-    std::vector<uint8_t> zero(512, 0);
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadWholeFile(wiped, bytes));
-    std::copy(zero.begin(), zero.end(), bytes.begin());
-    ASSERT_TRUE(WriteImageFile(wiped, bytes));
-
-    ASSERT_EQ(Run({"recover", "--fast", "--image", intact, "--out", dir.File("intact")}).exitCode, 0);
-    const auto want = ChecksumsBelow(dir.File("intact"));
-    ASSERT_FALSE(want.empty());
-    // The quick scan, then the deep one.
-    for (const bool fast : {true, false})
+    const struct
     {
-        const std::string out = dir.File(fast ? "fast" : "deep");
-        std::vector<std::string> args = {"recover", "--image", wiped, "--out", out};
-        if (fast)
-            args.push_back("--fast");
-        const CliRun r = Run(args);
-        ASSERT_EQ(r.exitCode, 0) << out << r.out << r.err;
-        EXPECT_NE(r.out.find("FAT32 (backup boot sector)"), std::string::npos) << r.out;
-        EXPECT_EQ(ChecksumsBelow(out), want) << out;
+        std::string image;
+        const char* fileSystem;
+        const char* logged;
+    } cases[] = {
+        {SharedFatImages() + "/fat32.img", "FAT32 (backup boot sector)", "the backup at sector 6 is used"},
+        {SharedScriptImages("make_ntfs_images.sh") + "/ntfs.img", "NTFS (backup boot sector)", "the backup at sector"},
+    };
+    for (const auto& c : cases)
+    {
+        const std::string name = c.fileSystem[0] == 'F' ? "fat" : "ntfs";
+        const std::string wiped = Copy(c.image, name + "-wiped.img");
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(ReadWholeFile(wiped, bytes));
+        std::fill(bytes.begin(), bytes.begin() + 512, 0);
+        ASSERT_TRUE(WriteImageFile(wiped, bytes));
+
+        ASSERT_EQ(Run({"recover", "--fast", "--image", c.image, "--out", dir.File(name + "-intact")}).exitCode, 0);
+        const auto want = ChecksumsBelow(dir.File(name + "-intact"));
+        ASSERT_FALSE(want.empty()) << name;
+        // The quick scan, then the deep one.
+        for (const bool fast : {true, false})
+        {
+            const std::string out = dir.File(name + (fast ? "-fast" : "-deep"));
+            std::vector<std::string> args = {"recover", "--image", wiped, "--out", out};
+            if (fast)
+                args.push_back("--fast");
+            const CliRun r = Run(args);
+            ASSERT_EQ(r.exitCode, 0) << out << r.out << r.err;
+            EXPECT_NE(r.out.find(c.fileSystem), std::string::npos) << r.out;
+            const auto got = ChecksumsBelow(out);
+            for (const std::string& sum : want)
+                EXPECT_GE(got.count(sum), want.count(sum)) << out;
+            if (fast)
+                EXPECT_EQ(got, want) << out;
+        }
+        EXPECT_NE(ReadText(dir.File("support/Log.txt")).find(c.logged), std::string::npos) << name;
     }
-    EXPECT_NE(ReadText(dir.File("support/Log.txt")).find("the backup at sector 6 is used"),
-              std::string::npos);
 }
 
 // A raw image (no file system at all) is swept whole: every file whose
