@@ -6,7 +6,9 @@
 #
 # Usage: bench/deep/run_bench.sh TESSAROO_CLI [WORKDIR]
 #
-# TESSAROO_CLI is a Release (or RelWithDebInfo) build of tessaroo-cli.
+# TESSAROO_CLI is a Release (or RelWithDebInfo) build of tessaroo-cli. The recovered files of
+# both tools go below $TMPDIR: on a tmpfs (TMPDIR=/dev/shm) the figures are the tools' own, on a
+# disk they are mostly the time the disk takes to write them.
 # WORKDIR (default: the current folder) keeps the images between runs:
 #   raw.img     1 GiB of random, zero and text filler with media files
 #               (bench/carve/make_bench_image.sh)
@@ -43,7 +45,7 @@ export TESSAROO_SUPPORT_DIR=$WORK/support
 # "seconds peak_MiB" of a command, its output thrown away.
 measure() {
     /usr/bin/time -f '%e %M' -o "$WORK/time" "$@" >/dev/null 2>&1 || true
-    awk '{ printf "%s %d", $1, $2 / 1024 }' "$WORK/time"
+    awk '{ printf "%s %d\n", $1, $2 / 1024 }' "$WORK/time"
 }
 photorec_run() {
     rm -rf "$WORK/pr" && mkdir "$WORK/pr"
