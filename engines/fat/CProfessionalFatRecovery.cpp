@@ -533,7 +533,7 @@ bool CProfessionalFatRecovery::PlaceSector(const unsigned char* sector, uint64_t
     for (const auto& c : covering)
     {
         Placement at;
-        PlaceIn(c.second, sector, s, at);
+        PlaceIn(c.second, sector, s, final, at);
         if (at.strong)
         {
             out = at;
@@ -549,7 +549,7 @@ bool CProfessionalFatRecovery::PlaceSector(const unsigned char* sector, uint64_t
         const int layout = BestLayout(s, true);
         if (layout < 0)
             return false;
-        PlaceIn(layout, sector, s, weak);
+        PlaceIn(layout, sector, s, final, weak);
     }
     if (weak.layout < 0)
         return false;
@@ -557,7 +557,8 @@ bool CProfessionalFatRecovery::PlaceSector(const unsigned char* sector, uint64_t
     return true;
 }
 
-void CProfessionalFatRecovery::PlaceIn(int layout, const unsigned char* sector, uint64_t s, Placement& out)
+void CProfessionalFatRecovery::PlaceIn(int layout, const unsigned char* sector, uint64_t s, bool final,
+                                       Placement& out)
 {
     out = Placement();
     out.layout = layout;
@@ -601,12 +602,6 @@ void CProfessionalFatRecovery::PlaceIn(int layout, const unsigned char* sector, 
         out.folder = ROOT_FOLDER;
         return;
     }
-    // The root's first sector begins with the volume's label.
-    if (sector[DE_ATTR] == ATTR_VOLUME_ID && sector[0] != DELETED_MARK && sector[0] != 0)
-    {
-        out.folder = ROOT_FOLDER;
-        return;
-    }
     auto owner = m_clusterOwnerMap.find(own);
     if (owner != m_clusterOwnerMap.end())
     {
@@ -622,7 +617,12 @@ void CProfessionalFatRecovery::PlaceIn(int layout, const unsigned char* sector, 
         return;
     }
     // A cluster further along some folder's chain: its subfolders name
-    // that folder in their ".." entries.
+    // that folder in their ".." entries. The subfolder is read where the
+    // layout puts it, which on a disk of several lost volumes may be in
+    // another volume whose folders have the same numbers: under a derived
+    // layout this waits for the end of the sweep, when every layout is known
+    // and the nearest one is tried first.
+    const bool remoteCounts = final || g.real;
     for (int i = 0, tried = 0; i < int(SECTOR_SIZE / DIR_ENTRY_SIZE) && tried < SUBFOLDER_TRIES; ++i)
     {
         const unsigned char* e = sector + i * DIR_ENTRY_SIZE;
@@ -638,15 +638,20 @@ void CProfessionalFatRecovery::PlaceIn(int layout, const unsigned char* sector, 
         uint32_t dotdot = 0;
         if (ReadDotPair(layout, sub, dotdot))
         {
-            RecordFolderStart(layout, sub, dotdot, uint64_t(g.ClusterSector(sub)));
             out.folder = ParentFolderFromDotDot(layout, sub, dotdot);
-            if (m_clusterOwnerMap.size() < MAX_CLUSTER_OWNERS)
-                m_clusterOwnerMap.emplace(own, out.folder);
+            out.strong = remoteCounts;
+            if (remoteCounts)
+            {
+                RecordFolderStart(layout, sub, dotdot, uint64_t(g.ClusterSector(sub)));
+                if (m_clusterOwnerMap.size() < MAX_CLUSTER_OWNERS)
+                    m_clusterOwnerMap.emplace(own, out.folder);
+            }
             return;
         }
     }
     // Nothing more is known of the cluster: a folder of its own, whose
     // entry and first sector are gone.
+    out.folder = own;
     out.strong = false;
 }
 

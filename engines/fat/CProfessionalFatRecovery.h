@@ -248,7 +248,7 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     bool PlaceSector(const unsigned char* sector, uint64_t s, bool final, Placement& out);
     // The placement under one layout; out.strong tells whether it rests on
     // more than the layout alone.
-    void PlaceIn(int layout, const unsigned char* sector, uint64_t s, Placement& out);
+    void PlaceIn(int layout, const unsigned char* sector, uint64_t s, bool final, Placement& out);
     bool TakePending(const unsigned char* sector, uint64_t s, PendingName& out);
     void SetContext(int layout, FolderId folder, uint64_t first, uint64_t end);
     void SetContextFor(int layout, FolderId folder, uint64_t s);

@@ -9,8 +9,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -130,22 +132,28 @@ std::string CacheRoot()
 }
 } // namespace
 
-const std::string& SharedFatImages()
+const std::string& SharedScriptImages(const std::string& script)
 {
-    static SharedFolder s;
+    static std::map<std::string, SharedFolder> folders;
+    SharedFolder& s = folders[script];
     if (s.tried)
         return s.result;
     s.tried = true;
-    const std::string script = ToolsDir() + "/make_fat_images.sh";
-    const std::string key = Sha256OfFile(script).substr(0, 16);
+    const std::string path = ToolsDir() + "/" + script;
+    const std::string key = Sha256OfFile(path).substr(0, 16);
     const std::string root = CacheRoot();
     if (key.empty() || root.empty())
     {
-        fprintf(stderr, "cannot read %s or make the test cache folder\n", script.c_str());
+        fprintf(stderr, "cannot read %s or make the test cache folder\n", path.c_str());
         return s.result;
     }
     // Keyed by the script's checksum, so a changed script makes new images.
-    const std::string dir = root + "/fatimages-" + key;
+    // make_fat_images.sh -> fatimages-<key>
+    std::string stem = script.substr(0, script.rfind('.'));
+    if (stem.compare(0, 5, "make_") == 0)
+        stem.erase(0, 5);
+    stem.erase(std::remove(stem.begin(), stem.end(), '_'), stem.end());
+    const std::string dir = root + "/" + stem + "-" + key;
     struct stat st;
     if (stat((dir + "/complete").c_str(), &st) == 0)
         return s.result = dir;
@@ -163,7 +171,7 @@ const std::string& SharedFatImages()
         RemoveTree(dir);
         const std::string work = dir + ".work";
         RemoveTree(work);
-        ::testing::AssertionResult r = RunToolScript("make_fat_images.sh", {work});
+        ::testing::AssertionResult r = RunToolScript(script, {work});
         if (r && RunSucceeds("touch " + ShellQuote(work + "/complete")) &&
             rename(work.c_str(), dir.c_str()) == 0)
             s.result = dir;
@@ -177,6 +185,11 @@ const std::string& SharedFatImages()
         s.result = dir;
     close(lock);
     return s.result;
+}
+
+const std::string& SharedFatImages()
+{
+    return SharedScriptImages("make_fat_images.sh");
 }
 
 std::string SampleManifestPath()

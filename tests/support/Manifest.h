@@ -50,6 +50,9 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string* error = n
 // made on first use and remade when the script changes. "" when the script
 // failed (the reason goes to standard error).
 const std::string& SharedFatImages();
+// The same for any image script of tools/ that takes an output folder:
+// SharedScriptImages("make_ntfs_images.sh").
+const std::string& SharedScriptImages(const std::string& script);
 
 // samples/sample.img.gz unpacked once per test process into a temporary
 // folder; the path of sample.img, or "" on failure. The manifest is
