@@ -268,7 +268,10 @@ mbr() {
     record_layout mbra
     hint 0xFFFFFFFF
     label PARTONE
-    put /FIRST.BIN bin 8192
+    # PHOTOS takes cluster 4, as WORK does on the second volume: a folder
+    # of one volume read where the other volume's layout puts it starts
+    # with a dot pair of the right number.
+    put /FIRST.BIN bin 2048
     md /PHOTOS /PHOTOS/2021
     put /PHOTOS/2021/IMG_0101.JPG jpeg 150
     put "/PHOTOS/2021/Birthday cake.jpg" jpeg 130
