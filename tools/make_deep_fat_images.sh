@@ -21,6 +21,11 @@
 #   big.img       (--big only) a sparse 64 GiB FAT32 card, 32 KiB clusters,
 #                 a few hundred files in folders, some deleted, boot sector
 #                 zeroed: for measuring a deep scan's memory, not for tests
+#   worst.img     (--worst only) 256 MiB of directory sectors no formatter
+#                 writes, made to reach every memory bound of the deep FAT
+#                 engine at once: more sectors than it parks before any layout,
+#                 more folder entries with 255-character names and more files
+#                 than it keeps; for measuring, not for tests
 # and beside each volume NAME.manifest (mbr.img: mbra.manifest and
 # mbrb.manifest), in the columns of tools/make_fat_images.sh:
 #
@@ -43,13 +48,13 @@
 set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-BIG=0
-if [ "${1:-}" = --big ]; then
-    BIG=1
+ONLY=""
+if [ "${1:-}" = --big ] || [ "${1:-}" = --worst ]; then
+    ONLY=${1#--}
     shift
 fi
 if [ $# -ne 1 ]; then
-    echo "usage: $0 [--big] OUTDIR" >&2
+    echo "usage: $0 [--big | --worst] OUTDIR" >&2
     exit 2
 fi
 mkdir -p "$1"
@@ -315,8 +320,69 @@ big() {
     zero_sector "$img" 0
 }
 
-if [ "$BIG" = 1 ]; then
-    big
+# Directory sectors built byte by byte, 8 sectors per cluster, data area at
+# sector 80000: first 70000 sectors of short entries before any folder start
+# (more than the engine parks), then folders whose first sector is a dot
+# pair: 140000 folder entries with 255-character long names, then 4.5
+# million file entries (more of each than the engine keeps).
+worst() {
+    "$PY" - "$OUT/worst.img" <<'PYEOF'
+import struct, sys
+DATE = ((2021 - 1980) << 9) | (6 << 5) | 15
+SPC, BASE = 8, 80000
+
+def short(name11, attr, cluster, size=0):
+    e = bytearray(32)
+    e[0:11] = name11
+    e[11] = attr
+    struct.pack_into('<HHHHHHHI', e, 14, 0, DATE, DATE, cluster >> 16, 0, DATE, cluster & 0xFFFF, size)
+    return bytes(e)
+
+def checksum(n):
+    s = 0
+    for b in n:
+        s = (((s >> 1) | (s << 7)) + b) & 0xFF
+    return s
+
+def named(text, name11, cluster):
+    units = [ord(c) for c in text] + [0]
+    units += [0xFFFF] * (-len(units) % 13)
+    parts = len(units) // 13
+    out = b''
+    for seq in range(parts, 0, -1):
+        u = units[(seq - 1) * 13:seq * 13]
+        e = bytearray(32)
+        e[0] = seq | (0x40 if seq == parts else 0)
+        e[11], e[13] = 0x0F, checksum(name11)
+        for k, at in enumerate((1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30)):
+            struct.pack_into('<H', e, at, u[k])
+        out += bytes(e)
+    return out + short(name11, 0x10, cluster)
+
+with open(sys.argv[1], 'wb') as f:
+    for i in range(70000):
+        f.write(b''.join(short(b'P%07d   ' % ((i * 16 + k) % 10**7), 0x20, 0) for k in range(16)))
+    f.seek(BASE * 512)
+    cluster = 2
+    def folders(entries):
+        # Folders of one cluster each: a dot pair and 126 entries.
+        global cluster
+        for at in range(0, len(entries), 126):
+            body = short(b'.          ', 0x10, cluster) + short(b'..         ', 0x10, 0)
+            body += b''.join(entries[at:at + 126])
+            f.write(body.ljust(SPC * 512, b'\0'))
+            cluster += 1
+    entries = []
+    for i in range(140000):
+        run = named(('folder %06d ' % i).ljust(255, 'x'), b'F%07d   ' % i, 10**6 + i)
+        entries += [run[k:k + 32] for k in range(0, len(run), 32)]
+    entries += [short(b'F%07d   ' % (i % 10**7), 0x20, 0) for i in range(4500000)]
+    folders(entries)
+PYEOF
+}
+
+if [ -n "$ONLY" ]; then
+    "$ONLY"
     exit 0
 fi
 fat16qf
