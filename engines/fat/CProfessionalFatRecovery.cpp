@@ -413,22 +413,48 @@ unsigned int CProfessionalFatRecovery::ParseFDTFileRecord(unsigned char* sector,
 {
     if (!sector)
         return STATUS_INVALID_PARAMETER;
-    PendingName pending;
-    if (TakePending(sector, absSector, pending))
+    if (!ParsePlaced(sector, absSector, false))
+        Park(sector, absSector);
+    return STATUS_SUCCESS;
+}
+
+bool CProfessionalFatRecovery::ParsePlaced(const unsigned char* sector, uint64_t s, bool final)
+{
+    const uint32_t cluster = RawCluster(sector, false);
+    if (IsFatFileRecord(sector, SECTOR_SIZE) && IsFolderCluster(cluster))
     {
-        SetContextFor(pending.layout, pending.folder, absSector);
-        ParseDirSector(sector, absSector, pending.layout, pending.folder, &pending.parts);
-        return STATUS_SUCCESS;
+        int layout = FindLayoutPlacing(cluster, s);
+        if (layout >= 0)
+        {
+            ParseFolderStart(sector, s, layout);
+            return true;
+        }
+        // At the end: a folder start no layout places (its volume gave no
+        // second one). Its entries are still the folder's own, under the
+        // layout that holds the sector.
+        layout = final ? BestLayout(s, true) : -1;
+        if (layout < 0)
+            return false;
+        const __VIRTUAL_DBR_INFO__& g = m_virtualDbrVec[size_t(layout)];
+        const FolderId folder = MakeFolderId(layout, cluster);
+        RecordFolderStart(layout, cluster, RawCluster(sector + DIR_ENTRY_SIZE, g.clusters16), s);
+        SetContext(layout, folder, s, s + uint64_t(g.spc));
+        ParseDirSector(sector, s, layout, folder, nullptr);
+        return true;
+    }
+    PendingName pending;
+    if (TakePending(sector, s, pending))
+    {
+        SetContextFor(pending.layout, pending.folder, s);
+        ParseDirSector(sector, s, pending.layout, pending.folder, &pending.parts);
+        return true;
     }
     Placement at;
-    if (PlaceSector(sector, absSector, false, at) && at.strong)
-    {
-        SetContext(at.layout, at.folder, at.first, at.end);
-        ParseDirSector(sector, absSector, at.layout, at.folder, nullptr);
-        return STATUS_SUCCESS;
-    }
-    Park(sector, absSector);
-    return STATUS_SUCCESS;
+    if (!PlaceSector(sector, s, final, at) || !(at.strong || final))
+        return false;
+    SetContext(at.layout, at.folder, at.first, at.end);
+    ParseDirSector(sector, s, at.layout, at.folder, nullptr);
+    return true;
 }
 
 void CProfessionalFatRecovery::ParseFolderStart(const unsigned char* sector, uint64_t s, int layout)
@@ -679,81 +705,11 @@ void CProfessionalFatRecovery::ResolveParked(int layout)
     m_fdtContext = Context();
     for (auto it = m_unDealFileMap.begin(); it != m_unDealFileMap.end();)
     {
-        const uint64_t s = it->first;
-        const unsigned char* bytes = it->second.data();
-        bool taken = false;
-        if (BestLayout(s, false) == layout)
-        {
-            if (IsFatFileRecord(bytes, SECTOR_SIZE))
-            {
-                const int at = FindLayoutPlacing(RawCluster(bytes, false), s);
-                if (at >= 0)
-                {
-                    ParseFolderStart(bytes, s, at);
-                    taken = true;
-                }
-            }
-            else
-            {
-                PendingName pending;
-                Placement place;
-                if (TakePending(bytes, s, pending))
-                {
-                    SetContextFor(pending.layout, pending.folder, s);
-                    ParseDirSector(bytes, s, pending.layout, pending.folder, &pending.parts);
-                    taken = true;
-                }
-                else if (PlaceSector(bytes, s, false, place) && place.strong)
-                {
-                    SetContext(place.layout, place.folder, place.first, place.end);
-                    ParseDirSector(bytes, s, place.layout, place.folder, nullptr);
-                    taken = true;
-                }
-            }
-        }
+        const bool taken =
+            BestLayout(it->first, false) == layout && ParsePlaced(it->second.data(), it->first, false);
         it = taken ? m_unDealFileMap.erase(it) : std::next(it);
     }
     m_fdtContext = Context();
-}
-
-bool CProfessionalFatRecovery::ParseAtEnd(const unsigned char* sector, uint64_t s)
-{
-    if (IsFatFileRecord(sector, SECTOR_SIZE) && IsFolderCluster(RawCluster(sector, false)))
-    {
-        const uint32_t cluster = RawCluster(sector, false);
-        int layout = FindLayoutPlacing(cluster, s);
-        if (layout >= 0)
-        {
-            ParseFolderStart(sector, s, layout);
-            return true;
-        }
-        // A folder start no layout places (its volume gave no second one):
-        // its entries are still the folder's own, under the layout that
-        // holds the sector.
-        layout = BestLayout(s, true);
-        if (layout < 0)
-            return false;
-        const __VIRTUAL_DBR_INFO__& g = m_virtualDbrVec[size_t(layout)];
-        const FolderId folder = MakeFolderId(layout, cluster & CLUSTER_MASK);
-        if (!m_fatSectorOffsetMap.count(folder))
-            RecordFolderStart(layout, cluster, RawCluster(sector + DIR_ENTRY_SIZE, g.clusters16), s);
-        SetContext(layout, folder, s, s + uint64_t(g.spc));
-        ParseDirSector(sector, s, layout, folder, nullptr);
-        return true;
-    }
-    PendingName pending;
-    if (TakePending(sector, s, pending))
-    {
-        SetContextFor(pending.layout, pending.folder, s);
-        ParseDirSector(sector, s, pending.layout, pending.folder, &pending.parts);
-        return true;
-    }
-    Placement at;
-    if (!PlaceSector(sector, s, true, at))
-        return false;
-    SetContext(at.layout, at.folder, at.first, at.end);
-    ParseDirSector(sector, s, at.layout, at.folder, nullptr);
-    return true;
 }
 
 void CProfessionalFatRecovery::RecordFolderStart(int layout, uint32_t cluster, uint32_t parent,
@@ -950,7 +906,7 @@ unsigned int CProfessionalFatRecovery::DealProfessionalRecordVec()
     // In sector order, so that a cut long name meets its rest and the
     // sectors of a cluster follow its first.
     for (auto it = m_unDealFileMap.begin(); it != m_unDealFileMap.end(); it = m_unDealFileMap.erase(it))
-        if (!ParseAtEnd(it->second.data(), it->first))
+        if (!ParsePlaced(it->second.data(), it->first, true))
             ++m_drops.unplacedAtEnd;
     if (!m_longFileInfoVec.empty())
         CoreLog("CProfessionalFatRecovery: %zu long names cut at a sector's end never met their rest\n",

@@ -253,10 +253,12 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     void SetContext(int layout, FolderId folder, uint64_t first, uint64_t end);
     void SetContextFor(int layout, FolderId folder, uint64_t s);
     void Park(const unsigned char* sector, uint64_t s);
+    // A folder start, or a sector that carries on a cut long name or that a
+    // layout places, parsed; false when it must wait (during the sweep) or
+    // nothing can take it (at the end, final).
+    bool ParsePlaced(const unsigned char* sector, uint64_t s, bool final);
     // Parses the parked sectors a new layout now places.
     void ResolveParked(int layout);
-    // One sector of the end-of-sweep pass; false when nothing could take it.
-    bool ParseAtEnd(const unsigned char* sector, uint64_t s);
     void RecordFolderStart(int layout, uint32_t cluster, uint32_t parent, uint64_t sector);
     void RecordFolderEntry(int layout, FolderId container, const tessaroo::FatDirEntryView& v,
                            uint64_t entrySector);
