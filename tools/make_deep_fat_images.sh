@@ -204,9 +204,19 @@ fat32qf() {
     label OLDCARD
     fill
     put "/DCIM/100PHOTO/照片 假期.jpg" jpeg 90
+    # Enough entries to run 100PHOTO into a second cluster, which lies after
+    # the files' data; the subfolder made then has its entry there.
+    local i
+    for i in $(seq 10 29); do
+        put "/DCIM/100PHOTO/Photo number $i.txt" text 300
+    done
+    md /DCIM/100PHOTO/EDITED
+    put /DCIM/100PHOTO/EDITED/CROP.TXT text 400
+    put "/DCIM/100PHOTO/Photo number 30.txt" text 300
     snap
     del /DCIM/100PHOTO/IMG_0003.JPG intact
     del "/DOCS/Meeting notes.txt" intact
+    del "/DCIM/100PHOTO/Photo number 30.txt" intact
     mkfs.fat -F 32 -s 4 -i 5EEDD132 "$img" >/dev/null
     hint 0xFFFFFFFF
     label NEWCARD

@@ -299,6 +299,22 @@ TEST_F(DeepFatCorner, FoldersWithoutTheirOwnEntryAreLostFoldersInTheirParents)
     EXPECT_EQ(files.count("LostFolder50/LostFolder40/!.txt"), 1u) << Keys(files);
 }
 
+TEST_F(DeepFatCorner, AClusterFurtherAlongAFolderBelongsWhereItsSubfoldersSayTheyHang)
+{
+    // Folder 10 runs on into cluster 30, which has no dot pair; SUB (folder
+    // 40), whose entry lies in cluster 30, names folder 10 as its parent.
+    Put(At(10), FolderStart(10, 0, Entry("A.TXT", 60, 10)));
+    Put(At(20), FolderStart(20, 0));
+    Put(At(30), Sector(Join({Entry("B.TXT", 61, 10), Entry("SUB", 40, 0, 0x10), Entry("C.TXT", 62, 10)})));
+    Put(At(40), FolderStart(40, 10, Entry("D.TXT", 63, 10)));
+    Start(4096);
+    for (uint64_t s : {At(10), At(20), At(30), At(40)})
+        Offer(s);
+    const std::map<std::string, _FILE_NODE_> files = Finish();
+    EXPECT_EQ(Keys(files),
+              "LostFolder10/a.txt\nLostFolder10/b.txt\nLostFolder10/c.txt\nLostFolder10/sub/d.txt\n");
+}
+
 struct CopyCase
 {
     const char* what;

@@ -44,16 +44,20 @@ std::string Lower(std::string s)
     return s;
 }
 
-// The names the engine may give one item.
+// The name the engine gives one item: its long name when it was made with
+// one (a name 8.3 cannot hold as written), else the 8.3 name in lower case,
+// '!' for a deleted entry's first byte, a folder's without its extension.
 std::set<std::string> ItemNames(const ManifestEntry& e)
 {
+    if (e.Name() != e.shortName)
+        return {e.Name()};
     std::string s = e.shortName;
     if (e.isDir)
         s = s.substr(0, s.find('.'));
     s = Lower(s);
     if (IsDeletedItem(e) && !s.empty())
         s[0] = '!';
-    return {e.Name(), s};
+    return {s};
 }
 } // namespace
 

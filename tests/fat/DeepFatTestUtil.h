@@ -62,10 +62,11 @@ bool IsDeletedItem(const ManifestEntry& e);
 bool IsKeptItem(const ManifestEntry& e);
 bool IsIntactItem(const ManifestEntry& e);
 
-// The paths the deep engine may list a kept item under: every folder above
-// it by its long or 8.3 name, or "LostFolder<cluster>" where the folder's
-// own entry is lost; the item by its long or 8.3 name ('!' for a deleted
-// entry's first byte, folders without their extension).
+// The path the deep engine lists a kept item under: every folder above it
+// by its name, or "LostFolder<cluster>" where the folder's own entry is
+// lost; then the item's name. A name is the long name an item was made
+// with, else its 8.3 name in lower case ('!' for a deleted entry's first
+// byte, folders without their extension).
 std::set<std::string> DeepCandidatePaths(const Manifest& m, const ManifestEntry& e);
 } // namespace test
 } // namespace tessaroo
