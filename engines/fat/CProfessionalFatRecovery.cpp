@@ -495,6 +495,22 @@ void CProfessionalFatRecovery::ParseDirSector(const unsigned char* sector, uint6
     m_longFileInfoVec.push_back({m_longName, layout, folder, s});
 }
 
+bool CProfessionalFatRecovery::IsWhereTheRestLies(const PendingName& p, uint64_t s) const
+{
+    // A name cut inside a cluster goes on in the next sector; one cut at a
+    // cluster's end goes on at the start of the folder's next cluster,
+    // wherever that lies. Nowhere else: a cut whose rest was overwritten
+    // must not take the first entry of some other sector for it.
+    if (s == p.sector + 1)
+        return true;
+    const __VIRTUAL_DBR_INFO__& g = m_virtualDbrVec[size_t(p.layout)];
+    const int64_t base = g.Base();
+    if (int64_t(p.sector) < base || int64_t(s) < base)
+        return false; // the fixed root area lies in one piece
+    return (p.sector + 1 - uint64_t(base)) % uint64_t(g.spc) == 0 &&
+           (s - uint64_t(base)) % uint64_t(g.spc) == 0;
+}
+
 bool CProfessionalFatRecovery::TakePending(const unsigned char* sector, uint64_t s, PendingName& out)
 {
     if (m_longFileInfoVec.empty() || sector[0] == 0 || !IsFatEntyValid(sector, SECTOR_SIZE))
@@ -503,7 +519,7 @@ bool CProfessionalFatRecovery::TakePending(const unsigned char* sector, uint64_t
     for (size_t i = 0; i < m_longFileInfoVec.size(); ++i)
     {
         const PendingName& p = m_longFileInfoVec[i];
-        if (!p.parts.Continues(sector))
+        if (!IsWhereTheRestLies(p, s) || !p.parts.Continues(sector))
             continue;
         best = i; // the latest cut run that fits, unless the one just before fits
         if (p.sector + 1 == s)

@@ -250,6 +250,7 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     // more than the layout alone.
     void PlaceIn(int layout, const unsigned char* sector, uint64_t s, bool final, Placement& out);
     bool TakePending(const unsigned char* sector, uint64_t s, PendingName& out);
+    bool IsWhereTheRestLies(const PendingName& p, uint64_t s) const;
     void SetContext(int layout, FolderId folder, uint64_t first, uint64_t end);
     void SetContextFor(int layout, FolderId folder, uint64_t s);
     void Park(const unsigned char* sector, uint64_t s);

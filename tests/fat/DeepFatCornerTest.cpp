@@ -208,6 +208,7 @@ struct CutCase
     bool middleSector;           // 16 more parts fill a sector of their own between them
     std::vector<uint64_t> order; // sectors offered; 0 stands for the sector(s) of the rest
     const char* listedAs;        // null: "LostFolder10/" and the long name
+    uint64_t cut = At(10) + 7;   // the sector that ends with the cut run
 };
 
 class DeepFatCutName : public DeepFatCorner, public ::testing::WithParamInterface<CutCase>
@@ -228,7 +229,7 @@ TEST_P(DeepFatCutName, ALongNameCutAtASectorsEndIsJoinedWithItsRest)
     if (c.otherFile)
         rest = Entry("OTHER.TXT", 41, 10);
     Put(At(10), FolderStart(10, 0));
-    Put(At(10) + 7, Sector(Join({Fillers(16 - c.partsBefore), head})));
+    Put(c.cut, Sector(Join({Fillers(16 - c.partsBefore), head})));
     Put(At(20), FolderStart(20, 0));
     std::vector<uint64_t> restSectors = {At(30)};
     if (c.middleSector)
@@ -271,7 +272,15 @@ INSTANTIATE_TEST_SUITE_P(
                 true,
                 false,
                 {At(10), At(10) + 7, At(20), 0},
-                "LostFolder30/other.txt"}),
+                "LostFolder30/other.txt"},
+        // Cut inside a cluster: its rest was in the next sector, now gone.
+        CutCase{"the rest elsewhere than after a cut inside a cluster",
+                4,
+                false,
+                false,
+                {At(10), At(10) + 3, At(20), 0},
+                "LostFolder30/arathe~1.txt",
+                At(10) + 3}),
     [](const ::testing::TestParamInfo<CutCase>& i)
     {
         std::string n = i.param.what;
