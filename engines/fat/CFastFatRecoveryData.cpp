@@ -81,10 +81,9 @@ unsigned int CFastFatRecovery::ReadClusterOfNode(const _FILE_NODE_* node, uint32
     return bytes ? STATUS_SUCCESS : STATUS_READ_FAULT;
 }
 
-unsigned int
-CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, uint64_t limit,
-                               const std::function<unsigned int(const unsigned char*, size_t)>& sink,
-                               const std::function<int(int)>& progress, uint64_t& copied)
+unsigned int CFastFatRecovery::CopyFileData(const _FILE_NODE_* node, uint64_t limit,
+                                            const std::function<unsigned int(const unsigned char*, size_t)>& sink,
+                                            const std::function<int(int)>& progress, uint64_t& copied)
 {
     copied = 0;
     if (node->uClusterSize > CLUSTER_BUFFER_LIMIT)
