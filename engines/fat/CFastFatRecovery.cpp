@@ -345,55 +345,21 @@ unsigned int CFastFatRecovery::InitDirInfo(unsigned int cluster)
 unsigned int CFastFatRecovery::WalkDirBuffer(const unsigned char* buf, size_t len, uint64_t firstSector,
                                              unsigned int& folder, bool insideDeleted, bool& ended)
 {
-    const size_t entries = len / DIR_ENTRY_SIZE;
     const uint32_t bps = m_geo.bytesPerSector;
-    for (size_t i = 0; i < entries; ++i)
-    {
-        const unsigned char* e = buf + i * DIR_ENTRY_SIZE;
-        const size_t avail = len - i * DIR_ENTRY_SIZE;
-        const uint64_t entrySector = AbsSector(firstSector + (i * DIR_ENTRY_SIZE) / bps);
-        const uint8_t b0 = e[0];
-        if (b0 == 0)
-        {
-            ended = true;
-            return STATUS_SUCCESS;
-        }
-        if (!IsFatEntyValid(e, avail))
-        {
-            m_longName.Reset();
-            continue;
-        }
-        const uint8_t attr = e[DE_ATTR];
-        const bool deleted = b0 == DELETED_MARK;
-        if (attr == ATTR_LONG_NAME)
-        {
-            m_longName.AddPart(e);
-            continue;
-        }
-        std::string name = m_longName.TakeFor(e);
-        const bool fromLongName = !name.empty();
-        if (attr & ATTR_VOLUME_ID)
-            continue; // the volume's label, live or deleted
-        if (attr & ATTR_DIRECTORY)
-        {
-            if (!fromLongName)
-                name = FatShortName(e, false);
-            // The dot entries name this folder and its parent; the folder is
-            // already known by the cluster it was reached through. (A long
-            // name "..", as a hostile disk may carry, is an ordinary folder.)
-            if (!fromLongName && (name == "." || name == ".."))
-                continue;
-            AddDirNode(e, name, folder, insideDeleted);
-            continue;
-        }
-        // Any other entry is a file, whatever its read-only, hidden, system
-        // and archive bits.
-        if (!deleted && !insideDeleted)
-            continue;
-        if (!fromLongName)
-            name = FatShortName(e, true);
-        AddFileNode(e, name, entrySector, folder);
-    }
+    ended = WalkFatEntries(buf, len, m_longName,
+                           [&](const FatDirEntryView& v)
+                           {
+                               if (v.isDir)
+                               {
+                                   AddDirNode(v.raw, v.Name(), folder, insideDeleted);
+                                   return;
+                               }
+                               // Any other entry is a file, whatever its read-only,
+                               // hidden, system and archive bits.
+                               if (!v.deleted && !insideDeleted)
+                                   return;
+                               AddFileNode(v.raw, v.Name(), AbsSector(firstSector + v.offset / bps), folder);
+                           });
     return STATUS_SUCCESS;
 }
 

@@ -228,6 +228,24 @@ void CFatLongName::AddPart(const uint8_t* entry)
     m_bBroken = true;
 }
 
+bool CFatLongName::Continues(const uint8_t* entry) const
+{
+    if (!IsPending())
+        return false;
+    if (entry[DE_ATTR] != ATTR_LONG_NAME)
+    {
+        // The short entry: the name must belong to it whole.
+        CFatLongName trial = *this;
+        return !trial.TakeFor(entry).empty();
+    }
+    if (entry[LFN_CHECKSUM] != m_checksum)
+        return false;
+    const uint8_t order = entry[LFN_ORDER];
+    if (m_bDeleted)
+        return order == DELETED_MARK;
+    return order != DELETED_MARK && !(order & LFN_LAST_PART) && order != 0 && order == m_nNextOrder;
+}
+
 std::string CFatLongName::TakeFor(const uint8_t* entry)
 {
     std::string name;

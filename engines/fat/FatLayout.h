@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/BootSector.h"
+#include "core/Recognisers.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -137,6 +138,13 @@ class CFatLongName
     // The long name (UTF-8) that belongs to the short entry (32 bytes), or
     // "" when none does. The gathered parts are dropped either way.
     std::string TakeFor(const uint8_t* entry);
+    // Parts gathered that may still become a name: a run cut at the end of
+    // a sector, waiting for the sector that holds its rest.
+    bool IsPending() const { return m_nParts > 0 && !m_bBroken; }
+    // True when entry (32 bytes), the first of another sector, carries on
+    // the pending run: the next part of the same name, or the short entry
+    // the name belongs to.
+    bool Continues(const uint8_t* entry) const;
 
   private:
     void Start(const uint8_t* entry, bool deleted);
@@ -149,4 +157,59 @@ class CFatLongName
     bool m_bBroken;       // a part that fits no name was met
     uint8_t m_nNextOrder; // live parts: the order the next part must carry
 };
+
+// One file or folder entry of a directory buffer, as both FAT engines walk
+// them. raw is the 32-byte short entry, offset its place in the buffer.
+struct FatDirEntryView
+{
+    const uint8_t* raw;
+    size_t offset;
+    bool isDir;
+    bool deleted;
+    std::string longName; // "" when no long name belongs to the entry
+
+    // The long name, else the 8.3 name (a folder's without its extension).
+    std::string Name() const { return longName.empty() ? FatShortName(raw, !isDir) : longName; }
+};
+
+// Walks the 32-byte entries of a directory buffer of len bytes in order,
+// gathering long-name parts in lfn (which may carry parts over from the
+// sector before), and calls visit(const FatDirEntryView&) for every file
+// and folder entry. Invalid entries drop the parts gathered; volume labels
+// and the "." and ".." entries are passed over (a long name "..", as a
+// hostile disk may carry, names an ordinary folder). Returns true when an
+// end-of-directory entry ended the walk.
+template <typename Visit> bool WalkFatEntries(const uint8_t* buf, size_t len, CFatLongName& lfn, Visit visit)
+{
+    const size_t entries = len / DIR_ENTRY_SIZE;
+    for (size_t i = 0; i < entries; ++i)
+    {
+        const size_t off = i * DIR_ENTRY_SIZE;
+        const uint8_t* e = buf + off;
+        if (e[0] == 0)
+            return true;
+        if (!IsFatEntyValid(e, len - off))
+        {
+            lfn.Reset();
+            continue;
+        }
+        const uint8_t attr = e[DE_ATTR];
+        if (attr == ATTR_LONG_NAME)
+        {
+            lfn.AddPart(e);
+            continue;
+        }
+        FatDirEntryView v{e, off, (attr & ATTR_DIRECTORY) != 0, e[0] == DELETED_MARK, lfn.TakeFor(e)};
+        if (attr & ATTR_VOLUME_ID)
+            continue;
+        if (v.isDir && v.longName.empty())
+        {
+            const std::string shortName = FatShortName(e, false);
+            if (shortName == "." || shortName == "..")
+                continue;
+        }
+        visit(v);
+    }
+    return false;
+}
 } // namespace tessaroo

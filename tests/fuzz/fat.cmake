@@ -1,4 +1,5 @@
-# FAT volumes and the sector recognisers (included by CMakeLists.txt).
+# FAT volumes, the sector recognisers and the deep FAT engine (included by
+# CMakeLists.txt).
 #
 #   cmake --build --preset fuzz --target fuzz_fat_volume fuzz_fat_records fuzz_fat_corpus
 #   build/fuzz/tests/fuzz/fuzz_fat_volume -max_len=1048576 -timeout=10 build/fuzz/tests/fuzz/fat_volume_corpus
@@ -23,3 +24,17 @@ add_test(NAME fuzz.fat.records.replay COMMAND fuzz_fat_records -runs=0 ${FAT_REC
 set_tests_properties(fuzz.fat.seeds PROPERTIES FIXTURES_SETUP fat_corpus LABELS "fat;fuzz")
 set_tests_properties(fuzz.fat.volume.replay fuzz.fat.records.replay
   PROPERTIES FIXTURES_REQUIRED fat_corpus LABELS "fat;fuzz")
+
+# The deep FAT engine over hostile folder sectors offered in hostile order.
+#
+#   cmake --build --preset fuzz --target fuzz_deep_fat fuzz_deep_fat_corpus
+#   build/fuzz/tests/fuzz/fuzz_deep_fat -max_len=65536 -timeout=10 build/fuzz/tests/fuzz/deep_fat_corpus
+tessaroo_add_fuzzer(fuzz_deep_fat SOURCES DeepFatFuzz.cpp LIBS tessaroo_fat)
+set(DEEP_FAT_CORPUS ${CMAKE_CURRENT_BINARY_DIR}/deep_fat_corpus)
+add_custom_target(fuzz_deep_fat_corpus
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/make_deep_fat_corpus.sh ${DEEP_FAT_CORPUS}
+  COMMENT "Making the deep FAT fuzz seeds")
+add_test(NAME fuzz.deepfat.seeds COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/make_deep_fat_corpus.sh ${DEEP_FAT_CORPUS})
+add_test(NAME fuzz.deepfat.replay COMMAND fuzz_deep_fat -runs=0 -max_len=65536 ${DEEP_FAT_CORPUS})
+set_tests_properties(fuzz.deepfat.seeds PROPERTIES FIXTURES_SETUP deep_fat_corpus LABELS "fat;fuzz")
+set_tests_properties(fuzz.deepfat.replay PROPERTIES FIXTURES_REQUIRED deep_fat_corpus LABELS "fat;fuzz")

@@ -1,0 +1,187 @@
+#include "tests/fat/DeepFatTestUtil.h"
+
+#include "core/BootSector.h"
+#include "core/Portability.h"
+#include "core/Recognisers.h"
+#include "tests/fat/FatTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tessaroo
+{
+namespace test
+{
+namespace
+{
+constexpr size_t CHUNK = 65536;
+constexpr size_t SECTOR = 512;
+// The NTFS record size the sweep tests for 512-byte sectors.
+constexpr size_t NTFS_RECORD = 1024;
+
+bool ReadAt(int fd, uint8_t* buf, size_t len, uint64_t off, size_t& got)
+{
+    got = 0;
+    while (got < len)
+    {
+        const ssize_t n = pread(fd, buf + got, len - got, off_t(off + got));
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return true;
+}
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return s;
+}
+
+// The name the engine gives one item: its long name when it was made with
+// one (a name 8.3 cannot hold as written), else the 8.3 name in lower case,
+// '!' for a deleted entry's first byte, a folder's without its extension.
+std::set<std::string> ItemNames(const ManifestEntry& e)
+{
+    if (e.Name() != e.shortName)
+        return {e.Name()};
+    std::string s = e.shortName;
+    if (e.isDir)
+        s = s.substr(0, s.find('.'));
+    s = Lower(s);
+    if (IsDeletedItem(e) && !s.empty())
+        s[0] = '!';
+    return {s};
+}
+} // namespace
+
+bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint64_t count,
+                 DeepSweepStats& stats)
+{
+    std::vector<uint8_t> chunk(CHUNK);
+    std::vector<uint8_t> record(8192);
+    for (uint64_t pos = 0; pos < count;)
+    {
+        const uint64_t n = std::min<uint64_t>(CHUNK / SECTOR, count - pos);
+        size_t got = 0;
+        if (!ReadAt(fd, chunk.data(), size_t(n * SECTOR), (start + pos) * SECTOR, got))
+            return false;
+        const uint64_t whole = got / SECTOR;
+        for (uint64_t i = 0; i < whole; ++i)
+        {
+            uint8_t* sector = chunk.data() + i * SECTOR;
+            const uint64_t abs = start + pos + i;
+            ++stats.sectors;
+            const uint8_t* rec = sector;
+            if ((whole - i) * SECTOR < NTFS_RECORD)
+            {
+                size_t r = 0;
+                std::fill(record.begin(), record.end(), 0);
+                ReadAt(fd, record.data(), record.size(), abs * SECTOR, r);
+                rec = record.data();
+            }
+            if (IsNtfsFileRecord(rec, int(NTFS_RECORD)))
+            {
+                ++stats.ntfsRecords;
+                continue;
+            }
+            if (IsFatFileRecord(sector))
+            {
+                ++stats.folderStarts;
+                engine.ParseFatFileRecord(sector, abs);
+            }
+            else if (IsFatFDTRecord(sector, int(SECTOR)))
+            {
+                ++stats.dirSectors;
+                engine.ParseFDTFileRecord(sector, abs);
+            }
+        }
+        if (whole < n)
+            break; // the device ended
+        pos += n;
+    }
+    return true;
+}
+
+DeepFatScan::DeepFatScan(const std::string& image, uint64_t start, uint64_t count)
+    : m_image(image), m_start(start), m_count(count), m_disks("TESSAROO_DISKS", image),
+      m_engine(new CProfessionalFatRecovery())
+{
+    PrepareScanLog();
+}
+
+bool DeepFatScan::Run()
+{
+    EXPECT_EQ(m_engine->Init(0, (long long)m_start, (long long)m_count, L'C'), 0u);
+    EXPECT_EQ(m_engine->ClearProfessionalVec(nullptr), 0u);
+    EXPECT_EQ(m_engine->InitVirtualDbrInfo(), 0u);
+    const int fd = open(m_image.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << m_image;
+    if (fd < 0)
+        return false;
+    const bool swept = SweepDevice(*m_engine, fd, m_start, m_count, m_stats);
+    close(fd);
+    EXPECT_TRUE(swept);
+    EXPECT_EQ(m_engine->DealProfessionalRecordVec(), 0u);
+    return swept && !::testing::Test::HasFailure();
+}
+
+std::vector<__SEARCH_FILE_INFO__> DeepFatScan::Files()
+{
+    std::vector<__SEARCH_FILE_INFO__> hits;
+    std::wstring key = AllKindsKey();
+    m_engine->SearchFileNode(&key[0], hits);
+    return hits;
+}
+
+std::string DeepFatScan::PathOf(_FILE_NODE_& node)
+{
+    return NodePath(m_engine.get(), node);
+}
+
+bool IsDeletedItem(const ManifestEntry& e)
+{
+    return e.state.compare(0, 8, "deleted-") == 0;
+}
+
+bool IsKeptItem(const ManifestEntry& e)
+{
+    return e.state.find("-kept-") != std::string::npos;
+}
+
+bool IsIntactItem(const ManifestEntry& e)
+{
+    return e.state.size() >= 7 && e.state.compare(e.state.size() - 7, 7, "-intact") == 0;
+}
+
+std::set<std::string> DeepCandidatePaths(const Manifest& m, const ManifestEntry& e)
+{
+    std::set<std::string> paths = {""};
+    for (size_t slash = e.path.find('/', 1); slash != std::string::npos; slash = e.path.find('/', slash + 1))
+    {
+        const ManifestEntry* dir = m.Find(e.path.substr(0, slash));
+        std::set<std::string> names;
+        if (dir && IsKeptItem(*dir))
+            names = ItemNames(*dir);
+        else if (dir)
+            names = {"LostFolder" + std::to_string(dir->firstCluster)};
+        std::set<std::string> next;
+        for (const std::string& p : paths)
+            for (const std::string& n : names)
+                next.insert(p + n + "/");
+        paths.swap(next);
+    }
+    std::set<std::string> out;
+    for (const std::string& p : paths)
+        for (const std::string& n : ItemNames(e))
+            out.insert(p + n);
+    return out;
+}
+} // namespace test
+} // namespace tessaroo
