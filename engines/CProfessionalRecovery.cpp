@@ -566,9 +566,28 @@ unsigned int CProfessionalRecovery::SearchFileNode(wchar_t* typeKey, std::vector
     const size_t first = hits.size();
     if (m_pFastEngine)
         m_pFastEngine->SearchFileNode(typeKey, hits);
-    m_proFat.SearchFileNode(typeKey, hits);
-    m_proNtfs.SearchFileNode(typeKey, hits);
     std::map<unsigned long long, std::string> starts;
+    for (size_t i = first; i < hits.size(); ++i)
+        GetFileDataStartSectorMap(&hits[i], starts);
+    // The deep engines sweep free space, where the folders of deleted
+    // folders lie: a file the volume's own metadata lists is met there
+    // again. A deep node whose data starts where a listed file's does, of
+    // the same kind, is that file, and is left out.
+    std::vector<__SEARCH_FILE_INFO__> deep;
+    m_proFat.SearchFileNode(typeKey, deep);
+    m_proNtfs.SearchFileNode(typeKey, deep);
+    for (__SEARCH_FILE_INFO__& d : deep)
+    {
+        std::map<unsigned long long, std::string> own;
+        GetFileDataStartSectorMap(&d, own);
+        if (!own.empty())
+        {
+            auto it = starts.find(own.begin()->first);
+            if (it != starts.end() && it->second == own.begin()->second)
+                continue;
+        }
+        hits.push_back(d);
+    }
     for (size_t i = first; i < hits.size(); ++i)
         GetFileDataStartSectorMap(&hits[i], starts);
     std::vector<__SEARCH_FILE_INFO__> carved;

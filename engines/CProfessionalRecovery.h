@@ -63,9 +63,10 @@ class CProfessionalRecovery : public IFileRecoveryParse
     unsigned int SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int rootSeparators) override;
     unsigned int GetUnUsedSectorCount(unsigned long long& start, unsigned long long& count) override;
     unsigned int InitSearchCallBack(SEARCH_CALLBACK search, void* ctx) override;
-    // The hits of all engines; a carved file that starts where a file of a
-    // file system starts, with the same extension, is that file again and
-    // is left out.
+    // The hits of all engines. A node of a deep engine or a carved file
+    // that starts where a file the volume's metadata lists starts, with the
+    // same extension, is that file again and is left out; so is a carved
+    // file that starts where a deep engine's file does.
     unsigned int SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits) override;
     unsigned int BuildBitMapInfo() override;
     unsigned int PreView(_FILE_NODE_* node, wchar_t* imagePath, unsigned char* buf, int& len,
