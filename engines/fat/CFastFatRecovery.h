@@ -14,6 +14,7 @@
 #include "engines/fat/CFatChainWalker.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/signature/CFileTypeJudge.h"
+#include "recovery/EngineCopy.h"
 
 #include <cstdint>
 #include <deque>
@@ -144,8 +145,8 @@ class CFastFatRecovery : public IFileRecoveryParse
                               const std::function<unsigned int(const unsigned char*, size_t)>& sink,
                               const std::function<int(int)>& progress, uint64_t& copied);
     unsigned int SaveFileToTarget(_FILE_NODE_* node, wchar_t* targetPath);
-    unsigned int SaveFolderTree(_FILE_NODE_* node, wchar_t* targetPath);
-    int ReportRecovery(int percent, int status, const wchar_t* targetPath);
+    // This engine's reader of a file's data, for the shared copy and preview.
+    tessaroo::FILE_DATA_READER DataReader();
     unsigned int ReadClusterOfNode(const _FILE_NODE_* node, uint32_t cluster, unsigned char* buf,
                                    uint32_t& bytes);
 
@@ -162,8 +163,6 @@ class CFastFatRecovery : public IFileRecoveryParse
     int m_nIsFat32;
     int m_nBitMapSize;
     std::vector<uint8_t> m_pBitMap;
-    std::deque<__FILE_DATA_RECOVERY__> m_fileRecoveryDeque;
-    std::wstring m_strCurPath;
     unsigned long long m_u64FatStartSector;
     int m_nEngineType;
     CDiskReader m_diskReader;

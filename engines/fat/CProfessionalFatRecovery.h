@@ -16,6 +16,7 @@
 
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
+#include "recovery/EngineCopy.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/signature/CFileTypeJudge.h"
 
@@ -282,12 +283,12 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     void WriteTree();
 
     // File data.
-    int ReportRecovery(int percent, int status, const wchar_t* targetPath);
     unsigned int CopyFileData(const _FILE_NODE_* node, uint64_t limit,
                               const std::function<unsigned int(const unsigned char*, size_t)>& sink,
                               const std::function<int(int)>& progress, uint64_t& copied);
     unsigned int SaveFileToTarget(_FILE_NODE_* node, wchar_t* targetPath);
-    unsigned int SaveFolderTree(_FILE_NODE_* node, wchar_t* targetPath);
+    // This engine's reader of a file's data, for the shared copy and preview.
+    tessaroo::FILE_DATA_READER DataReader();
     // Level below the root of the folder node (the level its children are filed at).
     int FolderLevel(const _FILE_NODE_& node);
 
@@ -324,8 +325,6 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     Context m_fdtContext;
     CFileTypeJudge m_fileTypeJudge;
     unsigned int m_nRootClusterNO;
-    std::deque<__FILE_DATA_RECOVERY__> m_fileRecoveryDeque;
-    std::wstring m_strCurPath;
     // Long-name parts of the sector being walked.
     tessaroo::CFatLongName m_longName;
     DropCounts m_drops;

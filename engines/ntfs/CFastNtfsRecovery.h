@@ -11,6 +11,7 @@
 
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
+#include "recovery/EngineCopy.h"
 #include "engines/ntfs/CNtfsParse.h"
 #include "engines/ntfs/NtfsLayout.h"
 #include "engines/signature/CFileTypeJudge.h"
@@ -198,8 +199,8 @@ class CFastNtfsRecovery : public IFileRecoveryParse
                               const std::function<unsigned int(const unsigned char*, size_t)>& sink,
                               const std::function<int(int)>& progress, uint64_t& copied);
     unsigned int SaveFileToTarget(_FILE_NODE_* node, wchar_t* targetPath);
-    unsigned int SaveFolderTree(_FILE_NODE_* node, wchar_t* targetPath);
-    int ReportRecovery(int percent, int status, const wchar_t* targetPath);
+    // This engine's reader of a file's data, for the shared copy and preview.
+    tessaroo::FILE_DATA_READER DataReader();
 
     unsigned long long u64StartSector;
     unsigned long long u64SectorCount;  // 512-byte sectors opened
@@ -217,8 +218,6 @@ class CFastNtfsRecovery : public IFileRecoveryParse
     int nEngineType;
     std::vector<__RUNLIST__> vecMftRunList;
     std::vector<unsigned int> vecAncestorIndex;
-    std::deque<__FILE_DATA_RECOVERY__> queRecovery;
-    std::wstring wstrCurrentDir;
     CDiskReader reader;
     CNtfsParse parser;
     std::unique_ptr<CScanResultFileManager> pResultStore;

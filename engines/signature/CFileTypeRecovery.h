@@ -14,6 +14,7 @@
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
 #include "engines/signature/CFileTypeJudge.h"
+#include "recovery/EngineCopy.h"
 
 #include <memory>
 #include <string>
@@ -108,7 +109,8 @@ class CFileTypeRecovery : public IFileRecoveryParse
     template <typename Sink, typename Progress>
     unsigned int CopyCarvedData(const _FILE_NODE_& node, uint64_t limit, Sink sink, Progress progress,
                                 uint64_t& copied);
-    int ReportRecovery(int percent, int status, const wchar_t* targetPath);
+    // This engine's reader of a file's data, for the shared copy and preview.
+    tessaroo::FILE_DATA_READER DataReader();
 
     wchar_t m_wcDriveLetter;
     int m_nBytesPerSector;
