@@ -18,7 +18,7 @@ namespace
 namespace style = tessaroo::app::style;
 
 constexpr int ROW_HEIGHT = 22;
-constexpr int STATUS_COLUMN_WIDTH = 250;
+constexpr int STATUS_COLUMN_WIDTH = 210;
 } // namespace
 
 QString RecoveryStatusText(int nStatus, const QString& strDestination)
@@ -99,11 +99,12 @@ QTableWidget* CDetail::CreateTable()
     table->verticalHeader()->setVisible(false);
     table->verticalHeader()->setDefaultSectionSize(ROW_HEIGHT);
     // The name column takes what the status leaves; long target paths are
-    // cut in the middle, where the file name at their end stays readable.
+    // cut at their start, so the folder of the kind and the file name at
+    // their end stay readable.
     table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Interactive);
     table->setColumnWidth(1, STATUS_COLUMN_WIDTH);
-    table->setTextElideMode(Qt::ElideMiddle);
+    table->setTextElideMode(Qt::ElideLeft);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
