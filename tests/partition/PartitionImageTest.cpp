@@ -54,7 +54,7 @@ TEST(PartitionImages, EveryDiskAsItsToolListsIt)
         if (std::string(disks[i].image) == "apm")
         {
             ASSERT_EQ(got.size(), 5u);
-            EXPECT_EQ(got[4], (Extent{tool[2].end + 1, 32 * 1024 * 1024 / 512 - 1}));
+            EXPECT_EQ(got[4], (Extent{tool[2].second + 1, 32 * 1024 * 1024 / 512 - 1}));
             got.resize(3);
         }
         std::sort(tool.begin(), tool.end());
