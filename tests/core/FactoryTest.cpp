@@ -45,18 +45,6 @@ std::vector<uint8_t> Volume(const std::vector<uint8_t>& boot, bool ext, size_t l
     return v;
 }
 
-size_t OpenDescriptors()
-{
-    size_t n = 0;
-    if (DIR* d = opendir("/proc/self/fd"))
-    {
-        while (readdir(d))
-            ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 IFileRecoveryParse* Fast(long long start = 0, long long count = 64, int disk = 0)
 {
     return CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(disk, start, count, L'C',

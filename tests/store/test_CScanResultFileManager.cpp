@@ -295,10 +295,10 @@ TEST_F(ScanResultStoreTest, FailedInitHandsOutNoSlots)
     CScanResultFileManager s;
     EXPECT_EQ(s.Init(nullptr), 87u);
     EXPECT_EQ(s.Init(std::wstring(256, L'x').c_str()), 87u);
-    EXPECT_FALSE(Exists(m_root + "0/../escape"));
+    EXPECT_FALSE(PathExists(m_root + "0/../escape"));
 
     // The scan-log folder cannot be made: a plain file stands in its way.
-    WriteAll(m_root + "0", "not a folder");
+    WriteFileText(m_root + "0", "not a folder");
     CScanResultFileManager blocked;
     EXPECT_NE(blocked.Init(L"Fast_9"), 0u);
     EXPECT_EQ(blocked.CreateFileNode(344), nullptr);
@@ -380,14 +380,14 @@ TEST_P(RelationTextTest, LoadsWhatIsSound)
 {
     const RelationCase& c = GetParam();
     tessaroo::MakeDirs(m_root + "0/");
-    WriteAll(StorePath("Pro_Ntfs_1_Relation"), c.text);
+    WriteFileText(StorePath("Pro_Ntfs_1_Relation"), c.text);
     CScanResultFileManager s;
     ASSERT_EQ(s.Init(L"Pro_Ntfs_1"), 0u);
     // A new entry after every possible loaded key makes the store write the
     // whole relation back.
     s.AddChildren(0xFFFFFFFFu, 0xFFFFFFFFu, 1, 0, nullptr);
     ASSERT_EQ(s.FlushRelationToFile(), 0u);
-    EXPECT_EQ(ReadAll(StorePath("Pro_Ntfs_1_Relation")), c.loaded + " | 18446744073709551615 - [1]");
+    EXPECT_EQ(ReadFileText(StorePath("Pro_Ntfs_1_Relation")), c.loaded + " | 18446744073709551615 - [1]");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -436,7 +436,7 @@ TEST_F(ScanResultStoreTest, FolderNameFileLoadsOnlyCompleteRecords)
         ASSERT_EQ(s.FlushBufToFile(), 0u);
     }
     const std::string dirInfo = StorePath("Pro_Fat_d_DirInfo");
-    std::string bytes = ReadAll(dirInfo);
+    std::string bytes = ReadFileText(dirInfo);
     ASSERT_EQ(bytes.size(), 3 * 264u);
     tessaroo::ByteReader r(bytes.data(), bytes.size());
     EXPECT_EQ(r.U32(264), 20u);
@@ -445,7 +445,7 @@ TEST_F(ScanResultStoreTest, FolderNameFileLoadsOnlyCompleteRecords)
     // Cut the second record and make the first one's name unterminated.
     bytes.resize(264 + 100);
     memset(&bytes[8], 'N', 256);
-    WriteAll(dirInfo, bytes);
+    WriteFileText(dirInfo, bytes);
 
     CScanResultFileManager s;
     ASSERT_EQ(s.Init(L"Pro_Fat_d"), 0u);
@@ -521,9 +521,9 @@ TEST_F(ScanResultStoreTest, RandomlyDamagedFilesNeverFault)
         AddNode(s, {"d.doc", 40, 3, false, 0, 1});
         ASSERT_EQ(s.FlushBufToFile(), 0u);
     }
-    const std::string relation = ReadAll(StorePath("Fast_f_Relation"));
-    const std::string dirInfo = ReadAll(StorePath("Fast_f_DirInfo"));
-    const std::string nodes = ReadAll(StorePath("Fast_f"));
+    const std::string relation = ReadFileText(StorePath("Fast_f_Relation"));
+    const std::string dirInfo = ReadFileText(StorePath("Fast_f_DirInfo"));
+    const std::string nodes = ReadFileText(StorePath("Fast_f"));
     std::mt19937 rng(12345);
     const char alphabet[] = " |-[],0123456789x\0";
     auto mutate = [&](std::string t, bool text)
@@ -555,10 +555,10 @@ TEST_F(ScanResultStoreTest, RandomlyDamagedFilesNeverFault)
     };
     for (int round = 0; round < 300; ++round)
     {
-        WriteAll(StorePath("Fast_f_Relation"), mutate(relation, true));
-        WriteAll(StorePath("Fast_f_DirInfo"), mutate(dirInfo, false));
+        WriteFileText(StorePath("Fast_f_Relation"), mutate(relation, true));
+        WriteFileText(StorePath("Fast_f_DirInfo"), mutate(dirInfo, false));
         if (round % 3 == 0)
-            WriteAll(StorePath("Fast_f"), mutate(nodes, false));
+            WriteFileText(StorePath("Fast_f"), mutate(nodes, false));
         CScanResultFileManager s;
         ASSERT_EQ(s.Init(L"Fast_f"), 0u);
         unsigned count = 0;
