@@ -164,14 +164,6 @@ TEST_P(ScriptImage, BootSectorIsFatAtItsStartSector)
         const std::vector<uint8_t> mbr = ReadFileRange(m_image, 0, FACTORY_PROBE_SIZE);
         EXPECT_EQ(ClassifyVolume(mbr.data(), mbr.size()), VolumeKind::None);
     }
-    FatBootSector bs;
-    ASSERT_TRUE(ParseFatBootSector(probe.data(), probe.size(), bs));
-    EXPECT_EQ(bs.sectorsPerCluster, m_manifest.Fact("sectors_per_cluster"));
-    EXPECT_EQ(bs.totalSectors, m_manifest.Fact("total_sectors"));
-    EXPECT_EQ(bs.sectorsPerFat, m_manifest.Fact("sectors_per_fat"));
-    EXPECT_EQ(bs.rootEntries, m_manifest.Fact("root_entries"));
-    EXPECT_EQ(bs.isFat32Form, m_manifest.Fact("fat_type") == 32);
-    EXPECT_EQ(bs.rootCluster, m_manifest.Fact("root_cluster"));
 }
 
 // Every sector that holds a directory entry of the manifest is a directory

@@ -55,8 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto whole = Copy(data, size, size);
     tessaroo::ClassifyVolume(whole.get(), size);
 
-    tessaroo::FatBootSector bs;
-    tessaroo::ParseFatBootSector(whole.get(), size, bs);
     tessaroo::FatGeometry g;
     if (tessaroo::DeriveFatGeometry(whole.get(), size, g))
     {
