@@ -6,7 +6,6 @@
 #include "core/ByteReader.h"
 #include "engines/ext/CFastExtRecovery.h"
 #include "engines/CFileRecoveryFactory.h"
-#include "engines/fat/CFastFatRecovery.h"
 #include "tests/core/CoreTestUtil.h"
 #include "tests/support/FatBuilder.h"
 #include "tests/support/ImageFile.h"
@@ -87,28 +86,6 @@ class FactoryTest : public ::testing::Test
     DiskMapping m_disks{{m_dir.File("disk.img")}};
 };
 
-TEST_F(FactoryTest, EngineForEachVolumeKind)
-{
-    LogCapture log;
-    MapImage(std::vector<uint8_t>(32768, 0xF6));
-    const size_t fds = OpenDescriptors();
-    EXPECT_EQ(Fast(), nullptr);
-    EXPECT_EQ(OpenDescriptors(), fds) << "the probe descriptor is closed";
-
-    MapImage(Volume({}, true, 65536));
-    std::unique_ptr<IFileRecoveryParse> ext(Fast(0, 128));
-    EXPECT_NE(dynamic_cast<CFastExtRecovery*>(ext.get()), nullptr);
-
-    // Nothing at sector 0, a FAT volume at sector 2048: the probe reads at the start sector.
-    SectorImage img;
-    img.Put(2048, MakeFatBootSector(DefaultFatParams(FatFormat::Fat16)));
-    ASSERT_TRUE(img.Write(m_dir.File("disk.img"), 2048 + 32768));
-    EXPECT_EQ(Fast(0, 2048), nullptr);
-    std::unique_ptr<IFileRecoveryParse> fat(Fast(2048, 32768));
-    EXPECT_NE(dynamic_cast<CFastFatRecovery*>(fat.get()), nullptr);
-    EXPECT_TRUE(log.Lines().empty());
-}
-
 // Each failure (no disk, a start before the disk, less than 16 KiB from
 // the start sector on) gives null, says so in the log and leaves no open
 // descriptor.
@@ -128,6 +105,7 @@ TEST_F(FactoryTest, FailuresLogTheirStep)
     LogCapture log;
     EXPECT_EQ(Fast(0), nullptr);
     EXPECT_TRUE(log.Lines().empty());
+    EXPECT_EQ(OpenDescriptors(), fds) << "the probe descriptor is closed";
 
     int p[2];
     ASSERT_EQ(pipe(p), 0);
