@@ -73,24 +73,6 @@ constexpr uint8_t ATTR_ARCHIVE = 0x20;
 constexpr uint8_t ATTR_LONG_NAME = 0x0F;
 constexpr uint8_t DELETED_MARK = 0xE5;
 
-// A FAT boot sector decoded into native values, with the geometry derived
-// the way the recognisers derive it. All arithmetic is 64-bit.
-struct FatBootSector
-{
-    uint16_t bytesPerSector = 0;
-    uint8_t sectorsPerCluster = 0;
-    uint16_t reservedSectors = 0;
-    uint8_t numFats = 0;
-    uint16_t rootEntries = 0;
-    uint64_t totalSectors = 0;  // 32-bit field, or the 16-bit one when that is 0
-    uint64_t sectorsPerFat = 0; // 16-bit field, or the FAT32 one when that is 0
-    uint32_t rootCluster = 0;   // FAT32 only
-    bool isFat32Form = false;   // "FAT32   " at 82 and a 16-bit FAT size of 0
-};
-
-// Decodes the fields of a FAT boot sector (len >= 512). False when it does not fit.
-bool ParseFatBootSector(const uint8_t* buf, size_t len, FatBootSector& out);
-
 // True when v is a valid sectors-per-cluster value (1, 2, 4, ..., 64).
 constexpr bool IsValidSectorsPerCluster(unsigned v)
 {

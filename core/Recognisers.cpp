@@ -98,28 +98,6 @@ bool ShortNameLooksReal(const uint8_t* e)
 }
 } // namespace
 
-namespace tessaroo
-{
-bool ParseFatBootSector(const uint8_t* buf, size_t len, FatBootSector& out)
-{
-    ByteReader r(buf, len);
-    if (!r.Fits(0, BOOT_SECTOR_SIZE))
-        return false;
-    out.bytesPerSector = r.U16(BS_BYTES_PER_SECTOR);
-    out.sectorsPerCluster = r.U8(BS_SECTORS_PER_CLUSTER);
-    out.reservedSectors = r.U16(BS_RESERVED_SECTORS);
-    out.numFats = r.U8(BS_NUM_FATS);
-    out.rootEntries = r.U16(BS_ROOT_ENTRIES);
-    uint32_t t32 = r.U32(BS_TOTAL_SECTORS32);
-    out.totalSectors = t32 ? t32 : r.U16(BS_TOTAL_SECTORS16);
-    uint16_t f16 = r.U16(BS_SECTORS_PER_FAT16);
-    out.sectorsPerFat = f16 ? f16 : r.U32(BS_SECTORS_PER_FAT32);
-    out.isFat32Form = f16 == 0 && r.Matches(BS_FAT32_FS_TYPE, "FAT32   ", 8);
-    out.rootCluster = out.isFat32Form ? r.U32(BS_FAT32_ROOT_CLUSTER) : 0;
-    return true;
-}
-} // namespace tessaroo
-
 bool IsNtfs(const unsigned char* buf)
 {
     if (!buf)

@@ -39,7 +39,6 @@ class CTargetRoot
     // (DestinationStatus(errno)); message then says what went wrong.
     unsigned int Open(const std::string& path, const std::wstring& label, std::string& message);
     bool IsOpen() const { return m_fd >= 0; }
-    const std::wstring& GetLabel() const { return m_strLabel; }
 
     // The handle of folder relative (components separated by '/') below the
     // root, made when missing; each component opened with O_NOFOLLOW. The
@@ -108,8 +107,8 @@ class CTargetFile
     void Remove();
 
     int m_fd;
-    int m_dirFd;       // the folder the file is made in
-    bool m_bOwnDirFd;  // opened for this file (no root led its path)
+    int m_dirFd;      // the folder the file is made in
+    bool m_bOwnDirFd; // opened for this file (no root led its path)
     bool m_bPreview;
     CTargetRoot* m_pRoot;
     std::string m_strFolder; // relative folder below the root, for free names

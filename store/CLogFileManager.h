@@ -115,8 +115,6 @@ class CLogFileManager
     // Read-only views for callers and tests.
     const std::vector<_LOG_FILE_INFO_>& GetLogFileInfoVec() const { return m_logFileInfoVec; }
     unsigned long long GetDirIndex() const { return m_nDirIndex; }
-    bool IsFindLog() const { return m_bIsFindLog != 0; }
-    const std::string& GetLogRootPath() const { return m_strLogRootPath; }
 
     CLogFileManager(const CLogFileManager&) = delete;
     CLogFileManager& operator=(const CLogFileManager&) = delete;

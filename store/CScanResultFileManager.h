@@ -129,10 +129,8 @@ class CScanResultFileManager
     // True when folder key (level << 32) | cluster has children filed.
     bool IsDirFileNodeExist(long long cluster, unsigned int level) const;
 
-    // Paths of the three files (empty before Init).
+    // Path of the node file (empty before Init).
     const std::string& GetFileNodePath() const { return m_strFileNodePath; }
-    const std::string& GetRelationPath() const { return m_strRelationPath; }
-    const std::string& GetDirInfoPath() const { return m_strDirInfoPath; }
 
   private:
     typedef std::map<unsigned long long, std::vector<uint32_t>> RelationMap;

@@ -12,12 +12,12 @@
 // worker thread; debug builds check it (CLookupScope) and abort when two
 // threads are inside at once.
 //
-// The device. A judge is constructed over its owner's CDiskReader (or is
-// given one with SetDiskReader). The entry points that start a lookup
-// (IsFileTypeMatching, BeginLookup) install that reader, the sector size and
-// the sector into the shared state; the recognisers that look beyond the
-// buffer they were handed (transport stream, compound file, zip container)
-// read the following sectors through it. A missing reader, a sector size the
+// The device. A judge is constructed over its owner's CDiskReader. The
+// entry points that start a lookup (IsFileTypeMatching, BeginLookup)
+// install that reader, the sector size and the sector into the shared
+// state; the recognisers that look beyond the buffer they were handed
+// (transport stream, compound file, zip container) read the following
+// sectors through it. A missing reader, a sector size the
 // judge does not handle, or sectors past the end of the device make such a
 // read a failed read, which each recogniser answers as it answers an I/O
 // error.
@@ -106,9 +106,6 @@ class CFileTypeJudge
     explicit CFileTypeJudge(CDiskReader* reader = nullptr) : m_pOwnReader(reader) {}
     CFileTypeJudge(const CFileTypeJudge&) = delete;
     CFileTypeJudge& operator=(const CFileTypeJudge&) = delete;
-
-    void SetDiskReader(CDiskReader* reader) { m_pOwnReader = reader; }
-    CDiskReader* GetDiskReader() const { return m_pOwnReader; }
 
     // Points the shared state at sector of this judge's device, as the start
     // and the current sector, with bytesPerSector as the sector size. The

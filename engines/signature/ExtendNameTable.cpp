@@ -168,11 +168,3 @@ constexpr LEAD_BYTE_ROWS LEAD_ROWS = BuildLeadByteRows();
 } // namespace
 
 const LEAD_BYTE_ROWS tessaroo::g_leadByteRows = LEAD_ROWS;
-
-const char* tessaroo::GetExtendNameOfType(EXTEND_NAME_TYPE type)
-{
-    for (size_t i = 0; i < EXTEND_NAME_ROW_COUNT; ++i)
-        if (szExtendNameAndType[i].type == type)
-            return szExtendNameAndType[i].szExtendName;
-    return nullptr;
-}

@@ -37,7 +37,4 @@ struct LEAD_BYTE_ROWS
 };
 extern const LEAD_BYTE_ROWS g_leadByteRows;
 
-// Extension of the first row with code type (the name a code carries in
-// carved file names), or null.
-const char* GetExtendNameOfType(EXTEND_NAME_TYPE type);
 } // namespace tessaroo

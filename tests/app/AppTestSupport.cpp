@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,26 +53,6 @@ ScopedCwd::~ScopedCwd()
         ADD_FAILURE() << "chdir back to " << m_strOld;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data, unsigned int mode)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-    chmod(path.c_str(), mode);
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 std::string FindTool(const std::string& name)
 {
     std::stringstream dirs(std::string(getenv("PATH") ? getenv("PATH") : "") +
@@ -86,8 +65,8 @@ std::string FindTool(const std::string& name)
 
 bool WaitForFile(const std::string& path)
 {
-    for (int i = 0; i < 400 && !Exists(path); ++i)
+    for (int i = 0; i < 400 && !PathExists(path); ++i)
         usleep(50 * 1000);
-    return Exists(path);
+    return PathExists(path);
 }
 } // namespace apptest

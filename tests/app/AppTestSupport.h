@@ -1,6 +1,6 @@
 // Small helpers of the application tests beside the shared test support
 // (temporary folders, environment): the offscreen application object, a
-// working-directory guard, text files and waiting for one.
+// working-directory guard and waiting for a file.
 #pragma once
 
 #include "tests/support/TempDir.h"
@@ -11,8 +11,11 @@ class QApplication;
 
 namespace apptest
 {
+using tessaroo::test::PathExists;
+using tessaroo::test::ReadFileText;
 using tessaroo::test::ScopedEnv;
 using tessaroo::test::TempDir;
+using tessaroo::test::WriteFileText;
 
 // The one application object of the test process, on the offscreen platform.
 QApplication* App();
@@ -30,9 +33,6 @@ class ScopedCwd
     std::string m_strOld;
 };
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& data, unsigned int mode = 0644);
-bool Exists(const std::string& path); // without following a final link
 // A system tool by name on PATH or in the system folders; "" when absent.
 std::string FindTool(const std::string& name);
 // Polls for a file for up to about 20 seconds; true when it appeared.

@@ -38,13 +38,13 @@ class LauncherTest : public ::testing::Test
     {
         ASSERT_EQ(mkdir(m_strBin.c_str(), 0755), 0);
         ASSERT_EQ(mkdir(m_strLog.c_str(), 0755), 0);
-        WriteFile(m_strBin + "/pkexec", FAKE_PKEXEC, 0755);
+        WriteFileText(m_strBin + "/pkexec", FAKE_PKEXEC, 0755);
     }
     void TearDown() override
     {
         // The fake must not outlive the test, and its keeper must be reaped.
-        WriteFile(m_strLog + "/release", "");
-        if (Exists(m_strLog + "/args"))
+        WriteFileText(m_strLog + "/release", "");
+        if (PathExists(m_strLog + "/args"))
             WaitForFile(m_strLog + "/done");
         while (waitpid(-1, nullptr, WNOHANG) > 0)
         {
@@ -54,7 +54,7 @@ class LauncherTest : public ::testing::Test
     std::vector<std::string> Args()
     {
         std::vector<std::string> lines;
-        std::stringstream in(ReadFile(m_strLog + "/args"));
+        std::stringstream in(ReadFileText(m_strLog + "/args"));
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);
         return lines;
@@ -94,7 +94,7 @@ TEST_F(LauncherTest, StartsPkexecWithEnvAndStartAndDoesNotWait)
     EXPECT_EQ(tessaroo::app::RunLauncher("/opt/tessaroo/bin/tessaroo"), 0);
     // The launcher is back while the elevated request still runs.
     ASSERT_TRUE(WaitForFile(m_strLog + "/args"));
-    EXPECT_FALSE(Exists(m_strLog + "/done"));
+    EXPECT_FALSE(PathExists(m_strLog + "/done"));
     const std::string env = FindTool("env");
     const std::vector<std::string> expected = {
         env.find("/usr/bin/") == 0 ? "/usr/bin/env" : env,
@@ -107,7 +107,7 @@ TEST_F(LauncherTest, StartsPkexecWithEnvAndStartAndDoesNotWait)
         "start",
     };
     EXPECT_EQ(Args(), expected);
-    WriteFile(m_strLog + "/release", "");
+    WriteFileText(m_strLog + "/release", "");
     EXPECT_TRUE(WaitForFile(m_strLog + "/done"));
 }
 
@@ -139,7 +139,7 @@ TEST_F(LauncherTest, ExecutableRelaunchesItselfElevated)
 {
     char exe[4096];
     ASSERT_NE(realpath(TESSAROO_APP_EXE, exe), nullptr);
-    WriteFile(m_strLog + "/release", "");
+    WriteFileText(m_strLog + "/release", "");
     for (const QStringList& args : {QStringList{}, QStringList{"a", "b"}})
     {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -153,7 +153,7 @@ TEST_F(LauncherTest, ExecutableRelaunchesItselfElevated)
         EXPECT_EQ(got[got.size() - 2], exe);
         EXPECT_EQ(got.back(), "start");
         EXPECT_TRUE(WaitForFile(m_strLog + "/done"));
-        EXPECT_FALSE(Exists(cwd.File("Out.txt"))) << "the launcher shows no window";
+        EXPECT_FALSE(PathExists(cwd.File("Out.txt"))) << "the launcher shows no window";
     }
 }
 } // namespace

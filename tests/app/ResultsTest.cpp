@@ -117,16 +117,6 @@ TEST(Results, HitsAreGroupedByKindAndExtension)
     }
 }
 
-TEST(Results, IconsByExtension)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"TIFF", "tif"}, {"jpeg", "jpg"}, {"docx", "office_default"}, {"xyz", "other"}, {"nef", "image"},
-        {"7Z", "7z"},    {"", "other"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(GetExtendNameIcon(c.first), QString(":/image/FileIcon/%1.png").arg(c.second)) << c.first;
-}
-
 // Ticks on rows and files, and what they leave: the state of every row, the
 // selection label and the Recover button.
 TEST(Results, ChecksStayConsistentBetweenGroupsExtensionsAndFiles)

@@ -6,13 +6,6 @@ namespace tessaroo
 {
 namespace test
 {
-std::string ReadText(const std::string& path)
-{
-    std::vector<uint8_t> b;
-    ReadWholeFile(path, b);
-    return std::string(b.begin(), b.end());
-}
-
 std::string CliCommand(const std::vector<std::string>& args, const std::vector<std::string>& env,
                        const std::string& cwd, const std::string& prefix, const std::string& binary)
 {
@@ -38,8 +31,8 @@ CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::strin
     r.exitCode = RunCommand(CliCommand(args, env, cwd, prefix, binary) + " </dev/null >" +
                             ShellQuote(io.File("out")) + " 2>" + ShellQuote(io.File("err")))
                      .exitCode;
-    r.out = ReadText(io.File("out"));
-    r.err = ReadText(io.File("err"));
+    r.out = ReadFileText(io.File("out"));
+    r.err = ReadFileText(io.File("err"));
     return r;
 }
 } // namespace test

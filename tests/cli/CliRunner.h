@@ -15,8 +15,6 @@ struct CliRun
     std::string out, err;
 };
 
-std::string ReadText(const std::string& path);
-
 // The shell command that runs the command line with args in cwd. env lists
 // NAME=value to set (NAME= with nothing after it unsets); prefix may drop
 // the user first.
@@ -25,7 +23,8 @@ std::string CliCommand(const std::vector<std::string>& args, const std::vector<s
                        const std::string& binary = TESSAROO_CLI_PATH);
 
 // Runs it with no input and returns its exit status and outputs.
-CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
-              const std::string& prefix = "", const std::string& binary = TESSAROO_CLI_PATH);
+CliRun RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
+              const std::string& cwd, const std::string& prefix = "",
+              const std::string& binary = TESSAROO_CLI_PATH);
 } // namespace test
 } // namespace tessaroo

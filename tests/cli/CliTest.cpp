@@ -51,15 +51,6 @@ class Cli : public ::testing::Test
         }
         return s;
     }
-    std::multiset<std::string> ChecksumsBelow(const std::string& folder) const
-    {
-        std::multiset<std::string> s;
-        const CommandResult r = RunCommand("find " + ShellQuote(folder) +
-                                           " -type f -print0 | xargs -0 -r sha256sum | cut -c1-64");
-        for (size_t pos = 0; pos + 64 <= r.output.size(); pos += 65)
-            s.insert(r.output.substr(pos, 64));
-        return s;
-    }
     TempDir dir{"cli"};
     std::string sample;
     Manifest manifest;

@@ -27,16 +27,6 @@ using namespace tessaroo::test;
 
 namespace
 {
-std::multiset<std::string> ChecksumsBelow(const std::string& folder)
-{
-    std::multiset<std::string> s;
-    const CommandResult r =
-        RunCommand("find " + ShellQuote(folder) + " -type f -print0 | xargs -0 -r sha256sum | cut -c1-64");
-    for (size_t pos = 0; pos + 64 <= r.output.size(); pos += 65)
-        s.insert(r.output.substr(pos, 64));
-    return s;
-}
-
 class Reliability : public ::testing::Test
 {
   protected:
@@ -88,8 +78,8 @@ TEST_F(Reliability, RunsAtOnceKeepToTheirOwnScanLogs)
             CliCommand({"recover", "--image", sample, "--out", b}, env, dir.Path()) +
             " >/dev/null 2>&1; echo $? >" + ShellQuote(b + ".rc") + "; wait";
         ASSERT_TRUE(RunSucceeds(script));
-        EXPECT_EQ(ReadText(a + ".rc"), "0\n") << delay;
-        EXPECT_EQ(ReadText(b + ".rc"), "0\n") << delay;
+        EXPECT_EQ(ReadFileText(a + ".rc"), "0\n") << delay;
+        EXPECT_EQ(ReadFileText(b + ".rc"), "0\n") << delay;
         EXPECT_EQ(ChecksumsBelow(a), wantBig) << delay;
         EXPECT_EQ(ChecksumsBelow(b), wantSmall) << delay;
     }

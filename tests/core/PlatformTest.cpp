@@ -93,42 +93,36 @@ TEST(OpenDisk, ReadOnlyAndOnlyMappedDisks)
     close(p[1]);
 }
 
+// TESSAROO_SUPPORT_DIR when set (an unprivileged run keeps it too); else a
+// privileged run keeps the system folder, a user's goes to an absolute
+// XDG_CACHE_HOME or to ~/.cache (a relative one would follow the working
+// folder).
 TEST(SupportDir, EnvironmentOrTheUserCache)
 {
     const std::string system = "/Library/Application Support/Tessaroo/";
+    const struct
     {
-        ScopedEnv env("TESSAROO_SUPPORT_DIR", "/tmp/x/support");
-        EXPECT_EQ(GetSupportDir(), "/tmp/x/support/");
-        EXPECT_EQ(GetScanLogRoot(), "/tmp/x/support/ScanLog/");
-        // A set folder is kept by an unprivileged run too.
-        SelectSupportDir(false);
-        EXPECT_EQ(GetSupportDir(), "/tmp/x/support/");
-    }
+        const char *support, *xdg; // null: unset
+        bool privileged;
+        std::string expected;
+    } cases[] = {
+        {"/tmp/x/support", nullptr, false, "/tmp/x/support/"},
+        {"/tmp/x/support/", nullptr, false, "/tmp/x/support/"},
+        {"", nullptr, true, system},
+        {nullptr, nullptr, true, system},
+        {nullptr, "/xdg/cache", false, "/xdg/cache/tessaroo/"},
+        {nullptr, "relative", false, "/home/someone/.cache/tessaroo/"},
+    };
+    for (const auto& c : cases)
     {
-        ScopedEnv env("TESSAROO_SUPPORT_DIR", "/tmp/x/support/");
-        EXPECT_EQ(GetSupportDir(), "/tmp/x/support/");
-    }
-    {
-        ScopedEnv env("TESSAROO_SUPPORT_DIR", "");
-        EXPECT_EQ(GetSupportDir(), system);
-    }
-    {
-        ScopedEnv env("TESSAROO_SUPPORT_DIR");
-        EXPECT_EQ(GetScanLogRoot(), system + "ScanLog/");
-        SelectSupportDir(true);
-        EXPECT_EQ(getenv("TESSAROO_SUPPORT_DIR"), nullptr) << "a privileged run keeps the system folder";
-    }
-    {
-        ScopedEnv env("TESSAROO_SUPPORT_DIR"), xdg("XDG_CACHE_HOME", "/xdg/cache");
-        SelectSupportDir(false);
-        EXPECT_EQ(GetScanLogRoot(), "/xdg/cache/tessaroo/ScanLog/");
-    }
-    {
-        // A relative cache folder is not taken: it would depend on the working folder.
-        ScopedEnv env("TESSAROO_SUPPORT_DIR"), xdg("XDG_CACHE_HOME", "relative"),
-            home("HOME", "/home/someone");
-        SelectSupportDir(false);
-        EXPECT_EQ(GetSupportDir(), "/home/someone/.cache/tessaroo/");
+        ScopedEnv support("TESSAROO_SUPPORT_DIR"), xdg("XDG_CACHE_HOME"), home("HOME", "/home/someone");
+        if (c.support)
+            setenv("TESSAROO_SUPPORT_DIR", c.support, 1);
+        if (c.xdg)
+            setenv("XDG_CACHE_HOME", c.xdg, 1);
+        SelectSupportDir(c.privileged);
+        EXPECT_EQ(GetSupportDir(), c.expected) << c.expected;
+        EXPECT_EQ(GetScanLogRoot(), c.expected + "ScanLog/");
     }
 }
 

@@ -148,32 +148,6 @@ class ScriptImage : public ::testing::TestWithParam<const char*>
     Manifest m_manifest;
 };
 
-TEST_P(ScriptImage, BootSectorIsFatAtItsStartSector)
-{
-    const uint64_t start = m_manifest.Fact("partition_start_sector");
-    const std::vector<uint8_t> probe = ReadFileRange(m_image, start * 512, FACTORY_PROBE_SIZE);
-    ASSERT_EQ(probe.size(), FACTORY_PROBE_SIZE);
-    EXPECT_EQ(ClassifyVolume(probe.data(), probe.size()), VolumeKind::Fat);
-    DiskMapping disks({m_image});
-    std::unique_ptr<IFileRecoveryParse> fast(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-        0, (long long)start, (long long)m_manifest.Fact("total_sectors"), L'C', RECOVERY_TYPE_FAST));
-    EXPECT_NE(dynamic_cast<CFastFatRecovery*>(fast.get()), nullptr);
-    if (start != 0)
-    {
-        // The MBR in front of the partition is no volume.
-        const std::vector<uint8_t> mbr = ReadFileRange(m_image, 0, FACTORY_PROBE_SIZE);
-        EXPECT_EQ(ClassifyVolume(mbr.data(), mbr.size()), VolumeKind::None);
-    }
-    FatBootSector bs;
-    ASSERT_TRUE(ParseFatBootSector(probe.data(), probe.size(), bs));
-    EXPECT_EQ(bs.sectorsPerCluster, m_manifest.Fact("sectors_per_cluster"));
-    EXPECT_EQ(bs.totalSectors, m_manifest.Fact("total_sectors"));
-    EXPECT_EQ(bs.sectorsPerFat, m_manifest.Fact("sectors_per_fat"));
-    EXPECT_EQ(bs.rootEntries, m_manifest.Fact("root_entries"));
-    EXPECT_EQ(bs.isFat32Form, m_manifest.Fact("fat_type") == 32);
-    EXPECT_EQ(bs.rootCluster, m_manifest.Fact("root_cluster"));
-}
-
 // Every sector that holds a directory entry of the manifest is a directory
 // sector to the recognisers: the first sector of a subfolder by its dot
 // pair, any other by its run of entries, deleted ones and long names
@@ -246,11 +220,3 @@ TEST_P(ScriptImage, FirstClustersAreWhatTheManifestSays)
 
 INSTANTIATE_TEST_SUITE_P(Images, ScriptImage, ::testing::Values("fat12", "floppy", "fat16", "fat32", "mbr"),
                          [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
-
-TEST(SampleCard, IsAFatVolume)
-{
-    const std::string& img = SharedSampleImage();
-    ASSERT_FALSE(img.empty());
-    const std::vector<uint8_t> probe = ReadFileRange(img, 0, FACTORY_PROBE_SIZE);
-    EXPECT_EQ(ClassifyVolume(probe.data(), probe.size()), VolumeKind::Fat);
-}

@@ -15,6 +15,7 @@
 #include "engines/CFileRecoveryFactory.h"
 #include "core/Recognisers.h"
 #include "engines/fat/FatLayout.h"
+#include "tests/fuzz/FuzzDisk.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -33,12 +34,6 @@ std::unique_ptr<uint8_t[]> Copy(const uint8_t* data, size_t size, size_t n)
     memset(p.get(), 0, n ? n : 1);
     memcpy(p.get(), data, std::min(size, n));
     return p;
-}
-
-void Fail(const char* what)
-{
-    fprintf(stderr, "fuzz_fat_records: %s\n", what);
-    abort();
 }
 
 bool IsPowerOfTwo(uint64_t v)
@@ -60,8 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto whole = Copy(data, size, size);
     tessaroo::ClassifyVolume(whole.get(), size);
 
-    tessaroo::FatBootSector bs;
-    tessaroo::ParseFatBootSector(whole.get(), size, bs);
     tessaroo::FatGeometry g;
     if (tessaroo::DeriveFatGeometry(whole.get(), size, g))
     {
@@ -69,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             !IsPowerOfTwo(g.sectorsPerCluster) || g.sectorsPerCluster > 128 || g.numFats == 0 ||
             g.sectorsPerFat == 0 || g.clusterCount > tessaroo::FAT_MAX_CLUSTERS || g.unitsPerSector == 0 ||
             g.bytesPerCluster != g.bytesPerSector * g.sectorsPerCluster)
-            Fail("derived geometry outside its limits");
+            fuzz::Fail("derived geometry outside its limits");
     }
 
     // Directory entries: the whole input, and cut to the lengths the engines
@@ -90,9 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         memcpy(&e, lone.get(), sizeof(e));
         const int alone = IsFatEntyValid(lone.get(), tessaroo::DIR_ENTRY_SIZE);
         if (IsFatEntyValid(&e) != alone)
-            Fail("the two forms of IsFatEntyValid disagree on a lone entry");
+            fuzz::Fail("the two forms of IsFatEntyValid disagree on a lone entry");
         if ((withNext != 0 && withNext != 1) || (alone != 0 && alone != 1))
-            Fail("IsFatEntyValid gave neither 0 nor 1");
+            fuzz::Fail("IsFatEntyValid gave neither 0 nor 1");
         _FILETIME t;
         Fat32GetFileCreateTime(&e, &t);
         Fat32GetFileLastAccessTime(&e, &t);

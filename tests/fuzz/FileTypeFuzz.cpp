@@ -16,12 +16,9 @@
 // only 0, 87 or the stop, and that no estimate claims more than its format's
 // limit allows.
 #include "core/CDiskReader.h"
-#include "core/Log.h"
 #include "engines/signature/CFileTypeJudge.h"
 #include "engines/signature/ExtendNameTable.h"
-
-#include <sys/mman.h>
-#include <unistd.h>
+#include "tests/fuzz/FuzzDisk.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -33,23 +30,6 @@
 
 namespace
 {
-void QuietLog(const char*) {}
-
-// The device: a memory file reopened through /proc by the disk reader.
-int DeviceFd()
-{
-    static int fd = -1;
-    if (fd < 0)
-    {
-        fd = memfd_create("tessaroo-fuzz-disk", MFD_CLOEXEC);
-        if (fd < 0)
-            abort();
-        setenv("TESSAROO_DISKS", ("/proc/self/fd/" + std::to_string(fd)).c_str(), 1);
-        tessaroo::SetLogSink(QuietLog);
-    }
-    return fd;
-}
-
 int g_nReports = 0;
 int g_nStopAt = -1;
 int OnProgress(void*, int percent, int scale, int, unsigned long long current, unsigned long long total,
@@ -78,9 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const int bytesPerSector = 512 << (ctrl & 3);
     const unsigned long long sector = (ctrl >> 4) & 3;
-    const int fd = DeviceFd();
-    if (ftruncate(fd, 0) != 0 || (diskSize && pwrite(fd, disk, diskSize, 0) != ssize_t(diskSize)))
-        abort();
+    fuzz::FillDisk(disk, diskSize);
     unsigned long long endSector = diskSize / size_t(bytesPerSector);
     if ((ctrl & 0x40) && endSector)
         --endSector;

@@ -17,6 +17,7 @@
 // extents lie on the volume.
 #include "engines/ntfs/CNtfsParse.h"
 #include "engines/ntfs/NtfsLayout.h"
+#include "tests/fuzz/FuzzDisk.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -25,15 +26,6 @@
 #include <cstring>
 #include <memory>
 #include <vector>
-
-namespace
-{
-void Fail(const char* what)
-{
-    fprintf(stderr, "fuzz_ntfs_records: %s\n", what);
-    abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -51,38 +43,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     CNtfsParse parser;
     if (parser.Init(bps) != 0 || parser.GetRecordBytes() != int(rb))
-        Fail("a supported sector size was refused");
+        fuzz::Fail("a supported sector size was refused");
     tessaroo::NtfsRecordHeader h;
     if (tessaroo::ParseNtfsRecordHeader(rec.get(), rb, h))
     {
         parser.FileRecordFixUp(rec.get(), rb);
         if (h.end > rb)
-            Fail("the walk's end lies past the record");
+            fuzz::Fail("the walk's end lies past the record");
         tessaroo::CNtfsAttributeWalker walk(rec.get(), rb, h);
         tessaroo::NtfsAttribute a;
         size_t steps = 0;
         while (walk.Next(a))
         {
             if (++steps > rb / tessaroo::NTFS_RESIDENT_HEADER)
-                Fail("the attribute walk does not move forward");
+                fuzz::Fail("the attribute walk does not move forward");
             if (a.offset > rb || a.length > rb - a.offset || a.valueOffset > a.length ||
                 a.valueLength > a.length - a.valueOffset || a.runsOffset > a.length)
-                Fail("an attribute outside its record");
+                fuzz::Fail("an attribute outside its record");
             tessaroo::NtfsFileName fn;
             tessaroo::ParseNtfsFileName(rec.get(), a, fn);
             if (fn.name.size() > 255 * 3)
-                Fail("a file name longer than 255 units");
+                fuzz::Fail("a file name longer than 255 units");
             if (a.nonResident)
             {
                 std::vector<__RUNLIST__> runs;
                 CNtfsParse::GetRunList(rec.get(), a, runs);
                 if (runs.size() > a.length / 2)
-                    Fail("more runs than bytes to hold them");
+                    fuzz::Fail("more runs than bytes to hold them");
                 std::vector<tessaroo::NtfsExtent> extents;
                 CNtfsParse::PlaceRuns(runs, clusters, extents);
                 for (const tessaroo::NtfsExtent& e : extents)
                     if (!e.bSparse && (e.u64Cluster >= clusters || e.u64Count > clusters - e.u64Cluster))
-                        Fail("an extent off the volume");
+                        fuzz::Fail("an extent off the volume");
                 std::vector<__RUNLIST__> joined;
                 int64_t startCluster = 0;
                 CNtfsParse::AppendPiece(joined, startCluster, runs);
@@ -93,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 const auto entries =
                     tessaroo::ParseNtfsAttributeList(rec.get() + a.offset + a.valueOffset, a.valueLength);
                 if (entries.size() > a.valueLength / tessaroo::NTFS_AL_MIN_ENTRY)
-                    Fail("more list entries than bytes to hold them");
+                    fuzz::Fail("more list entries than bytes to hold them");
             }
         }
     }
@@ -103,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<__RUNLIST__> runs;
         CNtfsParse::GetRunList(rec.get() + off, rb - off, runs);
         if (runs.size() > (rb - off) / 2)
-            Fail("more runs than bytes to hold them");
+            fuzz::Fail("more runs than bytes to hold them");
     }
     return 0;
 }

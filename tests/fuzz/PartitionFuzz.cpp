@@ -13,11 +13,8 @@
 // Checks that every listed partition starts no later than it ends, lies on
 // the disk, carries disk number 0, and that the listing stays within what a
 // bounded walk can produce.
-#include "core/Log.h"
 #include "partition/CPartitionManager.h"
-
-#include <sys/mman.h>
-#include <unistd.h>
+#include "tests/fuzz/FuzzDisk.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,23 +27,6 @@ namespace
 {
 constexpr size_t SECTOR = 512;
 constexpr uint64_t DEFAULT_DISK_SECTORS = 64ULL * 1024 * 1024 / SECTOR;
-
-void QuietLog(const char*) {}
-
-// The disk: a memory file named to the manager through TESSAROO_DISKS.
-int DiskFd()
-{
-    static int fd = -1;
-    if (fd < 0)
-    {
-        fd = memfd_create("tessaroo-fuzz-partition", MFD_CLOEXEC);
-        if (fd < 0)
-            abort();
-        setenv("TESSAROO_DISKS", ("/proc/self/fd/" + std::to_string(fd)).c_str(), 1);
-        tessaroo::SetLogSink(QuietLog);
-    }
-    return fd;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -55,13 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint64_t sectors = DEFAULT_DISK_SECTORS;
     if (size % SECTOR)
         sectors = uint64_t(whole) << (data[whole * SECTOR] % 40);
-    const int fd = DiskFd();
-    if (ftruncate(fd, 0) != 0)
-        abort();
-    if (whole && pwrite(fd, data, whole * SECTOR, 0) != ssize_t(whole * SECTOR))
-        abort();
-    if (ftruncate(fd, off_t(sectors * SECTOR)) != 0)
-        abort();
+    fuzz::FillDisk(data, whole * SECTOR, sectors * SECTOR);
 
     std::map<int, std::vector<_PARTITION_ITEM_>> disks;
     CPartitionManager manager;

@@ -29,14 +29,13 @@
 // scan-log root, which is not a numbered folder), that the folder handed out
 // is a numbered folder of the root, that answers name real records, and that
 // relations and the index read back as they were written.
-#include "core/Log.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "store/FileTypeLists.h"
+#include "tests/fuzz/FuzzDisk.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -59,28 +58,11 @@ constexpr size_t MAX_KEYS = 8;
 constexpr uint32_t MAX_PATH_INDICES = 64;
 constexpr size_t MAX_INDEX_RECORDS = 8;
 
-void QuietLog(const char*) {}
-
-void Die(const char* what)
-{
-    fprintf(stderr, "store fuzz: %s\n", what);
-    abort();
-}
-
-struct Folders
-{
-    std::string base;    // holds the canary and the support folder, nothing else
-    std::string support; // TESSAROO_SUPPORT_DIR
-    std::string root;    // its scan-log root
-};
-
 void WriteFile(const std::string& path, const uint8_t* data, size_t len)
 {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        Die(("cannot create " + path).c_str());
-    if (len && write(fd, data, len) != ssize_t(len))
-        Die("short write");
+    if (fd < 0 || (len && write(fd, data, len) != ssize_t(len)))
+        fuzz::Fail(("cannot write " + path).c_str());
     close(fd);
 }
 
@@ -96,52 +78,35 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
     return 0;
 }
 
-const Folders& Setup();
-
-void RemoveBase()
+// The scratch tree's inner folder holds the canary, the support folder and
+// the destination, nothing else; the scan-log root lies in the support folder.
+struct Folders
 {
-    nftw(Setup().base.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
-}
+    std::string base, support, root;
+};
 
 const Folders& Setup()
 {
     static Folders f;
     if (!f.base.empty())
         return f;
-    tessaroo::SetLogSink(QuietLog);
-    const char* shm = "/dev/shm";
-    std::string tmpl =
-        std::string(Exists(shm) && access(shm, W_OK) == 0 ? shm : "/tmp") + "/tessaroo-fuzz-XXXXXX";
-    if (!mkdtemp(&tmpl[0]))
-        Die("mkdtemp");
-    f.base = tmpl + "/";
-    f.support = f.base + "support/";
-    setenv("TESSAROO_SUPPORT_DIR", f.support.c_str(), 1);
+    const fuzz::Scratch& s = fuzz::GetScratch();
+    f.base = s.inner + "/";
+    f.support = s.support + "/";
     f.root = tessaroo::GetScanLogRoot();
     if (f.root.compare(0, f.support.size(), f.support) != 0)
-        Die("scan-log root outside the support folder");
-    if (!tessaroo::MakeDirs(f.support))
-        Die("support folder");
+        fuzz::Fail("scan-log root outside the support folder");
     WriteFile(f.base + "canary", reinterpret_cast<const uint8_t*>("x"), 1);
     WriteFile(f.support + "canary", reinterpret_cast<const uint8_t*>("x"), 1);
-    atexit(RemoveBase);
     return f;
 }
 
 void CheckCanaries(const Folders& f)
 {
     if (!Exists(f.base + "canary") || !Exists(f.support + "canary") || !Exists(f.root + "01/canary"))
-        Die("a canary was deleted");
-    DIR* d = opendir(f.base.c_str());
-    if (!d)
-        Die("base folder gone");
-    int entries = 0;
-    while (struct dirent* e = readdir(d))
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-            ++entries;
-    closedir(d);
-    if (entries != 2)
-        Die("something was created beside the support folder");
+        fuzz::Fail("a canary was deleted");
+    if (fuzz::CountEntries(f.base) != 3)
+        fuzz::Fail("something was created beside the support folder");
 }
 
 // The index with every folder path of the form "@rest" made root + "rest".
@@ -191,9 +156,9 @@ void CheckRecords(const std::vector<_FILE_NODE_>& nodes, size_t from, bool files
     {
         const _FILE_NODE_& n = nodes[i];
         if (n.uFileIndex == 0 || strnlen(n.szFileName, FILE_NAME_SIZE) == FILE_NAME_SIZE)
-            Die("a hole or an unterminated name was handed out");
+            fuzz::Fail("a hole or an unterminated name was handed out");
         if (filesOnly && n.bIsDir)
-            Die("the search listed a folder");
+            fuzz::Fail("the search listed a folder");
     }
 }
 
@@ -223,7 +188,7 @@ void QueryStore(CScanResultFileManager& store, const std::vector<unsigned long l
     {
         store.GetParentDirPath(&n, path.data(), pathLen);
         if (path[size_t(pathLen)] != L'\x7F')
-            Die("folder path written past its buffer");
+            fuzz::Fail("folder path written past its buffer");
     }
     _FILE_NODE_ probe;
     memset(&probe, 0, sizeof(probe));
@@ -232,7 +197,7 @@ void QueryStore(CScanResultFileManager& store, const std::vector<unsigned long l
         probe.uFileIndex = i;
         store.GetParentDirPath(&probe, path.data(), pathLen);
         if (path[size_t(pathLen)] != L'\x7F')
-            Die("folder path written past its buffer");
+            fuzz::Fail("folder path written past its buffer");
     }
 
     const std::string kinds = std::string(tessaroo::PICTURE_TYPE_LIST) + "|" + tessaroo::MUSIC_TYPE_LIST +
@@ -240,10 +205,10 @@ void QueryStore(CScanResultFileManager& store, const std::vector<unsigned long l
                               tessaroo::ARCHIVE_TYPE_LIST + "|" + tessaroo::OTHER_TYPE_MARKER;
     std::vector<__SEARCH_FILE_INFO__> hits;
     if (store.SearchFileNodeInfo(tessaroo::Utf8ToWide(kinds.c_str()).c_str(), hits) != 1)
-        Die("search of an open store failed");
+        fuzz::Fail("search of an open store failed");
     CheckRecords(hits, 0, true);
     if (hits.size() > records)
-        Die("more hits than records");
+        fuzz::Fail("more hits than records");
     store.FlushBufToFile();
 }
 
@@ -276,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A fresh scan-log root holding only the index and the canary folder.
     nftw(f.root.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
     if (!tessaroo::MakeDirs(f.root + "01"))
-        Die("scan-log root");
+        fuzz::Fail("scan-log root");
     WriteFile(f.root + "01/canary", reinterpret_cast<const uint8_t*>("x"), 1);
     if (configLen)
     {
@@ -303,9 +268,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::count_if(d.begin() + long(f.root.size()), d.end() - 1,
                           [](char c) { return c >= '0' && c <= '9'; }) != long(digits) ||
             (digits > 1 && d[f.root.size()] == '0'))
-            Die("the store folder is not a numbered folder of the scan-log root");
+            fuzz::Fail("the store folder is not a numbered folder of the scan-log root");
         if (!tessaroo::MakeDirs(d))
-            Die("store folder");
+            fuzz::Fail("store folder");
         WriteFile(d + STORE_NAME, nodeBytes, lens[0]);
         WriteFile(d + STORE_NAME + "_Relation", relationBytes, lens[1]);
         WriteFile(d + STORE_NAME + "_DirInfo", dirInfoBytes, lens[2]);
@@ -313,14 +278,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         char name[CLogFileManager::PATH_SIZE] = {0};
         logs->GetLogFileNameByFileType(dir, "Fast", name);
         if (strcmp(name, STORE_NAME) != 0)
-            Die("the store is not found by its prefix");
+            fuzz::Fail("the store is not found by its prefix");
         const std::vector<unsigned long long> keys = KeysOf(relationBytes, lens[1]);
         const int pathLen = (flags & 4) ? 5 : 1024;
         {
             CScanResultFileManager store;
             const std::wstring wname = tessaroo::Utf8ToWide(name);
             if (store.Init(wname.c_str()) != 0)
-                Die("an existing store does not open");
+                fuzz::Fail("an existing store does not open");
             const uint64_t records = lens[0] / FILE_NODE_SIZE;
             QueryStore(store, keys, records, pathLen);
 
@@ -331,7 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 {
                     _FILE_NODE_* slot = store.CreateFileNode(int(sizeof(_FILE_NODE_)));
                     if (!slot)
-                        Die("no slot in an open store");
+                        fuzz::Fail("no slot in an open store");
                     slot->uFileIndex = store.GetFileIndex();
                     slot->bIsDir = i;
                     slot->bDataHealth = 1;
@@ -340,17 +305,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     store.AddChildren(2, 0, slot->uFileIndex, slot->uClusterNO, i ? "new" : nullptr);
                 }
                 if (store.FlushBufToFile() != 0)
-                    Die("flush into the scan-log folder failed");
+                    fuzz::Fail("flush into the scan-log folder failed");
                 unsigned int before = 0, after = 0;
                 std::vector<_FILE_NODE_> topBefore, topAfter;
                 store.GetChildrenFileCount(0, before);
                 store.GetChildrenFileNode(0, topBefore);
                 if (store.Init(wname.c_str()) != 0)
-                    Die("the flushed store does not reopen");
+                    fuzz::Fail("the flushed store does not reopen");
                 store.GetChildrenFileCount(0, after);
                 store.GetChildrenFileNode(0, topAfter);
                 if (before != after || topBefore.size() != topAfter.size())
-                    Die("relations read back differently");
+                    fuzz::Fail("relations read back differently");
                 QueryStore(store, keys, RecordCount(store.GetFileNodePath()), pathLen);
             }
         }
@@ -371,7 +336,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t saved = logs->GetLogFileInfoVec().size();
     const unsigned long long savedIndex = logs->GetDirIndex();
     if (logs->Init() != 0 || logs->GetLogFileInfoVec().size() != saved || logs->GetDirIndex() != savedIndex)
-        Die("the saved index reads back differently");
+        fuzz::Fail("the saved index reads back differently");
     CheckCanaries(f);
     return 0;
 }

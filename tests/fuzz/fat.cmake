@@ -4,7 +4,7 @@
 #   cmake --build --preset fuzz --target fuzz_fat_volume fuzz_fat_records fuzz_fat_corpus
 #   build/fuzz/tests/fuzz/fuzz_fat_volume -max_len=1048576 -timeout=10 build/fuzz/tests/fuzz/fat_volume_corpus
 #   build/fuzz/tests/fuzz/fuzz_fat_records -max_len=16384 build/fuzz/tests/fuzz/fat_records_corpus
-tessaroo_add_fuzzer(fuzz_fat_volume SOURCES FatVolumeFuzz.cpp
+tessaroo_add_fuzzer(fuzz_fat_volume SOURCES FatVolumeFuzz.cpp FuzzVolume.cpp
   LIBS tessaroo_factory tessaroo_fat tessaroo_recovery)
 tessaroo_add_fuzzer(fuzz_fat_records SOURCES FatRecordsFuzz.cpp LIBS tessaroo_factory tessaroo_fat)
 

@@ -149,7 +149,7 @@ store_seeds() {
   gzip -dc "$here/../../samples/sample.img.gz" > "$work/sample.img"
   TESSAROO_SUPPORT_DIR="$work/support" "$cli" scan --image "$work/sample.img" >/dev/null
   local dir="$work/support/ScanLog/1" node rel dirinfo
-  node=$(find "$dir" -type f ! -name '*_Relation' ! -name '*_DirInfo' | head -1)
+  node=$(find "$dir" -type f -name 'Fast_*' ! -name '*_Relation' ! -name '*_DirInfo' | head -1)
   rel="${node}_Relation"
   dirinfo="${node}_DirInfo"
   [ -s "$node" ] && [ -s "$rel" ] || { echo "$0: the scan left no store" >&2; exit 1; }

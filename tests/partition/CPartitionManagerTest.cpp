@@ -76,6 +76,15 @@ TEST(MbrChain, ListsWhatTheChainHolds)
           {2047, {{0x05, 20, 10}}},
           {2020, {{0x83, 1, 5}}}},
          {{2001, 2010}, {2021, 2025}}},
+        // Found by fuzzing: entries taken as the table says sent scans after
+        // sectors the device does not have. What starts past the last sector
+        // is left out, taking no label; what runs past it is cut there.
+        {"EntriesOffTheDevice",
+         2048,
+         {{0, {{0x07, 4000000000u, 100}, {0x83, 100, 10}, {0x05, 1000, 1048}, {0x0C, 0xFFFFFF00u, 0x1000}}},
+          {1000, {{0x83, 1000, 100}, {0x05, 500, 10}}},
+          {1500, {{0x83, 548, 10}}}},
+         {{100, 109}, {2000, 2047}}},
     };
     TempDir dir("partition");
     for (const auto& c : cases)
@@ -157,49 +166,48 @@ std::string MakeGpt(const TempDir& dir, const std::vector<GptEntrySpec>& entries
     return path;
 }
 
-TEST(Gpt, OnlyTheEntriesOfTheFirst4096BytesAreRead)
+TEST(Gpt, EntriesOfTheFirst4096BytesUpToTheFirstUnused)
 {
     TempDir dir("partition");
-    std::vector<GptEntrySpec> entries;
+    std::vector<GptEntrySpec> thirty;
+    Extents first24;
     for (uint64_t i = 0; i < 30; ++i)
-        entries.push_back({2048 + i * 100, 2048 + i * 100 + 99, u"p" + std::u16string(1, char16_t('A' + i))});
-    DiskMap disks = Enumerate({MakeGpt(dir, entries)});
-    const std::vector<_PARTITION_ITEM_>& items = disks[0];
-    ASSERT_EQ(items.size(), 24u);
-    for (size_t i = 0; i < items.size(); ++i)
     {
-        EXPECT_EQ(items[i].u64StartSector, 2048 + i * 100);
-        EXPECT_EQ(items[i].u64EndSector, 2048 + i * 100 + 99);
+        thirty.push_back({2048 + i * 100, 2048 + i * 100 + 99, u"p" + std::u16string(1, char16_t('A' + i))});
+        if (i < 24)
+            first24.push_back({2048 + i * 100, 2048 + i * 100 + 99});
     }
-    EXPECT_EQ(NamesOf(items)[23], "pX");
-}
-
-TEST(Gpt, BackwardEntrySkippedAndUnusedEntryEndsTheArray)
-{
-    TempDir dir("partition");
     std::u16string full(36, u'n'); // a name filling the field keeps all 36 units
     full[35] = u'Z';
-    DiskMap disks = Enumerate({MakeGpt(dir, {{2048, 4095, full},
-                                             {9000, 8999, u"backward"},
-                                             {5000, 5999, u"three"},
-                                             {0, 0, u""},
-                                             {7000, 7999, u"after the end"}})});
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{2048, 4095}, {5000, 5999}}));
-    EXPECT_EQ(NamesOf(disks[0]), (Names{std::string(35, 'n') + "Z", "three"}));
-    EXPECT_EQ(PartitionNameLength(disks[0][0]), 36u);
-}
-
-// The protective MBR in front of a GPT (one entry of type 0xEE) is not listed,
-// and GPT partitions take no "Partition N" labels from the MBR disks after.
-TEST(Gpt, ProtectiveMbrIgnoredAndNoLabelsConsumed)
-{
-    TempDir dir("partition");
-    const std::string gpt = MakeGpt(dir, {{2048, 4095, u"data"}});
-    ASSERT_TRUE(SectorImage().Put(0, MbrSector({{0x83, 100, 10}})).Write(dir.File("mbr.img"), 2048));
-    DiskMap disks = Enumerate({gpt, dir.File("mbr.img")});
-    ASSERT_EQ(disks.size(), 2u);
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{2048, 4095}}));
-    EXPECT_EQ(NamesOf(disks[1]), (Names{"Partition 1"}));
+    const struct
+    {
+        std::vector<GptEntrySpec> entries;
+        Extents extents;
+        Names names; // empty: not compared
+    } cases[] = {
+        {thirty, first24, {}},
+        // A backward entry is skipped; an unused one ends the array.
+        {{{2048, 4095, full},
+          {9000, 8999, u"backward"},
+          {5000, 5999, u"three"},
+          {0, 0, u""},
+          {7000, 7999, u"after the end"}},
+         {{2048, 4095}, {5000, 5999}},
+         {std::string(35, 'n') + "Z", "three"}},
+        // 64 MiB is 131072 sectors: past the end is left out, across it cut.
+        {{{2048, 4095, u"in"}, {131000, 140000, u"cut"}, {131072, 131100, u"off"}},
+         {{2048, 4095}, {131000, 131071}},
+         {"in", "cut"}},
+    };
+    for (const auto& c : cases)
+    {
+        DiskMap disks = Enumerate({MakeGpt(dir, c.entries)});
+        EXPECT_EQ(ExtentsOf(disks[0]), c.extents);
+        if (!c.names.empty())
+        {
+            EXPECT_EQ(NamesOf(disks[0]), c.names);
+        }
+    }
 }
 
 // ---- Apple partition map ---------------------------------------------------
@@ -248,66 +256,44 @@ std::string MakeApm(const TempDir& dir, uint64_t sectors, uint32_t mapCount,
     return path;
 }
 
-TEST(Apm, MapOf128EntriesIsReadAndLargerMapsYieldNothing)
+TEST(Apm, MapEntriesUpTo128AndOnTheDevice)
 {
     TempDir dir("partition");
-    std::vector<ApmEntrySpec> entries;
+    std::vector<ApmEntrySpec> many;
     for (uint32_t i = 0; i < 128; ++i)
-        entries.push_back({200 + 10 * i, 0, 10, "part"});
-    DiskMap disks = Enumerate({MakeApm(dir, 8192, 128, entries)});
-    ASSERT_EQ(disks[0].size(), 128u);
-    EXPECT_EQ(ExtentsOf(disks[0]).back(), (Extent{200u + 10 * 127, 200u + 10 * 127 + 9}));
-    EXPECT_TRUE(
-        Enumerate({MakeApm(dir, 8192, 200, {{1, 0, 63, "map"}, {64, 0, 100, "data"}}, true)}).empty());
-}
-
-TEST(Apm, ReadAsApmDespiteMbrSignature)
-{
-    TempDir dir("partition");
-    DiskMap disks = Enumerate({MakeApm(
-        dir, 8192, 4,
-        {{1, 0, 63, "Apple"}, {64, 16, 100, "Data"}, {300, 0, 0, "Empty"}, {400, 0, 50, "Extra"}}, true)});
-    // Data start counts from the partition's first block; an entry of no
-    // data blocks is left out.
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{1, 63}, {80, 179}, {400, 449}}));
-    EXPECT_EQ(NamesOf(disks[0]), (Names{"Apple", "Data", "Extra"}));
-}
-
-TEST(Apm, MapRunningOffTheDeviceKeepsWhatArrived)
-{
-    TempDir dir("partition");
-    DiskMap disks = Enumerate({MakeApm(dir, 3, 6, {{1, 0, 1, "map"}, {2, 0, 1, "data"}})});
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{1, 1}, {2, 2}}));
-}
-
-// ---- Tables that reach past the end of the device ------------------------------
-
-// Found by fuzzing: entries taken as the table says sent scans after sectors
-// the device does not have. What starts past the last sector is left out,
-// taking no label; what runs past it is cut there.
-TEST(OffTheDevice, EntriesAreCutAtTheLastSectorOrLeftOut)
-{
-    TempDir dir("partition");
-    ASSERT_TRUE(SectorImage()
-                    .Put(0, MbrSector({{0x07, 4000000000u, 100},
-                                       {0x83, 100, 10},
-                                       {0x05, 1000, 1048},
-                                       {0x0C, 0xFFFFFF00u, 0x1000}}))
-                    .Put(1000, MbrSector({{0x83, 1000, 100}, {0x05, 500, 10}}))
-                    .Put(1500, MbrSector({{0x83, 548, 10}}))
-                    .Write(dir.File("mbr.img"), 2048));
-    DiskMap disks = Enumerate({dir.File("mbr.img")});
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{100, 109}, {2000, 2047}}));
-    EXPECT_EQ(NamesOf(disks[0]), (Names{"Partition 1", "Partition 2"}));
-
-    // 64 MiB is 131072 sectors.
-    disks =
-        Enumerate({MakeGpt(dir, {{2048, 4095, u"in"}, {131000, 140000, u"cut"}, {131072, 131100, u"off"}})});
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{2048, 4095}, {131000, 131071}}));
-    EXPECT_EQ(NamesOf(disks[0]), (Names{"in", "cut"}));
-
-    disks = Enumerate({MakeApm(dir, 100, 3, {{1, 0, 3, "map"}, {50, 0, 200, "cut"}, {100, 0, 10, "off"}})});
-    EXPECT_EQ(ExtentsOf(disks[0]), (Extents{{1, 3}, {50, 99}}));
+        many.push_back({200 + 10 * i, 0, 10, "part"});
+    const struct
+    {
+        uint64_t sectors;
+        uint32_t mapCount;
+        std::vector<ApmEntrySpec> entries;
+        bool mbrSignature; // the disk must still be read as APM
+        size_t count;      // of partitions listed; the last is compared
+        Extents extents;
+    } cases[] = {
+        {8192, 128, many, false, 128, {{200 + 10 * 127, 200 + 10 * 127 + 9}}},
+        {8192, 200, {{1, 0, 63, "map"}, {64, 0, 100, "data"}}, true, 0, {}},
+        // Data start counts from the partition's first block; an entry of
+        // no data blocks is left out.
+        {8192,
+         4,
+         {{1, 0, 63, "Apple"}, {64, 16, 100, "Data"}, {300, 0, 0, "Empty"}, {400, 0, 50, "Extra"}},
+         true,
+         3,
+         {{1, 63}, {80, 179}, {400, 449}}},
+        // A map running off the device keeps what arrived; entries off the
+        // device are cut or left out.
+        {3, 6, {{1, 0, 1, "map"}, {2, 0, 1, "data"}}, false, 2, {{1, 1}, {2, 2}}},
+        {100, 3, {{1, 0, 3, "map"}, {50, 0, 200, "cut"}, {100, 0, 10, "off"}}, false, 2, {{1, 3}, {50, 99}}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.count);
+        DiskMap disks = Enumerate({MakeApm(dir, c.sectors, c.mapCount, c.entries, c.mbrSignature)});
+        ASSERT_EQ(disks[0].size(), c.count);
+        const Extents got = ExtentsOf(disks[0]);
+        EXPECT_EQ(Extents(got.end() - long(c.extents.size()), got.end()), c.extents);
+    }
 }
 
 // ---- Whole-disk volumes and enumeration ----------------------------------------
@@ -342,6 +328,8 @@ TEST(WholeDisk, FatBootSectorIsOnePartitionNotAnMbr)
     EXPECT_EQ(NamesOf(disks[1]), (Names{"Partition 2"}));
 }
 
+// Disk numbers are the keys, across gaps; every enumeration starts the
+// labels at 1 and clears what the map held.
 TEST(Enumeration, KeysAreDiskNumbersAcrossGaps)
 {
     TempDir dir("partition");
@@ -352,47 +340,22 @@ TEST(Enumeration, KeysAreDiskNumbersAcrossGaps)
     // A device shorter than one sector is skipped.
     ASSERT_TRUE(tessaroo::test::WriteImageFile(dir.File("tiny.img"), std::vector<uint8_t>(300, 0x55)));
     // Disk 1 does not exist, disk 2 is an empty entry, disks 3 and 4 have no table.
-    DiskMap disks = Enumerate({dir.File("a.img"), dir.File("missing.img"), "", dir.File("blank.img"),
-                               dir.File("tiny.img"), dir.File("b.img")});
+    tessaroo::test::ScopedEnv env("TESSAROO_DISKS", dir.File("a.img") + ":" + dir.File("missing.img") +
+                                                        "::" + dir.File("blank.img") + ":" +
+                                                        dir.File("tiny.img") + ":" + dir.File("b.img"));
+    CPartitionManager mgr;
+    DiskMap first, disks;
+    mgr.GetPartitionItems(first);
+    disks[9].push_back(first[0][0]);
+    mgr.GetPartitionItems(disks);
     ASSERT_EQ(disks.size(), 2u);
+    EXPECT_EQ(NamesOf(disks[0]), (Names{"Partition 1", "Partition 2"}));
     EXPECT_EQ(disks[0][1].nDiskIndex, 0);
-    ASSERT_EQ(disks.count(5), 1u);
     EXPECT_EQ(NamesOf(disks[5]), (Names{"Partition 3"}));
     EXPECT_EQ(disks[5][0].nDiskIndex, 5);
-    // The device path is only shown, so a long one is cut to the field.
-    EXPECT_EQ(std::string(disks[5][0].szDiskName), dir.File("b.img").substr(0, 15));
 }
 
-TEST(Enumeration, EveryEnumerationStartsLabelsAtOne)
-{
-    TempDir dir("partition");
-    ASSERT_TRUE(
-        SectorImage().Put(0, MbrSector({{0x83, 100, 10}, {0x83, 200, 10}})).Write(dir.File("a.img"), 2048));
-    tessaroo::test::ScopedEnv env("TESSAROO_DISKS", dir.File("a.img"));
-    CPartitionManager mgr;
-    DiskMap first, second;
-    mgr.GetPartitionItems(first);
-    second[9].push_back(first[0][0]); // stale content is cleared
-    mgr.GetPartitionItems(second);
-    ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(NamesOf(first[0]), (Names{"Partition 1", "Partition 2"}));
-    EXPECT_EQ(NamesOf(second[0]), NamesOf(first[0]));
-}
-
-// ---- Signatures and names ------------------------------------------------------
-
-TEST(Signatures, ReadOnlyInsideTheGivenLength)
-{
-    const std::vector<uint8_t> mbr = MbrSector({});
-    const char* m = reinterpret_cast<const char*>(mbr.data());
-    EXPECT_TRUE(CPartitionManager::IsMBR(m, 512));
-    EXPECT_FALSE(CPartitionManager::IsMBR(m, 511));
-    EXPECT_TRUE(CPartitionManager::IsEFI("EFI PART", 8));
-    EXPECT_FALSE(CPartitionManager::IsEFI("EFI PART", 7));
-    EXPECT_FALSE(CPartitionManager::IsEFI("EFI PARt", 8));
-    EXPECT_TRUE(CPartitionManager::IsAPM("ER", 2));
-    EXPECT_FALSE(CPartitionManager::IsAPM("ER", 1));
-}
+// ---- Names ----------------------------------------------------------------
 
 TEST(PartitionName, Utf16ToUtf8AndSectorCount)
 {

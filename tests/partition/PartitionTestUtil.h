@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -54,17 +55,7 @@ inline std::vector<uint8_t> MbrSector(const std::vector<MbrEntrySpec>& entries, 
 }
 
 // A listing as [first, last] sectors and as names, for whole-list comparisons.
-struct Extent
-{
-    uint64_t start;
-    uint64_t end;
-    bool operator==(const Extent& o) const { return start == o.start && end == o.end; }
-    bool operator<(const Extent& o) const { return start < o.start || (start == o.start && end < o.end); }
-};
-inline std::ostream& operator<<(std::ostream& os, const Extent& e)
-{
-    return os << "[" << e.start << ", " << e.end << "]";
-}
+typedef std::pair<uint64_t, uint64_t> Extent;
 typedef std::vector<Extent> Extents;
 typedef std::vector<std::string> Names;
 

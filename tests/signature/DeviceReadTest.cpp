@@ -282,11 +282,11 @@ TEST_F(JudgeTest, OfficeOpenXmlWithLargeSectors)
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 4096), EXT_DOCX);
     // The same zip as the device's last sectors: the first window cannot be read.
     ImageDevice tail(Layout(4, {{3, docx}}, 4096), 4096);
-    judge.SetDiskReader(&tail.Reader());
-    judge.BeginLookup(4096, 3);
+    CFileTypeJudge atTail(&tail.Reader());
+    atTail.BeginLookup(4096, 3);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 4096), EXT_ZIP);
-    EXPECT_EQ(judge.IsFileTypeMatching(head.data(), 4096, "docx", 4096, 3), 0);
-    EXPECT_EQ(judge.IsFileTypeMatching(head.data(), 4096, "zip", 4096, 3), 1);
+    EXPECT_EQ(atTail.IsFileTypeMatching(head.data(), 4096, "docx", 4096, 3), 0);
+    EXPECT_EQ(atTail.IsFileTypeMatching(head.data(), 4096, "zip", 4096, 3), 1);
     // Window sectors past the end of the device, at the top of the range too,
     // are failed reads.
     judge.BeginLookup(4096, ULLONG_MAX - 2);

@@ -42,7 +42,6 @@ TEST_F(JudgeTest, FileSystemSectors)
         {"the same with a zero first entry", dirTail, false},
         {"FAT boot sector written by mkfs.fat (OEM name not listed)", fatBoot, false},
         {"FAT boot sector, OEM MSDOS5.0", WithOem(fatBoot, "MSDOS5.0"), true},
-        {"FAT boot sector, OEM MSWIN4.0", WithOem(fatBoot, "MSWIN4.0"), true},
         {"FAT boot sector, OEM MSWIN4.1", WithOem(fatBoot, "MSWIN4.1"), true},
         {"boot sector, OEM EXFAT", WithOem(fatBoot, "EXFAT   "), true},
         {"boot sector, OEM exfat in lower case", WithOem(fatBoot, "exfat   "), false},

@@ -4,16 +4,19 @@
 
 #include "core/Platform.h"
 #include "store/CLogFileManager.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <ftw.h>
-#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using tessaroo::test::PathExists;
+using tessaroo::test::ReadFileText;
+using tessaroo::test::WriteFileText;
 
 class StoreTestEnv : public ::testing::Test
 {
@@ -35,21 +38,6 @@ class StoreTestEnv : public ::testing::Test
             16, FTW_PHYS | FTW_DEPTH);
     }
 
-    static std::string ReadAll(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    static void WriteAll(const std::string& path, const std::string& bytes)
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    static bool Exists(const std::string& path)
-    {
-        struct stat st;
-        return lstat(path.c_str(), &st) == 0;
-    }
     static long long FileSize(const std::string& path)
     {
         struct stat st;

@@ -4,6 +4,8 @@
 
 #include <openssl/evp.h>
 
+#include <filesystem>
+
 namespace tessaroo
 {
 namespace test
@@ -27,6 +29,17 @@ std::string Sha256Hex(const void* data, size_t len)
 std::string Sha256Hex(const std::vector<uint8_t>& data)
 {
     return Sha256Hex(data.data(), data.size());
+}
+
+std::multiset<std::string> ChecksumsBelow(const std::string& folder)
+{
+    std::multiset<std::string> sums;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file() && !it->is_symlink())
+            sums.insert(Sha256OfFile(it->path().string()));
+    return sums;
 }
 
 std::string Sha256OfFile(const std::string& path)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,7 @@ std::string Sha256Hex(const void* data, size_t len);
 std::string Sha256Hex(const std::vector<uint8_t>& data);
 // Of a whole file; "" when it cannot be read.
 std::string Sha256OfFile(const std::string& path);
+// Of every file below a folder (recovered files compared with a manifest).
+std::multiset<std::string> ChecksumsBelow(const std::string& folder);
 } // namespace test
 } // namespace tessaroo

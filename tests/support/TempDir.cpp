@@ -1,6 +1,8 @@
 #include "tests/support/TempDir.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +68,29 @@ bool RemoveTree(const std::string& path)
         return rmdir(path.c_str()) == 0;
     }
     return unlink(path.c_str()) == 0;
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileText(const std::string& path, const std::string& text, unsigned mode)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return chmod(path.c_str(), mode) == 0;
+}
+
+bool PathExists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+size_t OpenDescriptors()
+{
+    return ListFolder("/proc/self/fd").size();
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name)

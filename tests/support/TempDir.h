@@ -47,6 +47,14 @@ class ScopedEnv
 
 // Removes a file tree (files, folders, links; never follows a link).
 bool RemoveTree(const std::string& path);
+// A whole file as text, "" when it cannot be read; text written to a file
+// (created with mode, truncated); whether a path is there, a final link
+// not followed.
+std::string ReadFileText(const std::string& path);
+bool WriteFileText(const std::string& path, const std::string& text, unsigned mode = 0644);
+bool PathExists(const std::string& path);
+// The descriptors this process holds open.
+size_t OpenDescriptors();
 // The names in a folder (hidden ones too, not "." and ".."), sorted.
 std::vector<std::string> ListFolder(const std::string& path);
 } // namespace test

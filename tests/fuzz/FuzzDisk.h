@@ -1,0 +1,40 @@
+// What the fuzz targets share: disk 0 as a memory file that the disk
+// reader reopens through /proc, a scratch tree for what a run writes, and
+// the checks made after each input. The log is silenced on first use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzz
+{
+// Prints "<target>: what" and aborts.
+[[noreturn]] void Fail(const char* what);
+
+// Disk 0 (TESSAROO_DISKS names it): the input, then zeros up to bytes.
+const std::string& DiskPath();
+void FillDisk(const uint8_t* data, size_t size, uint64_t bytes = 0);
+// The disk is still bytes long, holds the input, and nothing lies past it.
+void CheckDiskUnchanged(const uint8_t* data, size_t size, uint64_t bytes);
+
+// root/outer/inner holds support (TESSAROO_SUPPORT_DIR) and out, a
+// destination: two levels above it, a name that climbs out of the
+// destination still lands where the check looks. Removed at exit.
+struct Scratch
+{
+    std::string root, inner, support, out;
+};
+const Scratch& GetScratch();
+// Everything written is a plain file or folder below support or out; then
+// both are emptied, so the next input starts clean.
+void CheckAndClean();
+
+bool Below(const std::string& path, const std::string& dir);
+// Entries of a folder, "." and ".." left out.
+size_t CountEntries(const std::string& dir);
+inline size_t OpenDescriptors()
+{
+    return CountEntries("/proc/self/fd");
+}
+} // namespace fuzz
