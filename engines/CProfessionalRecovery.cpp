@@ -240,6 +240,9 @@ unsigned int CProfessionalRecovery::ScanDevice(wchar_t* resultName)
     InitInnerEngines(reuse);
     CoreLog("InitVirtualDbrInfo Start\n");
     m_proFat.InitVirtualDbrInfo();
+    // Transport streams carved by an earlier scan of this process say
+    // nothing about this volume.
+    CFileTypeJudge::ClearTsFileRange();
     std::vector<unsigned char> chunk;
     try
     {

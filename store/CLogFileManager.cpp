@@ -33,6 +33,9 @@ const char LOCK_NAME[] = "config.lock";
 const char RUN_LOCK_NAME[] = ".lock";
 // Folders a run passes over when others hold them, before it gives up.
 constexpr unsigned int MAX_FOLDER_ATTEMPTS = 10000;
+// Folder numbers a run takes stay below this: a folder index has 20 digits
+// at most, and an index past this is not one this program wrote.
+constexpr unsigned long long MAX_DIR_INDEX = 1ULL << 62;
 // A scan index holds one record per scanned volume; anything past this is
 // not an index this program wrote, and reading on would only burn time.
 constexpr size_t MAX_LOG_RECORDS = 65536;
@@ -295,6 +298,10 @@ void CLogFileManager::AddDirIndex()
     m_bIsFindLog = 0;
     m_strFindLogDirPath.clear();
     unsigned long long n = std::max(configIndex, m_nDirIndex);
+    // A damaged index may hold any number: numbering starts again below it
+    // rather than wrapping (taken folders are passed over by mkdir anyway).
+    if (n >= MAX_DIR_INDEX)
+        n = 0;
     for (unsigned int attempt = 0; attempt < MAX_FOLDER_ATTEMPTS; ++attempt)
     {
         ++n;
@@ -323,7 +330,7 @@ void CLogFileManager::AddDirIndex()
         break;
     }
     m_nDirIndex = n;
-    m_nConfigIndex = std::max(configIndex, n);
+    m_nConfigIndex = configIndex >= MAX_DIR_INDEX ? n : std::max(configIndex, n);
     SaveLogConfigFile();
 }
 
