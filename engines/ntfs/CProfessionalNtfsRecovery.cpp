@@ -35,7 +35,9 @@ constexpr uint32_t BOOT_SECTORS = 8;
 // no other record of it can be placed.
 constexpr uint64_t NO_MFT = UINT64_MAX;
 
-bool IsValidSectorsPerCluster(uint64_t spc)
+// A cluster size read from a record: a power of two from 1 to 128 sectors
+// (64 KiB, the largest any formatter makes).
+bool IsAcceptedClusterSectors(uint64_t spc)
 {
     return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0;
 }
@@ -369,7 +371,7 @@ bool CProfessionalNtfsRecovery::RecordSectorsPerCluster(const unsigned char* rec
         if (clusters == 0 || a.lastVcn + 1 != clusters || a.allocatedSize % SECTOR_BYTES != 0)
             return false;
         const uint64_t sectors = a.allocatedSize / SECTOR_BYTES;
-        if (sectors % clusters != 0 || !IsValidSectorsPerCluster(sectors / clusters))
+        if (sectors % clusters != 0 || !IsAcceptedClusterSectors(sectors / clusters))
             return false;
         spc = uint32_t(sectors / clusters);
         return true;
@@ -461,7 +463,7 @@ CProfessionalNtfsRecovery::PlaceRecord(uint64_t number, uint64_t sector, uint32_
     }
     // What the file's own data states about its clusters is worth more than
     // a guess from elsewhere.
-    if (IsValidSectorsPerCluster(ownSectorsPerCluster))
+    if (IsAcceptedClusterSectors(ownSectorsPerCluster))
         v.uSectorsPerCluster = ownSectorsPerCluster;
     return v;
 }
