@@ -551,7 +551,7 @@ big() {
     local img=$OUT/big.img d i
     rm -f "$img"
     truncate -s 64G "$img"
-    mkntfs -q -Q -F -T -s 512 -c 32768 -L BIGCARD "$img" >/dev/null 2>&1
+    mkntfs -q -Q -F -T -s 512 -c 4096 -L BIGCARD "$img" >/dev/null 2>&1
     volume big "$img" 0
     mnt
     md /Pad
@@ -569,7 +569,7 @@ big() {
         rm "$MNT/Folder$d/file1.bin" "$MNT/Folder$d/file2.bin"
     done
     umnt
-    mkntfs -q -Q -F -T -s 512 -c 32768 -L BIGCARD "$img" >/dev/null 2>&1
+    mkntfs -q -Q -F -T -s 512 -c 4096 -L BIGCARD "$img" >/dev/null 2>&1
     finish big free
 }
 

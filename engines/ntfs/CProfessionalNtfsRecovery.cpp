@@ -804,7 +804,7 @@ unsigned int CProfessionalNtfsRecovery::GetFileNodeParentDirPath(_FILE_NODE_* no
     {
         if (path && pathLen > 0)
             path[0] = 0;
-        return node ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+        return STATUS_INVALID_PARAMETER;
     }
     return pResultStore->GetParentDirPath(node, path, pathLen);
 }
