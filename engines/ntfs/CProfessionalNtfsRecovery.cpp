@@ -386,7 +386,7 @@ void CProfessionalNtfsRecovery::LearnMft(const unsigned char* rec, size_t len, c
     if (!ReadRecordNames(rec, len, h, names) || strcasecmp(names.strName.c_str(), "$MFT") != 0)
         return;
     CNtfsAttributeWalker walk(rec, len, h);
-    NtfsAttribute a;
+    NtfsAttribute a, data;
     bool found = false, hasList = false;
     std::vector<__RUNLIST__> runs;
     while (walk.Next(a))
@@ -396,46 +396,72 @@ void CProfessionalNtfsRecovery::LearnMft(const unsigned char* rec, size_t len, c
         if (!found && a.type == NTFS_TYPE_DATA && a.nameLength == 0 && a.nonResident && a.startVcn == 0)
         {
             CNtfsParse::GetRunList(rec, a, runs);
+            data = a;
             found = true;
         }
     }
     if (!found || runs.empty() || runs[0].bSparse || runs[0].i64ClusterOffset <= 0)
         return;
     uint32_t spc = 0;
-    if (!RecordSectorsPerCluster(rec, len, h, spc))
+    const bool ownSize = RecordSectorsPerCluster(rec, len, h, spc);
+    if (!ownSize)
         spc = uint32_t(nSectorsPerCluster);
-    // Record 0 lies at the MFT's first cluster: that gives the volume's start.
-    const uint64_t first = uint64_t(runs[0].i64ClusterOffset);
-    if (first > sector / spc)
-        return;
-    MftLayout l;
-    l.u64MftSector = sector;
-    l.uSectorsPerCluster = spc;
-    l.i64VolumeStart = int64_t(sector - first * spc);
-    if (!BuildLayout(l, runs))
-        return;
-    if (hasList)
-    {
-        // A fragmented MFT keeps its further runs in records its first
-        // runs place.
-        NtfsDataInfo d;
-        CRecordVolume vol(*this, VolumeRef{sector, l.i64VolumeStart, spc});
-        MftLayout joined = l;
-        if (parser.ResolveData(vol, rec, len, h, NTFS_MFT_RECORD, NTFS_TYPE_DATA, d) == 0 && !d.bResident &&
-            d.vecRuns.size() > runs.size() && BuildLayout(joined, d.vecRuns) &&
-            joined.vecExtentEnds.back() > l.vecExtentEnds.back())
-            l = std::move(joined);
-    }
     auto old = mapMftRunList.find(sector);
-    const size_t oldRuns = old != mapMftRunList.end() ? old->second.vecRuns.size() : 0;
-    if ((old == mapMftRunList.end() && mapMftRunList.size() >= MAX_LAYOUTS) ||
-        nLayoutRuns - oldRuns + l.vecRuns.size() > MAX_LAYOUT_RUNS)
+    if (old == mapMftRunList.end() && mapMftRunList.size() >= MAX_LAYOUTS)
     {
         NoteDropped(u64DroppedLayouts, "MFT layouts: later \"$MFT\" records are not learned");
         return;
     }
+    const size_t oldRuns = old != mapMftRunList.end() ? old->second.vecRuns.size() : 0;
+    auto fits = [&](const MftLayout& x)
+    { return nLayoutRuns - oldRuns + x.vecRuns.size() <= MAX_LAYOUT_RUNS; };
+    // Record 0 lies at the MFT's first cluster: that gives the volume's start.
+    MftLayout l;
+    if (!MakeLayout(l, sector, spc, runs))
+        return;
+    if (!fits(l))
+    {
+        NoteDropped(u64DroppedLayouts, "MFT layouts: later \"$MFT\" records are not learned");
+        return;
+    }
+    if (hasList)
+    {
+        // A fragmented MFT keeps its further runs in records its first
+        // runs place; with them all, its allocated size tells the cluster
+        // size its record alone could not.
+        mapMftRunList[sector] = l;
+        NtfsDataInfo d;
+        CRecordVolume vol(*this, VolumeRef{sector, l.i64VolumeStart, spc});
+        if (parser.ResolveData(vol, rec, len, h, NTFS_MFT_RECORD, NTFS_TYPE_DATA, d) == 0 && !d.bResident &&
+            d.vecRuns.size() > runs.size())
+        {
+            uint64_t clusters = 0;
+            for (const __RUNLIST__& r : d.vecRuns)
+                clusters += r.u64ClusterCount;
+            const uint64_t sectors = data.allocatedSize / SECTOR_BYTES;
+            uint32_t joinedSpc = spc;
+            if (!ownSize && clusters != 0 && data.allocatedSize % SECTOR_BYTES == 0 &&
+                sectors % clusters == 0 && IsAcceptedClusterSectors(sectors / clusters))
+                joinedSpc = uint32_t(sectors / clusters);
+            MftLayout joined;
+            if (MakeLayout(joined, sector, joinedSpc, d.vecRuns) && fits(joined))
+                l = std::move(joined);
+        }
+    }
     nLayoutRuns = nLayoutRuns - oldRuns + l.vecRuns.size();
     mapMftRunList[sector] = std::move(l);
+}
+
+bool CProfessionalNtfsRecovery::MakeLayout(MftLayout& l, uint64_t sector, uint32_t spc,
+                                           const std::vector<__RUNLIST__>& runs) const
+{
+    const uint64_t first = uint64_t(runs[0].i64ClusterOffset);
+    if (first > sector / spc)
+        return false;
+    l.u64MftSector = sector;
+    l.uSectorsPerCluster = spc;
+    l.i64VolumeStart = int64_t(sector - first * spc);
+    return BuildLayout(l, runs);
 }
 
 CProfessionalNtfsRecovery::VolumeRef

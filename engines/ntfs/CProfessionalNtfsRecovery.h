@@ -214,6 +214,9 @@ class CProfessionalNtfsRecovery : public IFileRecoveryParse
     // Learns the MFT of a "$MFT" record (fixed up) at sector.
     void LearnMft(const unsigned char* rec, size_t len, const tessaroo::NtfsRecordHeader& h, uint64_t sector);
     bool BuildLayout(MftLayout& l, const std::vector<__RUNLIST__>& runs) const;
+    // The layout of the MFT whose record 0 is at sector, for runs (the first
+    // one not a hole) and a cluster size; false when it places nothing.
+    bool MakeLayout(MftLayout& l, uint64_t sector, uint32_t spc, const std::vector<__RUNLIST__>& runs) const;
     // The cluster size a record's own data states (allocated bytes over
     // clusters), accepted only as a power of two from 1 to 128 sectors.
     static bool RecordSectorsPerCluster(const unsigned char* rec, size_t len,

@@ -141,6 +141,28 @@ INSTANTIATE_TEST_SUITE_P(Names, DeepNtfsMftName,
                          [](const ::testing::TestParamInfo<MftName>& i)
                          { return std::string(i.param.label); });
 
+// An MFT whose runs go on in a record its attribute list names: its own
+// record cannot tell the cluster size (its allocated size counts all the
+// pieces), the pieces joined do: 1 KiB, not the 4 KiB a 4 MiB device
+// would be given.
+TEST(DeepNtfsCorner, AnMftInPiecesNamedByItsAttributeList)
+{
+    Device d;
+    std::vector<uint8_t> list;
+    for (const auto& e : {ListEntry(0x30, 0), ListEntry(0x80, 0, 0), ListEntry(0x80, 15, 24)})
+        list.insert(list.end(), e.begin(), e.end());
+    std::vector<uint8_t> first = NonResidentAttr(0x80, EncodeRuns({{24, 10}}), 40 * 1024, 0, 23);
+    PutU64(&first[0x28], 40 * 1024);
+    d.Record(84, 0, {IN_USE, 0, {ResidentAttr(0x20, list), FileNameAttr(5, u"$MFT"), first}});
+    d.Record(114, 15, {IN_USE, 0, {NonResidentAttr(0x80, EncodeRuns({{16, 200}}), 0, 24, 39)}});
+    d.Record(116, 16, Folder(5, u"Docs"));
+    d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
+    std::unique_ptr<DeepNtfsScan> s = d.Scan();
+    std::map<std::string, _FILE_NODE_> files = s->ByPath();
+    ASSERT_EQ(Keys(files), std::vector<std::string>{"Docs/inside.txt"});
+    EXPECT_EQ(files["Docs/inside.txt"].u64PartitionStartSector, 64u);
+}
+
 // A record met before the "$MFT" record of its volume is taken to lie in a
 // contiguous MFT on a volume at the scanned area's start; those after it
 // are placed by its runs.
