@@ -27,7 +27,7 @@
 
 class CScanResultFileManager;
 
-class CFastNtfsRecovery : public IFileRecoveryParse
+class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolume
 {
   public:
     // The boot sector to read at Init, in 512-byte units from the volume's
@@ -126,17 +126,7 @@ class CFastNtfsRecovery : public IFileRecoveryParse
     CScanResultFileManager* GetScanResult() const { return pResultStore.get(); }
 
   private:
-    // What a record says about its data: resident bytes, or runs with sizes.
-    struct DataInfo
-    {
-        bool bResident = false;
-        std::vector<uint8_t> vecResident;
-        std::vector<__RUNLIST__> vecRuns;
-        bool bHasSize = false;
-        uint64_t u64RealSize = 0;
-        bool bHasValid = false;
-        uint64_t u64ValidSize = 0; // bytes past this read as zeros
-    };
+    using DataInfo = tessaroo::NtfsDataInfo;
     // What a folder's record says, kept from the walk up for the ancestor pass.
     struct FolderInfo
     {
@@ -159,12 +149,20 @@ class CFastNtfsRecovery : public IFileRecoveryParse
 
     // --- records and runs (CFastNtfsRecoveryRecords.cpp)
     unsigned int ReadVolume(unsigned char* buf, uint64_t abs512, uint32_t units);
+    // The volume as the shared record primitives read it.
+    uint64_t VolumeClusters() const override;
+    uint32_t ClusterBytes() const override { return geo.bytesPerCluster; }
+    uint64_t ClusterSector(uint64_t cluster) const override { return ClusterToAbs(cluster); }
+    unsigned int ReadSectors(uint64_t abs512, unsigned char* buf, uint32_t units) override
+    {
+        return ReadVolume(buf, abs512, units);
+    }
+    unsigned int ReadRecordByNumber(uint64_t number, unsigned char* buf, size_t len) override;
     void SetMftRuns(const std::vector<__RUNLIST__>& runs);
     void LoadMftRunList();
     // Reads len bytes of the MFT from byte offset off (a multiple of 512).
     unsigned int ReadMft(uint64_t off, unsigned char* buf, size_t len);
     uint64_t MftBytes() const;
-    uint64_t VolumeClusters() const;
     uint64_t ClusterToAbs(uint64_t cluster) const { return u64StartSector + cluster * geo.unitsPerCluster; }
     // Reads and fixes up the record at an absolute sector (contiguous).
     unsigned int ReadRecordAt(uint64_t abs512, unsigned char* buf, size_t len);
@@ -172,12 +170,10 @@ class CFastNtfsRecovery : public IFileRecoveryParse
     // its sector points, else at its sector.
     unsigned int ReadNodeRecord(const _FILE_NODE_* node, unsigned char* buf, size_t len);
     int ResolveData(const unsigned char* rec, size_t len, const tessaroo::NtfsRecordHeader& h,
-                    unsigned int number, uint32_t type, DataInfo& out);
-    int CollectListPieces(const unsigned char* rec, size_t len, const tessaroo::NtfsRecordHeader& h,
-                          const tessaroo::NtfsAttribute& list, unsigned int number, uint32_t type,
-                          DataInfo& out);
-    unsigned int ReadListValue(const unsigned char* rec, const tessaroo::NtfsAttribute& list,
-                               std::vector<uint8_t>& value);
+                    unsigned int number, uint32_t type, DataInfo& out)
+    {
+        return parser.ResolveData(*this, rec, len, h, number, type, out);
+    }
     // --- the scan (CFastNtfsRecovery.cpp)
     int ReportScan(int percent, int secondsLeft);
     unsigned int SweepMft();

@@ -17,8 +17,6 @@ using namespace tessaroo;
 
 namespace
 {
-// Data moves through one buffer of this size per call.
-constexpr size_t TRANSFER_BYTES = 64 * 1024;
 
 std::string NameOf(const _FILE_NODE_& node)
 {
@@ -55,12 +53,8 @@ int CFastNtfsRecovery::HealthOfData(const DataInfo& d, int status, const char* n
                    ? 1
                    : 0;
     }
-    std::vector<NtfsExtent> extents;
-    CNtfsParse::PlaceRuns(d.vecRuns, VolumeClusters(), extents);
-    if (extents.empty() || extents[0].bSparse || ext.empty())
-        return 1;
-    const uint64_t abs = ClusterToAbs(extents[0].u64Cluster);
-    if (abs == 0)
+    uint64_t abs = 0;
+    if (!CNtfsParse::FirstDataSector(*this, d, abs) || ext.empty() || abs == 0)
         return 1;
     std::vector<uint8_t> sector(geo.bytesPerSector);
     if (ReadVolume(sector.data(), abs, geo.unitsPerSector) != STATUS_SUCCESS)
@@ -104,58 +98,7 @@ CFastNtfsRecovery::CopyFileData(const _FILE_NODE_* node, uint64_t limit,
     const int ds = ResolveData(rec.data(), rec.size(), h, node->uClusterNO, NTFS_TYPE_DATA, d);
     if (ds != 0)
         return unsigned(ds);
-    if (d.bResident)
-    {
-        // Only the bytes the record holds: a size beyond them is a file
-        // kept incomplete, never padded from an earlier buffer.
-        const size_t n = size_t(std::min<uint64_t>(limit, d.vecResident.size()));
-        if (n > 0 && (st = sink(d.vecResident.data(), n)) != STATUS_SUCCESS)
-            return st;
-        copied = n;
-        return n < limit ? STATUS_READ_FAULT : STATUS_SUCCESS;
-    }
-    std::vector<NtfsExtent> extents;
-    CNtfsParse::PlaceRuns(d.vecRuns, VolumeClusters(), extents);
-    // Bytes past the initialised length read as zeros, whatever the
-    // clusters there hold.
-    const uint64_t valid = d.bHasValid ? d.u64ValidSize : UINT64_MAX;
-    std::vector<uint8_t> buf(TRANSFER_BYTES);
-    uint64_t remaining = limit, fileOffset = 0;
-    for (const NtfsExtent& e : extents)
-    {
-        const uint64_t extentBytes = e.u64Count * geo.bytesPerCluster;
-        for (uint64_t done = 0; done < extentBytes && remaining > 0;)
-        {
-            const size_t n = size_t(std::min<uint64_t>({TRANSFER_BYTES, extentBytes - done, remaining}));
-            if (e.bSparse || fileOffset >= valid)
-                memset(buf.data(), 0, n); // a hole holds no clusters: it reads as zeros
-            else
-            {
-                st = ReadVolume(buf.data(), ClusterToAbs(e.u64Cluster) + done / 512,
-                                uint32_t((n + 511) / 512));
-                if (st != STATUS_SUCCESS)
-                    return st;
-                if (valid - fileOffset < n)
-                    memset(buf.data() + (valid - fileOffset), 0, size_t(n - (valid - fileOffset)));
-            }
-            if ((st = sink(buf.data(), n)) != STATUS_SUCCESS)
-                return st;
-            copied += n;
-            remaining -= n;
-            done += n;
-            fileOffset += n;
-            if (remaining > 0)
-            {
-                const int answer = progress(int(copied * 100 / limit));
-                if (answer != 0)
-                    return unsigned(answer);
-            }
-        }
-        if (remaining == 0)
-            break;
-    }
-    // The runs ended before the file did: what they held is kept, incomplete.
-    return remaining > 0 ? STATUS_READ_FAULT : STATUS_SUCCESS;
+    return CNtfsParse::CopyData(*this, d, limit, sink, progress, copied);
 }
 
 tessaroo::FILE_DATA_READER CFastNtfsRecovery::DataReader()

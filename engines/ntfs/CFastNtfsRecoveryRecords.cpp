@@ -15,10 +15,6 @@ using namespace tessaroo;
 
 namespace
 {
-// An attribute list longer than this is not read: real lists stay far below
-// it even for files of hundreds of thousands of fragments, and the bound
-// keeps a damaged list from costing a huge allocation.
-constexpr uint64_t MAX_LIST_BYTES = 256 * 1024;
 // Pieces read from the device at a time when filling a buffer from runs.
 constexpr uint64_t READ_PIECE_BYTES = 1024 * 1024;
 
@@ -143,6 +139,13 @@ unsigned int CFastNtfsRecovery::GetFileRecordBuf(unsigned int record, unsigned c
     return ReadMft(off, buf, size_t(nRecordBytes));
 }
 
+unsigned int CFastNtfsRecovery::ReadRecordByNumber(uint64_t number, unsigned char* buf, size_t len)
+{
+    if (number > 0xFFFFFFFFull)
+        return STATUS_INVALID_PARAMETER;
+    return GetFileRecordBuf(unsigned(number), buf, len);
+}
+
 unsigned long long CFastNtfsRecovery::GetFileRecordIndexSectorOffset(unsigned long long record)
 {
     if (record > 0xFFFFFFFFull)
@@ -173,180 +176,6 @@ unsigned int CFastNtfsRecovery::ReadNodeRecord(const _FILE_NODE_* node, unsigned
     return ReadRecordAt(node->u64RecordSector, buf, len);
 }
 
-unsigned int CFastNtfsRecovery::ReadListValue(const unsigned char* rec, const NtfsAttribute& list,
-                                              std::vector<uint8_t>& value)
-{
-    value.clear();
-    if (!list.nonResident)
-    {
-        const unsigned char* v = rec + list.offset + list.valueOffset;
-        value.assign(v, v + list.valueLength);
-        return STATUS_SUCCESS;
-    }
-    if (!list.hasRealSize)
-        return STATUS_SUCCESS;
-    std::vector<__RUNLIST__> runs;
-    CNtfsParse::GetRunList(rec, list, runs);
-    std::vector<NtfsExtent> extents;
-    CNtfsParse::PlaceRuns(runs, VolumeClusters(), extents);
-    const uint64_t want = std::min<uint64_t>(list.realSize, MAX_LIST_BYTES);
-    try
-    {
-        value.reserve(size_t(want));
-        std::vector<uint8_t> piece;
-        for (const NtfsExtent& e : extents)
-        {
-            if (value.size() >= want)
-                break;
-            const uint64_t bytes = std::min<uint64_t>(e.u64Count * geo.bytesPerCluster, want - value.size());
-            if (e.bSparse)
-            {
-                value.insert(value.end(), size_t(bytes), 0);
-                continue;
-            }
-            piece.assign(size_t((bytes + 511) / 512 * 512), 0);
-            unsigned int st =
-                ReadVolume(piece.data(), ClusterToAbs(e.u64Cluster), uint32_t(piece.size() / 512));
-            if (st != STATUS_SUCCESS)
-                return st;
-            value.insert(value.end(), piece.begin(), piece.begin() + ptrdiff_t(bytes));
-        }
-    }
-    catch (const std::bad_alloc&)
-    {
-        return STATUS_NOT_ENOUGH_MEMORY;
-    }
-    return STATUS_SUCCESS;
-}
-
-int CFastNtfsRecovery::ResolveData(const unsigned char* rec, size_t len, const NtfsRecordHeader& h,
-                                   unsigned int number, uint32_t type, DataInfo& out)
-{
-    out = DataInfo();
-    CNtfsAttributeWalker walk(rec, len, h);
-    NtfsAttribute a, found, list;
-    bool hasFound = false, hasList = false;
-    while (walk.Next(a))
-    {
-        if (a.type == NTFS_TYPE_ATTRIBUTE_LIST && !hasList)
-        {
-            list = a;
-            hasList = true;
-        }
-        if (IsWanted(a, type) && !hasFound)
-        {
-            found = a;
-            hasFound = true;
-        }
-    }
-    if (hasFound && !found.nonResident)
-    {
-        out.bResident = true;
-        const unsigned char* v = rec + found.offset + found.valueOffset;
-        out.vecResident.assign(v, v + found.valueLength);
-        out.bHasSize = true;
-        out.u64RealSize = found.valueLength;
-        return 0;
-    }
-    // With an attribute list the pieces may lie in other records; the list
-    // names them all, the one in this record included.
-    if (hasList)
-        return CollectListPieces(rec, len, h, list, number, type, out);
-    if (!hasFound || found.startVcn != 0)
-        return STATUS_NTFS_NO_DATA;
-    CNtfsParse::GetRunList(rec, found, out.vecRuns);
-    out.bHasSize = found.hasRealSize;
-    out.u64RealSize = found.realSize;
-    out.bHasValid = found.hasInitializedSize;
-    out.u64ValidSize = found.initializedSize;
-    return 0;
-}
-
-int CFastNtfsRecovery::CollectListPieces(const unsigned char* rec, size_t len, const NtfsRecordHeader& h,
-                                         const NtfsAttribute& list, unsigned int number, uint32_t type,
-                                         DataInfo& out)
-{
-    std::vector<uint8_t> value;
-    if (ReadListValue(rec, list, value) != STATUS_SUCCESS)
-        return STATUS_NTFS_NO_DATA;
-    const std::vector<NtfsListEntry> entries = ParseNtfsAttributeList(value.data(), value.size());
-    std::vector<uint8_t> other;
-    int64_t runningStart = 0;
-    uint64_t nextVcn = 0;
-    bool any = false;
-    for (const NtfsListEntry& e : entries)
-    {
-        if (e.type != type || (type == NTFS_TYPE_DATA && e.nameLength != 0))
-            continue;
-        // Pieces are joined only while each starts where the last ended: a
-        // piece out of place cannot be put on the file's clusters. An entry
-        // for clusters already placed (a damaged list names one twice) adds
-        // nothing.
-        if (any && e.startVcn < nextVcn)
-            continue;
-        if (e.startVcn != nextVcn)
-            break;
-        const unsigned char* holder = rec;
-        size_t holderLen = len;
-        NtfsRecordHeader hh = h;
-        if (e.record != number)
-        {
-            if (e.record > 0xFFFFFFFFull)
-                break;
-            other.assign(size_t(nRecordBytes), 0);
-            if (GetFileRecordBuf(unsigned(e.record), other.data(), other.size()) != STATUS_SUCCESS ||
-                !ParseNtfsRecordHeader(other.data(), other.size(), hh))
-                break;
-            // A record given back to the MFT may since hold another file's
-            // attributes: only one that still names this file as its base,
-            // and is in use exactly when this file is, is one of its pieces.
-            if (hh.baseRecord != number || ((hh.flags ^ h.flags) & NTFS_RECORD_IN_USE) != 0)
-                break;
-            parser.FileRecordFixUp(other.data(), other.size());
-            holder = other.data();
-            holderLen = other.size();
-        }
-        CNtfsAttributeWalker walk(holder, holderLen, hh);
-        NtfsAttribute a;
-        bool found = false;
-        while (walk.Next(a))
-            if (IsWanted(a, type) && (!a.nonResident || a.startVcn == e.startVcn))
-            {
-                found = true;
-                break;
-            }
-        if (!found)
-            break;
-        if (!a.nonResident)
-        {
-            // Resident data named by a list: the whole of it, if it is first.
-            if (any)
-                break;
-            out.bResident = true;
-            const unsigned char* v = holder + a.offset + a.valueOffset;
-            out.vecResident.assign(v, v + a.valueLength);
-            out.bHasSize = true;
-            out.u64RealSize = a.valueLength;
-            return 0;
-        }
-        std::vector<__RUNLIST__> piece;
-        CNtfsParse::GetRunList(holder, a, piece);
-        CNtfsParse::AppendPiece(out.vecRuns, runningStart, piece);
-        if (e.startVcn == 0)
-        {
-            out.bHasSize = a.hasRealSize;
-            out.u64RealSize = a.realSize;
-            out.bHasValid = a.hasInitializedSize;
-            out.u64ValidSize = a.initializedSize;
-        }
-        any = true;
-        if (a.lastVcn < a.startVcn || a.lastVcn == UINT64_MAX)
-            break;
-        nextVcn = a.lastVcn + 1;
-    }
-    return any ? 0 : STATUS_NTFS_NO_DATA;
-}
-
 int CFastNtfsRecovery::Get0X20RunList(const unsigned char* rec, size_t len, const NtfsAttribute& list,
                                       unsigned int number, int type, std::vector<__RUNLIST__>& runs)
 {
@@ -354,7 +183,7 @@ int CFastNtfsRecovery::Get0X20RunList(const unsigned char* rec, size_t len, cons
     if (!rec || !ParseNtfsRecordHeader(rec, len, h) || list.type != NTFS_TYPE_ATTRIBUTE_LIST)
         return STATUS_NTFS_NO_DATA;
     DataInfo d;
-    const int st = CollectListPieces(rec, len, h, list, number, uint32_t(type), d);
+    const int st = parser.CollectListPieces(*this, rec, len, h, list, number, uint32_t(type), d);
     if (st == 0)
         runs.insert(runs.end(), d.vecRuns.begin(), d.vecRuns.end());
     return st;

@@ -116,6 +116,7 @@ bool CNtfsAttributeWalker::Next(NtfsAttribute& a)
             out.lastVcn = ar.U64(NTFS_ATTR_LAST_VCN);
             const uint32_t runs = ar.U16(NTFS_ATTR_RUNS_OFFSET);
             out.runsOffset = runs < length ? runs : length;
+            out.allocatedSize = ar.U64(NTFS_ATTR_ALLOCATED_SIZE);
             out.hasRealSize = true;
             out.realSize = ar.U64(NTFS_ATTR_REAL_SIZE);
             if (length >= NTFS_NON_RESIDENT_FULL_HEADER)

@@ -87,6 +87,7 @@ constexpr uint32_t NTFS_AL_MIN_ENTRY = 0x1A;
 constexpr uint32_t NTFS_MFT_RECORD = 0;
 constexpr uint32_t NTFS_ROOT_RECORD = 5;
 constexpr uint32_t NTFS_BITMAP_RECORD = 6;
+constexpr uint32_t NTFS_EXTEND_RECORD = 11; // the folder of the later metadata files ($ObjId, $Quota...)
 // Records 0 to 11 are the volume's own metadata files.
 constexpr uint32_t NTFS_FIRST_USER_RECORD = 12;
 
@@ -164,6 +165,7 @@ struct NtfsAttribute
     uint64_t startVcn = 0;
     uint64_t lastVcn = 0;
     uint32_t runsOffset = 0;
+    uint64_t allocatedSize = 0; // with the real size: clusters x cluster size
     bool hasRealSize = false;
     uint64_t realSize = 0;
     bool hasInitializedSize = false;
@@ -234,3 +236,20 @@ struct __RUNLIST__
     int64_t i64ClusterOffset = 0;
     bool bSparse = false;
 };
+
+namespace tessaroo
+{
+// What a record says about the data of one attribute: resident bytes, or
+// runs with the attribute's sizes (those of its first piece when the runs
+// are joined from several records).
+struct NtfsDataInfo
+{
+    bool bResident = false;
+    std::vector<uint8_t> vecResident;
+    std::vector<__RUNLIST__> vecRuns;
+    bool bHasSize = false;
+    uint64_t u64RealSize = 0;
+    bool bHasValid = false;
+    uint64_t u64ValidSize = 0; // bytes past this read as zeros
+};
+} // namespace tessaroo
