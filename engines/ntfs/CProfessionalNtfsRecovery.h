@@ -23,6 +23,7 @@
 
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
+#include "recovery/EngineCopy.h"
 #include "engines/ntfs/CNtfsParse.h"
 #include "engines/ntfs/NtfsLayout.h"
 #include "engines/signature/CFileTypeJudge.h"
@@ -241,8 +242,8 @@ class CProfessionalNtfsRecovery : public IFileRecoveryParse
                               const std::function<unsigned int(const unsigned char*, size_t)>& sink,
                               const std::function<int(int)>& progress, uint64_t& copied);
     unsigned int SaveFileToTarget(_FILE_NODE_* node, wchar_t* targetPath);
-    unsigned int SaveFolderTree(_FILE_NODE_* node, wchar_t* targetPath);
-    int ReportRecovery(int percent, int status, const wchar_t* targetPath);
+    // This engine's reader of a file's data, for the shared copy and preview.
+    tessaroo::FILE_DATA_READER DataReader();
 
     unsigned long long u64StartSector;
     unsigned long long u64SectorCount;
@@ -260,8 +261,6 @@ class CProfessionalNtfsRecovery : public IFileRecoveryParse
     void* pSearchParam;
     void* pParam;
     int nEngineType;
-    std::deque<__FILE_DATA_RECOVERY__> queRecovery;
-    std::wstring wstrCurrentDir;
     // Known MFTs by the sector of their record 0.
     std::map<uint64_t, MftLayout> mapMftRunList;
     // Cluster size when nothing better is known: the scanned volume's boot
