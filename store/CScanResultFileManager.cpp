@@ -1107,3 +1107,52 @@ bool CScanResultFileManager::IsDirFileNodeExist(long long cluster, unsigned int 
     unsigned long long key = (static_cast<unsigned long long>(level) << 32) | static_cast<uint32_t>(cluster);
     return m_dirRelationMap.count(key) != 0;
 }
+
+namespace
+{
+// The key of a folder, or of the root when dir is null; false for a null
+// folder asked at a level other than 0.
+bool FolderKey(const _FILE_NODE_* dir, unsigned int level, uint32_t rootFolder, unsigned long long& key)
+{
+    if (!dir && level != 0)
+        return false;
+    const uint32_t folder = (dir && dir->uClusterNO) ? dir->uClusterNO : rootFolder;
+    key = (static_cast<unsigned long long>(level) << 32) | folder;
+    return true;
+}
+} // namespace
+
+unsigned int CScanResultFileManager::ChildrenOf(CScanResultFileManager* store, const _FILE_NODE_* dir,
+                                                unsigned int level, uint32_t rootFolder,
+                                                std::vector<_FILE_NODE_>& children)
+{
+    unsigned long long key = 0;
+    if (!FolderKey(dir, level, rootFolder, key))
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    if (!store)
+        return 0;
+    store->FlushBufToFile();
+    return store->GetChildrenFileNode(key, children);
+}
+
+unsigned int CScanResultFileManager::ChildCountOf(CScanResultFileManager* store, const _FILE_NODE_* dir,
+                                                  unsigned int level, uint32_t rootFolder,
+                                                  unsigned int& count)
+{
+    unsigned long long key = 0;
+    if (!FolderKey(dir, level, rootFolder, key))
+        return tessaroo::STATUS_INVALID_PARAMETER;
+    if (!store)
+    {
+        count = 0;
+        return 0;
+    }
+    store->FlushBufToFile();
+    return store->GetChildrenFileCount(key, count);
+}
+
+unsigned int CScanResultFileManager::SearchIn(CScanResultFileManager* store, wchar_t* typeKey,
+                                              std::vector<__SEARCH_FILE_INFO__>& hits)
+{
+    return store ? static_cast<unsigned int>(store->SearchFileNodeInfo(typeKey, hits)) : 0;
+}

@@ -126,6 +126,19 @@ class CScanResultFileManager
     // cannot be opened.
     int SearchFileNodeInfo(const wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits);
 
+    // The tree queries of the engine interface, answered from an engine's
+    // store (null while the engine has none: nothing to list) the way every
+    // engine answers them: the records are flushed first; a null folder is
+    // the root, whose number is rootFolder, and is asked only at level 0
+    // (87 otherwise); a folder's key is (level << 32) | its uClusterNO.
+    static unsigned int ChildrenOf(CScanResultFileManager* store, const _FILE_NODE_* dir, unsigned int level,
+                                   uint32_t rootFolder, std::vector<_FILE_NODE_>& children);
+    static unsigned int ChildCountOf(CScanResultFileManager* store, const _FILE_NODE_* dir,
+                                     unsigned int level, uint32_t rootFolder, unsigned int& count);
+    // SearchFileNodeInfo of the store, 0 and no hits without one.
+    static unsigned int SearchIn(CScanResultFileManager* store, wchar_t* typeKey,
+                                 std::vector<__SEARCH_FILE_INFO__>& hits);
+
     // True when folder key (level << 32) | cluster has children filed.
     bool IsDirFileNodeExist(long long cluster, unsigned int level) const;
 

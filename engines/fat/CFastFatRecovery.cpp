@@ -711,27 +711,12 @@ unsigned int CFastFatRecovery::GetUnUsedSectorCount(unsigned long long& start, u
 unsigned int CFastFatRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
                                                    std::vector<_FILE_NODE_>& children)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!m_pScanResult)
-        return STATUS_SUCCESS;
-    m_pScanResult->FlushBufToFile();
-    const unsigned int cluster = (dir && dir->uClusterNO) ? dir->uClusterNO : m_nRootClusterNO;
-    return m_pScanResult->GetChildrenFileNode((uint64_t(level) << 32) | cluster, children);
+    return CScanResultFileManager::ChildrenOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, children);
 }
 
 unsigned int CFastFatRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level, unsigned int& count)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!m_pScanResult)
-    {
-        count = 0;
-        return STATUS_SUCCESS;
-    }
-    m_pScanResult->FlushBufToFile();
-    const unsigned int cluster = (dir && dir->uClusterNO) ? dir->uClusterNO : m_nRootClusterNO;
-    return m_pScanResult->GetChildrenFileCount((uint64_t(level) << 32) | cluster, count);
+    return CScanResultFileManager::ChildCountOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, count);
 }
 
 unsigned int CFastFatRecovery::GetLostFileCount()
@@ -761,7 +746,5 @@ unsigned int CFastFatRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* 
 
 unsigned int CFastFatRecovery::SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits)
 {
-    if (!m_pScanResult)
-        return 0;
-    return unsigned(m_pScanResult->SearchFileNodeInfo(typeKey, hits));
+    return CScanResultFileManager::SearchIn(m_pScanResult.get(), typeKey, hits);
 }

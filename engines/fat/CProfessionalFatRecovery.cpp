@@ -1093,28 +1093,13 @@ void CProfessionalFatRecovery::Drop(size_t& counter, const char* what)
 unsigned int CProfessionalFatRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
                                                            std::vector<_FILE_NODE_>& children)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!m_pScanResult)
-        return STATUS_SUCCESS;
-    m_pScanResult->FlushBufToFile();
-    const unsigned int folder = (dir && dir->uClusterNO) ? dir->uClusterNO : m_nRootClusterNO;
-    return m_pScanResult->GetChildrenFileNode((uint64_t(level) << 32) | folder, children);
+    return CScanResultFileManager::ChildrenOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, children);
 }
 
 unsigned int CProfessionalFatRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level,
                                                             unsigned int& count)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!m_pScanResult)
-    {
-        count = 0;
-        return STATUS_SUCCESS;
-    }
-    m_pScanResult->FlushBufToFile();
-    const unsigned int folder = (dir && dir->uClusterNO) ? dir->uClusterNO : m_nRootClusterNO;
-    return m_pScanResult->GetChildrenFileCount((uint64_t(level) << 32) | folder, count);
+    return CScanResultFileManager::ChildCountOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, count);
 }
 
 unsigned int CProfessionalFatRecovery::GetLostFileCount()
@@ -1146,8 +1131,5 @@ unsigned int CProfessionalFatRecovery::InitSearchCallBack(SEARCH_CALLBACK search
 unsigned int CProfessionalFatRecovery::SearchFileNode(wchar_t* typeKey,
                                                       std::vector<__SEARCH_FILE_INFO__>& hits)
 {
-    if (!m_pScanResult)
-        return STATUS_SUCCESS;
-    m_pScanResult->SearchFileNodeInfo(typeKey, hits);
-    return STATUS_SUCCESS;
+    return CScanResultFileManager::SearchIn(m_pScanResult.get(), typeKey, hits);
 }

@@ -480,28 +480,13 @@ void CFastNtfsRecovery::RunAncestorPass()
 unsigned int CFastNtfsRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
                                                     std::vector<_FILE_NODE_>& children)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!pResultStore)
-        return STATUS_SUCCESS;
-    pResultStore->FlushBufToFile();
-    const unsigned int record = (dir && dir->uClusterNO) ? dir->uClusterNO : NTFS_ROOT_RECORD;
-    return pResultStore->GetChildrenFileNode((uint64_t(level) << 32) | record, children);
+    return CScanResultFileManager::ChildrenOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, children);
 }
 
 unsigned int CFastNtfsRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level,
                                                      unsigned int& count)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!pResultStore)
-    {
-        count = 0;
-        return STATUS_SUCCESS;
-    }
-    pResultStore->FlushBufToFile();
-    const unsigned int record = (dir && dir->uClusterNO) ? dir->uClusterNO : NTFS_ROOT_RECORD;
-    return pResultStore->GetChildrenFileCount((uint64_t(level) << 32) | record, count);
+    return CScanResultFileManager::ChildCountOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, count);
 }
 
 unsigned int CFastNtfsRecovery::GetLostFileCount()
@@ -531,7 +516,5 @@ unsigned int CFastNtfsRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void*
 
 unsigned int CFastNtfsRecovery::SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits)
 {
-    if (!pResultStore)
-        return 0;
-    return unsigned(pResultStore->SearchFileNodeInfo(typeKey, hits));
+    return CScanResultFileManager::SearchIn(pResultStore.get(), typeKey, hits);
 }

@@ -797,25 +797,13 @@ unsigned int CProfessionalNtfsRecovery::ParseProfessionalRecordVec()
 unsigned int CProfessionalNtfsRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
                                                             std::vector<_FILE_NODE_>& children)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!pResultStore)
-        return STATUS_SUCCESS;
-    pResultStore->FlushBufToFile();
-    const unsigned int folder = (dir && dir->uClusterNO) ? dir->uClusterNO : NTFS_ROOT_RECORD;
-    return pResultStore->GetChildrenFileNode((uint64_t(level) << 32) | folder, children);
+    return CScanResultFileManager::ChildrenOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, children);
 }
 
 unsigned int CProfessionalNtfsRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level,
                                                              unsigned int& count)
 {
-    if (!dir && level != 0)
-        return STATUS_INVALID_PARAMETER;
-    if (!pResultStore)
-        return STATUS_SUCCESS;
-    pResultStore->FlushBufToFile();
-    const unsigned int folder = (dir && dir->uClusterNO) ? dir->uClusterNO : NTFS_ROOT_RECORD;
-    return pResultStore->GetChildrenFileCount((uint64_t(level) << 32) | folder, count);
+    return CScanResultFileManager::ChildCountOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, count);
 }
 
 unsigned int CProfessionalNtfsRecovery::GetLostFileCount()
@@ -847,7 +835,5 @@ unsigned int CProfessionalNtfsRecovery::InitSearchCallBack(SEARCH_CALLBACK searc
 unsigned int CProfessionalNtfsRecovery::SearchFileNode(wchar_t* typeKey,
                                                        std::vector<__SEARCH_FILE_INFO__>& hits)
 {
-    if (!pResultStore)
-        return STATUS_SUCCESS;
-    return unsigned(pResultStore->SearchFileNodeInfo(typeKey, hits));
+    return CScanResultFileManager::SearchIn(pResultStore.get(), typeKey, hits);
 }
