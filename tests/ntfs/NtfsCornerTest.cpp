@@ -1,13 +1,14 @@
-// The fast NTFS engine on volumes built record by record, for what no
+// Both NTFS engines on volumes built record by record, for what no
 // formatter writes: records that lie about their length, attribute lists
 // that point at themselves or at records another file has taken, folder
-// chains that loop, an MFT that cannot be read whole, and recoveries that
-// must not take another file's data.
-#include "core/Portability.h"
+// chains that loop, parents that are gone, and recoveries that must not
+// take another file's data. Then what each engine meets alone: for the
+// fast one an MFT that cannot be read whole and the volume bitmap; for the
+// deep one MFTs in pieces whose "$MFT" record is named in another case or
+// found after their other records, the records of two volumes interleaved
+// and cluster sizes that are not powers of two.
+#include "core/ByteReader.h"
 #include "core/Status.h"
-#include "engines/CFileRecoveryFactory.h"
-#include "engines/ntfs/CFastNtfsRecovery.h"
-#include "tests/fat/FatTestUtil.h"
 #include "tests/ntfs/NtfsTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -22,125 +23,150 @@ namespace
 {
 constexpr uint16_t IN_USE = 1, DIR = 2;
 
-class Scanned
+std::string Text(const std::string& seed, size_t n)
 {
-  public:
-    // Scans a volume; sectorCount 0 means the image's size.
-    explicit Scanned(const MiniNtfs& v, uint64_t sectorCount = 0) : dir("ntfs-corner")
+    const std::vector<uint8_t> t = TestText(seed, n);
+    return std::string(t.begin(), t.end());
+}
+
+std::vector<std::string> Keys(const std::map<std::string, _FILE_NODE_>& m)
+{
+    std::vector<std::string> out;
+    for (const auto& e : m)
+        out.push_back(e.first);
+    return out;
+}
+
+std::vector<std::string> RootNames(IFileRecoveryParse* engine)
+{
+    std::vector<_FILE_NODE_> root;
+    EXPECT_EQ(engine->GetChildrenFileNode(nullptr, 0, root), 0u);
+    std::vector<std::string> names;
+    for (const _FILE_NODE_& n : root)
+        names.push_back(NodeNameUtf8(n));
+    return names;
+}
+
+// Non-resident data whose allocated size is allocated bytes for clusters.
+std::vector<uint8_t> DataAttr(const std::vector<TestRun>& runs, uint64_t realSize, uint64_t clusters,
+                              uint64_t allocated)
+{
+    std::vector<uint8_t> a = NonResidentAttr(0x80, EncodeRuns(runs), realSize, 0, clusters - 1);
+    PutU64(&a[0x28], allocated);
+    return a;
+}
+
+TestRecord TextFile(uint32_t parent, const std::u16string& name, const std::string& seed, size_t n,
+                    uint16_t flags = 0)
+{
+    return {flags, 0, {FileNameAttr(parent, name), ResidentAttr(0x80, TestText(seed, n))}};
+}
+
+TestRecord Folder(uint32_t parent, const std::u16string& name, uint16_t flags = IN_USE | DIR)
+{
+    return {flags, 0, {FileNameAttr(parent, name)}};
+}
+
+// A hand-built volume scanned by the engine of the test's parameter (true:
+// the deep one).
+class NtfsCorner : public ::testing::TestWithParam<bool>
+{
+  protected:
+    NtfsScan& Scan(const MiniNtfs& v)
     {
-        image = dir.File("volume.img");
-        EXPECT_TRUE(v.Write(image));
-        engine.reset(new ImageEngine(image, 0, sectorCount ? sectorCount : ImageSectors(image)));
-        ntfs = dynamic_cast<CFastNtfsRecovery*>(engine->get());
-        EXPECT_NE(ntfs, nullptr);
-        if (!ntfs)
-            return;
-        scanStatus = ntfs->ScanDevice(nullptr);
-        std::wstring key = AllKindsKey();
-        ntfs->SearchFileNode(&key[0], hits);
+        EXPECT_TRUE(v.Write(dir.File("volume.img")));
+        scan.reset(new NtfsScan(GetParam(), dir.File("volume.img")));
+        EXPECT_NE(scan->engine, nullptr);
+        return *scan;
     }
-    std::map<std::string, _FILE_NODE_> ByPath()
-    {
-        std::map<std::string, _FILE_NODE_> out;
-        for (__SEARCH_FILE_INFO__& h : hits)
-            out[NodeFullPath(ntfs, h)] = h;
-        return out;
-    }
-    // Recovers node into the temporary folder; the reports it sent.
-    ReportLog Recover(_FILE_NODE_ node, const std::string& name, unsigned int& status)
-    {
-        ReportLog log;
-        ntfs->InitCallBack(nullptr, &CollectReport, &log, 100);
-        std::wstring target = Utf8ToWide(dir.File(name).c_str());
-        status = ntfs->SaveFileData(&node, &target[0], 0);
-        return log;
-    }
-    TempDir dir;
-    std::string image;
-    std::unique_ptr<ImageEngine> engine;
-    CFastNtfsRecovery* ntfs = nullptr;
-    unsigned int scanStatus = ~0u;
-    std::vector<__SEARCH_FILE_INFO__> hits;
+    bool Deep() const { return GetParam(); }
+    TempDir dir{"ntfs-corner"};
+    std::unique_ptr<NtfsScan> scan;
 };
 
-std::string ReadText(const std::string& path)
-{
-    std::vector<uint8_t> b;
-    ReadWholeFile(path, b);
-    return std::string(b.begin(), b.end());
-}
-} // namespace
-
 // Folders in use, deleted folders, records reused by a file and records
-// that are gone: every deleted file is listed under the folder a user
-// would expect, with its long name.
-TEST(NtfsCorner, FilesAreListedUnderTheirFoldersOrLostFolders)
+// that are gone: every file is listed under the folder a user would
+// expect, with its long name. The deep engine lists the files in use too.
+TEST_P(NtfsCorner, FilesAreListedUnderTheirFoldersOrLostFolders)
 {
     MiniNtfs v;
     const uint64_t c = v.FirstFree();
-    v.SetRecord(16, {IN_USE | DIR, 0, {FileNameAttr(5, u"Folder")}});
+    v.SetRecord(16, Folder(5, u"Folder"));
     v.SetRecord(17, {0,
                      0,
                      {FileNameAttr(16, u"LONGFI~1.TXT", 2), FileNameAttr(16, u"Long file name.txt", 1),
                       ResidentAttr(0x80, TestText("a", 300))}});
-    v.SetRecord(18, {DIR, 0, {FileNameAttr(5, u"Old.jpg")}});
+    v.SetRecord(18, Folder(5, u"Old.jpg", DIR));
     v.SetRecord(
         19, {0, 0, {FileNameAttr(18, u"x.bin"), NonResidentAttr(0x80, EncodeRuns({{2, int64_t(c)}}), 700)}});
     v.PutClusters(c, TestText("x", 1024));
-    v.SetRecord(20, {0, 0, {FileNameAttr(21, u"a.txt"), ResidentAttr(0x80, TestText("b", 10))}});
-    v.SetRecord(21, {IN_USE, 0, {FileNameAttr(5, u"notafolder.txt"), ResidentAttr(0x80, {1})}});
-    v.SetRecord(22, {0, 0, {FileNameAttr(40, u"b.txt"), ResidentAttr(0x80, TestText("c", 10))}});
-    // The volume's own files are never listed, deleted or not.
-    v.SetRecord(3, {0, 0, {FileNameAttr(5, u"$Volume"), ResidentAttr(0x80, {1})}});
-    v.SetRecord(11, {0, 0, {FileNameAttr(5, u"$Extend.txt"), ResidentAttr(0x80, {1})}});
-    Scanned s(v);
-    ASSERT_EQ(s.scanStatus, 0u);
+    v.SetRecord(20, TextFile(21, u"a.txt", "b", 10));
+    v.SetRecord(21, TextFile(5, u"notafolder.txt", "n", 10, IN_USE));
+    v.SetRecord(22, TextFile(40, u"b.txt", "c", 10));
+    v.SetRecord(23, TextFile(40, u"c.txt", "c", 10));
+    v.SetRecord(24, TextFile(16, u"live.txt", "l", 10, IN_USE));
+    v.SetRecord(25, Folder(5, u"Empty"));
+    v.SetRecord(26, TextFile(11, u"f.txt", "f", 10));
+    // The volume's own files are never listed, deleted or not; the deep
+    // engine, which lists files in use, knows those of $Extend by name.
+    if (Deep())
+        v.SetRecord(27, TextFile(11, u"$ObjId", "o", 10, IN_USE));
+    v.SetRecord(3, TextFile(5, u"$Volume", "v", 10));
+    v.SetRecord(11, TextFile(5, u"$Extend.txt", "e", 10));
+    NtfsScan& s = Scan(v);
+    ASSERT_EQ(s.status, 0u);
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    std::vector<std::string> paths;
-    for (const auto& f : files)
-        paths.push_back(f.first);
-    EXPECT_EQ(paths, (std::vector<std::string>{"Folder/Long file name.txt", "LostFolder21/a.txt",
-                                               "LostFolder40/b.txt", "Old.jpg/x.bin"}));
-    EXPECT_EQ(files["Old.jpg/x.bin"].u64FileSize, 700u);
-    EXPECT_EQ(files["Old.jpg/x.bin"].u64RecordSector, s.ntfs->GetFileRecordIndexSectorOffset(19));
-
-    std::vector<_FILE_NODE_> root;
-    EXPECT_EQ(s.ntfs->GetChildrenFileNode(nullptr, 1, root), 87u);
-    EXPECT_TRUE(root.empty());
-    ASSERT_EQ(s.ntfs->GetChildrenFileNode(nullptr, 0, root), 0u);
-    std::vector<std::string> names;
-    for (const _FILE_NODE_& n : root)
-    {
-        EXPECT_EQ(n.bIsDir, 1u);
-        names.push_back(NodeName(n));
-    }
+    std::vector<std::string> want = {"Folder/Long file name.txt", "LostFolder11/f.txt", "LostFolder21/a.txt",
+                                     "LostFolder40/b.txt",        "LostFolder40/c.txt", "Old.jpg/x.bin"};
     // A folder named like a picture is still shown: folders carry no data to judge.
-    EXPECT_EQ(names, (std::vector<std::string>{"Folder", "LostFolder21", "LostFolder40", "Old.jpg"}));
+    std::vector<std::string> root = {"Folder", "LostFolder11", "LostFolder21", "LostFolder40", "Old.jpg"};
+    if (Deep())
+    {
+        want.insert(want.begin() + 1, "Folder/live.txt");
+        want.push_back("notafolder.txt");
+        root.insert(root.begin(), "notafolder.txt");
+    }
+    EXPECT_EQ(Keys(files), want);
+    EXPECT_EQ(RootNames(s.engine), root);
+    EXPECT_EQ(files["Old.jpg/x.bin"].u64FileSize, 700u);
+    EXPECT_EQ(files["Old.jpg/x.bin"].u64RecordSector, 16u + 2 * 19);
+    std::vector<_FILE_NODE_> none;
+    EXPECT_EQ(s.engine->GetChildrenFileNode(nullptr, 1, none), 87u);
+    EXPECT_TRUE(none.empty());
     unsigned int count = 0;
-    EXPECT_EQ(s.ntfs->GetChildrenFileCount(nullptr, 0, count), 0u);
-    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(s.engine->GetChildrenFileCount(nullptr, 0, count), 0u);
+    EXPECT_EQ(count, files.size());
 }
 
-TEST(NtfsCorner, FolderChainsThatLoopEnd)
+// Chains that loop end, and every file in a loop is reachable.
+TEST_P(NtfsCorner, FolderChainsThatLoopEnd)
 {
     MiniNtfs v;
-    v.SetRecord(30, {DIR, 0, {FileNameAttr(31, u"A")}});
-    v.SetRecord(31, {DIR, 0, {FileNameAttr(30, u"B")}});
-    v.SetRecord(32, {0, 0, {FileNameAttr(30, u"inside.txt"), ResidentAttr(0x80, TestText("d", 50))}});
-    v.SetRecord(33, {DIR, 0, {FileNameAttr(33, u"Self")}});
-    v.SetRecord(34, {0, 0, {FileNameAttr(33, u"mine.txt"), ResidentAttr(0x80, TestText("e", 50))}});
-    Scanned s(v);
-    ASSERT_EQ(s.scanStatus, 0u);
-    EXPECT_EQ(s.hits.size(), 2u);
-    std::vector<unsigned int> ancestors = s.ntfs->GetAncestors();
-    std::sort(ancestors.begin(), ancestors.end());
-    EXPECT_EQ(ancestors, (std::vector<unsigned int>{30, 31, 33}));
+    v.SetRecord(30, Folder(31, u"A", DIR));
+    v.SetRecord(31, Folder(30, u"B", DIR));
+    v.SetRecord(32, TextFile(31, u"in B.txt", "b", 40));
+    v.SetRecord(33, Folder(33, u"Self", DIR));
+    v.SetRecord(34, TextFile(30, u"in A.txt", "a", 40));
+    v.SetRecord(35, TextFile(33, u"mine.txt", "m", 40));
+    NtfsScan& s = Scan(v);
+    ASSERT_EQ(s.status, 0u);
+    EXPECT_EQ(s.hits.size(), 3u);
+    if (!Deep())
+    {
+        std::vector<unsigned int> ancestors = s.fast->GetAncestors();
+        std::sort(ancestors.begin(), ancestors.end());
+        EXPECT_EQ(ancestors, (std::vector<unsigned int>{30, 31, 33}));
+        return;
+    }
+    // The loop's folder of the lowest record number goes to the root,
+    // whichever file meets the loop first.
+    EXPECT_EQ(Keys(s.ByPath()), (std::vector<std::string>{"A/B/in B.txt", "A/in A.txt", "Self/mine.txt"}));
 }
 
 // What decides a file's data is its own record and the records that name
 // it as their base: never the bytes that follow its record, never a record
 // another file took.
-TEST(NtfsCorner, AFileNeverGetsAnotherFilesData)
+TEST_P(NtfsCorner, AFileNeverGetsAnotherFilesData)
 {
     MiniNtfs v;
     const uint64_t c = v.FirstFree();
@@ -170,30 +196,31 @@ TEST(NtfsCorner, AFileNeverGetsAnotherFilesData)
     v.SetRecord(44, {IN_USE, 0, {NonResidentAttr(0x80, EncodeRuns({{2, int64_t(theirs)}}), 0, 2, 3)}});
     v.PutClusters(mine, TestText("mine", 1024));
     v.PutClusters(theirs, TestText("theirs", 1024));
-    Scanned s(v);
+    NtfsScan& s = Scan(v);
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    ASSERT_EQ(files.size(), 4u);
+    ASSERT_EQ(Keys(files), (std::vector<std::string>{"listed.txt", "nodata.txt", "other.txt", "stale.txt"}));
 
     unsigned int st = 0;
-    ReportLog log = s.Recover(files["nodata.txt"], "nodata.txt", st);
-    EXPECT_EQ(int(st), STATUS_NTFS_NO_DATA);
-    ASSERT_EQ(log.Finals(), 1);
-    EXPECT_EQ(log.reports.back().status, STATUS_NTFS_NO_DATA);
-    log = s.Recover(files["stale.txt"], "stale.txt", st);
-    EXPECT_EQ(int(st), STATUS_NTFS_NO_DATA);
-    EXPECT_EQ(log.Finals(), 1);
-    EXPECT_EQ(ListFolder(s.dir.Path()), (std::vector<std::string>{"volume.img"}));
+    for (const char* name : {"nodata.txt", "stale.txt"})
+    {
+        ReportLog log = s.Recover(files[name], dir.File(name), st);
+        EXPECT_EQ(int(st), STATUS_NTFS_NO_DATA) << name;
+        ASSERT_EQ(log.Finals(), 1) << name;
+        EXPECT_EQ(log.reports.back().status, STATUS_NTFS_NO_DATA) << name;
+    }
+    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"volume.img"}));
+    std::vector<__RUNLIST__> runs;
+    EXPECT_EQ(s.RunList(files["nodata.txt"].u64RecordSector, runs), STATUS_NTFS_NO_DATA);
 
     // Incomplete, kept: the first piece only.
-    log = s.Recover(files["listed.txt"], "listed.txt", st);
+    s.Recover(files["listed.txt"], dir.File("listed.txt"), st);
     EXPECT_EQ(st, STATUS_READ_FAULT);
-    const std::vector<uint8_t> first = TestText("mine", 1024);
-    EXPECT_EQ(ReadText(s.dir.File("listed.txt")), std::string(first.begin(), first.end()));
+    EXPECT_EQ(ReadFileText(dir.File("listed.txt")), Text("mine", 1024));
 }
 
 // A list that names the base record again and again, and itself, ends; its
 // pieces are joined while each starts where the last ended.
-TEST(NtfsCorner, AttributeListPointingToItself)
+TEST_P(NtfsCorner, AttributeListPointingToItself)
 {
     MiniNtfs v;
     const uint64_t c = v.FirstFree();
@@ -210,30 +237,90 @@ TEST(NtfsCorner, AttributeListPointingToItself)
     const std::vector<uint8_t> text = TestText("selfish", 6 * 512);
     v.PutClusters(c, std::vector<uint8_t>(text.begin(), text.begin() + 1024));
     v.PutClusters(c + 10, std::vector<uint8_t>(text.begin() + 1024, text.begin() + 2048));
-    Scanned s(v);
+    NtfsScan& s = Scan(v);
     ASSERT_EQ(s.hits.size(), 1u);
     EXPECT_EQ(s.hits[0].u64FileSize, 6u * 512);
     std::vector<__RUNLIST__> runs;
-    EXPECT_EQ(s.ntfs->GetRunListInfo(s.hits[0].u64RecordSector, 0x80, runs), 0);
+    EXPECT_EQ(s.RunList(s.hits[0].u64RecordSector, runs), 0);
     EXPECT_EQ(runs.size(), 2u);
     unsigned int st = 0;
-    s.Recover(s.hits[0], "selfish.txt", st);
+    s.Recover(s.hits[0], dir.File("selfish.txt"), st);
     // The list names a third piece (from VCN 4) in the base record, which
     // holds none: two pieces are all there is.
     EXPECT_EQ(st, STATUS_READ_FAULT);
-    EXPECT_EQ(ReadText(s.dir.File("selfish.txt")), std::string(text.begin(), text.begin() + 2048));
+    EXPECT_EQ(ReadFileText(dir.File("selfish.txt")), std::string(text.begin(), text.begin() + 2048));
 }
+
+// The recovered file has the times of its record, and only the bytes the
+// record holds: a node that claims more (its record changed since the
+// scan) is kept incomplete, not padded; so is a file whose runs end before
+// its size. A record that is gone gives one failed report and no file.
+TEST_P(NtfsCorner, CopiesKeepWhatTheRecordStillDescribes)
+{
+    MiniNtfs v;
+    const uint64_t c = v.FirstFree(), t = NtfsTimeFromUnix(1623758400);
+    v.SetRecord(
+        60, {0, 0, {FileNameAttr(5, u"small.txt", 1, 300, t), ResidentAttr(0x80, TestText("small", 300))}});
+    v.SetRecord(61, {0, 0, {FileNameAttr(5, u"empty.jpg", 1, 0, t), ResidentAttr(0x80, {})}});
+    v.SetRecord(
+        62,
+        {0, 0, {FileNameAttr(5, u"short.bin", 1, 5000, t), DataAttr({{4, int64_t(c)}}, 5000, 4, 4 * 512)}});
+    v.PutClusters(c, TestText("short", 2048));
+    NtfsScan& s = Scan(v);
+    std::map<std::string, _FILE_NODE_> files = s.ByPath();
+    ASSERT_EQ(Keys(files), (std::vector<std::string>{"empty.jpg", "short.bin", "small.txt"}));
+    EXPECT_EQ(files["empty.jpg"].bDataHealth, 1u);
+    unsigned int st = 0;
+    ReportLog log = s.Recover(files["small.txt"], dir.File("small.txt"), st);
+    EXPECT_EQ(st, 0u);
+    EXPECT_EQ(log.Finals(), 1);
+    struct stat info;
+    ASSERT_EQ(stat(dir.File("small.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 300);
+    EXPECT_EQ(info.st_atime, 1623758400 + 3);
+
+    _FILE_NODE_ grown = files["small.txt"];
+    grown.u64FileSize = 5000;
+    const struct
+    {
+        _FILE_NODE_ node;
+        const char* name;
+        std::string text;
+    } incomplete[] = {{grown, "grown.txt", Text("small", 300)},
+                      {files["short.bin"], "short.bin", Text("short", 2048)}};
+    for (const auto& kept : incomplete)
+    {
+        log = s.Recover(kept.node, dir.File(kept.name), st);
+        EXPECT_EQ(st, STATUS_READ_FAULT) << kept.name;
+        ASSERT_EQ(log.Finals(), 1) << kept.name;
+        EXPECT_EQ(log.reports.back().status, int(STATUS_READ_FAULT)) << kept.name;
+        EXPECT_EQ(ReadFileText(dir.File(kept.name)), kept.text) << kept.name;
+    }
+
+    _FILE_NODE_ gone = files["small.txt"];
+    gone.uClusterNO = 100000;
+    gone.u64RecordSector = 1000;
+    log = s.Recover(gone, dir.File("gone.txt"), st);
+    EXPECT_EQ(int(st), STATUS_NTFS_FAILED);
+    ASSERT_EQ(log.Finals(), 1);
+    EXPECT_EQ(log.reports.back().status, STATUS_NTFS_FAILED);
+    EXPECT_FALSE(PathExists(dir.File("gone.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, NtfsCorner, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Deep" : "Fast"; });
+
+// ---- The fast engine alone --------------------------------------------------
 
 // The MFT in three runs, the middle one beyond the end of the device: the
 // records there cannot be read, those before and after are.
-TEST(NtfsCorner, AnUnreadableMftPieceDoesNotEndTheScan)
+TEST(NtfsFast, AnUnreadableMftPieceDoesNotEndTheScan)
 {
     MiniNtfs v(512, 1, 8192, 16, 192);
     v.SetMftRuns({{128, 16}, {128, 6000 - 16}, {128, 300 - 6000}}, 192 * 1024);
-    v.SetRecord(20, {0, 0, {FileNameAttr(5, u"early.txt"), ResidentAttr(0x80, TestText("early", 100))}});
-    v.SetRecord(
-        128, {0, 0, {FileNameAttr(5, u"first of run three.txt"), ResidentAttr(0x80, TestText("late", 100))}});
-    v.SetRecord(150, {0, 0, {FileNameAttr(5, u"late.txt"), ResidentAttr(0x80, TestText("late", 100))}});
+    v.SetRecord(20, TextFile(5, u"early.txt", "early", 100));
+    v.SetRecord(128, TextFile(5, u"first of run three.txt", "late", 100));
+    v.SetRecord(150, TextFile(5, u"late.txt", "late", 100));
     TempDir dir("ntfs-short");
     std::vector<uint8_t> bytes = v.Bytes();
     bytes.resize(4096 * 512); // the device ends inside the MFT's second run
@@ -262,62 +349,26 @@ TEST(NtfsCorner, AnUnreadableMftPieceDoesNotEndTheScan)
     ntfs->SearchFileNode(&key[0], hits);
     std::vector<std::string> names;
     for (const _FILE_NODE_& h : hits)
-        names.push_back(NodeName(h));
+        names.push_back(NodeNameUtf8(h));
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"early.txt", "first of run three.txt", "late.txt"}));
 }
 
-// The recovered file has the times of its record, and only the bytes the
-// record holds: a node that claims more (its record changed since the
-// scan) is kept incomplete, not padded.
-TEST(NtfsCorner, ResidentCopiesTakeTheRecordsBytesAndTimes)
+TEST(NtfsFast, FreeRunsFollowTheBitmap)
 {
-    MiniNtfs v;
-    const uint64_t t = NtfsTimeFromUnix(1623758400);
-    v.SetRecord(
-        60, {0, 0, {FileNameAttr(5, u"small.txt", 1, 300, t), ResidentAttr(0x80, TestText("small", 300))}});
-    v.SetRecord(61, {0, 0, {FileNameAttr(5, u"empty.jpg", 1, 0, t), ResidentAttr(0x80, {})}});
-    Scanned s(v);
-    std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files["empty.jpg"].bDataHealth, 1u);
-    unsigned int st = 0;
-    ReportLog log = s.Recover(files["small.txt"], "small.txt", st);
-    EXPECT_EQ(st, 0u);
-    EXPECT_EQ(log.Finals(), 1);
-    struct stat info;
-    ASSERT_EQ(stat(s.dir.File("small.txt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, 300);
-    EXPECT_EQ(info.st_atime, 1623758400 + 3);
-
-    _FILE_NODE_ grown = files["small.txt"];
-    grown.u64FileSize = 5000;
-    log = s.Recover(grown, "grown.txt", st);
-    EXPECT_EQ(st, STATUS_READ_FAULT);
-    ASSERT_EQ(log.Finals(), 1);
-    EXPECT_EQ(log.reports.back().status, int(STATUS_READ_FAULT));
-    EXPECT_EQ(ReadText(log.reports.back().target), ReadText(s.dir.File("small.txt")));
-
-    // A record that is gone: one failed report, no file left.
-    _FILE_NODE_ gone = files["small.txt"];
-    gone.uClusterNO = 100000;
-    gone.u64RecordSector = 1000;
-    log = s.Recover(gone, "gone.txt", st);
-    EXPECT_EQ(int(st), STATUS_NTFS_FAILED);
-    ASSERT_EQ(log.Finals(), 1);
-    EXPECT_EQ(log.reports.back().status, STATUS_NTFS_FAILED);
-    struct stat none;
-    EXPECT_NE(stat(s.dir.File("gone.txt").c_str(), &none), 0);
-}
-
-TEST(NtfsCorner, FreeRunsFollowTheBitmap)
-{
+    TempDir dir("ntfs-bitmap");
+    auto scan = [&](const MiniNtfs& v)
+    {
+        EXPECT_TRUE(v.Write(dir.File("volume.img")));
+        std::unique_ptr<NtfsScan> s(new NtfsScan(false, dir.File("volume.img")));
+        EXPECT_EQ(s->fast->BuildBitMapInfo(), 0u);
+        return s;
+    };
     MiniNtfs v;
     const uint64_t first = v.FirstFree();
     v.MarkUsed(500, 10);
     v.MarkUsed(1000, 1048);
-    Scanned s(v);
-    ASSERT_EQ(s.ntfs->BuildBitMapInfo(), 0u);
+    std::unique_ptr<NtfsScan> s = scan(v);
     const struct
     {
         unsigned long long from, start, count;
@@ -331,7 +382,7 @@ TEST(NtfsCorner, FreeRunsFollowTheBitmap)
     for (const auto& c : cases)
     {
         unsigned long long start = c.from, count = 7;
-        s.ntfs->GetUnUsedSectorCount(start, count);
+        s->fast->GetUnUsedSectorCount(start, count);
         EXPECT_EQ(start, c.start) << c.from;
         EXPECT_EQ(count, c.count) << c.from;
     }
@@ -342,23 +393,19 @@ TEST(NtfsCorner, FreeRunsFollowTheBitmap)
         6,
         {IN_USE, 0, {FileNameAttr(5, u"$Bitmap"), NonResidentAttr(0x80, EncodeRuns({{2, 300}}), 1 << 20)}});
     big.PutClusters(300, std::vector<uint8_t>(1024, 0xFF));
-    Scanned b(big);
-    ASSERT_EQ(b.ntfs->BuildBitMapInfo(), 0u);
-    EXPECT_EQ(b.ntfs->GetBitmapBytes(), 2048u / 8);
+    EXPECT_EQ(scan(big)->fast->GetBitmapBytes(), 2048u / 8);
 
     // An empty one maps nothing: no free run is claimed.
     MiniNtfs empty;
     empty.SetRecord(6, {IN_USE, 0, {FileNameAttr(5, u"$Bitmap"), ResidentAttr(0x80, {})}});
-    Scanned e(empty);
-    ASSERT_EQ(e.ntfs->BuildBitMapInfo(), 0u);
     unsigned long long start = 0, count = 7;
-    e.ntfs->GetUnUsedSectorCount(start, count);
+    scan(empty)->fast->GetUnUsedSectorCount(start, count);
     EXPECT_EQ(count, 0u);
 }
 
 // Sector sizes the fast engine reads; larger ones would need records it
 // does not know (and a fix-up past its buffer).
-TEST(NtfsCorner, FactoryTakesSectorSizesUpTo4096)
+TEST(NtfsFast, FactoryTakesSectorSizesUpTo4096)
 {
     TempDir dir("ntfs-factory");
     for (uint16_t bps : {0, 512, 1024, 2048, 4096, 1536, 8192})
@@ -372,10 +419,202 @@ TEST(NtfsCorner, FactoryTakesSectorSizesUpTo4096)
         ASSERT_TRUE(WriteImageFile(dir.File("boot.img"), img));
         ImageEngine engine(dir.File("boot.img"), 0, img.size() / 512);
         const bool supported = bps == 0 || bps == 512 || bps == 1024 || bps == 2048 || bps == 4096;
-        EXPECT_EQ(engine.get() != nullptr, supported) << bps;
-        if (engine.get())
-        {
-            EXPECT_NE(dynamic_cast<CFastNtfsRecovery*>(engine.get()), nullptr);
-        }
+        EXPECT_EQ(dynamic_cast<CFastNtfsRecovery*>(engine.get()) != nullptr, supported) << bps;
     }
 }
+
+// ---- The deep engine alone --------------------------------------------------
+
+TestRecord Mft(const std::u16string& name, const std::vector<TestRun>& runs, uint64_t clusterBytes)
+{
+    uint64_t clusters = 0;
+    for (const TestRun& r : runs)
+        clusters += r.count;
+    return {
+        IN_USE,
+        0,
+        {FileNameAttr(5, name), DataAttr(runs, clusters * clusterBytes, clusters, clusters * clusterBytes)}};
+}
+
+// A file of n bytes in two clusters at cluster (clusterBytes each).
+TestRecord ClusterFile(uint32_t parent, const std::u16string& name, uint64_t cluster, uint64_t n,
+                       uint64_t clusterBytes)
+{
+    return {0, 0, {FileNameAttr(parent, name), DataAttr({{2, int64_t(cluster)}}, n, 2, 2 * clusterBytes)}};
+}
+
+// Records put at any sector of a device, which the deep engine scans.
+class Device
+{
+  public:
+    void Record(uint64_t sector, uint32_t number, const TestRecord& r)
+    {
+        img.Put(sector, BuildRecord(number, r, 1024));
+    }
+    void Put(uint64_t sector, const std::vector<uint8_t>& bytes) { img.Put(sector, bytes); }
+    std::unique_ptr<NtfsScan> Scan(uint64_t sectors = 8192)
+    {
+        const std::string path = dir.File("device.img");
+        EXPECT_TRUE(img.Write(path, sectors));
+        return std::unique_ptr<NtfsScan>(new NtfsScan(true, path));
+    }
+    TempDir dir{"deep-ntfs"};
+    SectorImage img;
+};
+
+// An MFT in two pieces on a volume at sector 64 with 1 KiB clusters: the
+// file in the second piece can only be placed through the runs of record 0,
+// which is learned when it is named "$MFT" in any case.
+struct MftName
+{
+    const char* label;
+    std::u16string name;
+    bool learned;
+};
+class DeepNtfsMftName : public ::testing::TestWithParam<MftName>
+{
+};
+
+TEST_P(DeepNtfsMftName, PlacesTheRecordsOfItsPieces)
+{
+    Device d;
+    d.Record(84, 0, Mft(GetParam().name, {{24, 10}, {16, 190}}, 1024));
+    d.Record(116, 16, Folder(5, u"Docs"));
+    d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
+    d.Put(664, TestText("inside", 2048));
+    std::unique_ptr<NtfsScan> s = d.Scan(2048);
+    std::map<std::string, _FILE_NODE_> files = s->ByPath();
+    const std::string expected = GetParam().learned ? "Docs/inside.txt" : "LostFolder16/inside.txt";
+    ASSERT_EQ(Keys(files), std::vector<std::string>{expected});
+    const _FILE_NODE_& f = files[expected];
+    EXPECT_EQ(f.uEngineType, 2u);
+    EXPECT_EQ(f.u64RecordSector, 476u);
+    EXPECT_EQ(f.uClusterSize, 1024u);
+    EXPECT_EQ(f.u64PartitionStartSector, GetParam().learned ? 64u : 0u);
+    EXPECT_EQ(s->deep->GetMftLayoutCount(), GetParam().learned ? 1u : 0u);
+    if (!GetParam().learned)
+        return;
+    unsigned int st = 0;
+    ReportLog log = s->Recover(f, d.dir.File("inside.txt"), st);
+    EXPECT_EQ(st, 0u);
+    EXPECT_EQ(log.Finals(), 1);
+    EXPECT_EQ(ReadFileText(d.dir.File("inside.txt")), Text("inside", 1500));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, DeepNtfsMftName,
+                         ::testing::Values(MftName{"Upper", u"$MFT", true}, MftName{"Lower", u"$mft", true},
+                                           MftName{"Mixed", u"$Mft", true},
+                                           MftName{"NoDollar", u"MFT", false},
+                                           MftName{"Mirror", u"$MFTMirr", false}),
+                         [](const ::testing::TestParamInfo<MftName>& i)
+                         { return std::string(i.param.label); });
+
+// An MFT whose runs go on in a record its attribute list names: its own
+// record cannot tell the cluster size (its allocated size counts all the
+// pieces), the pieces joined do: 1 KiB, not the 4 KiB a 4 MiB device
+// would be given.
+TEST(DeepNtfsCorner, AnMftInPiecesNamedByItsAttributeList)
+{
+    Device d;
+    std::vector<uint8_t> list;
+    for (const auto& e : {ListEntry(0x30, 0), ListEntry(0x80, 0, 0), ListEntry(0x80, 15, 24)})
+        list.insert(list.end(), e.begin(), e.end());
+    std::vector<uint8_t> first = NonResidentAttr(0x80, EncodeRuns({{24, 10}}), 40 * 1024, 0, 23);
+    PutU64(&first[0x28], 40 * 1024);
+    d.Record(84, 0, {IN_USE, 0, {ResidentAttr(0x20, list), FileNameAttr(5, u"$MFT"), first}});
+    d.Record(114, 15, {IN_USE, 0, {NonResidentAttr(0x80, EncodeRuns({{16, 200}}), 0, 24, 39)}});
+    d.Record(116, 16, Folder(5, u"Docs"));
+    d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
+    std::unique_ptr<NtfsScan> s = d.Scan();
+    std::map<std::string, _FILE_NODE_> files = s->ByPath();
+    ASSERT_EQ(Keys(files), std::vector<std::string>{"Docs/inside.txt"});
+    EXPECT_EQ(files["Docs/inside.txt"].u64PartitionStartSector, 64u);
+}
+
+// A record met before the "$MFT" record of its volume is taken to lie in a
+// contiguous MFT on a volume at the scanned area's start; those after it
+// are placed by its runs. A parent whose place holds another record is gone.
+TEST(DeepNtfsCorner, ARecordFoundBeforeAnyMft)
+{
+    Device d;
+    // The second piece (records 24-39) lies before the first (0-23).
+    d.Record(464, 0, Mft(u"$MFT", {{24, 200}, {16, -140}}, 1024));
+    d.Record(496, 16, Folder(5, u"Docs"));
+    d.Record(504, 20, TextFile(16, u"late.txt", "late", 300));
+    d.Record(196, 30, TextFile(16, u"early.txt", "early", 300));
+    // Where a contiguous MFT would have record 16 for the early record.
+    d.Record(196 - 2 * (30 - 16), 16, Folder(5, u"Here"));
+    d.Record(46, 23, TextFile(24, u"e.txt", "e", 30));
+    d.Record(48, 99, Folder(5, u"NotRecord24")); // at record 24's place, another record
+    std::unique_ptr<NtfsScan> s = d.Scan(2048);
+    std::map<std::string, _FILE_NODE_> files = s->ByPath();
+    ASSERT_EQ(Keys(files),
+              (std::vector<std::string>{"Docs/late.txt", "Here/early.txt", "LostFolder24/e.txt"}));
+    EXPECT_EQ(files["Here/early.txt"].u64PartitionStartSector, 0u);
+    EXPECT_EQ(files["Docs/late.txt"].u64PartitionStartSector, 64u);
+}
+
+// Two volumes whose MFT pieces alternate on the device: each record is
+// placed by its own MFT, with its volume's start and cluster size, and the
+// two folders numbered 16 stay two folders.
+TEST(DeepNtfsCorner, RecordsOfTwoVolumesInterleaved)
+{
+    Device d;
+    // Volume A at 128, 512-byte clusters; volume B at 256, 2 KiB clusters.
+    d.Record(228, 0, Mft(u"$MFT", {{32, 100}, {32, 600}}, 512));
+    d.Record(296, 0, Mft(u"$MFT", {{8, 10}, {8, 190}}, 2048));
+    d.Record(828, 16, Folder(5, u"AlphaDocs"));
+    d.Record(836, 20, ClusterFile(16, u"a.txt", 2000, 1000, 512));
+    d.Record(1056, 16, Folder(5, u"BetaDocs"));
+    d.Record(1064, 20, ClusterFile(16, u"b.txt", 1000, 3000, 2048));
+    d.Put(128 + 2000, TestText("alpha", 1024));
+    d.Put(256 + 4 * 1000, TestText("beta", 4096));
+    std::unique_ptr<NtfsScan> s = d.Scan();
+    EXPECT_EQ(s->deep->GetMftLayoutCount(), 2u);
+    std::map<std::string, _FILE_NODE_> files = s->ByPath();
+    ASSERT_EQ(Keys(files), (std::vector<std::string>{"AlphaDocs/a.txt", "BetaDocs/b.txt"}));
+    EXPECT_EQ(files["AlphaDocs/a.txt"].u64PartitionStartSector, 128u);
+    EXPECT_EQ(files["AlphaDocs/a.txt"].uClusterSize, 512u);
+    EXPECT_EQ(files["BetaDocs/b.txt"].u64PartitionStartSector, 256u);
+    EXPECT_EQ(files["BetaDocs/b.txt"].uClusterSize, 2048u);
+    unsigned int st = 0;
+    s->Recover(files["AlphaDocs/a.txt"], d.dir.File("a.txt"), st);
+    EXPECT_EQ(ReadFileText(d.dir.File("a.txt")), Text("alpha", 1000));
+    s->Recover(files["BetaDocs/b.txt"], d.dir.File("b.txt"), st);
+    EXPECT_EQ(ReadFileText(d.dir.File("b.txt")), Text("beta", 3000));
+    std::vector<_FILE_NODE_> root;
+    ASSERT_EQ(s->engine->GetChildrenFileNode(nullptr, 0, root), 0u);
+    ASSERT_EQ(root.size(), 2u);
+    EXPECT_NE(root[0].uClusterNO, root[1].uClusterNO);
+}
+
+// The cluster size a record's data states (allocated bytes over its
+// clusters) counts only as a power of two from 1 to 128 sectors; else the
+// size for the device's size is taken (4 KiB for 4 MiB).
+struct ClusterCase
+{
+    uint64_t allocated; // for 4 clusters
+    uint32_t clusterBytes;
+};
+class DeepNtfsClusterSize : public ::testing::TestWithParam<ClusterCase>
+{
+};
+
+TEST_P(DeepNtfsClusterSize, FromTheRecordOnlyWhenItIsAPowerOfTwo)
+{
+    Device d;
+    d.Record(80, 40,
+             {0, 0, {FileNameAttr(5, u"data.bin"), DataAttr({{4, 100}}, 1000, 4, GetParam().allocated)}});
+    std::unique_ptr<NtfsScan> s = d.Scan();
+    ASSERT_EQ(s->hits.size(), 1u);
+    EXPECT_EQ(s->hits[0].uClusterSize, GetParam().clusterBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DeepNtfsClusterSize,
+                         ::testing::Values(ClusterCase{4 * 512, 512}, ClusterCase{4 * 1024, 1024},
+                                           ClusterCase{4 * 65536, 65536}, ClusterCase{4 * 1536, 4096},
+                                           ClusterCase{4 * 3072, 4096}, ClusterCase{4 * 131072, 4096},
+                                           ClusterCase{4 * 1024 + 512, 4096}, ClusterCase{0, 4096}),
+                         [](const ::testing::TestParamInfo<ClusterCase>& i)
+                         { return "Allocated" + std::to_string(i.param.allocated); });
+} // namespace

@@ -5,19 +5,15 @@
 // written, with the times the volume recorded.
 #include "core/Portability.h"
 #include "core/Status.h"
-#include "engines/ntfs/CFastNtfsRecovery.h"
 #include "store/FileTypeLists.h"
-#include "tests/fat/FatTestUtil.h"
 #include "tests/ntfs/NtfsTestUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -60,12 +56,11 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
         std::string error;
         ASSERT_TRUE(LoadManifest(dir + "/" + name + ".manifest", manifest, &error)) << error;
         start = manifest.Fact("partition_start_sector");
-        engine.reset(new ImageEngine(image, start, manifest.Fact("sector_count")));
-        ntfs = dynamic_cast<CFastNtfsRecovery*>(engine->get());
+        scan.reset(new NtfsScan(false, image, start, manifest.Fact("sector_count")));
+        ntfs = scan->fast;
         ASSERT_NE(ntfs, nullptr) << "the factory gave no NTFS engine for " << image;
-        ASSERT_EQ(ntfs->ScanDevice(nullptr), 0u);
-        std::wstring key = AllKindsKey();
-        ntfs->SearchFileNode(&key[0], hits);
+        ASSERT_EQ(scan->status, 0u);
+        hits = scan->hits;
     }
 
     // The path the engine shows for a manifest item: a folder whose record
@@ -115,7 +110,7 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
     std::string dir, image;
     Manifest manifest;
     uint64_t start = 0;
-    std::unique_ptr<ImageEngine> engine;
+    std::unique_ptr<NtfsScan> scan;
     CFastNtfsRecovery* ntfs = nullptr;
     std::vector<__SEARCH_FILE_INFO__> hits;
 };
@@ -129,10 +124,10 @@ TEST_P(NtfsImage, ListsExactlyTheDeletedFilesInTheirFolders)
         EXPECT_EQ(h.bIsDir, 0u);
         EXPECT_EQ(h.u64PartitionStartSector, start);
         const ManifestEntry* e = EntryOf(h);
-        ASSERT_NE(e, nullptr) << NodeName(h);
+        ASSERT_NE(e, nullptr) << NodeNameUtf8(h);
         EXPECT_EQ(h.u64RecordSector, e->entrySector) << e->path;
         EXPECT_EQ(h.u64FileSize, e->size) << e->path;
-        listed[NodeFullPath(ntfs, h)]++;
+        listed[NodePath(ntfs, h)]++;
     }
     std::string all;
     for (const auto& l : listed)
@@ -225,7 +220,7 @@ class NtfsVolume : public NtfsImage
     __SEARCH_FILE_INFO__* Hit(const std::string& path)
     {
         for (__SEARCH_FILE_INFO__& h : hits)
-            if (NodeFullPath(ntfs, h) == path)
+            if (NodePath(ntfs, h) == path)
                 return &h;
         return nullptr;
     }
@@ -261,7 +256,7 @@ TEST_P(NtfsVolume, FolderCopiesTakeTheTreeAndStopWhenAsked)
     ASSERT_EQ(ntfs->GetChildrenFileNode(nullptr, 0, root), 0u);
     _FILE_NODE_* trash = nullptr;
     for (_FILE_NODE_& n : root)
-        if (NodeName(n) == "Trash")
+        if (NodeNameUtf8(n) == "Trash")
             trash = &n;
     ASSERT_NE(trash, nullptr);
     TempDir out("ntfs-folder");

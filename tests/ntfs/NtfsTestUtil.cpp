@@ -2,6 +2,8 @@
 
 #include "core/ByteReader.h"
 #include "core/Portability.h"
+#include "core/Recognisers.h"
+#include "engines/CFileRecoveryFactory.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -10,12 +12,12 @@ namespace tessaroo
 {
 namespace test
 {
-std::string NtfsImages(std::string& why)
+std::string NtfsImages(std::string& why, const std::string& script)
 {
-    const std::string& dir = SharedScriptImages("make_ntfs_images.sh");
+    const std::string& dir = SharedScriptImages(script);
     if (dir.empty())
     {
-        why = "tools/make_ntfs_images.sh failed (see its output above)";
+        why = "tools/" + script + " failed (see its output above)";
         return std::string();
     }
     std::vector<uint8_t> skipped;
@@ -27,16 +29,62 @@ std::string NtfsImages(std::string& why)
     return dir;
 }
 
-std::string NodeName(const _FILE_NODE_& n)
+NtfsScan::NtfsScan(bool deepEngine, const std::string& image, uint64_t start, uint64_t count)
+    : disks("TESSAROO_DISKS", image)
 {
-    return std::string(n.szFileName, strnlen(n.szFileName, sizeof(n.szFileName)));
+    PrepareScanLog();
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(image, bytes))
+        return;
+    const uint64_t sectors = bytes.size() / 512;
+    if (count == 0)
+        count = sectors - start;
+    if (!deepEngine)
+    {
+        m_fast.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+            0, (long long)start, (long long)count, L'C', RECOVERY_TYPE_FAST));
+        fast = dynamic_cast<CFastNtfsRecovery*>(m_fast.get());
+        if (!fast)
+            return;
+        engine = fast;
+        status = fast->ScanDevice(nullptr);
+    }
+    else
+    {
+        deep.reset(new CProfessionalNtfsRecovery());
+        engine = deep.get();
+        status = deep->Init(0, (long long)start, (long long)count, L'C');
+        deep->InitProfessionalScan(nullptr);
+        for (uint64_t s = start; s + 2 <= start + count && s + 2 <= sectors; ++s)
+            if (IsNtfsFileRecord(&bytes[s * 512], 1024))
+                deep->ParseNtfsFileRecord(&bytes[s * 512], s);
+        deep->ParseProfessionalRecordVec();
+    }
+    std::wstring key = AllKindsKey();
+    engine->SearchFileNode(&key[0], hits);
 }
 
-std::string NodeFullPath(IFileRecoveryParse* engine, _FILE_NODE_& n)
+std::map<std::string, _FILE_NODE_> NtfsScan::ByPath()
 {
-    std::vector<wchar_t> path(4096, 0);
-    engine->GetFileNodeParentDirPath(&n, path.data(), int(path.size()));
-    return WideToUtf8(path.data()) + NodeName(n);
+    std::map<std::string, _FILE_NODE_> out;
+    for (__SEARCH_FILE_INFO__& h : hits)
+        out[NodePath(engine, h)] = h;
+    return out;
+}
+
+int NtfsScan::RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs)
+{
+    return fast ? fast->GetRunListInfo(sector, 0x80, runs)
+                : deep->GetRunListInfo((long long)sector, 0x80, runs);
+}
+
+ReportLog NtfsScan::Recover(_FILE_NODE_ node, const std::string& target, unsigned int& st)
+{
+    ReportLog log;
+    engine->InitCallBack(nullptr, &CollectReport, &log, 100);
+    std::wstring path = Utf8ToWide(target.c_str());
+    st = engine->SaveFileData(&node, &path[0], 0);
+    return log;
 }
 
 namespace
@@ -244,8 +292,14 @@ std::vector<uint8_t> MiniNtfs::Bytes() const
 
     std::map<uint32_t, TestRecord> records = m_records;
     if (!records.count(0))
-        records[0] = {
-            1, 0, {FileNameAttr(5, u"$MFT"), NonResidentAttr(0x80, EncodeRuns(m_mftRuns), m_mftSize)}};
+    {
+        uint64_t clusters = 0;
+        for (const TestRun& r : m_mftRuns)
+            clusters += r.count;
+        std::vector<uint8_t> data = NonResidentAttr(0x80, EncodeRuns(m_mftRuns), m_mftSize, 0, clusters - 1);
+        PutU64(&data[0x28], clusters * ClusterBytes()); // what the deep engine learns the cluster size from
+        records[0] = {1, 0, {FileNameAttr(5, u"$MFT"), data}};
+    }
     if (!records.count(5))
         records[5] = {3, 0, {FileNameAttr(5, u".")}};
     if (!records.count(6))

@@ -1,13 +1,16 @@
-// Shared by the NTFS engine tests: the images of tools/make_ntfs_images.sh,
-// node names and paths as UTF-8, and small NTFS volumes built record by
-// record for the corners no formatter makes.
+// Shared by the NTFS engine tests: the images of tools/make_ntfs_images.sh
+// and tools/make_deep_ntfs_images.sh, either engine run over an image, and
+// small NTFS volumes built record by record for the corners no formatter
+// makes.
 #pragma once
 
-#include "core/IFileRecoveryParse.h"
-#include "tests/support/TestSupport.h"
+#include "engines/ntfs/CFastNtfsRecovery.h"
+#include "engines/ntfs/CProfessionalNtfsRecovery.h"
+#include "tests/fat/FatTestUtil.h"
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,14 +18,35 @@ namespace tessaroo
 {
 namespace test
 {
-// The folder of the made images, or "" with the reason in why (the script
-// failed, or the volume could not be mounted).
-std::string NtfsImages(std::string& why);
+// The folder of the images a script made, or "" with the reason in why (the
+// script failed, or the volume could not be mounted).
+std::string NtfsImages(std::string& why, const std::string& script = "make_ntfs_images.sh");
 
-// A node's name (UTF-8 on this platform).
-std::string NodeName(const _FILE_NODE_& n);
-// The node's folder path from the engine plus its name.
-std::string NodeFullPath(IFileRecoveryParse* engine, _FILE_NODE_& n);
+// An image scanned by one NTFS engine: the fast one as the factory makes it
+// for the volume at start, or the deep one alone fed, in ascending order,
+// every sector of start..start + count that starts a file record, as the
+// deep sweep feeds it, then its folder pass. count 0: to the image's end.
+class NtfsScan
+{
+  public:
+    NtfsScan(bool deep, const std::string& image, uint64_t start = 0, uint64_t count = 0);
+    // Every file found, by the path the engine shows.
+    std::map<std::string, _FILE_NODE_> ByPath();
+    // Recovers node into target; the reports sent.
+    ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status);
+    // The data runs of the record at sector, as the engine's GetRunListInfo gives them.
+    int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs);
+
+    ScopedEnv disks;
+    IFileRecoveryParse* engine = nullptr;
+    CFastNtfsRecovery* fast = nullptr;
+    std::unique_ptr<CProfessionalNtfsRecovery> deep;
+    unsigned int status = ~0u; // of the scan (fast) or of Init (deep)
+    std::vector<__SEARCH_FILE_INFO__> hits;
+
+  private:
+    std::unique_ptr<IFileRecoveryParse> m_fast;
+};
 
 // --- hand-built volumes ------------------------------------------------------
 
