@@ -141,18 +141,14 @@ TEST_F(Cli, ExitStatusesOfBadRequests)
     }
 }
 
+// A disk with one partition is scanned there; with more, the command names
+// them (and what they hold) and wants a choice.
 TEST_F(Cli, PartitionsAreChosenFromTheDisksTable)
 {
     ASSERT_FALSE(SharedFatImages().empty());
-    const std::string mbr = SharedFatImages() + "/mbr.img";
-    CliRun r = Run({"scan", "--image", mbr});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("!mg_0002.jpg"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("sectors 2048-"), std::string::npos) << r.out;
-    EXPECT_EQ(Run({"scan", "--image", mbr, "--partition", "2"}).exitCode, 1);
-
-    // Two partitions: the command names them and wants a choice; the second
-    // holds no file system.
+    const std::string mbr = SharedFatImages() + "/mbr.img",
+                      gpt = SharedScriptImages("make_ntfs_images.sh") + "/gpt.img";
+    // Two FAT partitions; the second holds no file system.
     ASSERT_TRUE(HaveTool("sfdisk"));
     const std::string two = dir.File("two.img");
     ASSERT_TRUE(RunSucceeds("truncate -s 8M " + ShellQuote(two) +
@@ -160,17 +156,40 @@ TEST_F(Cli, PartitionsAreChosenFromTheDisksTable)
                             "type=6\\n' | sfdisk -q --no-reread --no-tell-kernel " +
                             ShellQuote(two) + " >/dev/null"));
     ASSERT_TRUE(RunSucceeds("mkfs.fat -F 12 --offset=2048 " + ShellQuote(two) + " 2048 >/dev/null"));
-    r = Run({"scan", "--image", two});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("--partition"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("partition 2"), std::string::npos) << r.err;
-    EXPECT_EQ(Run({"scan", "--image", two, "--partition", "1"}).exitCode, 0);
-    r = Run({"scan", "--fast", "--image", two, "--partition", "2"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("not a FAT volume"), std::string::npos);
+    const struct
+    {
+        std::vector<std::string> args;
+        int exitCode;
+        std::vector<const char*> says; // on the standard output, or on the error output when failing
+    } cases[] = {
+        {{"--image", mbr}, 0, {"!mg_0002.jpg", "sectors 2048-"}},
+        {{"--image", mbr, "--partition", "2"}, 1, {}},
+        {{"--image", two}, 2, {"--partition", "partition 2"}},
+        {{"--image", two, "--partition", "1"}, 0, {}},
+        {{"--fast", "--image", two, "--partition", "2"}, 2, {"not a FAT volume"}},
+        // A GPT disk of a FAT and an NTFS partition.
+        {{"--image", gpt}, 2, {"choose one with --partition", "NTFS"}},
+        {{"--fast", "--image", gpt, "--partition", "2"},
+         0,
+         {"Reports/summary.txt", "Reports/chart.png", "Found 2 files"}},
+        {{"--fast", "--image", gpt, "--partition", "1"}, 0, {"!ard.txt"}},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<std::string> args = {"scan"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliRun r = Run(args);
+        std::string what;
+        for (const std::string& a : args)
+            what += a + " ";
+        SCOPED_TRACE(what);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        for (const char* text : c.says)
+            EXPECT_NE((c.exitCode ? r.err : r.out).find(text), std::string::npos) << r.out << r.err;
+    }
 
     env.push_back("TESSAROO_DISKS=" + two);
-    r = Run({"list", "--json"});
+    CliRun r = Run({"list", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Json j;
     ASSERT_TRUE(Parses(r.out, j));

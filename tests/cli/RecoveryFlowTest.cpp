@@ -131,21 +131,18 @@ class FakeSysfs : public ::testing::Test
     TempDir sys{"sysfs"};
 };
 
-TEST_F(FakeSysfs, ResolvesPartitionsAndDisksToTheirDiskAndRange)
-{
-    const BlockLocation p2 = Resolve(8, 2), sdy = Resolve(8, 16);
-    EXPECT_EQ(p2.strDisk, "sdz");
-    EXPECT_EQ(p2.u64Start, 10240u);
-    EXPECT_EQ(p2.u64Size, 8192u);
-    EXPECT_EQ(sdy.strDisk, "sdy");
-    EXPECT_EQ(sdy.u64Start, 0u);
-    BlockLocation l;
-    EXPECT_FALSE(ResolveBlockDevice(0, 42, sys.Path(), l)); // tmpfs and the like
-}
-
+// A destination on the scanned disk is refused only where its sectors meet
+// the scanned range: a partition resolves to its disk and range.
 TEST_F(FakeSysfs, OverlapIsSameDiskAndSharedSectors)
 {
     const BlockLocation p1 = Resolve(8, 1), p2 = Resolve(8, 2), disk = Resolve(8, 0), other = Resolve(8, 16);
+    EXPECT_EQ(p2.strDisk, "sdz");
+    EXPECT_EQ(p2.u64Start, 10240u);
+    EXPECT_EQ(p2.u64Size, 8192u);
+    EXPECT_EQ(other.strDisk, "sdy");
+    EXPECT_EQ(other.u64Start, 0u);
+    BlockLocation l;
+    EXPECT_FALSE(ResolveBlockDevice(0, 42, sys.Path(), l)); // tmpfs and the like
     // Scanning partition 1 (as the whole-disk range 2048+8192) and writing to
     // partition 2 is fine; writing to partition 1 is not.
     const BlockLocation scanned{"sdz", 2048, 8192};

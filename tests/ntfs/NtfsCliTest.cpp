@@ -1,8 +1,7 @@
 // tessaroo-cli on NTFS images as a user runs it: the quick scan of a volume
 // made by mkntfs and ntfs-3g (tools/make_ntfs_images.sh); the deep scan, by
 // default, of a card quick-formatted over its files and of a disk whose
-// partition table was zeroed (tools/make_deep_ntfs_images.sh); and the
-// partitions of a GPT disk.
+// partition table was zeroed (tools/make_deep_ntfs_images.sh).
 #include "tests/cli/CliRunner.h"
 #include "tests/ntfs/NtfsTestUtil.h"
 
@@ -103,26 +102,4 @@ INSTANTIATE_TEST_SUITE_P(Images, NtfsCli,
                          [](const ::testing::TestParamInfo<CliCase>& i)
                          { return std::string(i.param.image); });
 
-TEST(NtfsCliGpt, PartitionsOfFatAndNtfs)
-{
-    std::string why;
-    const std::string images = NtfsImages(why);
-    if (images.empty())
-        GTEST_SKIP() << why;
-    TempDir dir("ntfs-cli");
-    const std::vector<std::string> env = {"TESSAROO_SUPPORT_DIR=" + dir.File("support"), "TESSAROO_DISKS="};
-    const std::string gpt = images + "/gpt.img";
-    CliRun r = RunCli({"scan", "--image", gpt}, env, dir.Path());
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("choose one with --partition"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("NTFS"), std::string::npos) << r.err;
-    r = RunCli({"scan", "--fast", "--image", gpt, "--partition", "2"}, env, dir.Path());
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("Reports/summary.txt"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Reports/chart.png"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Found 2 files"), std::string::npos) << r.out;
-    r = RunCli({"scan", "--fast", "--image", gpt, "--partition", "1"}, env, dir.Path());
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("!ard.txt"), std::string::npos) << r.out;
-}
 } // namespace
