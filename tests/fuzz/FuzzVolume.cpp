@@ -44,13 +44,17 @@ int PreviewReport(void*, int percent, int)
     return 0;
 }
 
-int FolderCopyReport(void*, int percent, int, int, wchar_t* target)
+// Copies report inside the destination; ctx, when set, counts the final
+// reports of one copy.
+int CopyReport(void* ctx, int percent, int, int, wchar_t* target)
 {
     if (percent < 0 || percent > 100)
         Fail("recovery percent out of range");
     const std::string t = target ? tessaroo::WideToUtf8(target) : std::string();
     if (!t.empty() && !Below(t, GetScratch().out))
-        Fail("a folder copy reported a target outside the destination");
+        Fail("a copy reported a target outside the destination");
+    if (ctx && percent == 100)
+        ++*static_cast<size_t*>(ctx);
     return 0;
 }
 
@@ -77,11 +81,9 @@ void WalkTree(IFileRecoveryParse& engine)
 }
 } // namespace
 
-void DriveVolume(IFileRecoveryParse& engine, long long sectors)
+void DriveListing(IFileRecoveryParse& engine, long long sectors, const DriveOptions& options)
 {
     const Scratch& s = GetScratch();
-    engine.InitCallBack(&ScanReport, nullptr, nullptr, 100);
-    engine.ScanDevice(nullptr);
     engine.InitSearchCallBack(nullptr, nullptr);
     std::wstring key = tessaroo::Utf8ToWide(tessaroo::BuildPatternList(tessaroo::KIND_ALL).c_str());
     std::vector<__SEARCH_FILE_INFO__> hits;
@@ -97,6 +99,8 @@ void DriveVolume(IFileRecoveryParse& engine, long long sectors)
         path[0] = 0;
         engine.GetFileNodeParentDirPath(&hits[i], path.get(), PATH_UNITS);
         CheckTerminated(path.get(), PATH_UNITS, "folder path not terminated");
+        if (options.checkHit)
+            options.checkHit(hits[i]);
         if (i >= RECOVERED_HITS)
             continue;
         int len = tessaroo::PREVIEW_BUFFER_SIZE;
@@ -107,11 +111,19 @@ void DriveVolume(IFileRecoveryParse& engine, long long sectors)
         CheckTerminated(imagePath.get(), IMAGE_PATH_UNITS, "preview picture path not terminated");
         if (imagePath[0] && !Below(tessaroo::WideToUtf8(imagePath.get()), s.support))
             Fail("preview picture outside the scan-log folder");
+        if (!options.directCopies)
+            continue;
+        size_t finals = 0;
+        engine.InitCallBack(nullptr, &CopyReport, &finals, 100);
+        std::wstring target = tessaroo::Utf8ToWide((s.out + "/f" + std::to_string(i)).c_str());
+        engine.SaveFileData(&hits[i], &target[0], 0);
+        if (finals != 1)
+            Fail("a copied file did not get exactly one final report");
     }
 
     std::vector<_FILE_NODE_> files(hits.begin(),
                                    hits.begin() + ptrdiff_t(std::min(hits.size(), RECOVERED_HITS)));
-    if (!files.empty())
+    if (!files.empty() && !options.directCopies)
     {
         tessaroo::CRecoveryFlow flow;
         tessaroo::ScannedVolume volume;
@@ -131,15 +143,21 @@ void DriveVolume(IFileRecoveryParse& engine, long long sectors)
     {
         if (!n.bIsDir || copies >= FOLDER_COPIES)
             continue;
-        engine.InitCallBack(nullptr, &FolderCopyReport, nullptr, 100);
+        engine.InitCallBack(nullptr, &CopyReport, nullptr, 100);
         std::wstring target = tessaroo::Utf8ToWide((s.out + "/tree" + std::to_string(copies++)).c_str());
         int separators = 0;
         GetPathDirIndex(target.c_str(), separators);
         engine.SaveFileData(&n, &target[0], separators);
     }
     engine.InitCallBack(nullptr, nullptr, nullptr, 100);
-
     WalkTree(engine);
+}
+
+void DriveVolume(IFileRecoveryParse& engine, long long sectors)
+{
+    engine.InitCallBack(&ScanReport, nullptr, nullptr, 100);
+    engine.ScanDevice(nullptr);
+    DriveListing(engine, sectors);
 
     engine.BuildBitMapInfo();
     unsigned long long start = 0, count = 0;

@@ -1,11 +1,12 @@
-// The fast engine of a hostile volume driven as the command line drives
-// it, shared by the FAT and NTFS volume targets.
+// An engine over a hostile device driven as the command line drives it,
+// shared by the volume targets and the deep engines' targets.
 #pragma once
 
 #include "core/IFileRecoveryParse.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace fuzz
 {
@@ -14,13 +15,26 @@ namespace fuzz
 // after its last used sector reads as the whole one.
 constexpr uint64_t DEVICE_LIMIT = 64ull << 20;
 
-// Scan -> listing of every kind -> each hit's folder path, and for the
-// first 20 hits a preview into the application's buffer and a recovery
-// through the command line's flow -> the first folders of the root copied
-// as trees -> the folder tree walked -> the free runs walked to the end.
-// Checks: one result per recovered file, buffers terminated and within
-// bounds, previews and copies inside their folders, free runs moving
-// forward and on the volume.
+struct DriveOptions
+{
+    // Called on every hit of the listing, after the common checks.
+    std::function<void(const _FILE_NODE_&)> checkHit;
+    // Copies the first hits one by one into numbered targets, each of which
+    // must get exactly one final report, instead of through the command
+    // line's recovery flow (which makes up a missing report).
+    bool directCopies = false;
+};
+
+// After the engine's scan: listing of every kind -> each hit's folder path,
+// and for the first 20 hits a preview into the application's buffer and a
+// recovery -> the first folders of the root copied as trees -> the folder
+// tree walked. Checks: one result per recovered file, buffers terminated
+// and within bounds, previews and copies inside their folders.
+void DriveListing(IFileRecoveryParse& engine, long long sectors,
+                  const DriveOptions& options = DriveOptions());
+
+// Scan, DriveListing, then the free runs walked to the end, which must move
+// forward and stay on the volume.
 void DriveVolume(IFileRecoveryParse& engine, long long sectors);
 
 // Around one input: fills the disk; at the end checks that the disk is

@@ -3,7 +3,7 @@
 #
 #   cmake --build --preset fuzz --target fuzz_deep_ntfs_records fuzz_deep_ntfs_corpus
 #   build/fuzz/tests/fuzz/fuzz_deep_ntfs_records -max_len=1048582 -timeout=10 build/fuzz/tests/fuzz/deep_ntfs_corpus
-tessaroo_add_fuzzer(fuzz_deep_ntfs_records SOURCES DeepNtfsRecordsFuzz.cpp LIBS tessaroo_ntfs tessaroo_recovery)
+tessaroo_add_fuzzer(fuzz_deep_ntfs_records SOURCES DeepNtfsRecordsFuzz.cpp LIBS tessaroo_ntfs tessaroo_fuzz_volume)
 
 set(DEEP_NTFS_CORPUS ${CMAKE_CURRENT_BINARY_DIR}/deep_ntfs_corpus)
 add_custom_target(fuzz_deep_ntfs_corpus

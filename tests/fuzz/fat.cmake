@@ -4,8 +4,7 @@
 #   cmake --build --preset fuzz --target fuzz_fat_volume fuzz_fat_records fuzz_fat_corpus
 #   build/fuzz/tests/fuzz/fuzz_fat_volume -max_len=1048576 -timeout=10 build/fuzz/tests/fuzz/fat_volume_corpus
 #   build/fuzz/tests/fuzz/fuzz_fat_records -max_len=16384 build/fuzz/tests/fuzz/fat_records_corpus
-tessaroo_add_fuzzer(fuzz_fat_volume SOURCES FatVolumeFuzz.cpp FuzzVolume.cpp
-  LIBS tessaroo_factory tessaroo_fat tessaroo_recovery)
+tessaroo_add_fuzzer(fuzz_fat_volume SOURCES FatVolumeFuzz.cpp LIBS tessaroo_factory tessaroo_fat tessaroo_fuzz_volume)
 tessaroo_add_fuzzer(fuzz_fat_records SOURCES FatRecordsFuzz.cpp LIBS tessaroo_factory tessaroo_fat)
 
 # Seeds: the test volumes and the sample card cut after their last used
@@ -29,7 +28,7 @@ set_tests_properties(fuzz.fat.volume.replay fuzz.fat.records.replay
 #
 #   cmake --build --preset fuzz --target fuzz_deep_fat fuzz_deep_fat_corpus
 #   build/fuzz/tests/fuzz/fuzz_deep_fat -max_len=65536 -timeout=10 build/fuzz/tests/fuzz/deep_fat_corpus
-tessaroo_add_fuzzer(fuzz_deep_fat SOURCES DeepFatFuzz.cpp LIBS tessaroo_fat)
+tessaroo_add_fuzzer(fuzz_deep_fat SOURCES DeepFatFuzz.cpp LIBS tessaroo_fat tessaroo_fuzz_volume)
 set(DEEP_FAT_CORPUS ${CMAKE_CURRENT_BINARY_DIR}/deep_fat_corpus)
 add_custom_target(fuzz_deep_fat_corpus
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/make_deep_fat_corpus.sh ${DEEP_FAT_CORPUS}

@@ -3,8 +3,7 @@
 #   cmake --build --preset fuzz --target fuzz_ntfs_volume fuzz_ntfs_records fuzz_ntfs_corpus
 #   build/fuzz/tests/fuzz/fuzz_ntfs_volume -max_len=1048576 -timeout=10 build/fuzz/tests/fuzz/ntfs_volume_corpus
 #   build/fuzz/tests/fuzz/fuzz_ntfs_records -max_len=4101 build/fuzz/tests/fuzz/ntfs_records_corpus
-tessaroo_add_fuzzer(fuzz_ntfs_volume SOURCES NtfsVolumeFuzz.cpp FuzzVolume.cpp
-  LIBS tessaroo_factory tessaroo_ntfs tessaroo_recovery)
+tessaroo_add_fuzzer(fuzz_ntfs_volume SOURCES NtfsVolumeFuzz.cpp LIBS tessaroo_factory tessaroo_ntfs tessaroo_fuzz_volume)
 tessaroo_add_fuzzer(fuzz_ntfs_records SOURCES NtfsRecordsFuzz.cpp LIBS tessaroo_ntfs)
 
 # Seeds: the volumes of tools/make_ntfs_images.sh cut after their MFT,
