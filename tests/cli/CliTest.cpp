@@ -25,7 +25,7 @@ using Json = nlohmann::json;
     return ::testing::AssertionFailure() << "not JSON:\n" << text;
 }
 
-class Cli : public ::testing::Test
+class Cli : public CliFixture
 {
   protected:
     void SetUp() override
@@ -33,9 +33,7 @@ class Cli : public ::testing::Test
         sample = SharedSampleImage();
         ASSERT_FALSE(sample.empty());
         ASSERT_TRUE(LoadManifest(SampleManifestPath(), manifest));
-        env = {"TESSAROO_SUPPORT_DIR=" + dir.File("support"), "TESSAROO_DISKS="};
     }
-    CliRun Run(const std::vector<std::string>& args) { return RunCli(args, env, dir.Path()); }
     // The deleted files of the sample, by checksum.
     std::multiset<std::string> DeletedChecksums(bool photosOnly) const
     {
@@ -51,10 +49,8 @@ class Cli : public ::testing::Test
         }
         return s;
     }
-    TempDir dir{"cli"};
     std::string sample;
     Manifest manifest;
-    std::vector<std::string> env;
 };
 
 TEST_F(Cli, ScanJsonListsTheSamplesDeletedFiles)

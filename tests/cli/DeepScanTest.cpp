@@ -2,7 +2,6 @@
 // sweep finds, carved copies of listed files left out, boot sectors read
 // through their backups, volumes without a file system swept whole, and a
 // stopped scan that goes on where it stopped.
-#include "core/Platform.h"
 #include "core/Portability.h"
 #include "engines/CFileRecoveryFactory.h"
 #include "engines/CProfessionalRecovery.h"
@@ -18,6 +17,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -45,11 +45,9 @@ std::multiset<std::string> ExactCarveChecksums(const std::string& manifest)
     return sums;
 }
 
-class DeepScan : public ::testing::Test
+class DeepScan : public CliFixture
 {
   protected:
-    void SetUp() override { env = {"TESSAROO_SUPPORT_DIR=" + dir.File("support"), "TESSAROO_DISKS="}; }
-    CliRun Run(const std::vector<std::string>& args) { return RunCli(args, env, dir.Path()); }
     Json ScanJson(const std::vector<std::string>& args)
     {
         std::vector<std::string> a = {"scan", "--json"};
@@ -65,37 +63,14 @@ class DeepScan : public ::testing::Test
         EXPECT_TRUE(WriteImageFile(dir.File(name), bytes));
         return dir.File(name);
     }
-    TempDir dir{"deep"};
-    std::vector<std::string> env;
 };
 
-// The deep scan lists what the quick one lists, no more: every file whose
-// data is in free space is a deleted file the FAT still names, so each
-// carved copy of one is left out.
-TEST_F(DeepScan, CarvedCopiesOfListedFilesAreLeftOut)
+// The deep scan recovers what the quick one recovers and no more: every file
+// whose data is in free space is a deleted file the FAT still names, so each
+// carved copy of one is left out. A deleted photo whose directory entries
+// are gone too is found by its content alone.
+TEST_F(DeepScan, CarvesOnlyWhatTheFileSystemNoLongerLists)
 {
-    for (const std::string& img : {SharedSampleImage(), SharedFatImages() + "/fat16.img"})
-    {
-        const Json fast = ScanJson({"--fast", "--image", img});
-        const Json deep = ScanJson({"--image", img});
-        ASSERT_FALSE(fast.is_discarded() || deep.is_discarded()) << img;
-        std::multiset<std::string> fastNames, deepNames;
-        for (const Json& f : fast["files"])
-            fastNames.insert(f["path"].get<std::string>() + f["name"].get<std::string>());
-        for (const Json& f : deep["files"])
-        {
-            deepNames.insert(f["path"].get<std::string>() + f["name"].get<std::string>());
-            EXPECT_NE(f["engine_type"].get<int>(), 4) << f["name"] << " in " << img;
-        }
-        EXPECT_EQ(deepNames, fastNames) << img;
-    }
-}
-
-// A deleted photo whose directory entry is gone too is found by its
-// content alone, beside everything the file system still lists.
-TEST_F(DeepScan, AFileWithoutAnEntryIsCarved)
-{
-    const std::string img = Copy(SharedFatImages() + "/fat16.img", "noentry.img");
     Manifest m;
     ASSERT_TRUE(LoadManifest(SharedFatImages() + "/fat16.manifest", m));
     const ManifestEntry* photo = nullptr;
@@ -105,23 +80,32 @@ TEST_F(DeepScan, AFileWithoutAnEntryIsCarved)
              e.Name().substr(e.Name().size() - 4) == ".JPG"))
             photo = &e;
     ASSERT_NE(photo, nullptr) << "the FAT16 image holds a deleted photo";
+    const std::string noEntry = Copy(SharedFatImages() + "/fat16.img", "noentry.img");
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadWholeFile(img, bytes));
+    ASSERT_TRUE(ReadWholeFile(noEntry, bytes));
     // Wipe the photo's entries (long-name parts and 8.3 entry) in its folder sector.
     const size_t sector = size_t(photo->entrySector) * 512;
     for (size_t off = sector; off < sector + 512; off += 32)
         if (bytes[off] == 0xE5)
             std::fill(bytes.begin() + long(off), bytes.begin() + long(off) + 32, 0x00);
-    ASSERT_TRUE(WriteImageFile(img, bytes));
+    ASSERT_TRUE(WriteImageFile(noEntry, bytes));
 
-    const CliRun fast = Run({"recover", "--fast", "--image", img, "--out", dir.File("fast")});
-    const CliRun deep = Run({"recover", "--image", img, "--out", dir.File("deep")});
-    ASSERT_EQ(deep.exitCode, 0) << deep.out << deep.err;
-    const auto fastSums = ChecksumsBelow(dir.File("fast")), deepSums = ChecksumsBelow(dir.File("deep"));
-    EXPECT_EQ(fastSums.count(photo->sha256), 0u);
-    EXPECT_EQ(deepSums.count(photo->sha256), 1u);
-    for (const std::string& s : fastSums)
-        EXPECT_GE(deepSums.count(s), fastSums.count(s));
+    int n = 0;
+    for (const std::string& img : {SharedSampleImage(), SharedFatImages() + "/fat16.img", noEntry})
+    {
+        const std::string fast = dir.File("fast" + std::to_string(n)),
+                          deep = dir.File("deep" + std::to_string(n++));
+        ASSERT_EQ(Run({"recover", "--fast", "--image", img, "--out", fast}).exitCode, 0) << img;
+        const CliRun r = Run({"recover", "--image", img, "--out", deep});
+        ASSERT_EQ(r.exitCode, 0) << img << r.out << r.err;
+        std::multiset<std::string> want = ChecksumsBelow(fast);
+        if (img == noEntry)
+        {
+            EXPECT_EQ(want.count(photo->sha256), 0u);
+            want.insert(photo->sha256);
+        }
+        EXPECT_EQ(ChecksumsBelow(deep), want) << img << r.out;
+    }
 }
 
 // FAT32 keeps a copy of its boot sector at sector 6, NTFS in the volume's
@@ -133,11 +117,9 @@ TEST_F(DeepScan, AWipedBootSectorIsReadThroughItsBackup)
     {
         std::string image;
         const char* fileSystem;
-        const char* logged;
     } cases[] = {
-        {SharedFatImages() + "/fat32.img", "FAT32 (backup boot sector)", "the backup at sector 6 is used"},
-        {SharedScriptImages("make_ntfs_images.sh") + "/ntfs.img", "NTFS (backup boot sector)",
-         "the backup at sector"},
+        {SharedFatImages() + "/fat32.img", "FAT32 (backup boot sector)"},
+        {SharedScriptImages("make_ntfs_images.sh") + "/ntfs.img", "NTFS (backup boot sector)"},
     };
     for (const auto& c : cases)
     {
@@ -170,7 +152,6 @@ TEST_F(DeepScan, AWipedBootSectorIsReadThroughItsBackup)
                 EXPECT_EQ(got, want) << out;
             }
         }
-        EXPECT_NE(ReadFileText(dir.File("support/Log.txt")).find(c.logged), std::string::npos) << name;
     }
 }
 
@@ -197,27 +178,17 @@ TEST_F(DeepScan, AStoppedScanGoesOnWhereItStopped)
     ScopedEnv disks("TESSAROO_DISKS", images + "/carve.img");
     ScopedEnv support("TESSAROO_SUPPORT_DIR", dir.File("support"));
     CLogFileManager::GetInstance()->Init();
-    uint64_t bytes = 0;
+    struct stat st;
+    ASSERT_EQ(stat((images + "/carve.img").c_str(), &st), 0);
+    const long long sectors = (long long)(st.st_size / 512);
+    // Stops the sweep once it is 40 % through, noting where.
+    const SCAN_CALLBACK stopAt40 = [](void* ctx, int, int scale, int, unsigned long long current,
+                                      unsigned long long total, unsigned long long, wchar_t*)
     {
-        const int fd = OpenDiskReadOnly(0);
-        ASSERT_GE(fd, 0);
-        ASSERT_TRUE(GetDeviceSize(fd, bytes));
-        close(fd);
-    }
-    const long long sectors = (long long)(bytes / 512);
-    struct StopAt
-    {
-        unsigned long long nFrom = ~0ULL;
-        unsigned long long nStoppedAt = 0;
-        static int Scan(void* ctx, int, int scale, int, unsigned long long current, unsigned long long total,
-                        unsigned long long, wchar_t*)
-        {
-            StopAt* s = static_cast<StopAt*>(ctx);
-            if (scale != CProfessionalRecovery::SCAN_SCALE || current * 100 < s->nFrom * total)
-                return 0;
-            s->nStoppedAt = current;
-            return 1;
-        }
+        if (scale != CProfessionalRecovery::SCAN_SCALE || current * 100 < 40 * total)
+            return 0;
+        *static_cast<unsigned long long*>(ctx) = current;
+        return 1;
     };
     auto listing = [](CProfessionalRecovery& e)
     {
@@ -244,13 +215,12 @@ TEST_F(DeepScan, AStoppedScanGoesOnWhereItStopped)
     ASSERT_GT(want.size(), 40u);
     whole.reset();
 
-    StopAt stop;
-    stop.nFrom = 40;
+    unsigned long long stoppedAt = 0;
     auto first = open();
     first->SetNotLoadLogFile();
-    first->InitCallBack(&StopAt::Scan, nullptr, &stop, 100);
+    first->InitCallBack(stopAt40, nullptr, &stoppedAt, 100);
     EXPECT_EQ(first->ScanDevice(nullptr), 1u);
-    EXPECT_GT(stop.nStoppedAt, 0u);
+    EXPECT_GT(stoppedAt, 0u);
     EXPECT_LT(first->GetScannedSectors(), first->GetTotalSectors() / 2);
     first.reset();
 

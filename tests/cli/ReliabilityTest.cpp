@@ -27,7 +27,7 @@ using namespace tessaroo::test;
 
 namespace
 {
-class Reliability : public ::testing::Test
+class Reliability : public CliFixture
 {
   protected:
     void SetUp() override
@@ -35,9 +35,7 @@ class Reliability : public ::testing::Test
         sample = SharedSampleImage();
         ASSERT_FALSE(sample.empty());
         ASSERT_FALSE(SharedFatImages().empty());
-        env = {"TESSAROO_SUPPORT_DIR=" + dir.File("support"), "TESSAROO_DISKS="};
     }
-    CliRun Run(const std::vector<std::string>& args) { return RunCli(args, env, dir.Path()); }
     // A tmpfs mounted at path (root only); unmounted by TearDown.
     bool Mount(const std::string& path, const std::string& options)
     {
@@ -52,9 +50,7 @@ class Reliability : public ::testing::Test
         for (const std::string& m : mounts)
             umount2(m.c_str(), MNT_DETACH);
     }
-    TempDir dir{"reliability"};
     std::string sample;
-    std::vector<std::string> env;
     std::vector<std::string> mounts;
 };
 
