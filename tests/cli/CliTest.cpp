@@ -59,7 +59,6 @@ TEST_F(Cli, ScanJsonListsTheSamplesDeletedFiles)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Json j;
     ASSERT_TRUE(Parses(r.out, j));
-    EXPECT_EQ(j["command"].get<std::string>(), "scan");
     EXPECT_EQ(j["volume"]["file_system"].get<std::string>(), "FAT16");
     EXPECT_EQ(j["volume"]["sector_count"].get<double>(), 32768);
     EXPECT_EQ(j["status"].get<double>(), 0);

@@ -43,7 +43,7 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW* ftw)
 
 void RemoveScratch()
 {
-    nftw(GetScratch().root.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
+    RemoveBelow(GetScratch().root);
     rmdir(GetScratch().root.c_str());
 }
 
@@ -54,15 +54,9 @@ int CheckEntry(const char* path, const struct stat* st, int type, struct FTW*)
     if (p == s.root || p == s.root + "/outer" || p == s.inner)
         return 0;
     if (!Below(p, s.support) && !Below(p, s.out))
-    {
-        fprintf(stderr, "written outside the destination and scan-log folders: %s\n", path);
-        abort();
-    }
+        Fail(("written outside the destination and scan-log folders: " + p).c_str());
     if (type == FTW_SL || type == FTW_SLN || !(S_ISREG(st->st_mode) || S_ISDIR(st->st_mode)))
-    {
-        fprintf(stderr, "neither a file nor a folder: %s\n", path);
-        abort();
-    }
+        Fail(("neither a file nor a folder: " + p).c_str());
     return 0;
 }
 } // namespace
@@ -129,8 +123,13 @@ void CheckAndClean()
     const Scratch& s = GetScratch();
     if (nftw(s.root.c_str(), CheckEntry, 16, FTW_PHYS) != 0)
         Fail("cannot walk the scratch folder");
-    nftw(s.support.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
-    nftw(s.out.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
+    RemoveBelow(s.support);
+    RemoveBelow(s.out);
+}
+
+void RemoveBelow(const std::string& dir)
+{
+    nftw(dir.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
 }
 
 bool Below(const std::string& path, const std::string& dir)

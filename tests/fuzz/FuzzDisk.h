@@ -31,6 +31,8 @@ const Scratch& GetScratch();
 void CheckAndClean();
 
 bool Below(const std::string& path, const std::string& dir);
+// Removes everything below dir (dir stays).
+void RemoveBelow(const std::string& dir);
 // Entries of a folder, "." and ".." left out.
 size_t CountEntries(const std::string& dir);
 inline size_t OpenDescriptors()

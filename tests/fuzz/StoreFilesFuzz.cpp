@@ -37,7 +37,6 @@
 #include "tests/fuzz/FuzzDisk.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,12 +69,6 @@ bool Exists(const std::string& path)
 {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
-}
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-    remove(path);
-    return 0;
 }
 
 // The scratch tree's inner folder holds the canary, the support folder and
@@ -184,18 +177,15 @@ void QueryStore(CScanResultFileManager& store, const std::vector<unsigned long l
         unsigned int count = 0;
         store.GetChildrenFileCount(key, count);
     }
+    // The nodes handed out, then the first record indices as they stand.
+    for (uint32_t i = 0; i <= std::min<uint64_t>(records + 1, MAX_PATH_INDICES); ++i)
+    {
+        all.push_back(_FILE_NODE_());
+        all.back().uFileIndex = i;
+    }
     for (const _FILE_NODE_& n : all)
     {
         store.GetParentDirPath(&n, path.data(), pathLen);
-        if (path[size_t(pathLen)] != L'\x7F')
-            fuzz::Fail("folder path written past its buffer");
-    }
-    _FILE_NODE_ probe;
-    memset(&probe, 0, sizeof(probe));
-    for (uint32_t i = 0; i <= std::min<uint64_t>(records + 1, MAX_PATH_INDICES); ++i)
-    {
-        probe.uFileIndex = i;
-        store.GetParentDirPath(&probe, path.data(), pathLen);
         if (path[size_t(pathLen)] != L'\x7F')
             fuzz::Fail("folder path written past its buffer");
     }
@@ -239,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t configLen = size - at;
 
     // A fresh scan-log root holding only the index and the canary folder.
-    nftw(f.root.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
+    fuzz::RemoveBelow(f.root);
     if (!tessaroo::MakeDirs(f.root + "01"))
         fuzz::Fail("scan-log root");
     WriteFile(f.root + "01/canary", reinterpret_cast<const uint8_t*>("x"), 1);

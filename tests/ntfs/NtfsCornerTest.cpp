@@ -130,9 +130,6 @@ TEST_P(NtfsCorner, FilesAreListedUnderTheirFoldersOrLostFolders)
     EXPECT_EQ(RootNames(s.engine), root);
     EXPECT_EQ(files["Old.jpg/x.bin"].u64FileSize, 700u);
     EXPECT_EQ(files["Old.jpg/x.bin"].u64RecordSector, 16u + 2 * 19);
-    std::vector<_FILE_NODE_> none;
-    EXPECT_EQ(s.engine->GetChildrenFileNode(nullptr, 1, none), 87u);
-    EXPECT_TRUE(none.empty());
     unsigned int count = 0;
     EXPECT_EQ(s.engine->GetChildrenFileCount(nullptr, 0, count), 0u);
     EXPECT_EQ(count, files.size());
@@ -329,16 +326,13 @@ TEST(NtfsFast, AnUnreadableMftPieceDoesNotEndTheScan)
     CFastNtfsRecovery* ntfs = dynamic_cast<CFastNtfsRecovery*>(engine.get());
     ASSERT_NE(ntfs, nullptr);
     std::vector<int> percents;
-    struct Log
+    const SCAN_CALLBACK note = [](void* ctx, int percent, int, int, unsigned long long, unsigned long long,
+                                  unsigned long long, wchar_t*)
     {
-        static int Scan(void* ctx, int percent, int, int, unsigned long long, unsigned long long,
-                        unsigned long long, wchar_t*)
-        {
-            static_cast<std::vector<int>*>(ctx)->push_back(percent);
-            return 0;
-        }
+        static_cast<std::vector<int>*>(ctx)->push_back(percent);
+        return 0;
     };
-    ntfs->InitCallBack(&Log::Scan, nullptr, &percents, 100);
+    ntfs->InitCallBack(note, nullptr, &percents, 100);
     EXPECT_EQ(ntfs->ScanDevice(nullptr), 0u);
     ASSERT_FALSE(percents.empty());
     EXPECT_EQ(percents.back(), 100);

@@ -151,36 +151,34 @@ TEST_P(NtfsImage, FindsTheRecordsFlsAndNtfsundeleteFind)
     if (!HaveTool("fls") || !HaveTool("ntfsundelete"))
         GTEST_SKIP() << "fls (sleuthkit) or ntfsundelete (ntfs-3g) is missing";
 
+    // The record numbers of the lines of a peer's listing that match line,
+    // but those whose name (the second group) matches nameless.
+    auto records = [](const std::string& output, const std::regex& line, const std::regex& nameless)
+    {
+        std::set<uint32_t> out;
+        std::istringstream in(output);
+        std::smatch m;
+        for (std::string l; std::getline(in, l);)
+            if (std::regex_match(l, m, line) && !std::regex_match(m[2].str(), nameless))
+                out.insert(uint32_t(std::stoul(m[1])));
+        return out;
+    };
     const CommandResult fls =
         RunCommand("fls -r -d -p -o " + std::to_string(start) + " " + ShellQuote(image));
     ASSERT_EQ(fls.exitCode, 0) << fls.output;
-    std::set<uint32_t> theirs;
     // "-/r * 66-128-2:	$OrphanFiles/orphan.txt". A record without a name
     // shows as "OrphanFile-<n>": nothing to list it by (nor does
     // ntfsundelete), and reserved empty records show so too.
-    const std::regex line(R"(^[-r]/r \* (\d+)-\d+-\d+:\t(.*)$)"), nameless(R"(.*/OrphanFile-\d+$)");
-    std::istringstream in(fls.output);
-    for (std::string l; std::getline(in, l);)
-    {
-        std::smatch m;
-        if (std::regex_match(l, m, line) && !std::regex_match(m[2].str(), nameless))
-            theirs.insert(uint32_t(std::stoul(m[1])));
-    }
-    EXPECT_EQ(ours, theirs) << fls.output;
+    EXPECT_EQ(ours, records(fls.output, std::regex(R"(^[-r]/r \* (\d+)-\d+-\d+:\t(.*)$)"),
+                            std::regex(R"(.*/OrphanFile-\d+$)")))
+        << fls.output;
 
     // ntfsundelete reads a volume, not a disk: the partition on its own.
     const std::string volume = GetParam() == "gpt" ? dir + "/gpt-ntfs.img" : image;
     const CommandResult und = RunCommand("ntfsundelete -s -f " + ShellQuote(volume) + " 2>/dev/null");
-    std::set<uint32_t> undeleted;
-    const std::regex row(R"(^(\d+)\s+F\S*\s+\d+%.*\d+\s+(.+)$)");
-    std::istringstream rows(und.output);
-    for (std::string l; std::getline(rows, l);)
-    {
-        std::smatch m;
-        if (std::regex_match(l, m, row) && m[2] != "<none>")
-            undeleted.insert(uint32_t(std::stoul(m[1])));
-    }
-    EXPECT_EQ(ours, undeleted) << und.output;
+    EXPECT_EQ(ours,
+              records(und.output, std::regex(R"(^(\d+)\s+F\S*\s+\d+%.*\d+\s+(.+)$)"), std::regex("<none>")))
+        << und.output;
 }
 
 TEST_P(NtfsImage, RecoversIntactFilesByteForByteWithTheirTimes)
@@ -193,11 +191,10 @@ TEST_P(NtfsImage, RecoversIntactFilesByteForByteWithTheirTimes)
         ASSERT_NE(e, nullptr);
         if (e->state != "intact")
             continue;
-        ReportLog log;
-        ntfs->InitCallBack(nullptr, &CollectReport, &log, 100);
         const std::string target = out.File("f" + std::to_string(checked++));
-        std::wstring wtarget = Utf8ToWide(target.c_str());
-        EXPECT_EQ(ntfs->SaveFileData(&h, &wtarget[0], 0), 0u) << e->path;
+        unsigned int status = ~0u;
+        ReportLog log = scan->Recover(h, target, status);
+        EXPECT_EQ(status, 0u) << e->path;
         EXPECT_EQ(Sha256OfFile(target), e->sha256) << e->path << " (" << e->shortName << ")";
         ASSERT_EQ(log.Finals(), 1) << e->path;
         EXPECT_EQ(log.reports.back().status, 0);

@@ -20,13 +20,8 @@ std::string NtfsImages(std::string& why, const std::string& script)
         why = "tools/" + script + " failed (see its output above)";
         return std::string();
     }
-    std::vector<uint8_t> skipped;
-    if (ReadWholeFile(dir + "/SKIPPED", skipped))
-    {
-        why = std::string(skipped.begin(), skipped.end());
-        return std::string();
-    }
-    return dir;
+    why = ReadFileText(dir + "/SKIPPED");
+    return why.empty() ? dir : std::string();
 }
 
 NtfsScan::NtfsScan(bool deepEngine, const std::string& image, uint64_t start, uint64_t count)

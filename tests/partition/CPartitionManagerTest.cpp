@@ -304,20 +304,12 @@ TEST(Apm, MapEntriesUpTo128AndOnTheDevice)
 TEST(WholeDisk, FatBootSectorIsOnePartitionNotAnMbr)
 {
     TempDir dir("partition");
-    std::vector<uint8_t> s(512, 0);
-    std::memcpy(&s[0], "\xEB\x58\x90MSDOS5.0", 11);
-    tessaroo::PutU16(&s[11], 512);
-    s[13] = 8;                       // sectors per cluster
-    tessaroo::PutU16(&s[14], 32);    // reserved
-    s[16] = 2;                       // FATs
-    tessaroo::PutU32(&s[32], 16384); // total sectors
-    tessaroo::PutU32(&s[36], 16);    // sectors per FAT
-    std::memcpy(&s[82], "FAT32   ", 8);
+    tessaroo::test::FatBootParams p = tessaroo::test::DefaultFatParams(tessaroo::test::FatFormat::Fat32);
+    p.totalSectors = 16384;
+    std::vector<uint8_t> s = tessaroo::test::MakeFatBootSector(p);
     const char msg[] =
         "\r\nRemove disks or other media.\xff\r\nDisk error\xff\r\nPress any key to restart\r\n";
     std::memcpy(&s[0x1AC], msg, sizeof(msg) - 1);
-    s[510] = 0x55;
-    s[511] = 0xAA;
     ASSERT_NE(s[446 + 4], 0); // the bytes do look like a used entry
     ASSERT_TRUE(SectorImage().Put(0, s).Write(dir.File("card.img"), 16384));
     ASSERT_TRUE(SectorImage().Put(0, MbrSector({{0x83, 100, 10}})).Write(dir.File("mbr.img"), 2048));

@@ -4,6 +4,7 @@
 
 #include "core/ByteReader.h"
 #include "partition/CPartitionManager.h"
+#include "tests/support/FatBuilder.h"
 #include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
 
