@@ -104,42 +104,12 @@ TEST_F(Cli, RecoverPutsTheSamplesDeletedFilesIntoKindFolders)
 }
 
 // Usage errors exit with 1 and print the usage; a volume that cannot be
-// opened or holds no FAT file system exits with 2 and says why.
-TEST_F(Cli, ExitStatusesOfBadRequests)
+// opened or holds no FAT file system exits with 2 and says why. A disk with
+// one partition is scanned there; with more, the command names them (and
+// what they hold) and wants a choice.
+TEST_F(Cli, ExitStatusesAndPartitionChoices)
 {
     ASSERT_TRUE(WriteImageFile(dir.File("zeros.img"), std::vector<uint8_t>(1 << 20, 0)));
-    const struct
-    {
-        std::vector<std::string> args;
-        int nExit;
-        const char* szSays;
-    } cases[] = {
-        {{}, 1, "usage:"},
-        {{"frobnicate"}, 1, "usage:"},
-        {{"scan"}, 1, "usage:"},
-        {{"scan", "--image", sample, "--disk", "0"}, 1, "usage:"},
-        {{"recover", "--image", sample}, 1, "usage:"},
-        {{"scan", "--image", sample, "--kinds", "pictures"}, 1, "usage:"},
-        {{"scan", "--image", sample, "--partition", "0"}, 1, "usage:"},
-        {{"list", "--image", sample}, 1, "usage:"},
-        {{"scan", "--image", "a:b.img"}, 1, "usage:"},
-        {{"scan", "--image", dir.File("missing.img")}, 2, ""},
-        {{"scan", "--fast", "--image", dir.File("zeros.img")}, 2, "not a FAT volume"},
-        {{"--help"}, 0, ""},
-    };
-    for (const auto& c : cases)
-    {
-        const CliRun r = Run(c.args);
-        const std::string what = c.args.empty() ? "(none)" : c.args[0] + " " + c.args.back();
-        EXPECT_EQ(r.exitCode, c.nExit) << what << ": " << r.err;
-        EXPECT_NE(r.err.find(c.szSays), std::string::npos) << what << ": " << r.err;
-    }
-}
-
-// A disk with one partition is scanned there; with more, the command names
-// them (and what they hold) and wants a choice.
-TEST_F(Cli, PartitionsAreChosenFromTheDisksTable)
-{
     ASSERT_FALSE(SharedFatImages().empty());
     const std::string mbr = SharedFatImages() + "/mbr.img",
                       gpt = SharedScriptImages("make_ntfs_images.sh") + "/gpt.img";
@@ -157,26 +127,36 @@ TEST_F(Cli, PartitionsAreChosenFromTheDisksTable)
         int exitCode;
         std::vector<const char*> says; // on the standard output, or on the error output when failing
     } cases[] = {
-        {{"--image", mbr}, 0, {"!mg_0002.jpg", "sectors 2048-"}},
-        {{"--image", mbr, "--partition", "2"}, 1, {}},
-        {{"--image", two}, 2, {"--partition", "partition 2"}},
-        {{"--image", two, "--partition", "1"}, 0, {}},
-        {{"--fast", "--image", two, "--partition", "2"}, 2, {"not a FAT volume"}},
+        {{}, 1, {"usage:"}},
+        {{"frobnicate"}, 1, {"usage:"}},
+        {{"scan"}, 1, {"usage:"}},
+        {{"scan", "--image", sample, "--disk", "0"}, 1, {"usage:"}},
+        {{"recover", "--image", sample}, 1, {"usage:"}},
+        {{"scan", "--image", sample, "--kinds", "pictures"}, 1, {"usage:"}},
+        {{"scan", "--image", sample, "--partition", "0"}, 1, {"usage:"}},
+        {{"list", "--image", sample}, 1, {"usage:"}},
+        {{"scan", "--image", "a:b.img"}, 1, {"usage:"}},
+        {{"scan", "--image", dir.File("missing.img")}, 2, {}},
+        {{"scan", "--fast", "--image", dir.File("zeros.img")}, 2, {"not a FAT volume"}},
+        {{"--help"}, 0, {}},
+        {{"scan", "--image", mbr}, 0, {"!mg_0002.jpg", "sectors 2048-"}},
+        {{"scan", "--image", mbr, "--partition", "2"}, 1, {}},
+        {{"scan", "--image", two}, 2, {"--partition", "partition 2"}},
+        {{"scan", "--image", two, "--partition", "1"}, 0, {}},
+        {{"scan", "--fast", "--image", two, "--partition", "2"}, 2, {"not a FAT volume"}},
         // A GPT disk of a FAT and an NTFS partition.
-        {{"--image", gpt}, 2, {"choose one with --partition", "NTFS"}},
-        {{"--fast", "--image", gpt, "--partition", "2"},
+        {{"scan", "--image", gpt}, 2, {"choose one with --partition", "NTFS"}},
+        {{"scan", "--fast", "--image", gpt, "--partition", "2"},
          0,
          {"Reports/summary.txt", "Reports/chart.png", "Found 2 files"}},
-        {{"--fast", "--image", gpt, "--partition", "1"}, 0, {"!ard.txt"}},
+        {{"scan", "--fast", "--image", gpt, "--partition", "1"}, 0, {"!ard.txt"}},
     };
     for (const auto& c : cases)
     {
-        std::vector<std::string> args = {"scan"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const CliRun r = Run(args);
-        std::string what;
-        for (const std::string& a : args)
-            what += a + " ";
+        const CliRun r = Run(c.args);
+        std::string what = "tessaroo-cli";
+        for (const std::string& a : c.args)
+            what += " " + a;
         SCOPED_TRACE(what);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         for (const char* text : c.says)
