@@ -267,6 +267,11 @@ TEST_P(NtfsCorner, CopiesKeepWhatTheRecordStillDescribes)
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
     ASSERT_EQ(Keys(files), (std::vector<std::string>{"empty.jpg", "short.bin", "small.txt"}));
     EXPECT_EQ(files["empty.jpg"].bDataHealth, 1u);
+    // Where the deep scan looks for a carved copy of the file.
+    std::vector<__RUNLIST__> runs;
+    ASSERT_EQ(s.RunList(files["short.bin"].u64RecordSector, runs), 0);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].i64ClusterOffset, int64_t(c));
     unsigned int st = 0;
     ReportLog log = s.Recover(files["small.txt"], dir.File("small.txt"), st);
     EXPECT_EQ(st, 0u);
@@ -507,7 +512,7 @@ INSTANTIATE_TEST_SUITE_P(Names, DeepNtfsMftName,
 // record cannot tell the cluster size (its allocated size counts all the
 // pieces), the pieces joined do: 1 KiB, not the 4 KiB a 4 MiB device
 // would be given.
-TEST(DeepNtfsCorner, AnMftInPiecesNamedByItsAttributeList)
+TEST(NtfsDeep, AnMftInPiecesNamedByItsAttributeList)
 {
     Device d;
     std::vector<uint8_t> list;
@@ -528,7 +533,7 @@ TEST(DeepNtfsCorner, AnMftInPiecesNamedByItsAttributeList)
 // A record met before the "$MFT" record of its volume is taken to lie in a
 // contiguous MFT on a volume at the scanned area's start; those after it
 // are placed by its runs. A parent whose place holds another record is gone.
-TEST(DeepNtfsCorner, ARecordFoundBeforeAnyMft)
+TEST(NtfsDeep, ARecordFoundBeforeAnyMft)
 {
     Device d;
     // The second piece (records 24-39) lies before the first (0-23).
@@ -551,7 +556,7 @@ TEST(DeepNtfsCorner, ARecordFoundBeforeAnyMft)
 // Two volumes whose MFT pieces alternate on the device: each record is
 // placed by its own MFT, with its volume's start and cluster size, and the
 // two folders numbered 16 stay two folders.
-TEST(DeepNtfsCorner, RecordsOfTwoVolumesInterleaved)
+TEST(NtfsDeep, RecordsOfTwoVolumesInterleaved)
 {
     Device d;
     // Volume A at 128, 512-byte clusters; volume B at 256, 2 KiB clusters.
