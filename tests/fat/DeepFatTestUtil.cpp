@@ -59,10 +59,12 @@ std::set<std::string> ItemNames(const ManifestEntry& e)
         s[0] = '!';
     return {s};
 }
-} // namespace
-
-bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint64_t count,
-                 DeepSweepStats& stats)
+// Reads [start, start + count) of the device file fd in 64 KiB chunks and
+// offers each 512-byte sector in turn: an NTFS file record (1024 bytes, read
+// on from the device at a chunk's end) is passed over; a sector that starts
+// with a folder's dot pair goes to ParseFatFileRecord, any other sector of
+// directory entries to ParseFDTFileRecord. False when the file cannot be read.
+bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint64_t count)
 {
     std::vector<uint8_t> chunk(CHUNK);
     std::vector<uint8_t> record(8192);
@@ -77,7 +79,6 @@ bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint6
         {
             uint8_t* sector = chunk.data() + i * SECTOR;
             const uint64_t abs = start + pos + i;
-            ++stats.sectors;
             const uint8_t* rec = sector;
             if ((whole - i) * SECTOR < NTFS_RECORD)
             {
@@ -87,20 +88,11 @@ bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint6
                 rec = record.data();
             }
             if (IsNtfsFileRecord(rec, int(NTFS_RECORD)))
-            {
-                ++stats.ntfsRecords;
                 continue;
-            }
             if (IsFatFileRecord(sector))
-            {
-                ++stats.folderStarts;
                 engine.ParseFatFileRecord(sector, abs);
-            }
             else if (IsFatFDTRecord(sector, int(SECTOR)))
-            {
-                ++stats.dirSectors;
                 engine.ParseFDTFileRecord(sector, abs);
-            }
         }
         if (whole < n)
             break; // the device ended
@@ -108,6 +100,8 @@ bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint6
     }
     return true;
 }
+
+} // namespace
 
 DeepFatScan::DeepFatScan(const std::string& image, uint64_t start, uint64_t count)
     : m_image(image), m_start(start), m_count(count), m_disks("TESSAROO_DISKS", image),
@@ -125,7 +119,7 @@ bool DeepFatScan::Run()
     EXPECT_GE(fd, 0) << m_image;
     if (fd < 0)
         return false;
-    const bool swept = SweepDevice(*m_engine, fd, m_start, m_count, m_stats);
+    const bool swept = SweepDevice(*m_engine, fd, m_start, m_count);
     close(fd);
     EXPECT_TRUE(swept);
     EXPECT_EQ(m_engine->DealProfessionalRecordVec(), 0u);
