@@ -151,6 +151,7 @@ TEST_P(DeepFatImage, RecoversIntactFilesByteForByte)
         ASSERT_EQ(log.Finals(), 1) << e->path;
         EXPECT_EQ(log.reports.back().status, 0);
         EXPECT_EQ(log.reports.back().target, target);
+        ExpectPreviewOf(&scan->Engine(), f, target);
         checked += Sha256OfFile(target) == e->sha256;
     }
     EXPECT_GT(checked, 0u);
@@ -160,23 +161,9 @@ TEST_P(DeepFatImage, RecoversIntactFilesByteForByte)
 
 TEST_P(DeepFatImage, FolderTreeHoldsEveryListedFileAtItsLevel)
 {
-    std::vector<_FILE_NODE_> root;
-    ASSERT_EQ(scan->Engine().GetChildrenFileNode(nullptr, 0, root), 0u);
-    std::vector<std::pair<_FILE_NODE_, unsigned>> queue;
-    size_t found = 0;
-    for (auto& n : root)
-        n.bIsDir ? queue.push_back({n, 1}) : void(++found);
-    for (size_t i = 0; i < queue.size() && i < 1000; ++i)
-    {
-        std::vector<_FILE_NODE_> kids;
-        ASSERT_EQ(scan->Engine().GetChildrenFileNode(&queue[i].first, queue[i].second, kids), 0u);
-        EXPECT_FALSE(kids.empty()) << "empty folder node " << NodeNameUtf8(queue[i].first);
-        for (auto& k : kids)
-            k.bIsDir ? queue.push_back({k, queue[i].second + 1}) : void(++found);
-    }
     unsigned int count = 0;
     ASSERT_EQ(scan->Engine().GetChildrenFileCount(nullptr, 0, count), 0u);
-    EXPECT_EQ(found, files.size());
+    EXPECT_EQ(FilesInTree(&scan->Engine()), files.size());
     EXPECT_EQ(count, files.size());
 }
 
@@ -191,132 +178,66 @@ INSTANTIATE_TEST_SUITE_P(
 class DeepFatVolume : public ::testing::Test
 {
   protected:
-    void Scan(const std::string& name, bool wholeDisk = false)
+    void Scan(const std::string& name)
     {
         ASSERT_FALSE(Images().empty());
-        image = Images() + "/" + name + ".img";
         std::string error;
-        ASSERT_TRUE(
-            LoadManifest(Images() + "/" + (name == "mbr" ? "mbra" : name) + ".manifest", manifest, &error))
-            << error;
-        const uint64_t start = wholeDisk ? 0 : manifest.Fact("partition_start_sector");
+        ASSERT_TRUE(LoadManifest(Images() + "/" + name + ".manifest", manifest, &error)) << error;
         scan.reset(); // its disk setting goes before the next one's
-        scan.reset(
-            new DeepFatScan(image, start, wholeDisk ? ImageSectors(image) : manifest.Fact("total_sectors")));
+        scan.reset(new DeepFatScan(Images() + "/" + name + ".img", manifest.Fact("partition_start_sector"),
+                                   manifest.Fact("total_sectors")));
         ASSERT_TRUE(scan->Run());
     }
-    _FILE_NODE_* RootFolder(std::vector<_FILE_NODE_>& root, const std::string& name)
-    {
-        root.clear();
-        scan->Engine().GetChildrenFileNode(nullptr, 0, root);
-        for (auto& n : root)
-            if (n.bIsDir && NodeNameUtf8(n) == name)
-                return &n;
-        return nullptr;
-    }
-    std::string image;
     Manifest manifest;
     std::unique_ptr<DeepFatScan> scan;
 };
 
-TEST_F(DeepFatVolume, LayoutsComeFromTheBootSectorOrFromFolderStarts)
+// A folder copy of a lost folder (its own entry gone: "LostFolder" and its
+// first cluster) and of a deleted tree gives back the files below it.
+TEST_F(DeepFatVolume, FolderCopyGivesBackTheFilesBelow)
 {
-    struct Case
+    const struct
     {
-        const char* image;
-        bool real;
-        std::vector<const char*> volumes;
+        const char *image, *folder;                             // folder: a path of the manifest
+        const char* listedAs;                                   // null: "LostFolder" and its first cluster
+        std::vector<std::pair<const char*, const char*>> files; // as copied, as in the manifest
+    } cases[] = {
+        {"lostdir",
+         "/ALBUM",
+         nullptr,
+         {{"!ic_0001.jpg", "/ALBUM/PIC_0001.JPG"},
+          {"Summer evening.jpg", "/ALBUM/Summer evening.jpg"},
+          {"!otes.txt", "/ALBUM/NOTES.TXT"}}},
+        {"noboot",
+         "/TRASH",
+         "!rash",
+         {{"!.txt", "/TRASH/A.TXT"}, {"Inner Folder/photo two.jpg", "/TRASH/Inner Folder/photo two.jpg"}}},
     };
-    for (const Case& c : {Case{"fat16qf", true, {"fat16qf"}}, Case{"noboot", false, {"noboot"}},
-                          Case{"mbr", false, {"mbra", "mbrb"}}})
+    for (const auto& c : cases)
     {
-        Scan(c.image, std::string(c.image) == "mbr");
-        const auto& layouts = scan->Engine().GetVirtualDbrVec();
-        ASSERT_EQ(layouts.size(), c.volumes.size()) << c.image;
-        EXPECT_EQ(layouts[0].real, c.real) << c.image;
-        for (size_t i = 0; i < c.volumes.size(); ++i)
-        {
-            Manifest m;
-            ASSERT_TRUE(LoadManifest(Images() + "/" + c.volumes[i] + ".manifest", m));
-            EXPECT_EQ(uint64_t(layouts[i].spc), m.Fact("sectors_per_cluster")) << c.image << " " << i;
-            EXPECT_EQ(uint64_t(layouts[i].Base()),
-                      m.Fact("partition_start_sector") + m.Fact("data_start_sector"))
-                << c.image << " " << i;
-        }
+        SCOPED_TRACE(c.image);
+        Scan(c.image);
+        const ManifestEntry* folder = manifest.Find(c.folder);
+        ASSERT_NE(folder, nullptr);
+        std::vector<_FILE_NODE_> root;
+        scan->Engine().GetChildrenFileNode(nullptr, 0, root);
+        _FILE_NODE_* node = nullptr;
+        for (auto& n : root)
+            if (n.bIsDir &&
+                NodeNameUtf8(n) ==
+                    (c.listedAs ? c.listedAs : "LostFolder" + std::to_string(folder->firstCluster)))
+                node = &n;
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(node->bIsDeleted, 1u);
+        TempDir out("deepfat-folder");
+        ReportLog log;
+        scan->Engine().InitCallBack(nullptr, &CollectReport, &log, 100);
+        std::wstring target = Utf8ToWide(out.File("f").c_str());
+        EXPECT_EQ(scan->Engine().SaveFileData(node, &target[0], 0), 0u);
+        for (const auto& f : c.files)
+            EXPECT_EQ(Sha256OfFile(out.File("f/") + f.first), manifest.Find(f.second)->sha256) << f.first;
+        EXPECT_EQ(log.Finals(), int(c.files.size()));
     }
-}
-
-TEST_F(DeepFatVolume, FolderCopyOfALostFolderGivesBackItsFiles)
-{
-    Scan("lostdir");
-    const ManifestEntry* album = manifest.Find("/ALBUM");
-    ASSERT_NE(album, nullptr);
-    ASSERT_FALSE(IsKeptItem(*album)) << "the script left the folder's entry";
-    std::vector<_FILE_NODE_> root;
-    _FILE_NODE_* lost = RootFolder(root, "LostFolder" + std::to_string(album->firstCluster));
-    ASSERT_NE(lost, nullptr);
-    TempDir out("deepfat-folder");
-    ReportLog log;
-    scan->Engine().InitCallBack(nullptr, &CollectReport, &log, 100);
-    std::wstring target = Utf8ToWide(out.File("album").c_str());
-    EXPECT_EQ(scan->Engine().SaveFileData(lost, &target[0], 0), 0u);
-    EXPECT_EQ(Sha256OfFile(out.File("album/!ic_0001.jpg")), manifest.Find("/ALBUM/PIC_0001.JPG")->sha256);
-    EXPECT_EQ(Sha256OfFile(out.File("album/Summer evening.jpg")),
-              manifest.Find("/ALBUM/Summer evening.jpg")->sha256);
-    EXPECT_EQ(Sha256OfFile(out.File("album/!otes.txt")), manifest.Find("/ALBUM/NOTES.TXT")->sha256);
-    EXPECT_EQ(log.Finals(), 3);
-}
-
-TEST_F(DeepFatVolume, FolderCopyOfANamedTreeRebuildsItsSubfolders)
-{
-    Scan("noboot");
-    std::vector<_FILE_NODE_> root;
-    _FILE_NODE_* trash = RootFolder(root, "!rash");
-    ASSERT_NE(trash, nullptr);
-    EXPECT_EQ(trash->bIsDeleted, 1u);
-    TempDir out("deepfat-tree");
-    ReportLog log;
-    scan->Engine().InitCallBack(nullptr, &CollectReport, &log, 100);
-    std::wstring target = Utf8ToWide(out.File("t").c_str());
-    EXPECT_EQ(scan->Engine().SaveFileData(trash, &target[0], 0), 0u);
-    EXPECT_EQ(Sha256OfFile(out.File("t/!.txt")), manifest.Find("/TRASH/A.TXT")->sha256);
-    EXPECT_EQ(Sha256OfFile(out.File("t/Inner Folder/photo two.jpg")),
-              manifest.Find("/TRASH/Inner Folder/photo two.jpg")->sha256);
-    EXPECT_EQ(log.Finals(), 2);
-}
-
-TEST_F(DeepFatVolume, PreviewWritesPicturesToTheScanLogAndGivesOtherFilesTheirFirstBytes)
-{
-    Scan("fat16qf");
-    std::vector<__SEARCH_FILE_INFO__> files = scan->Files();
-    __SEARCH_FILE_INFO__ *photo = nullptr, *text = nullptr;
-    for (auto& f : files)
-    {
-        if (NodeNameUtf8(f) == "Holiday at the sea.jpg")
-            photo = &f;
-        if (NodeNameUtf8(f) == "Meeting notes.txt")
-            text = &f;
-    }
-    ASSERT_NE(photo, nullptr);
-    ASSERT_NE(text, nullptr);
-    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
-    wchar_t imagePath[256] = {0};
-    int len = PREVIEW_BUFFER_SIZE;
-    EXPECT_EQ(scan->Engine().PreView(photo, imagePath, buf.data(), len, nullptr, nullptr), 0u);
-    EXPECT_EQ(len, 0);
-    EXPECT_EQ(WideToUtf8(imagePath), GetScanLogRoot() + "tmp.jpg");
-    EXPECT_EQ(Sha256OfFile(WideToUtf8(imagePath)),
-              manifest.Find("/DCIM/100PHOTO/Holiday at the sea.jpg")->sha256);
-    imagePath[0] = 0;
-    len = 100;
-    EXPECT_EQ(scan->Engine().PreView(text, imagePath, buf.data(), len, nullptr, nullptr), 0u);
-    EXPECT_EQ(imagePath[0], 0);
-    ASSERT_EQ(len, 100);
-    const ManifestEntry* notes = manifest.Find("/DOCS/Meeting notes.txt");
-    const uint64_t at = (manifest.Fact("data_start_sector") +
-                         (notes->firstCluster - 2) * manifest.Fact("sectors_per_cluster")) *
-                        512;
-    EXPECT_EQ(std::vector<unsigned char>(buf.begin(), buf.begin() + 100), ReadFileRange(image, at, 100));
 }
 
 } // namespace

@@ -157,6 +157,7 @@ TEST_P(FastFatImage, RecoversIntactFilesByteForByte)
         ASSERT_EQ(log.Finals(), 1) << path;
         EXPECT_EQ(log.reports.back().status, 0);
         EXPECT_EQ(log.reports.back().target, target);
+        ExpectPreviewOf(engine->get(), h, target);
         ++checked;
         fragmented += entry->state == "fragmented";
     }
@@ -169,40 +170,12 @@ TEST_P(FastFatImage, RecoversIntactFilesByteForByte)
 
 TEST_P(FastFatImage, DeletedFolderNodesSitOnThePathToTheirFiles)
 {
-    std::vector<_FILE_NODE_> root;
-    ASSERT_EQ((*engine)->GetChildrenFileNode(nullptr, 0, root), 0u);
-    // Walk the tree from the root: every folder node is listed under its
-    // parent at the right level and holds what the listing put below it.
     unsigned int total = 0;
     (*engine)->GetChildrenFileCount(nullptr, 0, total);
-    std::vector<std::pair<_FILE_NODE_, unsigned>> queue;
-    size_t files = 0;
-    for (auto& n : root)
-    {
-        if (n.bIsDir)
-            queue.push_back({n, 1});
-        else
-            ++files;
-    }
-    for (size_t i = 0; i < queue.size() && i < 1000; ++i)
-    {
-        std::vector<_FILE_NODE_> kids;
-        ASSERT_EQ((*engine)->GetChildrenFileNode(&queue[i].first, queue[i].second, kids), 0u);
-        EXPECT_FALSE(kids.empty()) << "folder node without children: " << NodeNameUtf8(queue[i].first);
-        for (auto& k : kids)
-        {
-            if (k.bIsDir)
-                queue.push_back({k, queue[i].second + 1});
-            else
-                ++files;
-        }
-    }
+    const size_t files = FilesInTree(engine->get());
     // Hidden damaged pictures are counted but not listed as children.
     EXPECT_GE(total, files);
     EXPECT_EQ(files, hits.size());
-    // A folder node exists exactly for the folders that hold listed files.
-    for (const auto& q : queue)
-        EXPECT_EQ(q.first.bIsDir, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, FastFatImage,
@@ -249,54 +222,33 @@ class FastFatVolume : public ::testing::Test
     std::vector<__SEARCH_FILE_INFO__> hits;
 };
 
-TEST_F(FastFatVolume, GeometryFollowsTheBootSectorIncludingAFloppyRoot)
-{
-    for (const char* name : {"fat12", "floppy", "fat16", "fat32"})
-    {
-        Open(name);
-        const FatGeometry& g = fat->GetGeometry();
-        EXPECT_EQ(g.firstDataSector, manifest.Fact("data_start_sector")) << name;
-        EXPECT_EQ(g.clusterCount, manifest.Fact("cluster_count")) << name;
-        EXPECT_EQ(uint64_t(g.kind == FatKind::Fat12   ? 12
-                           : g.kind == FatKind::Fat16 ? 16
-                                                      : 32),
-                  manifest.Fact("fat_type"))
-            << name;
-    }
-}
-
+// Every report carries the scale given (the deep scan passes its own) and
+// the last is completion; a non-zero answer to the first report is the
+// scan's result and ends the reports, not the walk.
 TEST_F(FastFatVolume, ScanReportsAndAStopAnswerOfTheFirstReportEndsTheScan)
 {
     Open("fat16");
     struct Seen
     {
-        std::vector<std::array<int, 3>> reports;
+        std::vector<std::pair<int, int>> reports; // percent, scale
         int answer = 0;
     } seen;
-    auto cb = [](void* ctx, int percent, int scale, int secs, unsigned long long, unsigned long long,
+    auto cb = [](void* ctx, int percent, int scale, int, unsigned long long, unsigned long long,
                  unsigned long long, wchar_t*) -> int
     {
-        Seen* s = static_cast<Seen*>(ctx);
-        s->reports.push_back({percent, scale, secs});
-        return s->answer;
+        static_cast<Seen*>(ctx)->reports.push_back({percent, scale});
+        return static_cast<Seen*>(ctx)->answer;
     };
-    for (int scale : {100, 9})
-    {
-        seen.reports.clear();
-        (*engine)->InitCallBack(cb, nullptr, &seen, scale);
-        ASSERT_EQ((*engine)->ScanDevice(nullptr), 0u);
-        ASSERT_EQ(seen.reports.size(), 3u);
-        EXPECT_EQ(seen.reports[0], (std::array<int, 3>{1, scale, -1}));
-        EXPECT_EQ(seen.reports[1], (std::array<int, 3>{80, scale, 10}));
-        EXPECT_EQ(seen.reports[2], (std::array<int, 3>{100, scale, 0}));
-    }
-    seen.reports.clear();
-    seen.answer = 7;
-    (*engine)->InitCallBack(cb, nullptr, &seen, 100);
+    (*engine)->InitCallBack(cb, nullptr, &seen, 9);
+    ASSERT_EQ((*engine)->ScanDevice(nullptr), 0u);
+    ASSERT_FALSE(seen.reports.empty());
+    for (const auto& r : seen.reports)
+        EXPECT_EQ(r.second, 9);
+    EXPECT_EQ(seen.reports.back().first, 100);
+    seen = Seen{{}, 7};
     EXPECT_EQ((*engine)->ScanDevice(nullptr), 7u);
     EXPECT_EQ(seen.reports.size(), 1u);
-    EXPECT_EQ((*engine)->GetLostFileCount() > 0, true)
-        << "the walk itself is not stopped by the first answer";
+    EXPECT_GT((*engine)->GetLostFileCount(), 0u);
 }
 
 TEST_F(FastFatVolume, RepeatedScansOfOneEngineGiveTheSameListing)
@@ -308,34 +260,6 @@ TEST_F(FastFatVolume, RepeatedScansOfOneEngineGiveTheSameListing)
     Scan();
     EXPECT_EQ(hits.size(), first);
     EXPECT_NE(Hit("!artial.bin"), nullptr);
-}
-
-TEST_F(FastFatVolume, FolderCopyRebuildsADeletedTree)
-{
-    Open("fat32");
-    Scan();
-    std::vector<_FILE_NODE_> root;
-    ASSERT_EQ((*engine)->GetChildrenFileNode(nullptr, 0, root), 0u);
-    _FILE_NODE_* trash = nullptr;
-    for (auto& n : root)
-        if (n.bIsDir && NodeNameUtf8(n) == "!rash")
-            trash = &n;
-    ASSERT_NE(trash, nullptr);
-    EXPECT_EQ(trash->bIsDeleted, 1u);
-    TempDir out("fat-folder");
-    ReportLog log;
-    (*engine)->InitCallBack(nullptr, &CollectReport, &log, 100);
-    std::wstring dest = Utf8ToWide(out.Path().c_str());
-    int rootSeparators = 0;
-    GetPathDirIndex(dest.c_str(), rootSeparators);
-    std::wstring target = dest + L"/!rash";
-    EXPECT_EQ((*engine)->SaveFileData(trash, &target[0], rootSeparators), 0u);
-    EXPECT_EQ(Sha256OfFile(out.File("!rash/!.txt")), manifest.Find("/TRASH/A.TXT")->sha256);
-    EXPECT_EQ(Sha256OfFile(out.File("!rash/Inner Folder/photo two.jpg")),
-              manifest.Find("/TRASH/Inner Folder/photo two.jpg")->sha256);
-    EXPECT_EQ(Sha256OfFile(out.File("!rash/Inner Folder/!eep.txt")),
-              manifest.Find("/TRASH/Inner Folder/DEEP.TXT")->sha256);
-    EXPECT_EQ(log.Finals(), 3);
 }
 
 TEST_F(FastFatVolume, StopDuringAFileLeavesNothingBehindWithOneFinalReport)
@@ -403,6 +327,9 @@ TEST_F(FastFatVolume, EmptyFileGivesAnEmptyTargetAndOneReport)
     EXPECT_EQ(st.st_size, 0);
 }
 
+// What the image table does not check of a preview: the picture is the
+// scan log's "tmp.jpg", readable by its owner only, with progress to
+// completion; a smaller buffer cuts the first bytes.
 TEST_F(FastFatVolume, PreviewWritesPicturesToTheScanLogAndGivesOtherFilesTheirFirstBytes)
 {
     Open("fat16");
@@ -421,25 +348,16 @@ TEST_F(FastFatVolume, PreviewWritesPicturesToTheScanLogAndGivesOtherFilesTheirFi
         return 0;
     };
     EXPECT_EQ((*engine)->PreView(photo, imagePath, buf.data(), len, cb, &progress), 0u);
-    EXPECT_EQ(len, 0);
-    const std::string pic = WideToUtf8(imagePath);
-    EXPECT_EQ(pic, GetScanLogRoot() + "tmp.jpg");
-    EXPECT_EQ(Sha256OfFile(pic), manifest.Find("/Holiday photo.jpg")->sha256);
+    EXPECT_EQ(WideToUtf8(imagePath), GetScanLogRoot() + "tmp.jpg");
     struct stat st;
-    ASSERT_EQ(stat(pic.c_str(), &st), 0);
+    ASSERT_EQ(stat(GetScanLogRoot().append("tmp.jpg").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 100);
-
-    const ManifestEntry* t = manifest.Find("/Long name in root.txt");
-    for (int capacity : {PREVIEW_BUFFER_SIZE, 100})
-    {
-        imagePath[0] = 0;
-        len = capacity;
-        EXPECT_EQ((*engine)->PreView(text, imagePath, buf.data(), len, nullptr, nullptr), 0u);
-        EXPECT_EQ(imagePath[0], 0);
-        EXPECT_EQ(uint64_t(len), std::min<uint64_t>(uint64_t(capacity), t->size));
-    }
+    imagePath[0] = 0;
+    len = 100;
+    EXPECT_EQ((*engine)->PreView(text, imagePath, buf.data(), len, nullptr, nullptr), 0u);
+    EXPECT_EQ(len, 100);
 }
 
 TEST_F(FastFatVolume, BitmapMatchesTheTableAndFreeRunsCoverOnlyFreeClusters)

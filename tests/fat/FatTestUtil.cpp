@@ -5,6 +5,7 @@
 #include "store/CLogFileManager.h"
 #include "store/FileTypeLists.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -49,16 +50,18 @@ std::wstring AllKindsKey()
 
 std::set<std::string> CandidateNames(const ManifestEntry& e)
 {
-    std::set<std::string> out;
-    out.insert(e.Name());
-    std::string s = e.shortName;
+    std::string upper = e.Name(), s = e.shortName;
+    for (char& c : upper)
+        c = char(toupper(static_cast<unsigned char>(c)));
+    // A name 8.3 cannot hold is listed as written; one it can hold in other
+    // case depends on the writer (a long name, or the case flags).
+    if (upper != e.shortName)
+        return {e.Name()};
     for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
+        c = char(tolower(static_cast<unsigned char>(c)));
     if (e.IsDeleted() && !s.empty())
         s[0] = '!';
-    out.insert(s);
-    return out;
+    return {e.Name(), s};
 }
 
 std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e)
@@ -99,6 +102,40 @@ std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n)
     std::vector<wchar_t> path(4096, 0);
     engine->GetFileNodeParentDirPath(&n, path.data(), int(path.size()));
     return WideToUtf8(path.data()) + NodeNameUtf8(n);
+}
+
+size_t FilesInTree(IFileRecoveryParse* engine)
+{
+    std::vector<std::pair<_FILE_NODE_, unsigned>> folders = {{_FILE_NODE_(), 0}};
+    size_t files = 0;
+    for (size_t i = 0; i < folders.size() && i < 1000; ++i)
+    {
+        std::vector<_FILE_NODE_> kids;
+        _FILE_NODE_* dir = i ? &folders[i].first : nullptr;
+        EXPECT_EQ(engine->GetChildrenFileNode(dir, folders[i].second, kids), 0u);
+        EXPECT_TRUE(!dir || !kids.empty()) << "folder node without children: " << NodeNameUtf8(*dir);
+        for (const _FILE_NODE_& k : kids)
+            k.bIsDir ? folders.push_back({k, folders[i].second + 1}) : void(++files);
+    }
+    return files;
+}
+
+void ExpectPreviewOf(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& recovered)
+{
+    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
+    int len = PREVIEW_BUFFER_SIZE;
+    wchar_t picture[256] = {0};
+    ASSERT_EQ(engine->PreView(&node, picture, buf.data(), len, nullptr, nullptr), 0u) << recovered;
+    std::vector<uint8_t> want;
+    ASSERT_TRUE(ReadWholeFile(recovered, want));
+    if (picture[0])
+    {
+        EXPECT_EQ(len, 0);
+        EXPECT_EQ(Sha256OfFile(WideToUtf8(picture)), Sha256Hex(want)) << recovered;
+        return;
+    }
+    want.resize(std::min(want.size(), buf.size()));
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + len), want) << recovered;
 }
 
 int ReportLog::Finals() const

@@ -40,8 +40,9 @@ uint64_t ImageSectors(const std::string& image);
 // Every kind, and files of no kind.
 std::wstring AllKindsKey();
 
-// The names the engine may give a manifest item: its long name, or its 8.3
-// name in lower case with '!' for the deleted mark.
+// The names the engine may give a manifest item: its long name, and when
+// that is its 8.3 name in other case, the 8.3 name in lower case with '!'
+// for the deleted mark.
 std::set<std::string> CandidateNames(const ManifestEntry& e);
 // The same for a whole path, "DOCS/SUB/name" (no leading '/').
 std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e);
@@ -50,6 +51,14 @@ std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e);
 std::string NodeNameUtf8(const _FILE_NODE_& n);
 // The node's folder path from the engine plus its name, UTF-8.
 std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n);
+
+// Walks the engine's folder tree from the root, each folder at its level,
+// and counts the files met; a folder node without children fails the test.
+size_t FilesInTree(IFileRecoveryParse* engine);
+
+// The preview of a node agrees with its recovered copy: a picture is
+// written whole to the scan log, any other file gives its first bytes.
+void ExpectPreviewOf(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& recovered);
 
 // Recovery reports collected by a callback.
 struct Report
