@@ -117,6 +117,14 @@ TEST(RealVolume, NtfsFileRecordsOfMkntfs)
         // Read with the wrong record size, the allocated size disagrees.
         EXPECT_FALSE(IsNtfsFileRecord(rec.data(), 512)) << "record " << i;
     }
+    // The test builder's header (record 5, the root folder) as mkntfs writes it.
+    const std::vector<uint8_t> real = ReadFileRange(img, mft + 5 * 1024, 1024);
+    const std::vector<uint8_t> built = NtfsRecordBuilder()
+                                           .SetRecordNumber(5)
+                                           .SetFlags(NTFS_RECORD_IN_USE | NTFS_RECORD_IS_DIRECTORY)
+                                           .Build();
+    for (size_t off : {4, 6, 20, 22, 28, 44})
+        EXPECT_EQ(ByteReader(built.data(), 1024).U16(off), ByteReader(real.data(), 1024).U16(off)) << off;
     const std::vector<uint8_t> empty = ReadFileRange(img, mft + 27 * 1024, 1024);
     EXPECT_FALSE(IsNtfsFileRecord(empty.data(), 1024));
     EXPECT_FALSE(IsFatFDTRecord(empty.data(), 1024));
