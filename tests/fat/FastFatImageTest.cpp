@@ -308,25 +308,6 @@ TEST_F(FastFatVolume, ExistingTargetsAndLinksAreNeverOverwrittenOrFollowedButGet
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
-TEST_F(FastFatVolume, EmptyFileGivesAnEmptyTargetAndOneReport)
-{
-    Open("fat16");
-    Scan();
-    __SEARCH_FILE_INFO__* h = Hit("!mpty.txt");
-    ASSERT_NE(h, nullptr);
-    TempDir out("fat-empty");
-    ReportLog log;
-    (*engine)->InitCallBack(nullptr, &CollectReport, &log, 100);
-    std::wstring target = Utf8ToWide(out.File("e").c_str());
-    EXPECT_EQ((*engine)->SaveFileData(h, &target[0], 0), 0u);
-    ASSERT_EQ(log.reports.size(), 1u);
-    EXPECT_EQ(log.reports[0].percent, 100);
-    EXPECT_EQ(log.reports[0].status, 0);
-    struct stat st;
-    ASSERT_EQ(stat(out.File("e").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
-}
-
 // What the image table does not check of a preview: the picture is the
 // scan log's "tmp.jpg", readable by its owner only, with progress to
 // completion; a smaller buffer cuts the first bytes.
