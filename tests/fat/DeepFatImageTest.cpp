@@ -71,7 +71,7 @@ class DeepFatImage : public ::testing::TestWithParam<DeepImage>
         for (const Manifest& m : manifests)
             for (const ManifestEntry& e : m.entries)
                 if (!e.isDir && DataArea(m) == f.u64PartitionStartSector + f.u64DataStartSector &&
-                    DeepCandidatePaths(m, e).count(path))
+                    CandidatePaths(m, e, true).count(path))
                 {
                     *volume = &m;
                     return &e;
@@ -97,7 +97,7 @@ TEST_P(DeepFatImage, ListsEveryFileWhoseEntryIsLeftUnderItsFoldersAndNothingElse
                 continue;
             ++expected;
             int found = 0;
-            for (const std::string& p : DeepCandidatePaths(m, e))
+            for (const std::string& p : CandidatePaths(m, e, true))
             {
                 auto it = listed.find({DataArea(m), p});
                 found += it == listed.end() ? 0 : int(it->second.size());

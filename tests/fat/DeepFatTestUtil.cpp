@@ -36,29 +36,6 @@ bool ReadAt(int fd, uint8_t* buf, size_t len, uint64_t off, size_t& got)
     return true;
 }
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
-// The name the engine gives one item: its long name when it was made with
-// one (a name 8.3 cannot hold as written), else the 8.3 name in lower case,
-// '!' for a deleted entry's first byte, a folder's without its extension.
-std::set<std::string> ItemNames(const ManifestEntry& e)
-{
-    if (e.Name() != e.shortName)
-        return {e.Name()};
-    std::string s = e.shortName;
-    if (e.isDir)
-        s = s.substr(0, s.find('.'));
-    s = Lower(s);
-    if (IsDeletedItem(e) && !s.empty())
-        s[0] = '!';
-    return {s};
-}
 // Reads [start, start + count) of the device file fd in 64 KiB chunks and
 // offers each 512-byte sector in turn: an NTFS file record (1024 bytes, read
 // on from the device at a chunk's end) is passed over; a sector that starts
@@ -139,43 +116,5 @@ std::string DeepFatScan::PathOf(_FILE_NODE_& node)
     return NodePath(m_engine.get(), node);
 }
 
-bool IsDeletedItem(const ManifestEntry& e)
-{
-    return e.state.compare(0, 8, "deleted-") == 0;
-}
-
-bool IsKeptItem(const ManifestEntry& e)
-{
-    return e.state.find("-kept-") != std::string::npos;
-}
-
-bool IsIntactItem(const ManifestEntry& e)
-{
-    return e.state.size() >= 7 && e.state.compare(e.state.size() - 7, 7, "-intact") == 0;
-}
-
-std::set<std::string> DeepCandidatePaths(const Manifest& m, const ManifestEntry& e)
-{
-    std::set<std::string> paths = {""};
-    for (size_t slash = e.path.find('/', 1); slash != std::string::npos; slash = e.path.find('/', slash + 1))
-    {
-        const ManifestEntry* dir = m.Find(e.path.substr(0, slash));
-        std::set<std::string> names;
-        if (dir && IsKeptItem(*dir))
-            names = ItemNames(*dir);
-        else if (dir)
-            names = {"LostFolder" + std::to_string(dir->firstCluster)};
-        std::set<std::string> next;
-        for (const std::string& p : paths)
-            for (const std::string& n : names)
-                next.insert(p + n + "/");
-        paths.swap(next);
-    }
-    std::set<std::string> out;
-    for (const std::string& p : paths)
-        for (const std::string& n : ItemNames(e))
-            out.insert(p + n);
-    return out;
-}
 } // namespace test
 } // namespace tessaroo

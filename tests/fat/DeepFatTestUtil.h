@@ -1,7 +1,5 @@
 // The deep-scan sweep as the coordinator runs it, for the deep FAT engine
-// alone, and what the deep FAT tests share: a scan of an image file and the
-// names the engine gives the items of a manifest of
-// tools/make_deep_fat_images.sh.
+// alone: a whole scan of an image file.
 #pragma once
 
 #include "engines/fat/CProfessionalFatRecovery.h"
@@ -9,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -38,17 +35,5 @@ class DeepFatScan
     ScopedEnv m_disks;
     std::unique_ptr<CProfessionalFatRecovery> m_engine;
 };
-
-// A manifest item of tools/make_deep_fat_images.sh: its state words.
-bool IsDeletedItem(const ManifestEntry& e);
-bool IsKeptItem(const ManifestEntry& e);
-bool IsIntactItem(const ManifestEntry& e);
-
-// The path the deep engine lists a kept item under: every folder above it
-// by its name, or "LostFolder<cluster>" where the folder's own entry is
-// lost; then the item's name. A name is the long name an item was made
-// with, else its 8.3 name in lower case ('!' for a deleted entry's first
-// byte, folders without their extension).
-std::set<std::string> DeepCandidatePaths(const Manifest& m, const ManifestEntry& e);
 } // namespace test
 } // namespace tessaroo

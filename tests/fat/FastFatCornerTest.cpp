@@ -397,7 +397,9 @@ TEST(FatGeometry, BitmapCoversOnlyTheRangeTheVolumeWasOpenedOn)
         CFastFatRecovery engine;
         ASSERT_EQ(engine.Init(0, 0, IMAGE_SECTORS, L'C'), 0u) << c.what;
         if (c.totalSectors < IMAGE_SECTORS)
+        {
             EXPECT_EQ(engine.GetGeometry().clusterCount, 0u) << "no wrap below the data start";
+        }
         EXPECT_EQ(engine.BuildBitMapInfo(), c.mapBytes ? 0u : STATUS_INVALID_PARAMETER) << c.what;
         ASSERT_EQ(engine.GetBitMap().size(), c.mapBytes) << c.what;
         unsigned long long start = 0, count = 0;

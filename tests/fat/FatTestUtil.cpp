@@ -48,45 +48,68 @@ std::wstring AllKindsKey()
     return Utf8ToWide(k.c_str());
 }
 
-std::set<std::string> CandidateNames(const ManifestEntry& e)
+namespace
 {
-    std::string upper = e.Name(), s = e.shortName;
+// A name 8.3 cannot hold is listed as written; one it can hold in other
+// case depends on the writer (a long name, or the case flags); one written
+// as its 8.3 name is listed in lower case, '!' for the deleted mark, a
+// folder's without its extension.
+std::set<std::string> CandidateNames(const ManifestEntry& e, bool deleted)
+{
+    std::string upper = e.Name(),
+                s = e.shortName.substr(0, e.isDir ? e.shortName.find('.') : std::string::npos);
     for (char& c : upper)
         c = char(toupper(static_cast<unsigned char>(c)));
-    // A name 8.3 cannot hold is listed as written; one it can hold in other
-    // case depends on the writer (a long name, or the case flags).
     if (upper != e.shortName)
         return {e.Name()};
     for (char& c : s)
         c = char(tolower(static_cast<unsigned char>(c)));
-    if (e.IsDeleted() && !s.empty())
+    if (deleted && !s.empty())
         s[0] = '!';
+    if (e.Name() == e.shortName)
+        return {s};
     return {e.Name(), s};
 }
+} // namespace
 
-std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e)
+std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e, bool deep)
 {
-    std::set<std::string> paths = {""};
-    std::string prefix;
-    size_t pos = 1;
-    while (true)
+    const auto names = [deep](const ManifestEntry& x) -> std::set<std::string>
     {
-        size_t slash = e.path.find('/', pos);
-        if (slash == std::string::npos)
-            break;
+        if (deep && !IsKeptItem(x))
+            return {"LostFolder" + std::to_string(x.firstCluster)};
+        return CandidateNames(x, deep ? IsDeletedItem(x) : x.IsDeleted());
+    };
+    std::set<std::string> paths = {""};
+    for (size_t slash = e.path.find('/', 1); slash != std::string::npos; slash = e.path.find('/', slash + 1))
+    {
         const ManifestEntry* dir = m.Find(e.path.substr(0, slash));
         std::set<std::string> next;
         for (const std::string& p : paths)
-            for (const std::string& n : dir ? CandidateNames(*dir) : std::set<std::string>{})
+            for (const std::string& n : dir ? names(*dir) : std::set<std::string>{})
                 next.insert(p + n + "/");
         paths.swap(next);
-        pos = slash + 1;
     }
     std::set<std::string> out;
     for (const std::string& p : paths)
-        for (const std::string& n : CandidateNames(e))
+        for (const std::string& n : CandidateNames(e, deep ? IsDeletedItem(e) : e.IsDeleted()))
             out.insert(p + n);
     return out;
+}
+
+bool IsDeletedItem(const ManifestEntry& e)
+{
+    return e.state.compare(0, 8, "deleted-") == 0;
+}
+
+bool IsKeptItem(const ManifestEntry& e)
+{
+    return e.state.find("-kept-") != std::string::npos;
+}
+
+bool IsIntactItem(const ManifestEntry& e)
+{
+    return e.state.size() >= 7 && e.state.compare(e.state.size() - 7, 7, "-intact") == 0;
 }
 
 std::string NodeNameUtf8(const _FILE_NODE_& n)

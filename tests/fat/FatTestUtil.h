@@ -40,12 +40,17 @@ uint64_t ImageSectors(const std::string& image);
 // Every kind, and files of no kind.
 std::wstring AllKindsKey();
 
-// The names the engine may give a manifest item: its long name, and when
-// that is its 8.3 name in other case, the 8.3 name in lower case with '!'
-// for the deleted mark.
-std::set<std::string> CandidateNames(const ManifestEntry& e);
-// The same for a whole path, "DOCS/SUB/name" (no leading '/').
-std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e);
+// The paths "DOCS/SUB/name" (no leading '/') the engine may list a manifest
+// item under: each folder and the item by its long name, or by its 8.3 name
+// in lower case with '!' for the deleted mark where that is what was
+// written. Deep (a manifest of tools/make_deep_fat_images.sh): a folder
+// whose own entry the script did not keep is "LostFolder<cluster>".
+std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e, bool deep = false);
+
+// A manifest item of tools/make_deep_fat_images.sh: its state words.
+bool IsDeletedItem(const ManifestEntry& e);
+bool IsKeptItem(const ManifestEntry& e);
+bool IsIntactItem(const ManifestEntry& e);
 
 // A node's name (UTF-8) as a string.
 std::string NodeNameUtf8(const _FILE_NODE_& n);
