@@ -56,16 +56,4 @@ const std::vector<std::string>& LogCapture::Lines() const
     return g_lines;
 }
 
-namespace
-{
-std::string JoinDisks(const std::vector<std::string>& paths)
-{
-    std::string list;
-    for (size_t i = 0; i < paths.size(); ++i)
-        list += (i ? ":" : "") + paths[i];
-    return list;
-}
-} // namespace
-
-DiskMapping::DiskMapping(const std::vector<std::string>& paths) : m_env("TESSAROO_DISKS", JoinDisks(paths)) {}
 } // namespace coretest

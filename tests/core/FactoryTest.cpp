@@ -21,7 +21,6 @@
 
 using namespace tessaroo;
 using namespace tessaroo::test;
-using coretest::DiskMapping;
 using coretest::LogCapture;
 
 namespace
@@ -83,7 +82,7 @@ class FactoryTest : public ::testing::Test
     }
 
     TempDir m_dir{"factory"};
-    DiskMapping m_disks{{m_dir.File("disk.img")}};
+    ScopedEnv m_disks{"TESSAROO_DISKS", m_dir.File("disk.img")};
 };
 
 // Each failure (no disk, a start before the disk, less than 16 KiB from
@@ -110,7 +109,7 @@ TEST_F(FactoryTest, FailuresLogTheirStep)
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     {
-        DiskMapping disks({"/proc/self/fd/" + std::to_string(p[0])});
+        ScopedEnv disks("TESSAROO_DISKS", "/proc/self/fd/" + std::to_string(p[0]));
         EXPECT_EQ(Fast(1), nullptr);
         EXPECT_EQ(log.Lines().size(), 1u) << "a pipe holds no sectors";
     }
@@ -135,7 +134,7 @@ TEST(FastExtRecovery, InitOpensTheDiskOrGivesTheError)
 {
     TempDir dir("ext");
     ASSERT_TRUE(WriteImageFile(dir.File("ext.img"), std::vector<uint8_t>(4096, 0)));
-    DiskMapping disks({dir.File("ext.img")});
+    ScopedEnv disks("TESSAROO_DISKS", dir.File("ext.img"));
     const size_t fds = OpenDescriptors();
     {
         CFastExtRecovery e;

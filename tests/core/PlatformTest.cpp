@@ -73,7 +73,7 @@ TEST(OpenDisk, ReadOnlyAndOnlyMappedDisks)
 {
     TempDir dir("platform");
     ASSERT_TRUE(WriteImageFile(dir.File("a.img"), std::vector<uint8_t>(4096, 1)));
-    coretest::DiskMapping disks({dir.File("a.img")});
+    ScopedEnv disks("TESSAROO_DISKS", dir.File("a.img"));
     int fd = OpenDiskReadOnly(0);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(fcntl(fd, F_GETFL) & O_ACCMODE, O_RDONLY);

@@ -17,7 +17,6 @@
 
 using namespace tessaroo;
 using namespace tessaroo::test;
-using coretest::DiskMapping;
 
 namespace
 {
@@ -58,7 +57,7 @@ TEST_P(RealVolume, IsRecognisedFromItsFirstSixteenKiB)
     EXPECT_EQ(int(ClassifyVolume(probe.data(), probe.size())), int(c.kind));
 
     // The factory reads the same bytes through the disk mapping.
-    DiskMapping disks({img});
+    ScopedEnv disks("TESSAROO_DISKS", img);
     std::unique_ptr<IFileRecoveryParse> fast(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         0, 0, 2048, L'C', RECOVERY_TYPE_FAST));
     // The NTFS engine is wired by its own work; whatever it is, it is no FAT or ext engine.
