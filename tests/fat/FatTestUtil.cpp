@@ -143,24 +143,6 @@ size_t FilesInTree(IFileRecoveryParse* engine)
     return files;
 }
 
-void ExpectPreviewOf(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& recovered)
-{
-    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
-    int len = PREVIEW_BUFFER_SIZE;
-    wchar_t picture[256] = {0};
-    ASSERT_EQ(engine->PreView(&node, picture, buf.data(), len, nullptr, nullptr), 0u) << recovered;
-    std::vector<uint8_t> want;
-    ASSERT_TRUE(ReadWholeFile(recovered, want));
-    if (picture[0])
-    {
-        EXPECT_EQ(len, 0);
-        EXPECT_EQ(Sha256OfFile(WideToUtf8(picture)), Sha256Hex(want)) << recovered;
-        return;
-    }
-    want.resize(std::min(want.size(), buf.size()));
-    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + len), want) << recovered;
-}
-
 int ReportLog::Finals() const
 {
     int n = 0;

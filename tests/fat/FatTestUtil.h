@@ -4,6 +4,7 @@
 
 #include "engines/CFileRecoveryFactory.h"
 #include "core/IFileRecoveryParse.h"
+#include "tests/support/PreviewCheck.h"
 #include "tests/support/TestSupport.h"
 
 #include <memory>
@@ -60,10 +61,6 @@ std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n);
 // Walks the engine's folder tree from the root, each folder at its level,
 // and counts the files met; a folder node without children fails the test.
 size_t FilesInTree(IFileRecoveryParse* engine);
-
-// The preview of a node agrees with its recovered copy: a picture is
-// written whole to the scan log, any other file gives its first bytes.
-void ExpectPreviewOf(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& recovered);
 
 // Recovery reports collected by a callback.
 struct Report
