@@ -3,9 +3,8 @@
 // failing devices, and descriptors that are read-only and not leaked.
 #include "core/CDiskReader.h"
 #include "core/Status.h"
-#include "tests/core/CoreTestUtil.h"
-#include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ImageFile.h"
 
 #include <gtest/gtest.h>
 

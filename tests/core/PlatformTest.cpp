@@ -2,9 +2,8 @@
 // TESSAROO_DISKS and /sys/block, read-only opens, device sizes, the support
 // and scan-log folders and the permission bits of the folders made.
 #include "core/Platform.h"
-#include "tests/core/CoreTestUtil.h"
-#include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ImageFile.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "engines/CFileRecoveryFactory.h"
 #include "core/Recognisers.h"
 #include "engines/fat/CFastFatRecovery.h"
-#include "tests/core/CoreTestUtil.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
