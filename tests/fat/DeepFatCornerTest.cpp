@@ -256,39 +256,23 @@ INSTANTIATE_TEST_SUITE_P(
                 At(10) + 3}),
     CaseName<CutCase>);
 
-TEST_F(DeepFatCorner, FoldersWithoutTheirOwnEntryAreLostFoldersInTheirParents)
+// Folders whose own entry is gone are lost folders in their parents:
+// folder 10 (nothing names it) holds SUB (folder 20) and A.TXT; folder 40's
+// dot pair names folder 50, which is nowhere on the disk. A cluster further
+// along a folder (30, no dot pair) belongs where its subfolders say they
+// hang: SUB2 (folder 60), whose entry lies in it, names folder 10.
+TEST_F(DeepFatCorner, LostFoldersAndClustersFurtherAlongAFolderFindTheirParents)
 {
-    // Folder 10 (nothing names it) holds SUB (folder 20) and A.TXT; folder
-    // 20 holds B.TXT. Folder 40's dot pair names folder 50 as its parent,
-    // which is nowhere on the disk: a lost folder too, in the root.
-    Put(At(10), FolderStart(10, 0, Concat({ShortEntry("SUB", 20, 0, 0x10), ShortEntry("A.TXT", 60, 10)})));
-    Put(At(20), FolderStart(20, 10, ShortEntry("B.TXT", 61, 10)));
-    Put(At(40), FolderStart(40, 50, ShortEntry("C.TXT", 62, 10, 0x20, true)));
+    Put(At(10), FolderStart(10, 0, Concat({ShortEntry("SUB", 20, 0, 0x10), ShortEntry("A.TXT", 70, 10)})));
+    Put(At(20), FolderStart(20, 10, ShortEntry("B.TXT", 71, 10)));
+    Put(At(30), Sector(Concat({ShortEntry("C.TXT", 72, 10), ShortEntry("SUB2", 60, 0, 0x10)})));
+    Put(At(40), FolderStart(40, 50, ShortEntry("D.TXT", 73, 10, 0x20, true)));
+    Put(At(60), FolderStart(60, 10, ShortEntry("E.TXT", 74, 10)));
     Start(4096);
-    for (uint64_t s : {At(10), At(20), At(40)})
+    for (uint64_t s : {At(10), At(20), At(30), At(40), At(60)})
         Offer(s);
-    const std::map<std::string, _FILE_NODE_> files = Finish();
-    EXPECT_EQ(files.size(), 3u) << Keys(files);
-    EXPECT_EQ(files.count("LostFolder10/a.txt"), 1u) << Keys(files);
-    EXPECT_EQ(files.count("LostFolder10/sub/b.txt"), 1u) << Keys(files);
-    EXPECT_EQ(files.count("LostFolder50/LostFolder40/!.txt"), 1u) << Keys(files);
-}
-
-TEST_F(DeepFatCorner, AClusterFurtherAlongAFolderBelongsWhereItsSubfoldersSayTheyHang)
-{
-    // Folder 10 runs on into cluster 30, which has no dot pair; SUB (folder
-    // 40), whose entry lies in cluster 30, names folder 10 as its parent.
-    Put(At(10), FolderStart(10, 0, ShortEntry("A.TXT", 60, 10)));
-    Put(At(20), FolderStart(20, 0));
-    Put(At(30), Sector(Concat({ShortEntry("B.TXT", 61, 10), ShortEntry("SUB", 40, 0, 0x10),
-                               ShortEntry("C.TXT", 62, 10)})));
-    Put(At(40), FolderStart(40, 10, ShortEntry("D.TXT", 63, 10)));
-    Start(4096);
-    for (uint64_t s : {At(10), At(20), At(30), At(40)})
-        Offer(s);
-    const std::map<std::string, _FILE_NODE_> files = Finish();
-    EXPECT_EQ(Keys(files),
-              "LostFolder10/a.txt\nLostFolder10/b.txt\nLostFolder10/c.txt\nLostFolder10/sub/d.txt\n");
+    EXPECT_EQ(Keys(Finish()), "LostFolder10/a.txt\nLostFolder10/c.txt\nLostFolder10/sub/b.txt\n"
+                              "LostFolder10/sub2/e.txt\nLostFolder50/LostFolder40/!.txt\n");
 }
 
 struct CopyCase
