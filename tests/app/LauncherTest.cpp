@@ -122,8 +122,6 @@ TEST_F(LauncherTest, NoPkexecEndsQuietly)
     EXPECT_NE(auth.ExecuteWithPrivileges("/opt/tessaroo", args), 0) << "nothing starts without a request";
     EXPECT_EQ(tessaroo::app::RunLauncher("/opt/tessaroo"), 0);
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "no child was started";
-    // The executable itself ends with 0 and shows no window.
-    EXPECT_TRUE(RunExecutable({}, empty.Path(), m_strLog, empty.Path()));
 }
 
 TEST_F(LauncherTest, RelativePathEntriesAreNotSearched)

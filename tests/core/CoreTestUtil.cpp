@@ -1,4 +1,4 @@
-#include "tests/core/CoreTestUtil.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,6 @@ namespace coretest
 {
 namespace
 {
-std::vector<std::string> g_lines;
-
-void Collect(const char* message)
-{
-    g_lines.push_back(message);
-}
-
 // Every core test runs with FAT dates read in UTC (their conversion uses the
 // local time zone), no disks but those a test maps, and a support folder of
 // its own.
@@ -39,33 +32,4 @@ class CoreEnvironment : public ::testing::Environment
 
 ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new CoreEnvironment);
 } // namespace
-
-LogCapture::LogCapture()
-{
-    g_lines.clear();
-    tessaroo::SetLogSink(&Collect);
-}
-
-LogCapture::~LogCapture()
-{
-    tessaroo::SetLogSink(nullptr);
-}
-
-const std::vector<std::string>& LogCapture::Lines() const
-{
-    return g_lines;
-}
-
-namespace
-{
-std::string JoinDisks(const std::vector<std::string>& paths)
-{
-    std::string list;
-    for (size_t i = 0; i < paths.size(); ++i)
-        list += (i ? ":" : "") + paths[i];
-    return list;
-}
-} // namespace
-
-DiskMapping::DiskMapping(const std::vector<std::string>& paths) : m_env("TESSAROO_DISKS", JoinDisks(paths)) {}
 } // namespace coretest

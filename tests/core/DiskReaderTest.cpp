@@ -3,9 +3,8 @@
 // failing devices, and descriptors that are read-only and not leaked.
 #include "core/CDiskReader.h"
 #include "core/Status.h"
-#include "tests/core/CoreTestUtil.h"
-#include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ImageFile.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +18,6 @@
 
 using namespace tessaroo;
 using namespace tessaroo::test;
-using coretest::DiskMapping;
 
 namespace
 {
@@ -53,7 +51,7 @@ class DiskReaderTest : public ::testing::Test
 
     TempDir m_dir{"reader"};
     std::vector<uint8_t> m_image;
-    DiskMapping m_disks{{m_dir.File("disk.img")}};
+    ScopedEnv m_disks{"TESSAROO_DISKS", m_dir.File("disk.img")};
 };
 
 TEST_F(DiskReaderTest, ReadsSectorsFromTheirOffset)
@@ -136,7 +134,7 @@ TEST_F(DiskReaderTest, ShortDeviceCountsWholeSectorsOnly)
     // 10.5 sectors on disk, but a range that claims 20.
     ASSERT_TRUE(WriteImageFile(m_dir.File("short.img"),
                                std::vector<uint8_t>(m_image.begin(), m_image.begin() + 10 * 512 + 256)));
-    DiskMapping disks({m_dir.File("short.img")});
+    ScopedEnv disks("TESSAROO_DISKS", m_dir.File("short.img"));
     CDiskReader r;
     ASSERT_EQ(r.Init(0, 20), 0u);
     std::vector<uint8_t> buf(4 * 512);
@@ -165,7 +163,7 @@ TEST_F(DiskReaderTest, OnlyFilesAndBlockDevicesOpenAndNothingBlocks)
     };
     for (const auto& c : cases)
     {
-        DiskMapping disks({c.path});
+        ScopedEnv disks("TESSAROO_DISKS", c.path);
         CDiskReader r;
         EXPECT_EQ(r.Init(0, 100), c.status) << c.path;
     }

@@ -2,9 +2,8 @@
 // TESSAROO_DISKS and /sys/block, read-only opens, device sizes, the support
 // and scan-log folders and the permission bits of the folders made.
 #include "core/Platform.h"
-#include "tests/core/CoreTestUtil.h"
-#include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ImageFile.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +72,7 @@ TEST(OpenDisk, ReadOnlyAndOnlyMappedDisks)
 {
     TempDir dir("platform");
     ASSERT_TRUE(WriteImageFile(dir.File("a.img"), std::vector<uint8_t>(4096, 1)));
-    coretest::DiskMapping disks({dir.File("a.img")});
+    ScopedEnv disks("TESSAROO_DISKS", dir.File("a.img"));
     int fd = OpenDiskReadOnly(0);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(fcntl(fd, F_GETFL) & O_ACCMODE, O_RDONLY);

@@ -20,40 +20,15 @@ namespace
 {
 typedef CProfessionalFatRecovery Engine;
 
-std::vector<uint8_t> Entry(const std::string& name, uint32_t cluster, uint32_t size, uint8_t attr = 0x20,
-                           bool deleted = false)
-{
-    DirEntryParams p;
-    p.name = name;
-    p.firstCluster = cluster;
-    p.size = size;
-    p.attr = attr;
-    p.deleted = deleted;
-    const std::array<uint8_t, 32> e = MakeShortEntry(p);
-    return std::vector<uint8_t>(e.begin(), e.end());
-}
-
-// A folder's first sector: its dot pair, then entries.
+// A folder's first sector: its dot pair, then entries; any other sector.
 std::vector<uint8_t> FolderStart(uint32_t self, uint32_t parent, const std::vector<uint8_t>& entries = {})
 {
-    DirectoryBuilder b;
-    b.Add(MakeDotPair(self, parent)).Add(entries);
-    return b.Build();
+    return DirectoryBuilder().Add(MakeDotPair(self, parent)).Add(entries).Build();
 }
 
 std::vector<uint8_t> Sector(const std::vector<uint8_t>& entries)
 {
-    DirectoryBuilder b;
-    b.Add(entries);
-    return b.Build();
-}
-
-std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
-{
-    std::vector<uint8_t> out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
+    return DirectoryBuilder().Add(entries).Build();
 }
 
 // Short entries that fill a sector up to where a case's entries begin.
@@ -61,13 +36,18 @@ std::vector<uint8_t> Fillers(int count)
 {
     std::vector<uint8_t> out;
     for (int i = 0; i < count; ++i)
-    {
-        char name[32];
-        snprintf(name, sizeof(name), "FILL%04d.TXT", i);
-        const std::vector<uint8_t> e = Entry(name, 0, 0);
-        out.insert(out.end(), e.begin(), e.end());
-    }
+        out = Concat({out, ShortEntry("FILL" + std::to_string(1000 + i) + ".TXT", 0, 0)});
     return out;
+}
+
+// A case's description as a test name.
+template <typename C> std::string CaseName(const ::testing::TestParamInfo<C>& i)
+{
+    std::string n = i.param.what;
+    for (char& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
 }
 
 class DeepFatCorner : public ::testing::Test
@@ -150,8 +130,8 @@ class DeepFatLayout : public DeepFatCorner, public ::testing::WithParamInterface
 TEST_P(DeepFatLayout, TwoFolderStartsGiveALayoutOnlyForARealClusterSize)
 {
     const LayoutCase& c = GetParam();
-    Put(c.s1, FolderStart(c.c1, 0, Entry("ONE.TXT", 0, 0)));
-    Put(c.s2, FolderStart(c.c2, 0, Entry("TWO.TXT", 0, 0)));
+    Put(c.s1, FolderStart(c.c1, 0, ShortEntry("ONE.TXT", 0, 0)));
+    Put(c.s2, FolderStart(c.c2, 0, ShortEntry("TWO.TXT", 0, 0)));
     Start(4096);
     Offer(c.s1);
     Offer(c.s2);
@@ -182,14 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{"256 sectors per cluster", 10, 1000, 11, 1256, 0, 0},
                       LayoutCase{"data area before the device", 10, 1000, 12, 1256, 0, 0},
                       LayoutCase{"higher cluster lower on the disk", 20, 1000, 10, 1080, 0, 0}),
-    [](const ::testing::TestParamInfo<LayoutCase>& i)
-    {
-        std::string n = i.param.what;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+    CaseName<LayoutCase>);
 
 // The layout of the cases below: clusters of 8 sectors, cluster 2 at 936;
 // folder 10 starts at 1000, folder 20 at 1080, cluster 30 at 1160.
@@ -227,9 +200,9 @@ TEST_P(DeepFatCutName, ALongNameCutAtASectorsEndIsJoinedWithItsRest)
     std::vector<uint8_t> head(run.begin(), run.begin() + c.partsBefore * 32);
     std::vector<uint8_t> rest(run.begin() + c.partsBefore * 32, run.end());
     if (c.otherFile)
-        rest = Entry("OTHER.TXT", 41, 10);
+        rest = ShortEntry("OTHER.TXT", 41, 10);
     Put(At(10), FolderStart(10, 0));
-    Put(c.cut, Sector(Join({Fillers(16 - c.partsBefore), head})));
+    Put(c.cut, Sector(Concat({Fillers(16 - c.partsBefore), head})));
     Put(At(20), FolderStart(20, 0));
     std::vector<uint64_t> restSectors = {At(30)};
     if (c.middleSector)
@@ -281,47 +254,25 @@ INSTANTIATE_TEST_SUITE_P(
                 {At(10), At(10) + 3, At(20), 0},
                 "LostFolder30/arathe~1.txt",
                 At(10) + 3}),
-    [](const ::testing::TestParamInfo<CutCase>& i)
-    {
-        std::string n = i.param.what;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+    CaseName<CutCase>);
 
-TEST_F(DeepFatCorner, FoldersWithoutTheirOwnEntryAreLostFoldersInTheirParents)
+// Folders whose own entry is gone are lost folders in their parents:
+// folder 10 (nothing names it) holds SUB (folder 20) and A.TXT; folder 40's
+// dot pair names folder 50, which is nowhere on the disk. A cluster further
+// along a folder (30, no dot pair) belongs where its subfolders say they
+// hang: SUB2 (folder 60), whose entry lies in it, names folder 10.
+TEST_F(DeepFatCorner, LostFoldersAndClustersFurtherAlongAFolderFindTheirParents)
 {
-    // Folder 10 (nothing names it) holds SUB (folder 20) and A.TXT; folder
-    // 20 holds B.TXT. Folder 40's dot pair names folder 50 as its parent,
-    // which is nowhere on the disk: a lost folder too, in the root.
-    Put(At(10), FolderStart(10, 0, Join({Entry("SUB", 20, 0, 0x10), Entry("A.TXT", 60, 10)})));
-    Put(At(20), FolderStart(20, 10, Entry("B.TXT", 61, 10)));
-    Put(At(40), FolderStart(40, 50, Entry("C.TXT", 62, 10, 0x20, true)));
+    Put(At(10), FolderStart(10, 0, Concat({ShortEntry("SUB", 20, 0, 0x10), ShortEntry("A.TXT", 70, 10)})));
+    Put(At(20), FolderStart(20, 10, ShortEntry("B.TXT", 71, 10)));
+    Put(At(30), Sector(Concat({ShortEntry("C.TXT", 72, 10), ShortEntry("SUB2", 60, 0, 0x10)})));
+    Put(At(40), FolderStart(40, 50, ShortEntry("D.TXT", 73, 10, 0x20, true)));
+    Put(At(60), FolderStart(60, 10, ShortEntry("E.TXT", 74, 10)));
     Start(4096);
-    for (uint64_t s : {At(10), At(20), At(40)})
+    for (uint64_t s : {At(10), At(20), At(30), At(40), At(60)})
         Offer(s);
-    const std::map<std::string, _FILE_NODE_> files = Finish();
-    EXPECT_EQ(files.size(), 3u) << Keys(files);
-    EXPECT_EQ(files.count("LostFolder10/a.txt"), 1u) << Keys(files);
-    EXPECT_EQ(files.count("LostFolder10/sub/b.txt"), 1u) << Keys(files);
-    EXPECT_EQ(files.count("LostFolder50/LostFolder40/!.txt"), 1u) << Keys(files);
-}
-
-TEST_F(DeepFatCorner, AClusterFurtherAlongAFolderBelongsWhereItsSubfoldersSayTheyHang)
-{
-    // Folder 10 runs on into cluster 30, which has no dot pair; SUB (folder
-    // 40), whose entry lies in cluster 30, names folder 10 as its parent.
-    Put(At(10), FolderStart(10, 0, Entry("A.TXT", 60, 10)));
-    Put(At(20), FolderStart(20, 0));
-    Put(At(30), Sector(Join({Entry("B.TXT", 61, 10), Entry("SUB", 40, 0, 0x10), Entry("C.TXT", 62, 10)})));
-    Put(At(40), FolderStart(40, 10, Entry("D.TXT", 63, 10)));
-    Start(4096);
-    for (uint64_t s : {At(10), At(20), At(30), At(40)})
-        Offer(s);
-    const std::map<std::string, _FILE_NODE_> files = Finish();
-    EXPECT_EQ(Keys(files),
-              "LostFolder10/a.txt\nLostFolder10/b.txt\nLostFolder10/c.txt\nLostFolder10/sub/d.txt\n");
+    EXPECT_EQ(Keys(Finish()), "LostFolder10/a.txt\nLostFolder10/c.txt\nLostFolder10/sub/b.txt\n"
+                              "LostFolder10/sub2/e.txt\nLostFolder50/LostFolder40/!.txt\n");
 }
 
 struct CopyCase
@@ -345,7 +296,7 @@ TEST_P(DeepFatCopy, DataIsReadOverConsecutiveClustersFromTheFirst)
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = uint8_t(i * 7 + i / 4096);
     Put(At(5), data);
-    Put(At(10), FolderStart(10, 0, Entry("DATA.BIN", c.cluster, c.size)));
+    Put(At(10), FolderStart(10, 0, ShortEntry("DATA.BIN", c.cluster, c.size)));
     Put(At(20), FolderStart(20, 0));
     Start(At(10) + 200);
     Offer(At(10));
@@ -383,7 +334,7 @@ TEST_F(DeepFatCorner, PositionsBeyondThirtyTwoBitsStayExact)
     const uint64_t start = (uint64_t(1) << 32) + 64;
     std::vector<uint8_t> data(SPC * 512, 0x3C);
     Put(start + At(5), data);
-    Put(start + At(10), FolderStart(10, 0, Entry("FAR.BIN", 5, 3000)));
+    Put(start + At(10), FolderStart(10, 0, ShortEntry("FAR.BIN", 5, 3000)));
     Put(start + At(20), FolderStart(20, 0));
     Start(start + 4096, start, 4096);
     Offer(start + At(10));
@@ -404,7 +355,7 @@ TEST_F(DeepFatCorner, PositionsBeyondThirtyTwoBitsStayExact)
 TEST_F(DeepFatCorner, ParkedSectorsStopAtTheirBoundAndTheRestIsCounted)
 {
     Start(16);
-    const std::vector<uint8_t> sector = Sector(Entry("PARKED.TXT", 0, 0));
+    const std::vector<uint8_t> sector = Sector(ShortEntry("PARKED.TXT", 0, 0));
     std::vector<uint8_t> bytes = sector;
     for (uint64_t s = 0; s < Engine::MAX_PARKED_SECTORS + 3; ++s)
         engine->ParseFDTFileRecord(bytes.data(), 1000000 + s);

@@ -36,33 +36,12 @@ bool ReadAt(int fd, uint8_t* buf, size_t len, uint64_t off, size_t& got)
     return true;
 }
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
-// The name the engine gives one item: its long name when it was made with
-// one (a name 8.3 cannot hold as written), else the 8.3 name in lower case,
-// '!' for a deleted entry's first byte, a folder's without its extension.
-std::set<std::string> ItemNames(const ManifestEntry& e)
-{
-    if (e.Name() != e.shortName)
-        return {e.Name()};
-    std::string s = e.shortName;
-    if (e.isDir)
-        s = s.substr(0, s.find('.'));
-    s = Lower(s);
-    if (IsDeletedItem(e) && !s.empty())
-        s[0] = '!';
-    return {s};
-}
-} // namespace
-
-bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint64_t count,
-                 DeepSweepStats& stats)
+// Reads [start, start + count) of the device file fd in 64 KiB chunks and
+// offers each 512-byte sector in turn: an NTFS file record (1024 bytes, read
+// on from the device at a chunk's end) is passed over; a sector that starts
+// with a folder's dot pair goes to ParseFatFileRecord, any other sector of
+// directory entries to ParseFDTFileRecord. False when the file cannot be read.
+bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint64_t count)
 {
     std::vector<uint8_t> chunk(CHUNK);
     std::vector<uint8_t> record(8192);
@@ -77,7 +56,6 @@ bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint6
         {
             uint8_t* sector = chunk.data() + i * SECTOR;
             const uint64_t abs = start + pos + i;
-            ++stats.sectors;
             const uint8_t* rec = sector;
             if ((whole - i) * SECTOR < NTFS_RECORD)
             {
@@ -87,20 +65,11 @@ bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint6
                 rec = record.data();
             }
             if (IsNtfsFileRecord(rec, int(NTFS_RECORD)))
-            {
-                ++stats.ntfsRecords;
                 continue;
-            }
             if (IsFatFileRecord(sector))
-            {
-                ++stats.folderStarts;
                 engine.ParseFatFileRecord(sector, abs);
-            }
             else if (IsFatFDTRecord(sector, int(SECTOR)))
-            {
-                ++stats.dirSectors;
                 engine.ParseFDTFileRecord(sector, abs);
-            }
         }
         if (whole < n)
             break; // the device ended
@@ -108,6 +77,8 @@ bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint6
     }
     return true;
 }
+
+} // namespace
 
 DeepFatScan::DeepFatScan(const std::string& image, uint64_t start, uint64_t count)
     : m_image(image), m_start(start), m_count(count), m_disks("TESSAROO_DISKS", image),
@@ -125,7 +96,7 @@ bool DeepFatScan::Run()
     EXPECT_GE(fd, 0) << m_image;
     if (fd < 0)
         return false;
-    const bool swept = SweepDevice(*m_engine, fd, m_start, m_count, m_stats);
+    const bool swept = SweepDevice(*m_engine, fd, m_start, m_count);
     close(fd);
     EXPECT_TRUE(swept);
     EXPECT_EQ(m_engine->DealProfessionalRecordVec(), 0u);
@@ -145,43 +116,5 @@ std::string DeepFatScan::PathOf(_FILE_NODE_& node)
     return NodePath(m_engine.get(), node);
 }
 
-bool IsDeletedItem(const ManifestEntry& e)
-{
-    return e.state.compare(0, 8, "deleted-") == 0;
-}
-
-bool IsKeptItem(const ManifestEntry& e)
-{
-    return e.state.find("-kept-") != std::string::npos;
-}
-
-bool IsIntactItem(const ManifestEntry& e)
-{
-    return e.state.size() >= 7 && e.state.compare(e.state.size() - 7, 7, "-intact") == 0;
-}
-
-std::set<std::string> DeepCandidatePaths(const Manifest& m, const ManifestEntry& e)
-{
-    std::set<std::string> paths = {""};
-    for (size_t slash = e.path.find('/', 1); slash != std::string::npos; slash = e.path.find('/', slash + 1))
-    {
-        const ManifestEntry* dir = m.Find(e.path.substr(0, slash));
-        std::set<std::string> names;
-        if (dir && IsKeptItem(*dir))
-            names = ItemNames(*dir);
-        else if (dir)
-            names = {"LostFolder" + std::to_string(dir->firstCluster)};
-        std::set<std::string> next;
-        for (const std::string& p : paths)
-            for (const std::string& n : names)
-                next.insert(p + n + "/");
-        paths.swap(next);
-    }
-    std::set<std::string> out;
-    for (const std::string& p : paths)
-        for (const std::string& n : ItemNames(e))
-            out.insert(p + n);
-    return out;
-}
 } // namespace test
 } // namespace tessaroo

@@ -1,7 +1,5 @@
 // The deep-scan sweep as the coordinator runs it, for the deep FAT engine
-// alone, and what the deep FAT tests share: a scan of an image file and the
-// names the engine gives the items of a manifest of
-// tools/make_deep_fat_images.sh.
+// alone: a whole scan of an image file.
 #pragma once
 
 #include "engines/fat/CProfessionalFatRecovery.h"
@@ -9,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -17,22 +14,6 @@ namespace tessaroo
 {
 namespace test
 {
-struct DeepSweepStats
-{
-    uint64_t sectors = 0;      // sectors offered
-    uint64_t ntfsRecords = 0;  // taken by the NTFS test first, as the sweep does
-    uint64_t folderStarts = 0; // offered to ParseFatFileRecord
-    uint64_t dirSectors = 0;   // offered to ParseFDTFileRecord
-};
-
-// Reads [start, start + count) of the device file fd in 64 KiB chunks and
-// offers each 512-byte sector in turn: an NTFS file record (1024 bytes, read
-// on from the device at a chunk's end) is passed over; a sector that starts
-// with a folder's dot pair goes to ParseFatFileRecord, any other sector of
-// directory entries to ParseFDTFileRecord. False when the file cannot be read.
-bool SweepDevice(CProfessionalFatRecovery& engine, int fd, uint64_t start, uint64_t count,
-                 DeepSweepStats& stats);
-
 // A whole deep FAT scan of an image file (as disk 0) for the sectors
 // [start, start + count): Init, a new store, the volume's own layout, the
 // sweep, the end-of-sweep pass.
@@ -43,7 +24,6 @@ class DeepFatScan
     // ::testing assertions inside; false when any step failed.
     bool Run();
     CProfessionalFatRecovery& Engine() { return *m_engine; }
-    const DeepSweepStats& Stats() const { return m_stats; }
     // Every file listed, of every kind.
     std::vector<__SEARCH_FILE_INFO__> Files();
     // The node's folder path and name, "a/b/name" (UTF-8).
@@ -54,19 +34,6 @@ class DeepFatScan
     uint64_t m_start, m_count;
     ScopedEnv m_disks;
     std::unique_ptr<CProfessionalFatRecovery> m_engine;
-    DeepSweepStats m_stats;
 };
-
-// A manifest item of tools/make_deep_fat_images.sh: its state words.
-bool IsDeletedItem(const ManifestEntry& e);
-bool IsKeptItem(const ManifestEntry& e);
-bool IsIntactItem(const ManifestEntry& e);
-
-// The path the deep engine lists a kept item under: every folder above it
-// by its name, or "LostFolder<cluster>" where the folder's own entry is
-// lost; then the item's name. A name is the long name an item was made
-// with, else its 8.3 name in lower case ('!' for a deleted entry's first
-// byte, folders without their extension).
-std::set<std::string> DeepCandidatePaths(const Manifest& m, const ManifestEntry& e);
 } // namespace test
 } // namespace tessaroo

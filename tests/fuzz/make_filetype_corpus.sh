@@ -22,7 +22,7 @@ done
 # a compound file whose DIFAT chain loops, MIDI tracks whose lengths wrap or
 # run past the file, header fields claiming 4 GiB, an ICO and a TTF whose
 # directories run past what was read, an ASF whose file properties sit at the
-# sector's end, a transport stream of 1 KiB sectors.
+# sector's end, a transport stream of 1 KiB sectors; and random sectors.
 python3 - "$out" <<'PY'
 import os, struct, sys
 out = sys.argv[1]
@@ -50,4 +50,17 @@ asf[496:512] = b"\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x6
 seed("asf_properties_at_end", 0, b"wmv", bytes(asf))
 ts = b"".join(b"\x47\x40\x11\x10" + bytes(184) for _ in range(40))
 seed("ts_1k_sectors", 0x01 | 0x04 | 0x10, b"ts", bytes(1024) + ts)
+# Random sectors judged at sector 1 with the range tests on: one where sync
+# bytes on the packet grid cross from sector 0 into it, one starting with a
+# zip header.
+import random
+rng = random.Random(99)
+for i in range(8):
+    disk = bytearray(rng.randbytes(4096))
+    if i == 1:
+        for p in range(16):
+            disk[324 + p * 188] = 0x47
+    if i == 2:
+        disk[512:516] = b"PK\x03\x04"
+    seed("random_%d" % i, 0x04 | 0x10, b"", bytes(disk))
 PY

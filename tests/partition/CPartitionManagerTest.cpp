@@ -363,5 +363,4 @@ TEST(PartitionName, Utf16ToUtf8AndSectorCount)
     item.u64EndSector = 9;
     EXPECT_EQ(PartitionSectorCount(item), 0u);
 }
-
 } // namespace

@@ -59,13 +59,9 @@ TEST_F(JudgeTest, LengthRulesOnHandBuiltFiles)
 {
     Bytes jpgTailInHead = With(JFIF, 300, {0xFF, 0xD9});
     Bytes jpgTailNotAlone = With(jpgTailInHead, 400, {0x01});
-    Bytes riff = With(Text("RIFF", 16), 8, Text("WAVEfmt "));
-    PutU32(&riff[4], 1000);
     Bytes fws = Text("FWS\x05", 512);
     PutU32(&fws[4], 0x20000000);
     Bytes bmpZero = BmpHead(0);
-    // MP3: an ID3v1 tag 300 bytes into the second chunk, the next file later.
-    Bytes id3 = Raw({'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, 512);
     // MIDI: two tracks with a chunk of another type between them; 0x2000
     // bytes in all.
     Bytes mthd = Text("MThd");
@@ -78,15 +74,13 @@ TEST_F(JudgeTest, LengthRulesOnHandBuiltFiles)
     midi = With(midi, 0x1100, Text("MTrk"));
     midi = With(midi, 0x1104, Be32(0x2000 - 0x1108));
     Bytes midiHuge = With(midi, 18, Be32(0xFFFFFFF0));
-    // Zips: a comment after the end record; two zips in one chunk.
+    // Two zips in one chunk, each end record with a comment.
     Bytes zipHead = Raw({'P', 'K', 3, 4, 20, 0, 0, 0, 0, 0}, 512);
     Bytes eocdComment = With(Raw({'P', 'K', 5, 6}, 22), 20, {7, 0});
     eocdComment = With(eocdComment, 22, Text("comment"));
     // MPEG program stream ending with its end code at a sector's end.
     Bytes pack = Raw({0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8, 0, 0, 1, 0xBB}, 512);
     Bytes mpgEnd = With(Bytes(508, 0xAA), 508, {0, 0, 1, 0xB9});
-    // APE: a tag header and footer in the same chunk.
-    Bytes apeTag = With(Text("APETAGEX\xD0\x07", 32), 100, Text("APETAGEX\xD0\x07"));
 
     const Case cases[] = {
         {"JPEG tail in the head sector, zeros after", {{1, jpgTailInHead}, {2, jpgTailInHead}}, 8, 302},
@@ -102,26 +96,15 @@ TEST_F(JudgeTest, LengthRulesOnHandBuiltFiles)
          {{1, PNG_HEAD}, {3, With(Bytes(504, 0x11), 504, Text("IEND\xAE\x42\x60\x82"))}},
          8,
          3 * 512},
-        {"WAV says 1000 bytes", {{1, riff}, {2, JFIF}}, 8, 1008},
-        {"compressed Flash movie", {{1, Text("CWS\x08", 512)}}, 8, 512},
         {"Flash movie length capped at 256 MiB", {{1, fws}}, 8, 0x10000000},
         {"BMP saying 0 bytes", {{1, bmpZero}}, 8, 0},
-        {"MP3 tag in the second chunk",
-         {{1, id3}, {1 + 129, With(Bytes(300, 0x55), 300, Text("TAGtitle"))}, {300, PNG_HEAD}},
-         400,
-         512 + 65536 + 300 + 128},
         {"MIDI walk over an alien chunk", {{1, midi}, {40, PNG_HEAD}}, 64, 0x2000},
         {"MIDI track longer than the file: to the next file", {{1, midiHuge}, {40, PNG_HEAD}}, 64, 39 * 512},
-        {"zip comment kept",
-         {{1, zipHead}, {3, With(Bytes(100, 0x33), 100, eocdComment)}},
-         8,
-         2 * 512 + 122 + 7},
         {"zip followed by a zip in the same chunk: its own end",
          {{1, zipHead}, {2, eocdComment}, {4, zipHead}, {5, eocdComment}},
          16,
          512 + 29},
         {"MPEG end code at a sector's end", {{1, pack}, {2, Bytes(512, 0xAA)}, {3, mpgEnd}}, 8, 3 * 512},
-        {"APE tag header and footer", {{1, Text("MAC ", 512)}, {3, apeTag}}, 8, 2 * 512 + 100 + 32},
     };
     for (const Case& c : cases)
     {

@@ -1,7 +1,7 @@
 // The signature engine around the estimates: the carved node and the skip,
-// its store in the scan-log folder, the flat listing, and copies and
-// previews through the safe target files (a file past the device's end, a
-// stop, an empty file).
+// its store in the scan-log folder, the flat listing, and copies through the
+// safe target files (a file past the device's end, a stop, an empty file).
+// Previews are checked on the carve image, file by file.
 #include "tests/signature/CarveTestEnv.h"
 
 #include "core/Platform.h"
@@ -164,37 +164,5 @@ TEST_F(CarveEngineTest, CopiesThroughSafeTargetFiles)
         }
     }
     EXPECT_EQ(size_t(3), ListFolder(m_out.Path()).size()) << "no partial file left behind";
-}
-
-TEST_F(CarveEngineTest, PreviewOfAPictureAndOfOtherFiles)
-{
-    Bytes jpg = With(JFIF, 700, Raw({0xFF, 0xD9}));
-    Bytes wav = With(Text("RIFF", 16), 8, Text("WAVEfmt "));
-    PutU32(&wav[4], 3000 - 8);
-    wav = With(wav, 512, Bytes(2488, 0x42));
-    Open(64, {{4, jpg}, {20, wav}});
-    unsigned long long skip = 0;
-    ASSERT_EQ(0, Carve(4, skip));
-    ASSERT_EQ(0, Carve(20, skip));
-    std::map<std::string, _FILE_NODE_> byName;
-    for (const _FILE_NODE_& n : CarvedNodes(m_engine))
-        byName[n.szFileName] = n;
-
-    wchar_t imagePath[256] = {1};
-    unsigned char buf[1024];
-    int len = sizeof(buf);
-    ASSERT_EQ(0u, m_engine.PreView(&byName["4.jpg"], imagePath, buf, len, nullptr, nullptr));
-    EXPECT_EQ(0, len);
-    const std::string picture = tessaroo::WideToUtf8(imagePath);
-    EXPECT_EQ(tessaroo::GetScanLogRoot() + "tmp.jpg", picture);
-    std::vector<uint8_t> shown;
-    ASSERT_TRUE(ReadWholeFile(picture, shown));
-    EXPECT_EQ(Slice(jpg, 0, 702), shown);
-
-    len = sizeof(buf);
-    ASSERT_EQ(0u, m_engine.PreView(&byName["20.wav"], imagePath, buf, len, nullptr, nullptr));
-    EXPECT_EQ(0, imagePath[0]);
-    ASSERT_EQ(1024, len);
-    EXPECT_EQ(Slice(wav, 0, 1024), Bytes(buf, buf + 1024));
 }
 } // namespace

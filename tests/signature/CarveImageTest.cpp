@@ -6,6 +6,7 @@
 #include "tests/signature/CarveTestEnv.h"
 
 #include "core/Portability.h"
+#include "tests/support/PreviewCheck.h"
 
 #include <map>
 
@@ -83,6 +84,7 @@ TEST(CarveImage, EveryFileGetsTheLengthOfItsRulesAndExactOnesComeBackWhole)
         ASSERT_FALSE(reports.recoveries.empty());
         EXPECT_EQ(0, reports.recoveries.back().status);
         EXPECT_EQ(Sha256OfFile(out.File(node.szFileName)), f.sha256) << "copy differs from the file";
+        ExpectPreviewOf(&engine, copy, out.File(node.szFileName));
     }
 }
 } // namespace

@@ -2,10 +2,6 @@
 
 #include "core/ByteReader.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,29 +31,7 @@ class SupportDirEnvironment : public ::testing::Environment
 
 const std::string& SamplesDir()
 {
-    static std::string dir;
-    static bool tried = false;
-    if (tried)
-        return dir;
-    tried = true;
-    const std::string out = TESSAROO_SAMPLES_DIR;
-    // CTest runs cases of this binary in parallel processes: one makes the
-    // samples, the others wait on the lock and then find the stamp current.
-    const int fd = open((out + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || flock(fd, LOCK_EX) != 0)
-    {
-        perror("sample lock");
-        if (fd >= 0)
-            close(fd);
-        return dir;
-    }
-    ::testing::AssertionResult r = RunToolScript("make_format_samples.sh", {out});
-    close(fd);
-    if (r)
-        dir = out;
-    else
-        fprintf(stderr, "%s\n", r.message());
-    return dir;
+    return SharedScriptImages("make_format_samples.sh");
 }
 
 Bytes Sample(const std::string& name)

@@ -18,8 +18,8 @@ namespace sigtest
 {
 using Bytes = std::vector<uint8_t>;
 
-// The folder tools/make_format_samples.sh fills, in the build tree, made on
-// first use; "" when the script failed, with the reason on stderr.
+// The folder of tools/make_format_samples.sh in the shared image cache;
+// "" when the script failed, with the reason on stderr.
 const std::string& SamplesDir();
 // A sample's bytes; fails the test when the file is missing.
 Bytes Sample(const std::string& name);

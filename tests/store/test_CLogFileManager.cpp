@@ -6,7 +6,6 @@
 #include "store/CScanResultFileManager.h"
 
 #include <cstring>
-#include <random>
 #include <sys/wait.h>
 
 namespace
@@ -302,34 +301,6 @@ TEST_F(LogFileManagerTest, StoreNameIsFoundByPrefix)
     EXPECT_STREQ(name, "Fast_63_2024612 5");
     EXPECT_EQ(M().GetLogFileNameByFileType((m_root + "none/").c_str(), "Fast_", name), 0u);
     EXPECT_STREQ(name, "Fast_63_2024612 5");
-}
-
-TEST_F(LogFileManagerTest, RandomConfigBytesNeverFault)
-{
-    std::mt19937 rng(99);
-    const std::string sound =
-        Header(7) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/");
-    for (int round = 0; round < 200; ++round)
-    {
-        std::string bytes = sound;
-        bytes.resize(rng() % (sound.size() + 700));
-        for (char& c : bytes)
-            if (rng() % 8 == 0)
-                c = static_cast<char>(rng());
-        WriteFileText(Config(), bytes);
-        M().Init();
-        EXPECT_LE(M().GetLogFileInfoVec().size(), 3u);
-        for (const auto& r : M().GetLogFileInfoVec())
-        {
-            EXPECT_LT(strlen(r.szLogDirPath), 256u);
-            EXPECT_LT(strlen(r.szDevicePath), 256u);
-        }
-        char path[CLogFileManager::PATH_SIZE];
-        M().GetLogFileDirPath(path);
-        _LOG_FILE_INFO_ info;
-        M().LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info);
-    }
-    EXPECT_TRUE(PathExists(m_root));
 }
 
 namespace

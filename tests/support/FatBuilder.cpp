@@ -156,6 +156,27 @@ std::array<uint8_t, 32> MakeShortEntry(const DirEntryParams& p)
     return e;
 }
 
+std::vector<uint8_t> ShortEntry(const std::string& name, uint32_t cluster, uint32_t size, uint8_t attr,
+                                bool deleted)
+{
+    DirEntryParams p;
+    p.name = name;
+    p.firstCluster = cluster;
+    p.size = size;
+    p.attr = attr;
+    p.deleted = deleted;
+    const std::array<uint8_t, 32> e = MakeShortEntry(p);
+    return std::vector<uint8_t>(e.begin(), e.end());
+}
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 std::vector<uint8_t> MakeLongNameEntries(const std::u16string& longName, uint8_t checksum, bool deleted)
 {
     static const size_t unitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};

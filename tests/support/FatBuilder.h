@@ -71,6 +71,11 @@ struct DirEntryParams
 
 // One 32-byte short entry.
 std::array<uint8_t, 32> MakeShortEntry(const DirEntryParams& p);
+// The same as bytes, for a file or (attr 0x10) folder of that first cluster and size.
+std::vector<uint8_t> ShortEntry(const std::string& name, uint32_t cluster, uint32_t size, uint8_t attr = 0x20,
+                                bool deleted = false);
+// Runs of entries (or any bytes) one after the other.
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts);
 
 // The long-name entries for longName (UTF-16 units; NUL then 0xFFFF padding
 // after the last unit, as FAT drivers write them), in on-disk order: the
