@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine for Tessaroo and runs one job:
 #   tools/bootstrap.sh run    install, configure, build, recover the bundled sample's deleted files
-#   tools/bootstrap.sh test   install, configure, build (normal + address/undefined sanitizer), run every test
+#   tools/bootstrap.sh test   install, configure, build (normal, address/undefined sanitizer, fuzz), run every test
 set -euo pipefail
 
 job="${1:-run}"
@@ -55,6 +55,10 @@ case "$job" in
     (cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
       UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       ctest --output-on-failure "$jobs_flag" --timeout 600)
+    # The fuzz targets (clang, libFuzzer) replay their seeds and corpora:
+    # the hostile-input cases of the volumes, tables, stores and formats.
+    build fuzz
+    (cd build/fuzz && ctest --output-on-failure "$jobs_flag" --timeout 600)
     build ci
     (cd build/ci && QT_QPA_PLATFORM=offscreen ctest --output-on-failure "$jobs_flag" --timeout 600)
     ;;
