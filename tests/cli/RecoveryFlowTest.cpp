@@ -73,7 +73,8 @@ _FILE_NODE_ Named(const std::string& name)
 // made safe (MakeSafeTargetName's own table holds the hostile names).
 TEST(TargetPath, KindFolderAndOneComponentBelowTheDestination)
 {
-    EXPECT_EQ(CRecoveryFlow::FormTargetPath("/dest/", Named("../../etc/passwd")), "/dest/others/.._.._etc_passwd");
+    EXPECT_EQ(CRecoveryFlow::FormTargetPath("/dest/", Named("../../etc/passwd")),
+              "/dest/others/.._.._etc_passwd");
     EXPECT_EQ(CRecoveryFlow::FormTargetPath("/", Named("a\\b.jpg")), "/photo/a_b.jpg");
     // A UTF-8 name is kept as it is; a long one is cut to one component,
     // keeping its extension.

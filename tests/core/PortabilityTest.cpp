@@ -288,20 +288,6 @@ TEST(Conversions, Gb2312ShortNamesAsUtf8)
     // The way back serves only the application's display codec.
 }
 
-TEST(Conversions, Utf8PathsRoundTrip)
-{
-    const std::wstring w = L"/media/\u7167\u7247/caf\u00E9 \U0001F600.jpg";
-    const std::string u = WideToUtf8(w.c_str());
-    EXPECT_EQ(u, "/media/\xE7\x85\xA7\xE7\x89\x87/caf\xC3\xA9 \xF0\x9F\x98\x80.jpg");
-    EXPECT_EQ(Utf8ToWide(u.c_str()), w);
-    // Broken sequences become U+FFFD and the walk goes on.
-    EXPECT_EQ(Utf8ToWide("a\xC3"
-                         "b"),
-              L"a\uFFFDb");
-    EXPECT_EQ(Utf8ToWide("\xE7\x85"), L"\uFFFD");
-    EXPECT_EQ(WideToUtf8(L"\xD800"), "\xEF\xBF\xBD");
-}
-
 // --- system-call wrappers ----------------------------------------------------
 
 TEST(SystemWrappers, SizeOfADescriptorPastFourGiB)
