@@ -1156,3 +1156,17 @@ unsigned int CScanResultFileManager::SearchIn(CScanResultFileManager* store, wch
 {
     return store ? static_cast<unsigned int>(store->SearchFileNodeInfo(typeKey, hits)) : 0;
 }
+
+unsigned int CScanResultFileManager::InitNew(const char* prefix, unsigned long long startSector)
+{
+    const std::string name = CLogFileManager::MakeStoreName(prefix, startSector);
+    char dir[CLogFileManager::PATH_SIZE] = {0};
+    if (CLogFileManager::GetInstance()->GetLogFileDirPath(dir) == tessaroo::STATUS_SUCCESS && dir[0])
+    {
+        const std::string base = std::string(dir) + name;
+        for (const char* suffix : {"", "_Relation", "_DirInfo"})
+            unlink((base + suffix).c_str());
+    }
+    const std::wstring wide = tessaroo::Utf8ToWide(name.c_str());
+    return Init(wide.c_str());
+}

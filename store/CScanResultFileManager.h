@@ -51,6 +51,12 @@ class CScanResultFileManager
     // already in its node file (GetFileIndex starts at their number), so the
     // loaded relations keep naming the records they named.
     unsigned int Init(const wchar_t* name);
+    // A new store for an engine's scan: named CLogFileManager::MakeStoreName
+    // (prefix, startSector) in the current scan-log folder. A store of that
+    // name already there is an earlier scan of the volume within the same
+    // minute; its records would be read back in place of the new ones, so
+    // its files are removed first.
+    unsigned int InitNew(const char* prefix, unsigned long long startSector);
 
     // The slot of the next record, cleared to 0, in the write buffer; valid
     // until the next CreateFileNode or flush. Takes the next index (see

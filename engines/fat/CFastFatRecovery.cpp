@@ -9,7 +9,6 @@
 #include "core/Portability.h"
 #include "core/Recognisers.h"
 #include "core/Status.h"
-#include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 
 #include <algorithm>
@@ -198,20 +197,7 @@ unsigned int CFastFatRecovery::ScanDevice(wchar_t* resultName)
         m_pScanResult.reset();
         return STATUS_INVALID_PARAMETER;
     }
-    const std::string name = CLogFileManager::MakeStoreName("Fast_", m_u64StartSector);
-    // A store of the same name in this folder is an earlier scan of this
-    // volume within the same minute; its records would be read back in place
-    // of the new ones, so it is replaced.
-    char dir[CLogFileManager::PATH_SIZE] = {0};
-    if (CLogFileManager::GetInstance()->GetLogFileDirPath(dir) == STATUS_SUCCESS && dir[0])
-    {
-        std::string base = std::string(dir) + name;
-        unlink(base.c_str());
-        unlink((base + "_Relation").c_str());
-        unlink((base + "_DirInfo").c_str());
-    }
-    std::wstring wname = Utf8ToWide(name.c_str());
-    if (m_pScanResult->Init(wname.c_str()) != STATUS_SUCCESS)
+    if (m_pScanResult->InitNew("Fast_", m_u64StartSector) != STATUS_SUCCESS)
         CoreLog("CFastFatRecovery: cannot create the scan result store\n");
     m_pScanResult->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);
 

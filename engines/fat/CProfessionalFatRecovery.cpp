@@ -10,7 +10,6 @@
 #include "core/Portability.h"
 #include "core/Recognisers.h"
 #include "core/Status.h"
-#include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 
 #include <algorithm>
@@ -186,20 +185,7 @@ unsigned int CProfessionalFatRecovery::ClearProfessionalVec(wchar_t* storeName)
         st = m_pScanResult->Init(storeName);
     else
     {
-        const std::string name = CLogFileManager::MakeStoreName(STORE_PREFIX, m_u64StartSector);
-        // A store of this name in the folder is an earlier deep scan of the
-        // volume in the same minute; reading its records back in place of
-        // the new ones would mix two scans, so it goes.
-        char dir[CLogFileManager::PATH_SIZE] = {0};
-        if (CLogFileManager::GetInstance()->GetLogFileDirPath(dir) == STATUS_SUCCESS && dir[0])
-        {
-            const std::string base = std::string(dir) + name;
-            unlink(base.c_str());
-            unlink((base + "_Relation").c_str());
-            unlink((base + "_DirInfo").c_str());
-        }
-        const std::wstring wname = Utf8ToWide(name.c_str());
-        st = m_pScanResult->Init(wname.c_str());
+        st = m_pScanResult->InitNew(STORE_PREFIX, m_u64StartSector);
     }
     if (st != STATUS_SUCCESS)
         CoreLog("CProfessionalFatRecovery: cannot open the scan result store (%u)\n", st);

@@ -9,7 +9,6 @@
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
-#include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 
 #include <algorithm>
@@ -168,24 +167,7 @@ unsigned int CFastNtfsRecovery::ScanDevice(wchar_t* resultName)
         return STATUS_SUCCESS;
     }
 
-    SYSTEMTIME t = {};
-    rsb_getLocalTime(&t);
-    char name[128];
-    snprintf(name, sizeof(name), "Fast_%lld_%d%d%d%d%2d", (long long)u64StartSector, t.wYear, t.wMonth,
-             t.wDay, t.wHour, t.wMinute);
-    // A store of the same name in this folder is an earlier scan of this
-    // volume within the same minute; its records would be read back in place
-    // of the new ones, so it is replaced.
-    char dir[CLogFileManager::PATH_SIZE] = {0};
-    if (CLogFileManager::GetInstance()->GetLogFileDirPath(dir) == STATUS_SUCCESS && dir[0])
-    {
-        const std::string base = std::string(dir) + name;
-        unlink(base.c_str());
-        unlink((base + "_Relation").c_str());
-        unlink((base + "_DirInfo").c_str());
-    }
-    const std::wstring wname = Utf8ToWide(name);
-    if (pResultStore->Init(wname.c_str()) != STATUS_SUCCESS)
+    if (pResultStore->InitNew("Fast_", u64StartSector) != STATUS_SUCCESS)
         CoreLog("CFastNtfsRecovery: cannot create the scan result store\n");
     pResultStore->InitSearchCallBack(pSearchFunc, pSearchParam);
 
@@ -260,47 +242,6 @@ void CFastNtfsRecovery::ParsePieceRecords(unsigned char* buf, size_t len, uint64
     }
 }
 
-bool CFastNtfsRecovery::ReadRecordNames(const unsigned char* rec, size_t len, const NtfsRecordHeader& h,
-                                        RecordNames& out) const
-{
-    out = RecordNames();
-    CNtfsAttributeWalker walk(rec, len, h);
-    NtfsAttribute a;
-    bool haveData = false;
-    while (walk.Next(a))
-    {
-        if (a.type == NTFS_TYPE_FILE_NAME)
-        {
-            NtfsFileName fn;
-            if (!ParseNtfsFileName(rec, a, fn))
-                continue;
-            if (!out.bNamed)
-            {
-                out.bNamed = true;
-                out.first = fn;
-                out.strName = fn.name;
-            }
-            else if (fn.nameSpace == NTFS_NAMESPACE_WIN32)
-                out.strName = fn.name; // the long name wins over a short one met first
-        }
-        else if (a.type == NTFS_TYPE_DATA && a.nameLength == 0 && !haveData)
-        {
-            haveData = true;
-            if (!a.nonResident)
-            {
-                out.bHasDataSize = true;
-                out.u64DataSize = a.valueLength;
-            }
-            else if (a.hasRealSize && a.startVcn == 0)
-            {
-                out.bHasDataSize = true;
-                out.u64DataSize = a.realSize;
-            }
-        }
-    }
-    return out.bNamed;
-}
-
 _FILE_NODE_* CFastNtfsRecovery::NewNode()
 {
     if (!pResultStore)
@@ -325,8 +266,8 @@ void CFastNtfsRecovery::ParseDeletedRecord(unsigned char* rec, size_t len, uint3
     if (!ParseNtfsRecordHeader(rec, len, h) || h.flags != 0 || h.baseRecord != 0)
         return;
     parser.FileRecordFixUp(rec, len);
-    RecordNames names;
-    if (!ReadRecordNames(rec, len, h, names))
+    NtfsRecordNames names;
+    if (!ReadNtfsRecordNames(rec, len, h, names))
         return;
     DataInfo data;
     const int ds = ResolveData(rec, len, h, number, NTFS_TYPE_DATA, data);
@@ -375,8 +316,8 @@ const CFastNtfsRecovery::FolderInfo& CFastNtfsRecovery::ReadFolderInfo(unsigned 
         parser.FileRecordFixUp(rec.data(), rec.size());
         info.bRecord = true;
         info.bIsDir = (h.flags & NTFS_RECORD_DIRECTORY) != 0;
-        RecordNames names;
-        if (ReadRecordNames(rec.data(), rec.size(), h, names))
+        NtfsRecordNames names;
+        if (ReadNtfsRecordNames(rec.data(), rec.size(), h, names))
         {
             info.bNamed = true;
             info.uParent = names.first.parent;

@@ -137,15 +137,6 @@ class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolu
         tessaroo::NtfsFileName name;
         uint64_t u64Size = 0;
     };
-    // What the sweep takes from one record.
-    struct RecordNames
-    {
-        bool bNamed = false;
-        tessaroo::NtfsFileName first; // parent and times
-        std::string strName;          // the Win32 name when there is one
-        bool bHasDataSize = false;
-        uint64_t u64DataSize = 0;
-    };
 
     // --- records and runs (CFastNtfsRecoveryRecords.cpp)
     unsigned int ReadVolume(unsigned char* buf, uint64_t abs512, uint32_t units);
@@ -179,8 +170,6 @@ class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolu
     unsigned int SweepMft();
     void ParsePieceRecords(unsigned char* buf, size_t len, uint64_t firstRecord);
     void ParseDeletedRecord(unsigned char* rec, size_t len, uint32_t number);
-    bool ReadRecordNames(const unsigned char* rec, size_t len, const tessaroo::NtfsRecordHeader& h,
-                         RecordNames& out) const;
     // The level at which the children of folder are filed: the folders from
     // it up to the root (5), it included. Every folder met is noted for the
     // ancestor pass.

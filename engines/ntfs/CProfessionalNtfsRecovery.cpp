@@ -8,7 +8,6 @@
 #include "core/Portability.h"
 #include "core/Recognisers.h"
 #include "core/Status.h"
-#include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 
 #include <algorithm>
@@ -44,54 +43,6 @@ bool IsAcceptedClusterSectors(uint64_t spc)
 
 // The names a record gives its file: the first file-name attribute (parent,
 // times, size) and the name shown, the Win32 one when there is one.
-struct RecordNames
-{
-    bool bNamed = false;
-    NtfsFileName first;
-    std::string strName;
-    bool bHasDataSize = false;
-    uint64_t u64DataSize = 0;
-};
-
-bool ReadRecordNames(const unsigned char* rec, size_t len, const NtfsRecordHeader& h, RecordNames& out)
-{
-    out = RecordNames();
-    CNtfsAttributeWalker walk(rec, len, h);
-    NtfsAttribute a;
-    bool haveData = false;
-    while (walk.Next(a))
-    {
-        if (a.type == NTFS_TYPE_FILE_NAME)
-        {
-            NtfsFileName fn;
-            if (!ParseNtfsFileName(rec, a, fn))
-                continue;
-            if (!out.bNamed)
-            {
-                out.bNamed = true;
-                out.first = fn;
-                out.strName = fn.name;
-            }
-            else if (fn.nameSpace == NTFS_NAMESPACE_WIN32)
-                out.strName = fn.name; // the long name wins over a short one met first
-        }
-        else if (a.type == NTFS_TYPE_DATA && a.nameLength == 0 && !haveData)
-        {
-            haveData = true;
-            if (!a.nonResident)
-            {
-                out.bHasDataSize = true;
-                out.u64DataSize = a.valueLength;
-            }
-            else if (a.hasRealSize && a.startVcn == 0)
-            {
-                out.bHasDataSize = true;
-                out.u64DataSize = a.realSize;
-            }
-        }
-    }
-    return out.bNamed;
-}
 } // namespace
 
 uint64_t CProfessionalNtfsRecovery::CRecordVolume::VolumeClusters() const
@@ -268,20 +219,7 @@ unsigned int CProfessionalNtfsRecovery::InitProfessionalScan(wchar_t* storeName)
         st = pResultStore->Init(storeName);
     else
     {
-        const std::string name = CLogFileManager::MakeStoreName(STORE_PREFIX, u64StartSector);
-        // A store of the same name in this folder is an earlier scan of this
-        // volume within the same minute; its records would be read back in
-        // place of the new ones, so it is replaced.
-        char dir[CLogFileManager::PATH_SIZE] = {0};
-        if (CLogFileManager::GetInstance()->GetLogFileDirPath(dir) == STATUS_SUCCESS && dir[0])
-        {
-            const std::string base = std::string(dir) + name;
-            unlink(base.c_str());
-            unlink((base + "_Relation").c_str());
-            unlink((base + "_DirInfo").c_str());
-        }
-        const std::wstring wname = Utf8ToWide(name.c_str());
-        st = pResultStore->Init(wname.c_str());
+        st = pResultStore->InitNew(STORE_PREFIX, u64StartSector);
     }
     if (st != STATUS_SUCCESS)
         CoreLog("CProfessionalNtfsRecovery: cannot open the scan result store (%u)\n", st);
@@ -382,8 +320,8 @@ bool CProfessionalNtfsRecovery::RecordSectorsPerCluster(const unsigned char* rec
 void CProfessionalNtfsRecovery::LearnMft(const unsigned char* rec, size_t len, const NtfsRecordHeader& h,
                                          uint64_t sector)
 {
-    RecordNames names;
-    if (!ReadRecordNames(rec, len, h, names) || strcasecmp(names.strName.c_str(), "$MFT") != 0)
+    NtfsRecordNames names;
+    if (!ReadNtfsRecordNames(rec, len, h, names) || strcasecmp(names.strName.c_str(), "$MFT") != 0)
         return;
     CNtfsAttributeWalker walk(rec, len, h);
     NtfsAttribute a, data;
@@ -535,8 +473,8 @@ CProfessionalNtfsRecovery::FolderState* CProfessionalNtfsRecovery::GetFolder(con
         h.recordNumber == record && h.baseRecord == 0)
     {
         parser.FileRecordFixUp(rec.data(), rec.size());
-        RecordNames names;
-        if (ReadRecordNames(rec.data(), rec.size(), h, names))
+        NtfsRecordNames names;
+        if (ReadNtfsRecordNames(rec.data(), rec.size(), h, names))
         {
             st.bPlaceable = true;
             st.uParent = names.first.parent;
@@ -670,8 +608,8 @@ unsigned int CProfessionalNtfsRecovery::ParseNtfsFileRecord(unsigned char* recor
     RecordSectorsPerCluster(rec, RECORD_BYTES, h, ownSpc);
     const VolumeRef vol = PlaceRecord(number, absSector, ownSpc);
     CRecordVolume access(*this, vol);
-    RecordNames names;
-    if (!ReadRecordNames(rec, RECORD_BYTES, h, names))
+    NtfsRecordNames names;
+    if (!ReadNtfsRecordNames(rec, RECORD_BYTES, h, names))
     {
         // A file of many pieces may keep its names in extension records.
         for (const NtfsFileName& fn : parser.ListedFileNames(access, rec, RECORD_BYTES, h, number))
@@ -726,7 +664,7 @@ unsigned int CProfessionalNtfsRecovery::ParseNtfsFileRecord(unsigned char* recor
 
 void CProfessionalNtfsRecovery::FileFolder(const FolderKey& key, FolderState& st)
 {
-    RecordNames names;
+    NtfsRecordNames names;
     bool named = false;
     if (st.bPlaceable)
     {
@@ -736,7 +674,7 @@ void CProfessionalNtfsRecovery::FileFolder(const FolderKey& key, FolderState& st
             ParseNtfsRecordHeader(rec.data(), rec.size(), h) && h.recordNumber == key.uRecord)
         {
             parser.FileRecordFixUp(rec.data(), rec.size());
-            named = ReadRecordNames(rec.data(), rec.size(), h, names);
+            named = ReadNtfsRecordNames(rec.data(), rec.size(), h, names);
         }
     }
     uint32_t parentId = NTFS_ROOT_RECORD, parentLevel = 0;

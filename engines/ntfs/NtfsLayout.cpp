@@ -181,4 +181,44 @@ int64_t NtfsTimeToUnix(uint64_t ntfsTime)
         return 0;
     return int64_t(ntfsTime / 10000000ull) - int64_t(NTFS_UNIX_EPOCH / 10000000ull);
 }
+bool ReadNtfsRecordNames(const uint8_t* rec, size_t len, const NtfsRecordHeader& h, NtfsRecordNames& out)
+{
+    out = NtfsRecordNames();
+    CNtfsAttributeWalker walk(rec, len, h);
+    NtfsAttribute a;
+    bool haveData = false;
+    while (walk.Next(a))
+    {
+        if (a.type == NTFS_TYPE_FILE_NAME)
+        {
+            NtfsFileName fn;
+            if (!ParseNtfsFileName(rec, a, fn))
+                continue;
+            if (!out.bNamed)
+            {
+                out.bNamed = true;
+                out.first = fn;
+                out.strName = fn.name;
+            }
+            else if (fn.nameSpace == NTFS_NAMESPACE_WIN32)
+                out.strName = fn.name; // the long name wins over a short one met first
+        }
+        else if (a.type == NTFS_TYPE_DATA && a.nameLength == 0 && !haveData)
+        {
+            haveData = true;
+            if (!a.nonResident)
+            {
+                out.bHasDataSize = true;
+                out.u64DataSize = a.valueLength;
+            }
+            else if (a.hasRealSize && a.startVcn == 0)
+            {
+                out.bHasDataSize = true;
+                out.u64DataSize = a.realSize;
+            }
+        }
+    }
+    return out.bNamed;
+}
+
 } // namespace tessaroo

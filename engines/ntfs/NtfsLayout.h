@@ -206,6 +206,20 @@ struct NtfsFileName
 // 2 x its length bytes and must lie inside the attribute). False otherwise.
 bool ParseNtfsFileName(const uint8_t* rec, const NtfsAttribute& a, NtfsFileName& out);
 
+// What a file record says of its names and size.
+struct NtfsRecordNames
+{
+    bool bNamed = false;
+    NtfsFileName first;  // parent and times
+    std::string strName; // the Win32 name when there is one
+    bool bHasDataSize = false;
+    uint64_t u64DataSize = 0;
+};
+// Walks the attributes of a fixed-up record for its file names (the first
+// gives parent and times, a Win32 name wins over a short one met first) and
+// the size of its unnamed data. False when the record holds no name.
+bool ReadNtfsRecordNames(const uint8_t* rec, size_t len, const NtfsRecordHeader& h, NtfsRecordNames& out);
+
 // One entry of an attribute list.
 struct NtfsListEntry
 {

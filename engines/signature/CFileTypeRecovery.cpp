@@ -6,7 +6,6 @@
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "core/Status.h"
-#include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 
 #include <cstdio>
@@ -53,28 +52,7 @@ CFileTypeRecovery::CFileTypeRecovery()
 
 CFileTypeRecovery::~CFileTypeRecovery() = default;
 
-std::string CFileTypeRecovery::NewStoreName(long long startSector) const
-{
-    SYSTEMTIME t = {};
-    rsb_getLocalTime(&t);
-    char name[128];
-    snprintf(name, sizeof(name), "%s%lld_%d%d%d%d%2d", STORE_PREFIX, startSector, t.wYear, t.wMonth, t.wDay,
-             t.wHour, t.wMinute);
-    // A store of the same name in this folder is an earlier scan of this
-    // volume within the same minute; its records would be read back in
-    // place of the new ones, so it is replaced.
-    char dir[CLogFileManager::PATH_SIZE] = {0};
-    if (CLogFileManager::GetInstance()->GetLogFileDirPath(dir) == STATUS_SUCCESS && dir[0])
-    {
-        const std::string base = std::string(dir) + name;
-        unlink(base.c_str());
-        unlink((base + "_Relation").c_str());
-        unlink((base + "_DirInfo").c_str());
-    }
-    return name;
-}
-
-unsigned int CFileTypeRecovery::OpenStore(const std::string& name)
+unsigned int CFileTypeRecovery::OpenStore(const std::string& name, long long startSector)
 {
     // The old store is flushed as it goes.
     m_pScanResult.reset();
@@ -82,7 +60,9 @@ unsigned int CFileTypeRecovery::OpenStore(const std::string& name)
     if (!m_pScanResult)
         return STATUS_NOT_ENOUGH_MEMORY;
     const std::wstring wname = Utf8ToWide(name.c_str());
-    const unsigned int st = m_pScanResult->Init(wname.c_str());
+    const unsigned int st =
+        name.empty() ? m_pScanResult->InitNew(STORE_PREFIX, (unsigned long long)std::max(startSector, 0LL))
+                     : m_pScanResult->Init(wname.c_str());
     if (st != STATUS_SUCCESS)
         CoreLog("CFileTypeRecovery: cannot open the scan result store (%u)\n", st);
     m_pScanResult->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);
@@ -97,7 +77,7 @@ unsigned int CFileTypeRecovery::Init(int diskIndex, long long startSector, long 
                                        ? (unsigned long long)startSector + (unsigned long long)sectorCount
                                        : 0;
     const unsigned int st = m_diskReader.Init(diskIndex, end);
-    OpenStore(NewStoreName(startSector));
+    OpenStore(std::string(), startSector);
     return st;
 }
 
@@ -116,7 +96,7 @@ unsigned int CFileTypeRecovery::Init(wchar_t* devicePath, wchar_t driveLetter)
             close(fd);
     }
     const unsigned int st = m_diskReader.Init(devicePath, sectors);
-    OpenStore(NewStoreName(0));
+    OpenStore(std::string(), 0);
     return st;
 }
 
@@ -126,7 +106,7 @@ unsigned int CFileTypeRecovery::InitLogFile(const wchar_t* storeName, wchar_t dr
     m_wcDriveLetter = driveLetter;
     m_nBytesPerSector = bytesPerSector;
     const unsigned int st = m_diskReader.Init(diskIndex, sectorLimit);
-    OpenStore(storeName ? WideToUtf8(storeName) : std::string());
+    OpenStore(storeName ? WideToUtf8(storeName) : std::string(), 0);
     return st;
 }
 
@@ -137,7 +117,7 @@ unsigned int CFileTypeRecovery::InitLogFile(const wchar_t* storeName, wchar_t dr
     m_wcDriveLetter = driveLetter;
     m_nBytesPerSector = bytesPerSector;
     const unsigned int st = m_diskReader.Init(devicePath, sectorLimit);
-    OpenStore(storeName ? WideToUtf8(storeName) : std::string());
+    OpenStore(storeName ? WideToUtf8(storeName) : std::string(), 0);
     return st;
 }
 

@@ -100,9 +100,9 @@ class CFileTypeRecovery : public IFileRecoveryParse
     CScanResultFileManager* GetScanResult() const { return m_pScanResult.get(); }
 
   private:
-    // Replaces the store by a new one opened on name.
-    unsigned int OpenStore(const std::string& name);
-    std::string NewStoreName(long long startSector) const;
+    // Replaces the store by the one of that name, or, for an empty name, by
+    // a new store of the volume starting at startSector.
+    unsigned int OpenStore(const std::string& name, long long startSector);
     // Reads the carved file from its first sector in 64 KiB pieces and hands
     // the first limit bytes to sink; progress(percent) after each piece but
     // the last. 30 when the device ends first.
