@@ -1151,6 +1151,16 @@ unsigned int CScanResultFileManager::ChildCountOf(CScanResultFileManager* store,
     return store->GetChildrenFileCount(key, count);
 }
 
+unsigned int CScanResultFileManager::ParentPathOf(CScanResultFileManager* store, const _FILE_NODE_* node,
+                                                  wchar_t* path, int pathLen)
+{
+    if (store)
+        return store->GetParentDirPath(node, path, pathLen);
+    if (path && pathLen > 0)
+        path[0] = 0;
+    return tessaroo::STATUS_SUCCESS;
+}
+
 unsigned int CScanResultFileManager::SearchIn(CScanResultFileManager* store, wchar_t* typeKey,
                                               std::vector<__SEARCH_FILE_INFO__>& hits)
 {

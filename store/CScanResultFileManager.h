@@ -141,6 +141,9 @@ class CScanResultFileManager
                                    uint32_t rootFolder, std::vector<_FILE_NODE_>& children);
     static unsigned int ChildCountOf(CScanResultFileManager* store, const _FILE_NODE_* dir,
                                      unsigned int level, uint32_t rootFolder, unsigned int& count);
+    // GetParentDirPath of the store; an empty path without one.
+    static unsigned int ParentPathOf(CScanResultFileManager* store, const _FILE_NODE_* node, wchar_t* path,
+                                     int pathLen);
     // SearchFileNodeInfo of the store, 0 and no hits without one.
     static unsigned int SearchIn(CScanResultFileManager* store, wchar_t* typeKey,
                                  std::vector<__SEARCH_FILE_INFO__>& hits);

@@ -1095,13 +1095,7 @@ unsigned int CProfessionalFatRecovery::GetLostFileCount()
 
 unsigned int CProfessionalFatRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen)
 {
-    if (!m_pScanResult)
-    {
-        if (path && pathLen > 0)
-            path[0] = 0;
-        return STATUS_SUCCESS;
-    }
-    return m_pScanResult->GetParentDirPath(node, path, pathLen);
+    return CScanResultFileManager::ParentPathOf(m_pScanResult.get(), node, path, pathLen);
 }
 
 unsigned int CProfessionalFatRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* ctx)

@@ -437,13 +437,7 @@ unsigned int CFastNtfsRecovery::GetLostFileCount()
 
 unsigned int CFastNtfsRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen)
 {
-    if (!pResultStore)
-    {
-        if (path && pathLen > 0)
-            path[0] = 0;
-        return STATUS_SUCCESS;
-    }
-    return pResultStore->GetParentDirPath(node, path, pathLen);
+    return CScanResultFileManager::ParentPathOf(pResultStore.get(), node, path, pathLen);
 }
 
 unsigned int CFastNtfsRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* ctx)

@@ -752,13 +752,7 @@ unsigned int CProfessionalNtfsRecovery::GetLostFileCount()
 unsigned int CProfessionalNtfsRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path,
                                                                  int pathLen)
 {
-    if (!pResultStore)
-    {
-        if (path && pathLen > 0)
-            path[0] = 0;
-        return STATUS_INVALID_PARAMETER;
-    }
-    return pResultStore->GetParentDirPath(node, path, pathLen);
+    return CScanResultFileManager::ParentPathOf(pResultStore.get(), node, path, pathLen);
 }
 
 unsigned int CProfessionalNtfsRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* ctx)
