@@ -1180,3 +1180,9 @@ unsigned int CScanResultFileManager::InitNew(const char* prefix, unsigned long l
     const std::wstring wide = tessaroo::Utf8ToWide(name.c_str());
     return Init(wide.c_str());
 }
+
+unsigned int CScanResultFileManager::InitNamedOrNew(const wchar_t* name, const char* prefix,
+                                                    unsigned long long startSector)
+{
+    return name && name[0] ? Init(name) : InitNew(prefix, startSector);
+}

@@ -57,6 +57,9 @@ class CScanResultFileManager
     // minute; its records would be read back in place of the new ones, so
     // its files are removed first.
     unsigned int InitNew(const char* prefix, unsigned long long startSector);
+    // Init on name when it names a store (a saved scan reopened), InitNew
+    // otherwise.
+    unsigned int InitNamedOrNew(const wchar_t* name, const char* prefix, unsigned long long startSector);
 
     // The slot of the next record, cleared to 0, in the write buffer; valid
     // until the next CreateFileNode or flush. Takes the next index (see

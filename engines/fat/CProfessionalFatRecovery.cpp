@@ -180,13 +180,7 @@ unsigned int CProfessionalFatRecovery::ClearProfessionalVec(wchar_t* storeName)
     m_pScanResult.reset(new (std::nothrow) CScanResultFileManager());
     if (!m_pScanResult)
         return STATUS_NOT_ENOUGH_MEMORY;
-    unsigned int st = STATUS_SUCCESS;
-    if (storeName && storeName[0])
-        st = m_pScanResult->Init(storeName);
-    else
-    {
-        st = m_pScanResult->InitNew(STORE_PREFIX, m_u64StartSector);
-    }
+    const unsigned int st = m_pScanResult->InitNamedOrNew(storeName, STORE_PREFIX, m_u64StartSector);
     if (st != STATUS_SUCCESS)
         CoreLog("CProfessionalFatRecovery: cannot open the scan result store (%u)\n", st);
     m_pScanResult->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);

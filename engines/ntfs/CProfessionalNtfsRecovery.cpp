@@ -214,13 +214,7 @@ unsigned int CProfessionalNtfsRecovery::InitProfessionalScan(wchar_t* storeName)
     pResultStore.reset(new (std::nothrow) CScanResultFileManager());
     if (!pResultStore)
         return STATUS_NOT_ENOUGH_MEMORY;
-    unsigned int st = STATUS_SUCCESS;
-    if (storeName && storeName[0])
-        st = pResultStore->Init(storeName);
-    else
-    {
-        st = pResultStore->InitNew(STORE_PREFIX, u64StartSector);
-    }
+    const unsigned int st = pResultStore->InitNamedOrNew(storeName, STORE_PREFIX, u64StartSector);
     if (st != STATUS_SUCCESS)
         CoreLog("CProfessionalNtfsRecovery: cannot open the scan result store (%u)\n", st);
     pResultStore->InitSearchCallBack(pSearchFunc, pSearchParam);

@@ -60,9 +60,8 @@ unsigned int CFileTypeRecovery::OpenStore(const std::string& name, long long sta
     if (!m_pScanResult)
         return STATUS_NOT_ENOUGH_MEMORY;
     const std::wstring wname = Utf8ToWide(name.c_str());
-    const unsigned int st =
-        name.empty() ? m_pScanResult->InitNew(STORE_PREFIX, (unsigned long long)std::max(startSector, 0LL))
-                     : m_pScanResult->Init(wname.c_str());
+    const unsigned int st = m_pScanResult->InitNamedOrNew(wname.c_str(), STORE_PREFIX,
+                                                          (unsigned long long)std::max(startSector, 0LL));
     if (st != STATUS_SUCCESS)
         CoreLog("CFileTypeRecovery: cannot open the scan result store (%u)\n", st);
     m_pScanResult->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);
