@@ -101,15 +101,15 @@ TEST(IsFat, BootSectorFields)
     // The FAT32 default: 32 reserved sectors and two FATs of 1016 sectors, no
     // root region, one sector per cluster: clusters = total - 2064.
     constexpr uint64_t overhead = 32 + 2 * 1016;
-    // 'x' × 8, 0xFF × 19, 0x00 0x1F 0x2C at 480 mark an encrypted volume.
-    const std::vector<uint8_t> encrypted = Patched(
-        Fat(F32), {{480, 8, Text8("xxxxxxxx")}, {488, 8, ~0ULL}, {496, 8, ~0ULL}, {504, 6, 0x2C1F00FFFFFF}});
-    Check(encrypted, {{"EncryptedTail", {}, 0}}, IsFat);
     Check(Fat(F32),
           {{"Fat32", {}, 1},
            {"SectorsPerClusterZero", {{13, 1, 0}}, 0},
            {"NoSignature", {{511, 1, 0}}, 0},
            {"EncryptedVolumeName", {{3, 8, Text8("-FVE-FS-")}}, 0},
+           // 'x' × 8, 0xFF × 19, 0x00 0x1F 0x2C at 480 mark an encrypted volume.
+           {"EncryptedTail",
+            {{480, 8, Text8("xxxxxxxx")}, {488, 8, ~0ULL}, {496, 8, ~0ULL}, {504, 6, 0x2C1F00FFFFFF}},
+            0},
            // FAT32 form: the type text, the 32-bit total and the 32-bit FAT size are all needed.
            {"WithoutTypeText", {{82, 8, Text8("FAT16   ")}}, 0},
            {"WithoutTotal", {{32, 4, 0}}, 0},
@@ -207,9 +207,11 @@ TEST(IsNtfsFileRecord, HeaderAndFixups)
     }
 }
 
+// A "." entry then a ".." entry: a folder's first directory sector.
 TEST(IsFatFileRecord, DotPair)
 {
-    Check(MakeDotPair(7, 0),
+    const std::vector<uint8_t> pair = MakeDotPair(7, 0);
+    Check(pair,
           {{"DotPair", {}, 1},
            {"DotPairWithOtherAttributes", {{11, 1, 0x12}, {43, 1, 0x30}}, 1},
            {"DotNotFolder", {{11, 1, 0x20}}, 0},
@@ -220,10 +222,16 @@ TEST(IsFatFileRecord, DotPair)
            {"DotNotBlankPadded", {{1, 1, 'A'}}, 0},
            {"SecondSingleDot", {{33, 1, ' '}}, 0}},
           [](const uint8_t* b) { return IsFatFileRecord(b); });
-    // The length-taking form reads nothing when fewer than 64 bytes are given.
-    const std::vector<uint8_t> pair = MakeDotPair(7, 0);
+    // The length-taking forms read nothing when fewer than 64 bytes are
+    // given: a "." entry alone fails the name rule, as an entry.
     EXPECT_TRUE(IsFatFileRecord(Exact(pair).get(), 64));
     EXPECT_FALSE(IsFatFileRecord(Exact(pair).get(), 63));
+    EXPECT_EQ(IsFatEntyValid(Exact(pair).get(), 64), 1);
+    EXPECT_EQ(IsFatEntyValid(Exact(std::vector<uint8_t>(pair.begin(), pair.begin() + 32)).get(), 32), 0);
+    EXPECT_EQ(IsFatEntyValid(pair.data(), 31), 0);
+    FAT32_Entry entry;
+    memcpy(&entry, pair.data(), sizeof(entry));
+    EXPECT_EQ(IsFatEntyValid(&entry), 0);
 }
 
 // --- directory entries -------------------------------------------------------
@@ -313,25 +321,9 @@ TEST(IsFatEntyValid, BothForms)
             Patched(t.attr == ATTR_LONG_NAME ? MakeLongNameEntries(u"name.txt", 0x33, t.deleted) : Entry(p),
                     t.c.patches);
         ASSERT_EQ(e.size(), 32u);
-        FAT32_Entry entry;
-        memcpy(&entry, e.data(), sizeof(entry));
-        EXPECT_EQ(IsFatEntyValid(&entry), t.c.expected);
         // The entry at the very end of its buffer: no look-ahead may happen.
         EXPECT_EQ(IsFatEntyValid(Exact(e).get(), 32), t.c.expected);
     }
-}
-
-TEST(IsFatEntyValid, DotPairNeedsTheNextEntry)
-{
-    const std::vector<uint8_t> pair = MakeDotPair(7, 0);
-    EXPECT_EQ(IsFatEntyValid(Exact(pair).get(), 64), 1);
-    // With only the "." entry readable the look-ahead must not happen, and
-    // a lone dot entry fails the name rule.
-    EXPECT_EQ(IsFatEntyValid(Exact(std::vector<uint8_t>(pair.begin(), pair.begin() + 32)).get(), 32), 0);
-    FAT32_Entry entry;
-    memcpy(&entry, pair.data(), sizeof(entry));
-    EXPECT_EQ(IsFatEntyValid(&entry), 0);
-    EXPECT_EQ(IsFatEntyValid(pair.data(), 31), 0);
 }
 
 TEST(IsFatFDTRecord, DirectorySectors)
@@ -419,53 +411,35 @@ TEST(IsFatFDTRecord, DirectorySectors)
 
 TEST(FatDates, EachTimeFunctionReadsItsOwnField)
 {
-    const struct
-    {
-        int year, month, day;
-        uint64_t expected; // seconds since 1970 in UTC (the tests run with TZ=UTC)
-    } cases[] = {{2021, 6, 15, 1623715200},
-                 // Past 2106 the value needs the high word.
-                 {2107, 12, 31, 4354732800},
-                 // mktime normalises: month 0 is December of the year before.
-                 {2021, 0, 15, 1607990400}};
+    // Seconds since 1970 in UTC (the tests run with TZ=UTC); past 2106 the
+    // value needs the high word; mktime normalises month 0 to December of
+    // the year before. Each case's date goes into its own field.
+    const uint16_t dates[3] = {FatDate(2021, 6, 15), FatDate(2107, 12, 31), FatDate(2021, 0, 15)};
+    const uint64_t expected[3] = {1623715200, 4354732800, 1607990400};
+    const std::vector<uint8_t> e = Patched(
+        Entry("REPORT.TXT"), {{DE_CDATE, 2, dates[0]}, {DE_ADATE, 2, dates[1]}, {DE_WDATE, 2, dates[2]}});
+    FAT32_Entry entry;
+    memcpy(&entry, e.data(), sizeof(entry));
     void (*const readers[3])(const FAT32_Entry*, _FILETIME*) = {
         Fat32GetFileCreateTime, Fat32GetFileLastAccessTime, Fat32GetFileLastChangeTime};
-    const size_t fields[3] = {DE_CDATE, DE_ADATE, DE_WDATE};
-    for (const auto& c : cases)
+    for (int f = 0; f < 3; ++f)
     {
-        SCOPED_TRACE(c.expected);
-        const uint16_t date = FatDate(c.year, c.month, c.day);
-        EXPECT_EQ(FatDateToTime(date), c.expected);
-        for (int f = 0; f < 3; ++f)
-        {
-            const std::vector<uint8_t> e = Patched(
-                Entry("REPORT.TXT"),
-                {{DE_CDATE, 2, 0x1111}, {DE_ADATE, 2, 0x2222}, {DE_WDATE, 2, 0x3333}, {fields[f], 2, date}});
-            FAT32_Entry entry;
-            memcpy(&entry, e.data(), sizeof(entry));
-            _FILETIME t = {0xDEADBEEF, 0xDEADBEEF};
-            readers[f](&entry, &t);
-            EXPECT_EQ(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime, c.expected)
-                << "field " << fields[f];
-        }
+        EXPECT_EQ(FatDateToTime(dates[f]), expected[f]) << f;
+        _FILETIME t = {0xDEADBEEF, 0xDEADBEEF};
+        readers[f](&entry, &t);
+        EXPECT_EQ(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime, expected[f]) << f;
     }
 }
 
 TEST(GetDefaultNtfsSectorPerCluster, BySize)
 {
+    // Sectors, bytes per sector, the answer; 4096-byte sectors scale every
+    // threshold by 8.
     constexpr unsigned long long MiB512 = 2048; // 512-byte sectors per MiB
-    const struct
-    {
-        unsigned long long sectors;
-        unsigned bytesPerSector, expected;
-    } cases[] = {{7 * MiB512 + 1, 512, 1},
-                 {512 * MiB512 + 1, 512, 2},
-                 {1024 * MiB512 + 1, 512, 4},
-                 {2048 * MiB512 + 1, 512, 8},
-                 // 4096-byte sectors scale every threshold by 8.
-                 {56 * 256 + 1, 4096, 1},
-                 {4096 * 256 + 1, 4096, 2}};
+    const unsigned long long cases[][3] = {{7 * MiB512 + 1, 512, 1},    {512 * MiB512 + 1, 512, 2},
+                                           {1024 * MiB512 + 1, 512, 4}, {2048 * MiB512 + 1, 512, 8},
+                                           {56 * 256 + 1, 4096, 1},     {4096 * 256 + 1, 4096, 2}};
     for (const auto& c : cases)
-        EXPECT_EQ(GetDefaultNtfsSectorPerCluster(c.sectors, c.bytesPerSector), c.expected)
-            << c.sectors << " sectors of " << c.bytesPerSector;
+        EXPECT_EQ(GetDefaultNtfsSectorPerCluster(c[0], unsigned(c[1])), c[2])
+            << c[0] << " sectors of " << c[1];
 }

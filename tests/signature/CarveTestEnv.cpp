@@ -1,9 +1,5 @@
 #include "tests/signature/CarveTestEnv.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -14,46 +10,32 @@ namespace carvetest
 {
 const CarveImage& SharedCarveImage()
 {
-    static CarveImage image;
-    static bool tried = false;
-    if (tried)
-        return image;
-    tried = true;
-    const std::string out = TESSAROO_CARVE_DIR;
-    // CTest runs cases in parallel processes: one makes the image, the
-    // others wait on the lock and then find the stamp current.
-    const int fd = open((out + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || flock(fd, LOCK_EX) != 0)
+    static const CarveImage image = []
     {
-        if (fd >= 0)
-            close(fd);
-        return image;
-    }
-    ::testing::AssertionResult r = RunToolScript("make_carve_image.sh", {out});
-    close(fd);
-    if (!r)
-    {
-        fprintf(stderr, "%s\n", r.message());
-        return image;
-    }
-    std::ifstream manifest(out + "/carve.manifest");
-    std::string line;
-    while (std::getline(manifest, line))
-    {
-        std::istringstream in(line);
-        CARVED_FILE f;
-        std::string inner;
-        if (in >> f.u64Start >> f.u64Size >> f.sha256 >> f.expect >> inner >> f.name)
+        CarveImage img;
+        const std::string out = SharedScriptImages("make_carve_image.sh");
+        if (out.empty())
+            return img;
+        std::ifstream manifest(out + "/carve.manifest");
+        std::string line;
+        while (std::getline(manifest, line))
         {
-            f.bInner = inner == "inner";
-            image.files.push_back(f);
+            std::istringstream in(line);
+            CARVED_FILE f;
+            std::string inner;
+            if (in >> f.u64Start >> f.u64Size >> f.sha256 >> f.expect >> inner >> f.name)
+            {
+                f.bInner = inner == "inner";
+                img.files.push_back(f);
+            }
         }
-    }
-    std::sort(image.files.begin(), image.files.end(),
-              [](const CARVED_FILE& a, const CARVED_FILE& b) { return a.u64Start < b.u64Start; });
-    std::ifstream img(out + "/carve.img", std::ios::binary | std::ios::ate);
-    image.u64Sectors = uint64_t(img.tellg()) / 512;
-    image.path = out + "/carve.img";
+        std::sort(img.files.begin(), img.files.end(),
+                  [](const CARVED_FILE& a, const CARVED_FILE& b) { return a.u64Start < b.u64Start; });
+        std::ifstream raw(out + "/carve.img", std::ios::binary | std::ios::ate);
+        img.u64Sectors = uint64_t(raw.tellg()) / 512;
+        img.path = out + "/carve.img";
+        return img;
+    }();
     return image;
 }
 

@@ -30,7 +30,7 @@ struct CarveImage
     std::vector<CARVED_FILE> files; // by first sector
 };
 
-// The image, made once per build folder; empty path when the script failed.
+// The image, from the shared image cache; empty path when the script failed.
 const CarveImage& SharedCarveImage();
 
 // Offers sectors [first, first + count) of reader's device to the engine's
