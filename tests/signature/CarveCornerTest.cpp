@@ -3,14 +3,13 @@
 // recorded range, the MIDI track walk, compound-file DIFAT chains that fail
 // or loop, adjacent archives, and progress reports and stops during an
 // estimate.
-#include "tests/signature/CarveTestEnv.h"
+#include "tests/signature/SignatureTestEnv.h"
 
 #include "core/ByteReader.h"
 #include "core/Status.h"
 #include "engines/signature/LengthScan.h"
 
 using namespace sigtest;
-using namespace carvetest;
 using tessaroo::PutU16;
 using tessaroo::PutU32;
 

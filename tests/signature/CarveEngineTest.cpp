@@ -2,7 +2,7 @@
 // its store in the scan-log folder, the flat listing, and copies through the
 // safe target files (a file past the device's end, a stop, an empty file).
 // Previews are checked on the carve image, file by file.
-#include "tests/signature/CarveTestEnv.h"
+#include "tests/signature/SignatureTestEnv.h"
 
 #include "core/Platform.h"
 #include "core/Portability.h"
@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 
 using namespace sigtest;
-using namespace carvetest;
 using namespace tessaroo::test;
 using tessaroo::PutU32;
 
@@ -25,39 +24,30 @@ const Bytes JFIF = JfifHead();
 class CarveEngineTest : public JudgeTest
 {
   protected:
-    // An engine over a sparse image of total sectors holding pieces.
-    void Open(uint64_t total, const std::vector<std::pair<uint64_t, Bytes>>& pieces)
+    // An engine over an image of total sectors holding pieces.
+    void Open(uint64_t total, const std::vector<std::pair<size_t, Bytes>>& pieces)
     {
-        SectorImage img;
-        for (const auto& p : pieces)
-            img.Put(p.first, p.second);
-        const std::string path = m_dir.File("disk.img");
-        ASSERT_TRUE(img.Write(path, total));
-        m_env.reset(new ScopedEnv("TESSAROO_DISKS", path));
+        m_dev.reset(new ImageDevice(Layout(total, pieces)));
         ASSERT_EQ(0u, m_engine.Init(0, 0, (long long)total, L'C'));
         m_engine.InitCallBack(&Reports::OnScan, &Reports::OnRecovery, &m_reports, 90);
-        ASSERT_EQ(0u, m_reader.Init(0, total));
     }
     int Carve(uint64_t sector, unsigned long long& skip)
     {
         unsigned char buf[512];
         unsigned int got = 0;
-        EXPECT_EQ(0u, m_reader.ReadData(buf, 1, (long long)sector, 512, &got));
+        EXPECT_EQ(0u, m_dev->Reader().ReadData(buf, 1, (long long)sector, 512, &got));
         unsigned long long files = 0;
-        return m_engine.ParseFileBuf(buf, 512, sector, 0, 1000, -1, &m_reader, 512, skip, files);
+        return m_engine.ParseFileBuf(buf, 512, sector, 0, 1000, -1, &m_dev->Reader(), 512, skip, files);
     }
-    std::wstring Target(const std::string& name) { return tessaroo::Utf8ToWide(m_out.File(name).c_str()); }
     void TearDown() override
     {
         m_engine.InitCallBack(nullptr, nullptr, nullptr, 0);
         JudgeTest::TearDown();
     }
 
-    TempDir m_dir{"carvedisk"};
     TempDir m_out{"carveout"};
-    std::unique_ptr<ScopedEnv> m_env;
+    std::unique_ptr<ImageDevice> m_dev;
     CFileTypeRecovery m_engine;
-    CDiskReader m_reader;
     Reports m_reports;
 };
 
@@ -146,7 +136,8 @@ TEST_F(CarveEngineTest, CopiesThroughSafeTargetFiles)
         m_reports.nStopAtRecovery = c.stopAt;
         m_reports.nStopAnswer = tessaroo::STATUS_CANCEL;
         _FILE_NODE_ node = byName[c.node];
-        std::wstring target = Target(std::string("copy-") + std::to_string(c.stopAt) + "-" + c.node);
+        std::wstring target =
+            tessaroo::Utf8ToWide(m_out.File("copy-" + std::to_string(c.stopAt) + "-" + c.node).c_str());
         EXPECT_EQ(c.status, m_engine.SaveFileData(&node, &target[0], 0));
         int finals = 0;
         for (const Reports::Recovery& r : m_reports.recoveries)

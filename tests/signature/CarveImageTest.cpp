@@ -3,14 +3,14 @@
 // sector with the length its format's rules give, nothing is carved from
 // the filler, and the files whose rules find their own end come back byte
 // for byte through the engine's copy.
-#include "tests/signature/CarveTestEnv.h"
+#include "tests/signature/SignatureTestEnv.h"
 
 #include "core/Portability.h"
 #include "tests/support/PreviewCheck.h"
 
 #include <map>
 
-using namespace carvetest;
+using namespace sigtest;
 using namespace tessaroo::test;
 
 namespace
