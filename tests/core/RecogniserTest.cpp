@@ -51,14 +51,6 @@ uint64_t Text8(const char* s)
     return v;
 }
 
-std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts)
-{
-    std::vector<uint8_t> out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 // A patch table: its name, the patches to a consistent buffer, the answer.
 struct Case
 {
@@ -248,15 +240,9 @@ DirEntryParams File(const char* name, bool deleted = false)
     return p;
 }
 
-std::vector<uint8_t> Entry(const DirEntryParams& p)
-{
-    const std::array<uint8_t, 32> e = MakeShortEntry(p);
-    return std::vector<uint8_t>(e.begin(), e.end());
-}
-
 std::vector<uint8_t> Entry(const char* name, bool deleted = false)
 {
-    return Entry(File(name, deleted));
+    return ShortEntry(name, 5, 1000, 0x20, deleted);
 }
 } // namespace
 
@@ -317,8 +303,10 @@ TEST(IsFatEntyValid, BothForms)
         p.size = t.size;
         p.firstCluster = t.cluster;
         p.date = t.date;
+        const std::array<uint8_t, 32> shortEntry = MakeShortEntry(p);
         const std::vector<uint8_t> e =
-            Patched(t.attr == ATTR_LONG_NAME ? MakeLongNameEntries(u"name.txt", 0x33, t.deleted) : Entry(p),
+            Patched(t.attr == ATTR_LONG_NAME ? MakeLongNameEntries(u"name.txt", 0x33, t.deleted)
+                                             : std::vector<uint8_t>(shortEntry.begin(), shortEntry.end()),
                     t.c.patches);
         ASSERT_EQ(e.size(), 32u);
         // The entry at the very end of its buffer: no look-ahead may happen.
@@ -332,7 +320,7 @@ TEST(IsFatFDTRecord, DirectorySectors)
     { return DirectoryBuilder().Add(entries).Build(512); };
     std::vector<uint8_t> full; // 16 live entries
     for (int i = 0; i < 16; ++i)
-        full = Cat({full, Entry(("FILE" + std::to_string(1000 + i) + ".TXT").c_str())});
+        full = Concat({full, Entry(("FILE" + std::to_string(1000 + i) + ".TXT").c_str())});
     const std::vector<uint8_t> half = {0xE5, 'A', 'A', 'A',  'A', 'A', 'A', 'A',
                                        'T',  'X', 'T', 0x20, 1,   0,   0,   0};
     const std::u16string quarterly = u"Quarterly report.txt";
@@ -344,13 +332,13 @@ TEST(IsFatFDTRecord, DirectorySectors)
         std::vector<uint8_t> buf;
         int expected;
     } cases[] = {
-        {"EntriesThenEndAndZeros", sector(Cat({Entry("A.TXT"), Entry("B.TXT", true)})), 1},
+        {"EntriesThenEndAndZeros", sector(Concat({Entry("A.TXT"), Entry("B.TXT", true)})), 1},
         {"FullSectorWithoutEnd", full, 1},
-        {"TwoFullSectors", Cat({full, full}), 1},
+        {"TwoFullSectors", Concat({full, full}), 1},
         {"StartsWithEnd", std::vector<uint8_t>(512, 0), 0},
         {"NonZeroByteAfterEnd", Patched(sector(Entry("A.TXT")), {{511, 1, 1}}), 0},
-        {"InvalidEntry", sector(Cat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0x40}})})), 0},
-        {"FileWithoutArchiveBit", sector(Cat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0}})})), 1},
+        {"InvalidEntry", sector(Concat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0x40}})})), 0},
+        {"FileWithoutArchiveBit", sector(Concat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0}})})), 1},
         {"DotPairSector", sector(MakeDotPair(5, 0)), 0},
         {"BlankInsideName", sector(Patched(Entry("AB.TXT"), {{3, 1, 'C'}})), 0},
         {"BlankInsideExtension", sector(Patched(Entry("AB.T"), {{10, 1, 'X'}})), 0},
@@ -362,8 +350,8 @@ TEST(IsFatFDTRecord, DirectorySectors)
         {"DeletedEntryMarkIsNoLeadByte", sector(Entry("REPORT.TXT", true)), 1},
         {"DeletedEntryWithDoubleByteName", sector(Patched(Entry("AB.TXT", true), {{1, 2, 0xACC6}})), 1},
         // Fill data that repeats every 16 bytes is not a directory.
-        {"SixteenByteRepetition", sector(Cat({half, half})), 0},
-        {"SixteenByteRepetitionBroken", sector(Patched(Cat({half, half}), {{20, 1, 'B'}})), 1},
+        {"SixteenByteRepetition", sector(Concat({half, half})), 0},
+        {"SixteenByteRepetitionBroken", sector(Patched(Concat({half, half}), {{20, 1, 'B'}})), 1},
         {"LongNameWithItsShortEntry", sector(MakeNamedEntry(quarterly, File("QUARTE~1.TXT"))), 1},
         {"DeletedLongNameWithItsShortEntry", sector(MakeNamedEntry(quarterly, File("QUARTE~1.TXT", true))),
          1},
@@ -371,13 +359,14 @@ TEST(IsFatFDTRecord, DirectorySectors)
         {"LongNameOfTwentyParts",
          sector(MakeNamedEntry(std::u16string(251, u'n') + u".txt", File("NNNNNN~1.TXT"))), 1},
         {"LongNameOfTwentyPartsWithWrongChecksum",
-         sector(Cat({MakeLongNameEntries(std::u16string(251, u'n') + u".txt", 0x12), Entry("NNNNNN~1.TXT")})),
+         sector(
+             Concat({MakeLongNameEntries(std::u16string(251, u'n') + u".txt", 0x12), Entry("NNNNNN~1.TXT")})),
          0},
         {"LongNameWithWrongChecksum",
-         sector(Cat({MakeLongNameEntries(quarterly, 0x12), Entry("QUARTE~1.TXT")})), 0},
+         sector(Concat({MakeLongNameEntries(quarterly, 0x12), Entry("QUARTE~1.TXT")})), 0},
         // A deleted short entry's first byte is gone, so its checksum cannot be checked.
         {"LongNameBeforeDeletedShortEntryWithOtherChecksum",
-         sector(Cat({MakeLongNameEntries(quarterly, 0x12), Entry("QUARTE~1.TXT", true)})), 1},
+         sector(Concat({MakeLongNameEntries(quarterly, 0x12), Entry("QUARTE~1.TXT", true)})), 1},
         // The first stored entry of the chain disagrees with the others.
         {"LongNameChainWithMixedChecksums",
          sector(Patched(MakeNamedEntry(u"A much longer name of forty units.txt", File("AMUCHL~1.TXT")),
@@ -386,15 +375,15 @@ TEST(IsFatFDTRecord, DirectorySectors)
         // The look-ahead ends at the buffer's end: a chain cut by the sector
         // edge is accepted (the short entry is in the next sector).
         {"LongNameCutAtSectorEnd",
-         Cat({std::vector<uint8_t>(full.begin(), full.end() - 64),
-              MakeLongNameEntries(u"Cut at the edge.txt", 0x77)}),
+         Concat({std::vector<uint8_t>(full.begin(), full.end() - 64),
+                 MakeLongNameEntries(u"Cut at the edge.txt", 0x77)}),
          1},
         {"LongNameFollowedByInvalidEntry",
-         sector(Cat({MakeLongNameEntries(quarterly, quarterlySum),
-                     Patched(Entry("QUARTE~1.TXT"), {{11, 1, 0x40}})})),
+         sector(Concat({MakeLongNameEntries(quarterly, quarterlySum),
+                        Patched(Entry("QUARTE~1.TXT"), {{11, 1, 0x40}})})),
          0},
         {"SingleEntry", Entry("A.TXT"), 1},
-        {"OddLengthTail", Cat({Entry("A.TXT"), std::vector<uint8_t>(8, 0)}), 1},
+        {"OddLengthTail", Concat({Entry("A.TXT"), std::vector<uint8_t>(8, 0)}), 1},
     };
     for (const auto& c : cases)
     {
