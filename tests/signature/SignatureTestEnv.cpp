@@ -165,43 +165,6 @@ const CarveImage& SharedCarveImage()
     return image;
 }
 
-int Sweep(CFileTypeRecovery& engine, CDiskReader& reader, uint64_t first, uint64_t count, uint64_t* stoppedAt)
-{
-    constexpr int BPS = 512, CHUNK = 128;
-    std::vector<unsigned char> chunk(CHUNK * BPS);
-    unsigned long long files = 0;
-    uint64_t pos = first;
-    const uint64_t end = first + count;
-    while (pos < end)
-    {
-        const int n = int(std::min<uint64_t>(CHUNK, end - pos));
-        unsigned int got = 0;
-        if (reader.ReadData(chunk.data(), n, (long long)pos, BPS, &got) != 0)
-            got = 0;
-        uint64_t next = pos + uint64_t(n);
-        for (int k = 0; k < int(got);)
-        {
-            unsigned long long skip = 1;
-            const int st = engine.ParseFileBuf(chunk.data() + size_t(k) * BPS, BPS, pos + uint64_t(k),
-                                               pos - first, count, -1, &reader, BPS, skip, files);
-            if (st != 0 && st != 87)
-            {
-                if (stoppedAt)
-                    *stoppedAt = pos + uint64_t(k);
-                return st;
-            }
-            if (uint64_t(k) + skip > uint64_t(n))
-            {
-                next = pos + uint64_t(k) + skip;
-                break;
-            }
-            k += int(skip);
-        }
-        pos = next;
-    }
-    return 0;
-}
-
 int Reports::OnScan(void* ctx, int percent, int scale, int, unsigned long long current,
                     unsigned long long total, unsigned long long, wchar_t*)
 {

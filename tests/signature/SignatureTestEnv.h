@@ -1,8 +1,7 @@
 // What the signature tests share: the generated sample files, a disk image
 // mapped as disk 0 with a reader over it, a clean judge state; and for the
 // carving tests the raw image of tools/make_carve_image.sh with its
-// manifest, a sweep that drives the signature engine over a device as the
-// deep-scan coordinator does, and a recorder of the engine's reports.
+// manifest, and a recorder of the signature engine's reports.
 #pragma once
 
 #include "core/CDiskReader.h"
@@ -93,13 +92,6 @@ struct CarveImage
 
 // The image, from the shared image cache; empty path when the script failed.
 const CarveImage& SharedCarveImage();
-
-// Offers sectors [first, first + count) of reader's device to the engine's
-// ParseFileBuf, read 64 KiB at a time, going on after each carved file's
-// extent. Returns 0 after the whole range, or the answer that stopped it;
-// stoppedAt is then the sector it stopped at.
-int Sweep(CFileTypeRecovery& engine, CDiskReader& reader, uint64_t first, uint64_t count,
-          uint64_t* stoppedAt = nullptr);
 
 // Every report a callback received.
 struct Reports
