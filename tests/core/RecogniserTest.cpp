@@ -71,15 +71,13 @@ std::vector<uint8_t> Fat(FatFormat kind)
 {
     return MakeFatBootSector(DefaultFatParams(kind));
 }
-
-constexpr FatFormat F12 = FatFormat::Fat12, F16 = FatFormat::Fat16, F32 = FatFormat::Fat32;
 } // namespace
 
 // --- boot sectors ------------------------------------------------------------
 
 TEST(IsFat, BootSectorFields)
 {
-    Check(Fat(F16),
+    Check(Fat(FatFormat::Fat16),
           {{"Fat16", {}, 1},
            {"SectorsPerClusterThree", {{13, 1, 3}}, 0},
            {"BytesPerSectorZero", {{11, 2, 0}}, 0},
@@ -93,7 +91,7 @@ TEST(IsFat, BootSectorFields)
     // The FAT32 default: 32 reserved sectors and two FATs of 1016 sectors, no
     // root region, one sector per cluster: clusters = total - 2064.
     constexpr uint64_t overhead = 32 + 2 * 1016;
-    Check(Fat(F32),
+    Check(Fat(FatFormat::Fat32),
           {{"Fat32", {}, 1},
            {"SectorsPerClusterZero", {{13, 1, 0}}, 0},
            {"NoSignature", {{511, 1, 0}}, 0},
