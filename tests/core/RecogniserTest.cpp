@@ -336,7 +336,6 @@ TEST(IsFatFDTRecord, DirectorySectors)
         {"StartsWithEnd", std::vector<uint8_t>(512, 0), 0},
         {"NonZeroByteAfterEnd", Patched(sector(Entry("A.TXT")), {{511, 1, 1}}), 0},
         {"InvalidEntry", sector(Concat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0x40}})})), 0},
-        {"FileWithoutArchiveBit", sector(Concat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0}})})), 1},
         {"DotPairSector", sector(MakeDotPair(5, 0)), 0},
         {"BlankInsideName", sector(Patched(Entry("AB.TXT"), {{3, 1, 'C'}})), 0},
         {"BlankInsideExtension", sector(Patched(Entry("AB.T"), {{10, 1, 'X'}})), 0},

@@ -123,7 +123,6 @@ TEST_F(JudgeTest, HandBuiltHeadsAtTheEdgesOfEachTest)
          Slice(Icon(std::vector<uint32_t>(31, 100)), 0, 502), EXT_ICO},
         // The second offset is where 32-bit arithmetic would put it.
         {"icon, sizes that wrap 32 bits", J::IsIcoType, Icon({0xFFFFFFF0u, 100}), EXT_UNKNOWN},
-        {"font, 10 tables", J::IsTtfType, Font(10, 32), EXT_TTF},
         {"font, range shift 0", J::IsTtfType, Font(8, 0), EXT_UNKNOWN},
         {"font, no version after the directory", J::IsTtfType, Font(10, 32, false), EXT_UNKNOWN},
         {"font, directory ends 4 bytes before the end", J::IsTtfType, Font(31, 32), EXT_TTF},
@@ -156,7 +155,6 @@ TEST_F(JudgeTest, HandBuiltHeadsAtTheEdgesOfEachTest)
         // table or application segment. The rest of each header tells a
         // start from noise.
         {"bitmap, OS/2 1.x header", J::IsBmpType, Bitmap(12, 64, 48, 1, 24), EXT_BMP},
-        {"bitmap, info header", J::IsBmpType, Bitmap(40, 64, 48, 1, 24), EXT_BMP},
         {"bitmap, info header with masks", J::IsBmpType, Bitmap(52, 64, 48, 1, 16, 3), EXT_BMP},
         {"bitmap, OS/2 2.x header", J::IsBmpType, Bitmap(64, 64, 48, 1, 8), EXT_BMP},
         {"bitmap, V4 header", J::IsBmpType, Bitmap(108, 64, 48, 1, 32, 3), EXT_BMP},

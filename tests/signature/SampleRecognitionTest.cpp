@@ -106,6 +106,7 @@ TEST_F(JudgeTest, SamplesAreTypedAndEachRecogniserAcceptsOnlyItsDeclaredFirstByt
         SampleOnDevice s(f.name.c_str());
         ASSERT_FALSE(s.file.empty());
         const Bytes head = Slice(s.file, 0, 512);
+        EXPECT_NE(f.type, EXT_UNKNOWN);
         EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512), f.type);
         EXPECT_EQ(s.judge.IsFileTypeMatching(head.data(), 512, f.ext.c_str(), 512, 1), 1);
         for (size_t k = 0; k < recognisers.size(); ++k)
