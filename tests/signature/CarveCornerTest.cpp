@@ -225,15 +225,10 @@ TEST_F(JudgeTest, CompoundFileLengthFromItsHeaderAndDifatChain)
 // ---- progress and stops ------------------------------------------------------
 
 // A JPEG with no tail before the device's end: the estimate reads all of
-// it, reporting each chunk.
-Bytes LongJpegImage()
+// it, reporting each chunk; any non-zero answer to a report stops it.
+TEST_F(JudgeTest, EstimateProgressStaysWithinTheTotalAndAnyAnswerStopsIt)
 {
-    return Layout(1 + 3 * 128 + 10, {{1, JFIF}});
-}
-
-TEST_F(JudgeTest, EstimateProgressStaysWithinTheTotalAndBelowCompletion)
-{
-    const Bytes img = LongJpegImage();
+    const Bytes img = Layout(1 + 3 * 128 + 10, {{1, JFIF}});
     ImageDevice dev(img);
     Reports reports;
     // The sweep is near its end: what the estimate reads ahead passes the total.
@@ -251,24 +246,19 @@ TEST_F(JudgeTest, EstimateProgressStaysWithinTheTotalAndBelowCompletion)
     // With no total the figures are still sane.
     Reports none;
     EXPECT_EQ(0, EstimateAt(dev, img, 1, &none, 0, 0).status);
+    ASSERT_FALSE(none.scans.empty());
     for (const Reports::Scan& s : none.scans)
         EXPECT_EQ(0u, s.current);
-}
-
-TEST_F(JudgeTest, AnyNonZeroProgressAnswerStopsTheEstimate)
-{
-    const Bytes img = LongJpegImage();
-    ImageDevice dev(img);
     for (int answer : {1, -9527, 87})
     {
         SCOPED_TRACE(answer);
-        Reports reports;
-        reports.nStopAtScan = 1;
-        reports.nStopAnswer = answer;
-        const Estimate e = EstimateAt(dev, img, 1, &reports);
-        EXPECT_EQ(answer == 87 ? tessaroo::STATUS_CANCEL : answer, e.status);
-        EXPECT_EQ(2u, reports.scans.size()) << "no read after the stop";
-        EXPECT_EQ(512u + 65536, e.length);
+        Reports stop;
+        stop.nStopAtScan = 1;
+        stop.nStopAnswer = answer;
+        const Estimate stopped = EstimateAt(dev, img, 1, &stop);
+        EXPECT_EQ(answer == 87 ? tessaroo::STATUS_CANCEL : answer, stopped.status);
+        EXPECT_EQ(2u, stop.scans.size()) << "no read after the stop";
+        EXPECT_EQ(512u + 65536, stopped.length);
     }
 }
 } // namespace
