@@ -23,7 +23,6 @@ struct Estimate
     int status = -1;
     EXTEND_NAME_TYPE type = EXT_UNKNOWN;
     unsigned long long length = 0;
-    std::string name;
 };
 
 // The signature lookup at sector of an image device holding img.
@@ -36,7 +35,6 @@ Estimate EstimateAt(ImageDevice& dev, const Bytes& img, uint64_t sector, Reports
     char name[64] = {0};
     e.status = judge.ParseFileBuf(&img[sector * 512], 512, sector, scanned, total, -1, 0, &dev.Reader(), 512,
                                   name, sizeof(name), e.type, e.length);
-    e.name = name;
     judge.InitCallBack(nullptr, nullptr, nullptr, 0);
     return e;
 }
