@@ -321,7 +321,8 @@ TEST(IsFatFDTRecord, DirectorySectors)
         full = Concat({full, Entry(("FILE" + std::to_string(1000 + i) + ".TXT").c_str())});
     const std::vector<uint8_t> half = {0xE5, 'A', 'A', 'A',  'A', 'A', 'A', 'A',
                                        'T',  'X', 'T', 0x20, 1,   0,   0,   0};
-    const std::u16string quarterly = u"Quarterly report.txt";
+    const std::u16string quarterly = u"Quarterly report.txt", longest = std::u16string(251, u'n') + u".txt";
+    const std::vector<uint8_t> reserved = Patched(Entry("QUARTE~1.TXT"), {{11, 1, 0x40}}); // invalid
     const uint8_t quarterlySum = LfnChecksum(ShortName11("QUARTE~1.TXT").data());
     const uint8_t fortySum = LfnChecksum(ShortName11("AMUCHL~1.TXT").data());
     const struct
@@ -335,7 +336,7 @@ TEST(IsFatFDTRecord, DirectorySectors)
         {"TwoFullSectors", Concat({full, full}), 1},
         {"StartsWithEnd", std::vector<uint8_t>(512, 0), 0},
         {"NonZeroByteAfterEnd", Patched(sector(Entry("A.TXT")), {{511, 1, 1}}), 0},
-        {"InvalidEntry", sector(Concat({Entry("A.TXT"), Patched(Entry("B.TXT"), {{11, 1, 0x40}})})), 0},
+        {"InvalidEntry", sector(Concat({Entry("A.TXT"), reserved})), 0},
         {"DotPairSector", sector(MakeDotPair(5, 0)), 0},
         {"BlankInsideName", sector(Patched(Entry("AB.TXT"), {{3, 1, 'C'}})), 0},
         {"BlankInsideExtension", sector(Patched(Entry("AB.T"), {{10, 1, 'X'}})), 0},
@@ -353,12 +354,9 @@ TEST(IsFatFDTRecord, DirectorySectors)
         {"DeletedLongNameWithItsShortEntry", sector(MakeNamedEntry(quarterly, File("QUARTE~1.TXT", true))),
          1},
         // 20 parts and the short entry: the look-ahead reaches the short entry.
-        {"LongNameOfTwentyParts",
-         sector(MakeNamedEntry(std::u16string(251, u'n') + u".txt", File("NNNNNN~1.TXT"))), 1},
+        {"LongNameOfTwentyParts", sector(MakeNamedEntry(longest, File("NNNNNN~1.TXT"))), 1},
         {"LongNameOfTwentyPartsWithWrongChecksum",
-         sector(
-             Concat({MakeLongNameEntries(std::u16string(251, u'n') + u".txt", 0x12), Entry("NNNNNN~1.TXT")})),
-         0},
+         sector(Concat({MakeLongNameEntries(longest, 0x12), Entry("NNNNNN~1.TXT")})), 0},
         {"LongNameWithWrongChecksum",
          sector(Concat({MakeLongNameEntries(quarterly, 0x12), Entry("QUARTE~1.TXT")})), 0},
         // A deleted short entry's first byte is gone, so its checksum cannot be checked.
@@ -376,9 +374,7 @@ TEST(IsFatFDTRecord, DirectorySectors)
                  MakeLongNameEntries(u"Cut at the edge.txt", 0x77)}),
          1},
         {"LongNameFollowedByInvalidEntry",
-         sector(Concat({MakeLongNameEntries(quarterly, quarterlySum),
-                        Patched(Entry("QUARTE~1.TXT"), {{11, 1, 0x40}})})),
-         0},
+         sector(Concat({MakeLongNameEntries(quarterly, quarterlySum), reserved})), 0},
         {"SingleEntry", Entry("A.TXT"), 1},
         {"OddLengthTail", Concat({Entry("A.TXT"), std::vector<uint8_t>(8, 0)}), 1},
     };
