@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace apptest
@@ -51,16 +49,6 @@ ScopedCwd::~ScopedCwd()
 {
     if (chdir(m_strOld.c_str()) != 0)
         ADD_FAILURE() << "chdir back to " << m_strOld;
-}
-
-std::string FindTool(const std::string& name)
-{
-    std::stringstream dirs(std::string(getenv("PATH") ? getenv("PATH") : "") +
-                           ":/usr/sbin:/sbin:/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');)
-        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
-            return dir + "/" + name;
-    return std::string();
 }
 
 bool WaitForFile(const std::string& path)
