@@ -34,7 +34,6 @@ QApplication* App()
     static int argc = 1;
     static char name[] = "tessaroo_app_test";
     static char* argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static QApplication* app = new QApplication(argc, argv);
     return app;
 }

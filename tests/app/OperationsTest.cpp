@@ -137,10 +137,9 @@ class CSlowEngine : public CFastExtRecovery
     {
         for (const char* name : {"found.jpg", "early.txt"})
         {
-            __SEARCH_FILE_INFO__ node = {};
-            strcpy(node.szFileName, name);
-            node.uFileIndex = uint32_t(hits.size() + 1);
-            hits.push_back(node);
+            hits.push_back({});
+            strcpy(hits.back().szFileName, name);
+            hits.back().uFileIndex = uint32_t(hits.size());
         }
         return 0;
     }
@@ -159,14 +158,10 @@ class CSlowEngine : public CFastExtRecovery
 // found are listed on page 3.
 TEST(ScanCancel, TheQuestionAnsweredYesAndNo)
 {
-    const struct
+    for (int i = 0; i < 4; ++i)
     {
-        bool bEscape;
-        bool bYes;
-    } cases[] = {{false, false}, {false, true}, {true, true}, {true, false}};
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(std::string(c.bEscape ? "Escape" : "Cancel") + (c.bYes ? ", yes" : ", no"));
+        const bool bEscape = i & 1, bYes = i & 2;
+        SCOPED_TRACE(std::string(bEscape ? "Escape" : "Cancel") + (bYes ? ", yes" : ", no"));
         TestDRUI w;
         CSlowEngine* engine = new CSlowEngine;
         w.engineMaker = [&] { return engine; };
@@ -174,7 +169,7 @@ TEST(ScanCancel, TheQuestionAnsweredYesAndNo)
         WhenModal<SCANUI>([&](SCANUI*) { return engine->reports.load() > 0; },
                           [&](SCANUI* d)
                           {
-                              if (c.bEscape)
+                              if (bEscape)
                                   QTest::keyClick(d, Qt::Key_Escape);
                               else
                                   d->findChild<QPushButton*>("cancelButton")->click();
@@ -183,8 +178,8 @@ TEST(ScanCancel, TheQuestionAnsweredYesAndNo)
             [](CMessageBox*) { return true; },
             [&](CMessageBox* box)
             {
-                box->findChild<QPushButton*>(c.bYes ? "yesButton" : "noButton")->click();
-                if (c.bYes)
+                box->findChild<QPushButton*>(bYes ? "yesButton" : "noButton")->click();
+                if (bYes)
                     return;
                 // Answered no: the scan goes on, its dialog stays; then it
                 // is let finish.
@@ -202,7 +197,7 @@ TEST(ScanCancel, TheQuestionAnsweredYesAndNo)
         w.m_pDiskTree->setCurrentItem(row);
         w.btnSlotScan();
 
-        if (c.bYes)
+        if (bYes)
             EXPECT_EQ(engine->stoppedWith.load(), 1) << "the callback asks the engine to stop";
         else
         {
