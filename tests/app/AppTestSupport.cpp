@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace apptest
@@ -36,7 +34,6 @@ QApplication* App()
     static int argc = 1;
     static char name[] = "tessaroo_app_test";
     static char* argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static QApplication* app = new QApplication(argc, argv);
     return app;
 }
@@ -51,16 +48,6 @@ ScopedCwd::~ScopedCwd()
 {
     if (chdir(m_strOld.c_str()) != 0)
         ADD_FAILURE() << "chdir back to " << m_strOld;
-}
-
-std::string FindTool(const std::string& name)
-{
-    std::stringstream dirs(std::string(getenv("PATH") ? getenv("PATH") : "") +
-                           ":/usr/sbin:/sbin:/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');)
-        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
-            return dir + "/" + name;
-    return std::string();
 }
 
 bool WaitForFile(const std::string& path)

@@ -33,8 +33,6 @@ class ScopedCwd
     std::string m_strOld;
 };
 
-// A system tool by name on PATH or in the system folders; "" when absent.
-std::string FindTool(const std::string& name);
 // Polls for a file for up to about 20 seconds; true when it appeared.
 bool WaitForFile(const std::string& path);
 } // namespace apptest

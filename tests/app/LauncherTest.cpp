@@ -13,11 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 using namespace apptest;
 
@@ -51,31 +49,7 @@ class LauncherTest : public ::testing::Test
         }
     }
     // The arguments the fake was given, one a line.
-    std::vector<std::string> Args()
-    {
-        std::vector<std::string> lines;
-        std::stringstream in(ReadFileText(m_strLog + "/args"));
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
-    }
-    // Runs the executable with args and PATH; true when it ended by itself with 0.
-    static bool RunExecutable(const QStringList& args, const std::string& path, const std::string& fakeDir,
-                              const std::string& cwd)
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("PATH", QString::fromStdString(path));
-        env.insert("FAKE_PKEXEC_DIR", QString::fromStdString(fakeDir));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(QString::fromStdString(cwd));
-        process.start(TESSAROO_APP_EXE, args);
-        // A window would keep the process in its event loop until the timeout.
-        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
-    }
-
+    std::string Args() { return ReadFileText(m_strLog + "/args"); }
     TempDir m_dir;
     const std::string m_strBin = m_dir.File("bin");
     const std::string m_strLog = m_dir.File("log");
@@ -95,26 +69,28 @@ TEST_F(LauncherTest, StartsPkexecWithEnvAndStartAndDoesNotWait)
     // The launcher is back while the elevated request still runs.
     ASSERT_TRUE(WaitForFile(m_strLog + "/args"));
     EXPECT_FALSE(PathExists(m_strLog + "/done"));
-    const std::string env = FindTool("env");
-    const std::vector<std::string> expected = {
-        env.find("/usr/bin/") == 0 ? "/usr/bin/env" : env,
-        "DISPLAY=:42",
-        "XAUTHORITY=/home/u/.Xauthority",
-        "XDG_RUNTIME_DIR=/run/user/1000",
-        "TESSAROO_DISKS=" + cwd.Path() + "/card.img::/dev/sdz",
-        "TESSAROO_SUPPORT_DIR=/var/tmp/tessaroo",
-        "/opt/tessaroo/bin/tessaroo",
-        "start",
-    };
-    EXPECT_EQ(Args(), expected);
+    const std::string env = PathExists("/usr/bin/env") ? "/usr/bin/env" : "/bin/env";
+    EXPECT_EQ(Args(), env +
+                          "\n"
+                          "DISPLAY=:42\n"
+                          "XAUTHORITY=/home/u/.Xauthority\n"
+                          "XDG_RUNTIME_DIR=/run/user/1000\n"
+                          "TESSAROO_DISKS=" +
+                          cwd.Path() +
+                          "/card.img::/dev/sdz\n"
+                          "TESSAROO_SUPPORT_DIR=/var/tmp/tessaroo\n"
+                          "/opt/tessaroo/bin/tessaroo\n"
+                          "start\n");
     WriteFileText(m_strLog + "/release", "");
     EXPECT_TRUE(WaitForFile(m_strLog + "/done"));
 }
 
-TEST_F(LauncherTest, NoPkexecEndsQuietly)
+// A pkexec found only through relative PATH entries (the current directory
+// holds one) is not run: the launcher ends quietly and starts nothing.
+TEST_F(LauncherTest, NoPkexecOnTheAbsolutePathEndsQuietly)
 {
-    TempDir empty;
-    ScopedEnv path("PATH", empty.Path());
+    ScopedCwd in(m_strBin);
+    ScopedEnv path("PATH", ".::bin");
     CAdminAuthorization auth;
     EXPECT_EQ(auth.Create(), ENOENT);
     EXPECT_NE(auth.CopyRights(), 0);
@@ -124,13 +100,6 @@ TEST_F(LauncherTest, NoPkexecEndsQuietly)
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "no child was started";
 }
 
-TEST_F(LauncherTest, RelativePathEntriesAreNotSearched)
-{
-    ScopedCwd in(m_strBin);
-    ScopedEnv path("PATH", ".::bin");
-    EXPECT_EQ(CAdminAuthorization().Create(), ENOENT) << "a pkexec in the current directory must not be run";
-}
-
 // The executable with no argument, or two, is the launcher: it hands its
 // own absolute path and "start" to pkexec and ends with 0.
 TEST_F(LauncherTest, ExecutableRelaunchesItselfElevated)
@@ -138,18 +107,28 @@ TEST_F(LauncherTest, ExecutableRelaunchesItselfElevated)
     char exe[4096];
     ASSERT_NE(realpath(TESSAROO_APP_EXE, exe), nullptr);
     WriteFileText(m_strLog + "/release", "");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PATH", QString::fromStdString(m_strBin + ":/usr/bin:/bin"));
+    env.insert("FAKE_PKEXEC_DIR", QString::fromStdString(m_strLog));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
     for (const QStringList& args : {QStringList{}, QStringList{"a", "b"}})
     {
         SCOPED_TRACE(args.join(' ').toStdString());
         TempDir cwd;
         unlink((m_strLog + "/args").c_str());
         unlink((m_strLog + "/done").c_str());
-        EXPECT_TRUE(RunExecutable(args, m_strBin + ":/usr/bin:/bin", m_strLog, cwd.Path()));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(QString::fromStdString(cwd.Path()));
+        process.start(TESSAROO_APP_EXE, args);
+        // A window would keep the process in its event loop until the timeout.
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_TRUE(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0);
         ASSERT_TRUE(WaitForFile(m_strLog + "/args"));
-        const std::vector<std::string> got = Args();
-        ASSERT_GE(got.size(), 3u);
-        EXPECT_EQ(got[got.size() - 2], exe);
-        EXPECT_EQ(got.back(), "start");
+        const std::string tail = std::string("\n") + exe + "\nstart\n";
+        const std::string got = Args();
+        EXPECT_TRUE(got.size() > tail.size() && got.compare(got.size() - tail.size(), tail.size(), tail) == 0)
+            << got;
         EXPECT_TRUE(WaitForFile(m_strLog + "/done"));
         EXPECT_FALSE(PathExists(cwd.File("Out.txt"))) << "the launcher shows no window";
     }

@@ -1,6 +1,7 @@
 // The main window as the tests drive it: made and set up as the program
-// does, its state opened, its outside world (engine, folder dialog)
-// replaceable; and a way to answer the modal dialogs it runs.
+// does, its state opened, its outside world (engine, folder dialog,
+// message box) replaceable; a way to answer the modal dialogs it runs; and
+// the results tree as text.
 #pragma once
 
 #include "AppTestSupport.h"
@@ -19,6 +20,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace apptest
 {
@@ -33,8 +36,12 @@ class TestDRUI : private AppFirst, public DRUI
     TestDRUI() { Init(); }
     using DRUI::m_partitionItem;
     using DRUI::m_pBtnRecover;
+    using DRUI::m_pBtnScan;
+    using DRUI::m_pBtnStart;
+    using DRUI::m_pCheckAll;
+    using DRUI::m_pCheckKind;
+    using DRUI::m_pDiskTree;
     using DRUI::m_pEngine;
-    using DRUI::m_pFileTable;
     using DRUI::m_pPage3;
     using DRUI::m_pPreviewArea;
     using DRUI::m_pPreviewLabel;
@@ -50,21 +57,16 @@ class TestDRUI : private AppFirst, public DRUI
     std::function<IFileRecoveryParse*()> engineMaker;
     // What the folder dialog answers.
     QString destination;
+    // What the window told the user.
+    QStringList messages;
 
-    QCheckBox* Kind(int i) { return findChild<QCheckBox*>(KIND_NAMES[i]); }
-    QCheckBox* All() { return findChild<QCheckBox*>("checkAll"); }
-    QPushButton* Button(const char* name) { return findChild<QPushButton*>(name); }
-    QTreeWidget* Tree() { return findChild<QTreeWidget*>("diskTree"); }
     int Page() { return m_pStackedLayout->currentIndex(); }
     void ShowOnPage2()
     {
         show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(this));
-        Button("startButton")->click();
+        m_pBtnStart->click();
     }
-
-    static constexpr const char* KIND_NAMES[KIND_COUNT] = {"checkPhoto",    "checkMusic",   "checkVideo",
-                                                           "checkDocument", "checkArchive", "checkOther"};
 
   protected:
     IFileRecoveryParse* CreateEngine(const _PARTITION_ITEM_& partition) override
@@ -72,6 +74,7 @@ class TestDRUI : private AppFirst, public DRUI
         return engineMaker ? engineMaker() : DRUI::CreateEngine(partition);
     }
     QString AskDestinationFolder() override { return destination; }
+    void ShowMessage(const QString& message) override { messages << message; }
 };
 
 // Runs action once, on the topmost modal dialog, as soon as it is a T for
@@ -85,25 +88,17 @@ template <class T> void WhenModal(std::function<bool(T*)> ready, std::function<v
                      [=]
                      {
                          T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-                         if (dialog && dialog->isVisible() && ready(dialog))
-                         {
-                             timer->stop();
-                             timer->deleteLater();
+                         const bool bFound = dialog && dialog->isVisible() && ready(dialog);
+                         if (!bFound && ++*ticks <= 2000)
+                             return;
+                         timer->stop();
+                         timer->deleteLater();
+                         if (bFound)
                              action(dialog);
-                         }
-                         else if (++*ticks > 2000)
-                         {
-                             timer->stop();
-                             timer->deleteLater();
+                         else
                              ADD_FAILURE() << "no such modal dialog came up";
-                         }
                      });
     timer->start();
-}
-
-template <class T> void WhenModal(std::function<void(T*)> action)
-{
-    WhenModal<T>([](T*) { return true; }, action);
 }
 
 // Processes events until done holds, for up to about 20 seconds.
@@ -112,5 +107,25 @@ inline bool WaitUntil(const std::function<bool()>& done)
     for (int i = 0; i < 2000 && !done(); ++i)
         QTest::qWait(10);
     return done();
+}
+
+// The results tree as text: group rows, and their extension rows indented.
+inline std::vector<std::string> TreeRows(QTreeWidget* tree)
+{
+    std::vector<std::string> rows;
+    for (int g = 0; g < tree->topLevelItemCount(); ++g)
+    {
+        rows.push_back(tree->topLevelItem(g)->text(0).toStdString());
+        for (int e = 0; e < tree->topLevelItem(g)->childCount(); ++e)
+            rows.push_back("  " + tree->topLevelItem(g)->child(e)->text(0).toStdString());
+    }
+    return rows;
+}
+
+inline QTreeWidgetItem* Row(QTreeWidget* tree, const std::string& text)
+{
+    const QList<QTreeWidgetItem*> found =
+        tree->findItems(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.first();
 }
 } // namespace apptest
