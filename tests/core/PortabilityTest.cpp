@@ -4,15 +4,11 @@
 // disk, and the system-call wrappers. (The size and time texts are checked
 // where the front ends show them.)
 #include "core/Portability.h"
-#include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -59,19 +55,12 @@ TEST(PathDirIndex, CountsSeparatorsButTheLastUnit)
     }
 }
 
-// Only ASCII letters change case; trailing blanks go from the given length
-// down to index 0, never before the string.
-TEST(StringHelpers, LowerCaseAndTrailingBlanks)
+// Only ASCII letters change case: bytes of a multi-byte name stay as they are.
+TEST(StringHelpers, LowerCaseOfAsciiLettersOnly)
 {
     char a[] = "ABC.Txt-\xC4\xE3Z";
     EXPECT_EQ(GetCharLowerA(a), a);
     EXPECT_STREQ(a, "abc.txt-\xC4\xE3z");
-    char blanks[] = "  a b    ";
-    EraseStringTailBlankChar(blanks + 2, 7);
-    EXPECT_STREQ(blanks + 2, "a b");
-    EraseStringTailBlankChar(blanks + 1, 1);
-    EXPECT_EQ(blanks[1], 0);
-    EXPECT_EQ(blanks[0], ' ') << "index 0 is the last one looked at";
 }
 
 TEST(ExtendName, TextAfterTheLastPoint)
@@ -98,51 +87,6 @@ TEST(ExtendName, TextAfterTheLastPoint)
         EXPECT_STREQ(ext.Get(), c.ext) << c.name;
         EXPECT_TRUE(ext.Intact()) << c.name;
     }
-}
-
-TEST(SplitPath, PartsAndShortBuffers)
-{
-    const struct
-    {
-        const char *path, *dir, *fname, *ext;
-    } cases[] = {{"README", "", "README", ""},
-                 {"/a.b/file", "/a.b/", "file", ""},
-                 {"/a/archive.tar.gz", "/a/", "archive.tar", ".gz"}};
-    for (const auto& c : cases)
-    {
-        char drive[8] = "x", dir[256], fname[256], ext[256];
-        _splitpath(c.path, drive, sizeof(drive), dir, sizeof(dir), fname, sizeof(fname), ext, sizeof(ext));
-        EXPECT_EQ(std::string(drive) + "|" + dir + "|" + fname + "|" + ext,
-                  std::string("|") + c.dir + "|" + c.fname + "|" + c.ext);
-    }
-    // Never past the caller's buffers; a part not wanted may be null.
-    Guarded<char> gdir(6), gname(4), gext(3);
-    _splitpath("/home/user/holiday.jpeg", nullptr, 0, gdir.Get(), gdir.Size(), gname.Get(), gname.Size(),
-               gext.Get(), gext.Size());
-    EXPECT_EQ(std::string(gdir.Get()) + "|" + gname.Get() + "|" + gext.Get(), "/home|hol|.j");
-    EXPECT_TRUE(gdir.Intact() && gname.Intact() && gext.Intact());
-}
-
-TEST(RealFileName, CountsUpToAFreeName)
-{
-    TempDir dir("names");
-    wchar_t out[512];
-    const auto freeName = [&](const std::string& path)
-    {
-        GetRealFileName(path.c_str(), out, 512);
-        return WideToUtf8(out);
-    };
-    ASSERT_TRUE(WriteImageFile(dir.File("a.txt"), {}));
-    ASSERT_TRUE(WriteImageFile(dir.File("a(1).txt"), {}));
-    EXPECT_EQ(freeName(dir.File("a.txt")), dir.File("a(2).txt"));
-    // A folder of that name counts as taken too; a point in the folder above
-    // is no extension.
-    ASSERT_EQ(mkdir(dir.File("v.1").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(dir.File("v.1/notes").c_str(), 0755), 0);
-    EXPECT_EQ(freeName(dir.File("v.1/notes")), dir.File("v.1/notes(1)"));
-    Guarded<wchar_t> small(5, L'#');
-    GetRealFileName(dir.File("long-name.txt").c_str(), small.Get(), int(small.Size()));
-    EXPECT_TRUE(small.Intact());
 }
 
 // Whatever the name, destination + "/" + safe names an entry directly in the
@@ -289,21 +233,6 @@ TEST(Conversions, Gb2312ShortNamesAsUtf8)
 }
 
 // --- system-call wrappers ----------------------------------------------------
-
-TEST(SystemWrappers, SizeOfADescriptorPastFourGiB)
-{
-    TempDir dir("sys");
-    int fd = open(dir.File("big.img").c_str(), O_RDWR | O_CREAT, 0644);
-    ASSERT_EQ(ftruncate(fd, off_t(5) * 1024 * 1024 * 1024 + 123), 0); // sparse
-    STRUCT_RSB_FILE_ATTR attr = {};
-    int low = 0, high = 0;
-    EXPECT_EQ(rsb_statH(fd, &attr), 0);
-    EXPECT_EQ(rsb_getFileSizeH(fd, &low, &high), 0);
-    EXPECT_TRUE(attr.uSizeHigh == 1 && attr.uSizeLow == 1024u * 1024 * 1024 + 123 && high == 1 &&
-                low == 1024 * 1024 * 1024 + 123);
-    close(fd);
-    EXPECT_EQ(rsb_statH(fd, &attr), -1);
-}
 
 TEST(SystemWrappers, FreeSpaceWalksUpToAnExistingFolder)
 {
