@@ -115,15 +115,7 @@ TEST(SafeTargetName, OneComponentInsideTheDestination)
         {"\xC3/x", "\xEF\xBF\xBD_x"},
         {nullptr, "_"}};
     for (const auto& c : cases)
-    {
-        const std::string safe = MakeSafeTargetName(c.first);
-        EXPECT_EQ(safe, c.second);
-        EXPECT_EQ(safe.find_first_of("/\\"), std::string::npos) << safe;
-        EXPECT_FALSE(safe.empty() || safe == "." || safe == "..") << safe;
-        EXPECT_EQ(SanitizeUtf8(safe), safe);
-        for (char ch : safe)
-            EXPECT_TRUE(uint8_t(ch) >= 0x20 && uint8_t(ch) != 0x7F) << safe;
-    }
+        EXPECT_EQ(MakeSafeTargetName(c.first), c.second);
 }
 
 // --- conversions -------------------------------------------------------------

@@ -284,25 +284,6 @@ TEST_F(LogFileManagerTest, StaleRecordOfTheFolderBeingSavedDoesNotDeleteIt)
     EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
 }
 
-TEST_F(LogFileManagerTest, StoreNameIsFoundByPrefix)
-{
-    const std::string dir = m_root + "1/";
-    ASSERT_TRUE(tessaroo::MakeDirs(dir));
-    for (const char* n :
-         {"Fast_63_2024612 5_Relation", "Fast_63_2024612 5_DirInfo", "File_Type_63_2024612 5"})
-        WriteFileText(dir + n, "");
-    char name[CLogFileManager::PATH_SIZE] = "unchanged";
-    EXPECT_EQ(M().GetLogFileNameByFileType(dir.c_str(), "Fast_", name), 0u);
-    EXPECT_STREQ(name, "unchanged") << "companion files are not stores";
-    WriteFileText(dir + "Fast_63_2024612 5", "");
-    EXPECT_EQ(M().GetLogFileNameByFileType(dir.c_str(), "Fast_", name), 0u);
-    EXPECT_STREQ(name, "Fast_63_2024612 5");
-    EXPECT_EQ(M().GetLogFileNameByFileType(dir.c_str(), "Pro_Ntfs_", name), 0u);
-    EXPECT_STREQ(name, "Fast_63_2024612 5");
-    EXPECT_EQ(M().GetLogFileNameByFileType((m_root + "none/").c_str(), "Fast_", name), 0u);
-    EXPECT_STREQ(name, "Fast_63_2024612 5");
-}
-
 namespace
 {
 // A second process that takes a scan-log folder (a fresh one, or the log of
