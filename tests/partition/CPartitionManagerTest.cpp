@@ -186,10 +186,6 @@ TEST(Gpt, EntriesOfTheFirst4096BytesUpToTheFirstUnused)
           {7000, 7999, u"after the end"}},
          {{2048, 4095}, {5000, 5999}},
          {std::string(35, 'n') + "Z", "three"}},
-        // 64 MiB is 131072 sectors: past the end is left out, across it cut.
-        {{{2048, 4095, u"in"}, {131000, 140000, u"cut"}, {131072, 131100, u"off"}},
-         {{2048, 4095}, {131000, 131071}},
-         {"in", "cut"}},
     };
     for (const auto& c : cases)
     {
@@ -273,10 +269,8 @@ TEST(Apm, MapEntriesUpTo128AndOnTheDevice)
          true,
          3,
          {{1, 63}, {80, 179}, {400, 449}}},
-        // A map running off the device keeps what arrived; entries off the
-        // device are cut or left out.
+        // A map running off the device keeps what arrived.
         {3, 6, {{1, 0, 1, "map"}, {2, 0, 1, "data"}}, false, 2, {{1, 1}, {2, 2}}},
-        {100, 3, {{1, 0, 3, "map"}, {50, 0, 200, "cut"}, {100, 0, 10, "off"}}, false, 2, {{1, 3}, {50, 99}}},
     };
     for (const auto& c : cases)
     {
