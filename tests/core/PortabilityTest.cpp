@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace tessaroo;
@@ -17,27 +18,19 @@ namespace
 {
 // A destination of size units inside a larger array of canaries: any write
 // outside [0, size) shows.
-template <typename T> class Guarded
+template <typename T> struct Guarded
 {
-  public:
-    explicit Guarded(size_t size, T canary = T(0x5A))
-        : m_size(size), m_canary(canary), m_buf(size + 32, canary)
-    {
-    }
-    T* Get() { return &m_buf[16]; }
-    size_t Size() const { return m_size; }
+    explicit Guarded(size_t n, T c = T(0x5A)) : size(n), canary(c), buf(n + 32, c) {}
+    T* Get() { return &buf[16]; }
+    size_t Size() const { return size; }
     bool Intact() const
     {
-        for (size_t i = 0; i < 16; ++i)
-            if (m_buf[i] != m_canary || m_buf[16 + m_size + i] != m_canary)
-                return false;
-        return true;
+        return size_t(std::count(buf.begin(), buf.begin() + 16, canary) +
+                      std::count(buf.end() - 16, buf.end(), canary)) == 32;
     }
-
-  private:
-    size_t m_size;
-    T m_canary;
-    std::vector<T> m_buf;
+    size_t size;
+    T canary;
+    std::vector<T> buf;
 };
 } // namespace
 
