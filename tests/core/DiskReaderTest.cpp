@@ -181,6 +181,7 @@ TEST_F(DiskReaderTest, OpensReadOnlyAndClosesItsDescriptors)
         ASSERT_EQ(r.Init(0, kSectors), 0u);
         second = r.GetHandle();
         EXPECT_EQ(fcntl(second, F_GETFL) & O_ACCMODE, O_RDONLY);
+        EXPECT_NE(fcntl(second, F_GETFD) & FD_CLOEXEC, 0);
         if (first != second)
         {
             EXPECT_FALSE(IsOpen(first));
