@@ -14,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <dirent.h>
-#include <memory>
 #include <unistd.h>
 
 using namespace tessaroo;
@@ -47,12 +45,6 @@ IFileRecoveryParse* Fast(long long start = 0, long long count = 64, int disk = 0
                                                                            RECOVERY_TYPE_FAST);
 }
 
-IFileRecoveryParse* FastByPath(const std::string& path)
-{
-    std::wstring wide(path.begin(), path.end());
-    return CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(&wide[0], L'C',
-                                                                           RECOVERY_TYPE_FAST);
-}
 } // namespace
 
 TEST(ClassifyVolume, OrderOfTheRecognisers)
@@ -70,25 +62,14 @@ TEST(ClassifyVolume, OrderOfTheRecognisers)
     EXPECT_EQ(ClassifyVolume(fat.data(), 511), VolumeKind::None);
 }
 
-class FactoryTest : public ::testing::Test
-{
-  protected:
-    // Writes the image of disk 0.
-    void MapImage(const std::vector<uint8_t>& bytes)
-    {
-        ASSERT_TRUE(WriteImageFile(m_dir.File("disk.img"), bytes));
-    }
-
-    TempDir m_dir{"factory"};
-    ScopedEnv m_disks{"TESSAROO_DISKS", m_dir.File("disk.img")};
-};
-
 // Each failure (no disk, a start before the disk, less than 16 KiB from
 // the start sector on, a pipe that holds no sectors) gives null and leaves
 // no open descriptor.
-TEST_F(FactoryTest, FailuresGiveNullAndLeaveNoDescriptor)
+TEST(Factory, FailuresGiveNullAndLeaveNoDescriptor)
 {
-    MapImage(std::vector<uint8_t>(16384 + 511, 0));
+    TempDir dir("factory");
+    ASSERT_TRUE(WriteImageFile(dir.File("disk.img"), std::vector<uint8_t>(16384 + 511, 0)));
+    ScopedEnv disks("TESSAROO_DISKS", dir.File("disk.img"));
     const size_t fds = OpenDescriptors();
     const std::pair<long long, int> cases[] = {{0, 3}, {-1, 0}, {1, 0}, {1000, 0}};
     for (const auto& c : cases)
@@ -103,22 +84,11 @@ TEST_F(FactoryTest, FailuresGiveNullAndLeaveNoDescriptor)
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     {
-        ScopedEnv disks("TESSAROO_DISKS", "/proc/self/fd/" + std::to_string(p[0]));
+        ScopedEnv pipeDisk("TESSAROO_DISKS", "/proc/self/fd/" + std::to_string(p[0]));
         EXPECT_EQ(Fast(1), nullptr);
     }
     close(p[0]);
     close(p[1]);
-}
-
-TEST_F(FactoryTest, PathFormFailsOnMissingAndShortImages)
-{
-    EXPECT_EQ(FastByPath(m_dir.File("missing.img")), nullptr);
-    ASSERT_TRUE(WriteImageFile(m_dir.File("short.img"), std::vector<uint8_t>(8192, 0)));
-    EXPECT_EQ(FastByPath(m_dir.File("short.img")), nullptr);
-
-    ASSERT_TRUE(WriteImageFile(m_dir.File("ext.img"), Volume({}, true, 65536)));
-    std::unique_ptr<IFileRecoveryParse> e(FastByPath(m_dir.File("ext.img")));
-    EXPECT_NE(dynamic_cast<CFastExtRecovery*>(e.get()), nullptr);
 }
 
 TEST(FastExtRecovery, InitOpensTheDiskOrGivesTheError)

@@ -29,6 +29,7 @@
 // scan-log root, which is not a numbered folder), that the folder handed out
 // is a numbered folder of the root, that answers name real records, and that
 // relations and the index read back as they were written.
+#include "core/ByteReader.h"
 #include "core/Platform.h"
 #include "core/Portability.h"
 #include "store/CLogFileManager.h"
@@ -118,11 +119,6 @@ std::vector<uint8_t> PlaceRoot(const uint8_t* data, size_t len, const std::strin
         memcpy(field, path.data(), path.size());
     }
     return out;
-}
-
-uint32_t Le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 // Folder keys as the relation text names them: the digits after each " | ".
@@ -219,7 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t at = 13;
     for (int i = 0; i < 3; ++i)
     {
-        lens[i] = std::min<size_t>(Le32(data + 1 + 4 * i), size - at);
+        lens[i] = std::min<size_t>(tessaroo::ByteReader(data, size).U32(1 + 4 * size_t(i)), size - at);
         at += lens[i];
     }
     const uint8_t* nodeBytes = data + 13;

@@ -25,14 +25,6 @@ TEST(MbrChain, ListsWhatTheChainHolds)
         {"ZeroCountSkipped", 2048, {{0, {{0x83, 100, 0}, {0x83, 200, 50}}}}, {{200, 249}}},
         // Type 0 with an extent is listed, as it stands.
         {"TypeZeroWithExtent", 2048, {{0, {{0x00, 100, 50}}}}, {{100, 149}}},
-        // Logical partitions are listed where the extended entry stands,
-        // before the primaries that follow it.
-        {"DepthFirstWhereEntryStands",
-         2048,
-         {{0, {{0x83, 100, 10}, {0x0F, 1000, 500}, {0x83, 200, 10}}},
-          {1000, {{0x83, 10, 5}, {0x05, 100, 50}}},
-          {1100, {{0x83, 10, 5}}}},
-         {{100, 109}, {1010, 1014}, {1110, 1114}, {200, 209}}},
         {"EbrLinksToItself",
          2048,
          {{0, {{0x83, 100, 10}, {0x05, 1000, 500}}}, {1000, {{0x83, 1, 10}, {0x05, 0, 500}}}},
@@ -194,10 +186,6 @@ TEST(Gpt, EntriesOfTheFirst4096BytesUpToTheFirstUnused)
           {7000, 7999, u"after the end"}},
          {{2048, 4095}, {5000, 5999}},
          {std::string(35, 'n') + "Z", "three"}},
-        // 64 MiB is 131072 sectors: past the end is left out, across it cut.
-        {{{2048, 4095, u"in"}, {131000, 140000, u"cut"}, {131072, 131100, u"off"}},
-         {{2048, 4095}, {131000, 131071}},
-         {"in", "cut"}},
     };
     for (const auto& c : cases)
     {
@@ -281,10 +269,8 @@ TEST(Apm, MapEntriesUpTo128AndOnTheDevice)
          true,
          3,
          {{1, 63}, {80, 179}, {400, 449}}},
-        // A map running off the device keeps what arrived; entries off the
-        // device are cut or left out.
+        // A map running off the device keeps what arrived.
         {3, 6, {{1, 0, 1, "map"}, {2, 0, 1, "data"}}, false, 2, {{1, 1}, {2, 2}}},
-        {100, 3, {{1, 0, 3, "map"}, {50, 0, 200, "cut"}, {100, 0, 10, "off"}}, false, 2, {{1, 3}, {50, 99}}},
     };
     for (const auto& c : cases)
     {
@@ -296,29 +282,7 @@ TEST(Apm, MapEntriesUpTo128AndOnTheDevice)
     }
 }
 
-// ---- Whole-disk volumes and enumeration ----------------------------------------
-
-// A FAT boot sector whose boot messages run over bytes 446-509, as the
-// messages of common FAT32 boot code do: read as an MBR those bytes would be
-// four garbage partitions.
-TEST(WholeDisk, FatBootSectorIsOnePartitionNotAnMbr)
-{
-    TempDir dir("partition");
-    tessaroo::test::FatBootParams p = tessaroo::test::DefaultFatParams(tessaroo::test::FatFormat::Fat32);
-    p.totalSectors = 16384;
-    std::vector<uint8_t> s = tessaroo::test::MakeFatBootSector(p);
-    const char msg[] =
-        "\r\nRemove disks or other media.\xff\r\nDisk error\xff\r\nPress any key to restart\r\n";
-    std::memcpy(&s[0x1AC], msg, sizeof(msg) - 1);
-    ASSERT_NE(s[446 + 4], 0); // the bytes do look like a used entry
-    ASSERT_TRUE(SectorImage().Put(0, s).Write(dir.File("card.img"), 16384));
-    ASSERT_TRUE(SectorImage().Put(0, MbrSector({{0x83, 100, 10}})).Write(dir.File("mbr.img"), 2048));
-
-    DiskMap disks = Enumerate({dir.File("mbr.img"), dir.File("card.img")});
-    EXPECT_EQ(ExtentsOf(disks[1]), (Extents{{0, 16383}}));
-    // The whole-disk volume takes its label from the same counter.
-    EXPECT_EQ(NamesOf(disks[1]), (Names{"Partition 2"}));
-}
+// ---- Enumeration ----------------------------------------------------------------
 
 // Disk numbers are the keys, across gaps; every enumeration starts the
 // labels at 1 and clears what the map held.

@@ -4,7 +4,6 @@
 
 #include "core/ByteReader.h"
 #include "partition/CPartitionManager.h"
-#include "tests/support/FatBuilder.h"
 #include "tests/support/ImageFile.h"
 #include "tests/support/TempDir.h"
 

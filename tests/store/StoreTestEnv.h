@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <ftw.h>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using tessaroo::test::PathExists;
 using tessaroo::test::ReadFileText;
@@ -23,19 +21,11 @@ class StoreTestEnv : public ::testing::Test
   protected:
     void SetUp() override
     {
-        std::string tmpl = ::testing::TempDir() + "tessaroo_store_XXXXXX";
-        ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
-        m_dir = tmpl + "/";
+        ASSERT_FALSE(m_tmp.Path().empty());
         setenv("TESSAROO_SUPPORT_DIR", m_dir.c_str(), 1);
         m_root = tessaroo::GetScanLogRoot();
         ASSERT_TRUE(tessaroo::MakeDirs(m_root));
         CLogFileManager::GetInstance()->Init();
-    }
-    void TearDown() override
-    {
-        nftw(
-            m_dir.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p), 0; },
-            16, FTW_PHYS | FTW_DEPTH);
     }
 
     static long long FileSize(const std::string& path)
@@ -44,6 +34,7 @@ class StoreTestEnv : public ::testing::Test
         return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
     }
 
-    std::string m_dir;  // the support folder
-    std::string m_root; // its scan-log root
+    tessaroo::test::TempDir m_tmp{"store"};
+    std::string m_dir = m_tmp.Path() + "/"; // the support folder
+    std::string m_root;                     // its scan-log root
 };

@@ -1,6 +1,7 @@
 #include "tests/support/ImageFile.h"
 
 #include <fcntl.h>
+#include <fstream>
 #include <unistd.h>
 
 namespace tessaroo
@@ -50,19 +51,10 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes)
 std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t off, size_t count)
 {
     std::vector<uint8_t> out(count);
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    size_t got = 0;
-    while (got < count)
-    {
-        ssize_t n = pread(fd, out.data() + got, count - got, off_t(off + got));
-        if (n <= 0)
-            break;
-        got += size_t(n);
-    }
-    close(fd);
-    out.resize(got);
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(std::streamoff(off));
+    in.read(reinterpret_cast<char*>(out.data()), std::streamsize(count));
+    out.resize(size_t(in.gcount()));
     return out;
 }
 

@@ -56,13 +56,9 @@ bool HaveTool(const std::string& program)
 
 std::string ToolsDir()
 {
-    if (const char* t = getenv("TESSAROO_TOOLS_DIR"))
-        if (*t)
-            return t;
-    if (const char* s = getenv("TESSAROO_SOURCE_DIR"))
-        if (*s)
-            return std::string(s) + "/tools";
-    return "tools";
+    const char* t = getenv("TESSAROO_TOOLS_DIR");
+    const char* s = getenv("TESSAROO_SOURCE_DIR");
+    return t && *t ? t : s && *s ? std::string(s) + "/tools" : "tools";
 }
 
 ::testing::AssertionResult RunToolScript(const std::string& script, const std::vector<std::string>& args)
