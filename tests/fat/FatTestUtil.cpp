@@ -2,8 +2,12 @@
 
 #include "core/Platform.h"
 #include "core/Portability.h"
+#include "core/Recognisers.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "store/CLogFileManager.h"
 #include "store/FileTypeLists.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -27,25 +31,110 @@ void PrepareScanLog()
     CLogFileManager::GetInstance()->AddDirIndex();
 }
 
+Hits ListAll(IFileRecoveryParse* engine)
+{
+    std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
+                    ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
+    std::wstring key = Utf8ToWide(k.c_str());
+    Hits hits;
+    engine->SearchFileNode(&key[0], hits);
+    return hits;
+}
+
+__SEARCH_FILE_INFO__* FindPath(IFileRecoveryParse* engine, Hits& hits, const std::string& path)
+{
+    for (auto& h : hits)
+        if (NodePath(engine, h) == path)
+            return &h;
+    return nullptr;
+}
+
 ImageEngine::ImageEngine(const std::string& image, uint64_t startSector, uint64_t sectorCount)
     : m_disks("TESSAROO_DISKS", image)
 {
     PrepareScanLog();
     m_engine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-        0, (long long)startSector, (long long)sectorCount, L'C', RECOVERY_TYPE_FAST));
+        0, (long long)startSector, (long long)(sectorCount ? sectorCount : ImageSectors(image)), L'C',
+        RECOVERY_TYPE_FAST));
+}
+
+Hits ImageEngine::Scan()
+{
+    if (!m_engine)
+        return {};
+    EXPECT_EQ(m_engine->ScanDevice(nullptr), 0u);
+    return ListAll(m_engine.get());
+}
+
+DeepFatScan::DeepFatScan(const std::string& image, uint64_t start, uint64_t count)
+    : m_image(image), m_start(start), m_count(count), m_disks("TESSAROO_DISKS", image),
+      m_engine(new CProfessionalFatRecovery())
+{
+    PrepareScanLog();
+}
+
+bool DeepFatScan::Begin()
+{
+    EXPECT_EQ(m_engine->Init(0, (long long)m_start, (long long)m_count, L'C'), 0u);
+    EXPECT_EQ(m_engine->ClearProfessionalVec(nullptr), 0u);
+    EXPECT_EQ(m_engine->InitVirtualDbrInfo(), 0u);
+    return !::testing::Test::HasFailure();
+}
+
+bool DeepFatScan::Offer(uint8_t* sector, const uint8_t* next, uint64_t at)
+{
+    // The sweep tests for an NTFS record of 1024 bytes with 512-byte sectors.
+    uint8_t rec[1024];
+    memcpy(rec, sector, 512);
+    memcpy(rec + 512, next, 512);
+    if (IsNtfsFileRecord(rec, int(sizeof(rec))))
+        return true;
+    if (IsFatFileRecord(sector))
+        m_engine->ParseFatFileRecord(sector, at);
+    else if (IsFatFDTRecord(sector, 512))
+        m_engine->ParseFDTFileRecord(sector, at);
+    else
+        return false;
+    return true;
+}
+
+// Reads the range in 64 KiB chunks (and the sector after each, for a record
+// that runs over the chunk's end) and offers each sector in turn.
+bool DeepFatScan::Sweep()
+{
+    constexpr uint64_t CHUNK = 128;
+    for (uint64_t pos = m_start; pos < m_start + m_count; pos += CHUNK)
+    {
+        const uint64_t n = std::min(CHUNK, m_start + m_count - pos);
+        std::vector<uint8_t> bytes = ReadFileRange(m_image, pos * 512, size_t(n + 1) * 512);
+        const uint64_t whole = std::min<uint64_t>(n, bytes.size() / 512);
+        bytes.resize(size_t(n + 1) * 512, 0);
+        for (uint64_t i = 0; i < whole; ++i)
+            Offer(&bytes[i * 512], &bytes[(i + 1) * 512], pos + i);
+        if (whole < n)
+            return whole > 0 || pos > m_start; // the device ended; false when unreadable
+    }
+    return true;
+}
+
+void DeepFatScan::End()
+{
+    EXPECT_EQ(m_engine->DealProfessionalRecordVec(), 0u);
+}
+
+bool DeepFatScan::Run()
+{
+    if (!Begin())
+        return false;
+    EXPECT_TRUE(Sweep()) << m_image;
+    End();
+    return !::testing::Test::HasFailure();
 }
 
 uint64_t ImageSectors(const std::string& image)
 {
     struct stat st;
     return stat(image.c_str(), &st) == 0 ? uint64_t(st.st_size) / 512 : 0;
-}
-
-std::wstring AllKindsKey()
-{
-    std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
-                    ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
-    return Utf8ToWide(k.c_str());
 }
 
 namespace
@@ -151,13 +240,20 @@ int ReportLog::Finals() const
     return n;
 }
 
-int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target)
+unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
+              int rootSeparators)
 {
-    ReportLog* log = static_cast<ReportLog*>(ctx);
-    log->reports.push_back({percent, scale, status, target ? WideToUtf8(target) : std::string()});
-    if (log->answerAtReport >= 0)
-        return int(log->reports.size()) - 1 == log->answerAtReport ? log->answer : 0;
-    return log->answer;
+    const RECOVERY_CALLBACK collect = [](void* ctx, int percent, int scale, int status, wchar_t* to)
+    {
+        ReportLog* l = static_cast<ReportLog*>(ctx);
+        l->reports.push_back({percent, scale, status, to ? WideToUtf8(to) : std::string()});
+        if (l->answerAtReport >= 0)
+            return int(l->reports.size()) - 1 == l->answerAtReport ? l->answer : 0;
+        return l->answer;
+    };
+    engine->InitCallBack(nullptr, collect, &log, 100);
+    std::wstring wide = Utf8ToWide(target.c_str());
+    return engine->SaveFileData(&node, &wide[0], rootSeparators);
 }
 
 std::string CopyImage(const std::string& image, const std::string& dir, const std::string& name)
