@@ -137,76 +137,9 @@ uint64_t ImageSectors(const std::string& image)
     return stat(image.c_str(), &st) == 0 ? uint64_t(st.st_size) / 512 : 0;
 }
 
-namespace
-{
-// A name 8.3 cannot hold is listed as written; one it can hold in other
-// case depends on the writer (a long name, or the case flags); one written
-// as its 8.3 name is listed in lower case, '!' for the deleted mark, a
-// folder's without its extension.
-std::set<std::string> CandidateNames(const ManifestEntry& e, bool deleted)
-{
-    std::string upper = e.Name(),
-                s = e.shortName.substr(0, e.isDir ? e.shortName.find('.') : std::string::npos);
-    for (char& c : upper)
-        c = char(toupper(static_cast<unsigned char>(c)));
-    if (upper != e.shortName)
-        return {e.Name()};
-    for (char& c : s)
-        c = char(tolower(static_cast<unsigned char>(c)));
-    if (deleted && !s.empty())
-        s[0] = '!';
-    if (e.Name() == e.shortName)
-        return {s};
-    return {e.Name(), s};
-}
-} // namespace
-
-std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e, bool deep)
-{
-    const auto names = [deep](const ManifestEntry& x) -> std::set<std::string>
-    {
-        if (deep && !IsKeptItem(x))
-            return {"LostFolder" + std::to_string(x.firstCluster)};
-        return CandidateNames(x, deep ? IsDeletedItem(x) : x.IsDeleted());
-    };
-    std::set<std::string> paths = {""};
-    for (size_t slash = e.path.find('/', 1); slash != std::string::npos; slash = e.path.find('/', slash + 1))
-    {
-        const ManifestEntry* dir = m.Find(e.path.substr(0, slash));
-        std::set<std::string> next;
-        for (const std::string& p : paths)
-            for (const std::string& n : dir ? names(*dir) : std::set<std::string>{})
-                next.insert(p + n + "/");
-        paths.swap(next);
-    }
-    std::set<std::string> out;
-    for (const std::string& p : paths)
-        for (const std::string& n : CandidateNames(e, deep ? IsDeletedItem(e) : e.IsDeleted()))
-            out.insert(p + n);
-    return out;
-}
-
-bool IsDeletedItem(const ManifestEntry& e)
-{
-    return e.state.compare(0, 8, "deleted-") == 0;
-}
-
-bool IsKeptItem(const ManifestEntry& e)
-{
-    return e.state.find("-kept-") != std::string::npos;
-}
-
-bool IsIntactItem(const ManifestEntry& e)
-{
-    return e.state.size() >= 7 && e.state.compare(e.state.size() - 7, 7, "-intact") == 0;
-}
-
 std::string NodeNameUtf8(const _FILE_NODE_& n)
 {
-    char name[FILE_NAME_SIZE];
-    memcpy(name, n.szFileName, sizeof(name));
-    name[sizeof(name) - 1] = 0;
-    return name;
+    return std::string(n.szFileName, strnlen(n.szFileName, sizeof(n.szFileName)));
 }
 
 std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n)
@@ -214,22 +147,6 @@ std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n)
     std::vector<wchar_t> path(4096, 0);
     engine->GetFileNodeParentDirPath(&n, path.data(), int(path.size()));
     return WideToUtf8(path.data()) + NodeNameUtf8(n);
-}
-
-size_t FilesInTree(IFileRecoveryParse* engine)
-{
-    std::vector<std::pair<_FILE_NODE_, unsigned>> folders = {{_FILE_NODE_(), 0}};
-    size_t files = 0;
-    for (size_t i = 0; i < folders.size() && i < 1000; ++i)
-    {
-        std::vector<_FILE_NODE_> kids;
-        _FILE_NODE_* dir = i ? &folders[i].first : nullptr;
-        EXPECT_EQ(engine->GetChildrenFileNode(dir, folders[i].second, kids), 0u);
-        EXPECT_TRUE(!dir || !kids.empty()) << "folder node without children: " << NodeNameUtf8(*dir);
-        for (const _FILE_NODE_& k : kids)
-            k.bIsDir ? folders.push_back({k, folders[i].second + 1}) : void(++files);
-    }
-    return files;
 }
 
 int ReportLog::Finals() const
@@ -256,13 +173,5 @@ unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& 
     return engine->SaveFileData(&node, &wide[0], rootSeparators);
 }
 
-std::string CopyImage(const std::string& image, const std::string& dir, const std::string& name)
-{
-    std::string out = dir + "/" + name;
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(image, bytes) || !WriteImageFile(out, bytes))
-        return std::string();
-    return out;
-}
 } // namespace test
 } // namespace tessaroo

@@ -74,26 +74,10 @@ class DeepFatScan
 // Sectors of a whole image file.
 uint64_t ImageSectors(const std::string& image);
 
-// The paths "DOCS/SUB/name" (no leading '/') the engine may list a manifest
-// item under: each folder and the item by its long name, or by its 8.3 name
-// in lower case with '!' for the deleted mark where that is what was
-// written. Deep (a manifest of tools/make_deep_fat_images.sh): a folder
-// whose own entry the script did not keep is "LostFolder<cluster>".
-std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e, bool deep = false);
-
-// A manifest item of tools/make_deep_fat_images.sh: its state words.
-bool IsDeletedItem(const ManifestEntry& e);
-bool IsKeptItem(const ManifestEntry& e);
-bool IsIntactItem(const ManifestEntry& e);
-
 // A node's name (UTF-8) as a string.
 std::string NodeNameUtf8(const _FILE_NODE_& n);
 // The node's folder path from the engine plus its name, UTF-8.
 std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n);
-
-// Walks the engine's folder tree from the root, each folder at its level,
-// and counts the files met; a folder node without children fails the test.
-size_t FilesInTree(IFileRecoveryParse* engine);
 
 // Recovery reports collected by a callback.
 struct Report
@@ -114,7 +98,5 @@ struct ReportLog
 unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
               int rootSeparators = 0);
 
-// Copies an image into dir and returns the copy's path.
-std::string CopyImage(const std::string& image, const std::string& dir, const std::string& name);
 } // namespace test
 } // namespace tessaroo
