@@ -31,11 +31,16 @@ void PrepareScanLog()
     CLogFileManager::GetInstance()->AddDirIndex();
 }
 
-Hits ListAll(IFileRecoveryParse* engine)
+std::wstring AllKindsKey()
 {
     std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
                     ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
-    std::wstring key = Utf8ToWide(k.c_str());
+    return Utf8ToWide(k.c_str());
+}
+
+Hits ListAll(IFileRecoveryParse* engine)
+{
+    std::wstring key = AllKindsKey();
     Hits hits;
     engine->SearchFileNode(&key[0], hits);
     return hits;
@@ -157,21 +162,21 @@ int ReportLog::Finals() const
     return n;
 }
 
+int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target)
+{
+    ReportLog* log = static_cast<ReportLog*>(ctx);
+    log->reports.push_back({percent, scale, status, target ? WideToUtf8(target) : std::string()});
+    if (log->answerAtReport >= 0)
+        return int(log->reports.size()) - 1 == log->answerAtReport ? log->answer : 0;
+    return log->answer;
+}
+
 unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
               int rootSeparators)
 {
-    const RECOVERY_CALLBACK collect = [](void* ctx, int percent, int scale, int status, wchar_t* to)
-    {
-        ReportLog* l = static_cast<ReportLog*>(ctx);
-        l->reports.push_back({percent, scale, status, to ? WideToUtf8(to) : std::string()});
-        if (l->answerAtReport >= 0)
-            return int(l->reports.size()) - 1 == l->answerAtReport ? l->answer : 0;
-        return l->answer;
-    };
-    engine->InitCallBack(nullptr, collect, &log, 100);
+    engine->InitCallBack(nullptr, &CollectReport, &log, 100);
     std::wstring wide = Utf8ToWide(target.c_str());
     return engine->SaveFileData(&node, &wide[0], rootSeparators);
 }
-
 } // namespace test
 } // namespace tessaroo

@@ -23,6 +23,8 @@ typedef std::vector<__SEARCH_FILE_INFO__> Hits;
 // every scan a fresh scan-log folder.
 void PrepareScanLog();
 
+// Every kind, and files of no kind.
+std::wstring AllKindsKey();
 // Every file the engine lists, of every kind and of none.
 Hits ListAll(IFileRecoveryParse* engine);
 // The listed node at "DIR/name" (its folder path and name), or null.
@@ -94,6 +96,7 @@ struct ReportLog
     int answerAtReport = -1; // when >= 0, answer only at this report index
     int Finals() const;      // reports with percent 100
 };
+int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target);
 // SaveFileData of node to target with the reports collected in log.
 unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
               int rootSeparators = 0);
