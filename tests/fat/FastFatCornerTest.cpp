@@ -87,35 +87,6 @@ class FatCorner : public ::testing::Test
     Hits hits;
 };
 
-TEST_F(FatCorner, FileLargerThanTheVolumeIsReportedIncompleteOnceAndKeepsWhatWasRead)
-{
-    Scan("fat12",
-         [&](std::vector<uint8_t>& b) { PutU32(&b[DeletedEntryAt(b, "/DELROOT.TXT") + 28], 100u << 20); });
-    __SEARCH_FILE_INFO__* h = FindPath(e, hits, "!elroot.txt");
-    ASSERT_NE(h, nullptr);
-    ReportLog log;
-    EXPECT_EQ(Save(e, *h, dir.File("out.txt"), log), STATUS_READ_FAULT);
-    ASSERT_EQ(log.Finals(), 1);
-    EXPECT_EQ(log.reports.back().status, int(STATUS_READ_FAULT));
-    std::vector<uint8_t> got;
-    ASSERT_TRUE(ReadWholeFile(dir.File("out.txt"), got));
-    // What was read is kept: the file's own data first, then the free
-    // clusters after it up to the end of the volume, never the root again.
-    const ManifestEntry* del = m.Find("/DELROOT.TXT");
-    ASSERT_GT(got.size(), del->size);
-    EXPECT_LT(got.size(), uint64_t(2) << 20);
-    got.resize(del->size);
-    const uint64_t cs = m.Fact("sectors_per_cluster") * 512;
-    EXPECT_EQ(got, ReadFileRange(img, m.Fact("data_start_sector") * 512 + (del->firstCluster - 2) * cs,
-                                 got.size()));
-    // The preview follows the same rule.
-    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
-    int len = PREVIEW_BUFFER_SIZE;
-    wchar_t imagePath[256] = {0};
-    EXPECT_EQ(e->PreView(h, imagePath, buf.data(), len, nullptr, nullptr), 0u);
-    EXPECT_EQ(len, PREVIEW_BUFFER_SIZE);
-}
-
 TEST_F(FatCorner, HostileNamesNeverLeadAFolderCopyOutOfItsDestination)
 {
     // In the deleted folder TRASH: the photo's long name becomes a climb out
