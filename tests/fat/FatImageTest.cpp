@@ -135,109 +135,79 @@ struct ImageCase
 
 class FatImage : public ::testing::TestWithParam<ImageCase>
 {
-  protected:
-    void SetUp() override
+};
+
+// Exactly what the script left findable is listed, once, under its folders
+// and in the folder tree at its level; each node carries its item's first
+// cluster, size and entry sector, and the layout of its volume; each file
+// whose data is all still there is copied out (one final report) and
+// previewed byte for byte.
+TEST_P(FatImage, ListsWhatWasLeftFindableAndRecoversItByteForByte)
+{
+    const ImageCase& c = GetParam();
+    const std::string image = c.deep ? DeepImages() + "/" + c.name + ".img" : FastImage(c.name);
+    ASSERT_FALSE(c.deep ? DeepImages().empty() : image.empty()) << "the test images could not be made";
+    std::vector<Manifest> manifests(c.deep ? c.volumes.size() : 1);
+    for (size_t i = 0; i < manifests.size(); ++i)
+        ASSERT_TRUE(
+            LoadManifest(c.deep ? DeepImages() + "/" + c.volumes[i] + ".manifest" : FastImage(c.name, true),
+                         manifests[i]));
+    // A disk of several volumes is swept whole.
+    const uint64_t start = manifests.size() > 1 ? 0 : manifests[0].Fact("partition_start_sector");
+    const uint64_t count = manifests.size() > 1 ? ImageSectors(image) : manifests[0].Fact("total_sectors");
+    std::unique_ptr<ImageEngine> fast;
+    std::unique_ptr<DeepFatScan> deep;
+    IFileRecoveryParse* engine = nullptr;
+    if (c.deep)
     {
-        const ImageCase& c = GetParam();
-        std::string error;
-        if (!c.deep)
-        {
-            image = FastImage(c.name);
-            manifests.resize(1);
-            ASSERT_TRUE(LoadManifest(FastImage(c.name, true), manifests[0], &error)) << error;
-        }
-        for (const char* v : c.volumes)
-        {
-            image = DeepImages() + "/" + c.name + ".img";
-            manifests.emplace_back();
-            ASSERT_TRUE(LoadManifest(DeepImages() + "/" + v + ".manifest", manifests.back(), &error))
-                << error;
-        }
-        ASSERT_FALSE(image.empty()) << "the test images could not be made";
-        // A disk of several volumes is swept whole.
-        const Manifest& m = manifests[0];
-        start = manifests.size() > 1 ? 0 : m.Fact("partition_start_sector");
-        const uint64_t count = manifests.size() > 1 ? ImageSectors(image) : m.Fact("total_sectors");
-        if (c.deep)
-        {
-            deepScan.reset(new DeepFatScan(image, start, count));
-            ASSERT_TRUE(deepScan->Run());
-            engine = &deepScan->Engine();
-            hits = ListAll(engine);
-            return;
-        }
-        fastEngine.reset(new ImageEngine(image, start, count));
-        engine = fastEngine->get();
-        ASSERT_NE(engine, nullptr) << "the factory gave no engine for " << image;
-        hits = fastEngine->Scan();
+        deep.reset(new DeepFatScan(image, start, count));
+        ASSERT_TRUE(deep->Run());
+        engine = &deep->Engine();
     }
+    else
+    {
+        fast.reset(new ImageEngine(image, start, count));
+        engine = fast->get();
+        ASSERT_NE(engine, nullptr) << "the factory gave no engine for " << image;
+        ASSERT_EQ(engine->ScanDevice(nullptr), 0u);
+    }
+    Hits hits = ListAll(engine);
 
     // The files the listing must hold. Deep: every file whose entry the
     // script left. Fast: every file deleted or inside a deleted folder,
     // except pictures whose data was overwritten (hidden as damaged).
-    bool Expected(const Manifest& m, const ManifestEntry& e) const
+    const auto expected = [&](const Manifest& m, const ManifestEntry& e)
     {
-        if (GetParam().deep)
+        if (c.deep)
             return !e.isDir && Has(e, "-kept-");
         const auto above = FoldersAbove(m, e);
         return !e.isDir &&
                (e.IsDeleted() || std::any_of(above.begin(), above.end(),
                                              [](const ManifestEntry* d) { return d && d->IsDeleted(); })) &&
                !(e.state == "overwritten" && IsPictureName(e.Name()));
-    }
-    // Whose data is all still there: a partial file lost a cluster to a
-    // later file, an overwritten one its start; a fragmented one comes back
-    // whole though its chain steps over clusters a live file took.
-    bool Intact(const ManifestEntry& e) const
-    {
-        return GetParam().deep ? Has(e, "-intact") : e.state != "overwritten" && e.state != "partial";
-    }
-    // The volume whose data area a node's layout names (deep; the fast
-    // engine reads one volume).
-    bool InVolume(const Manifest& m, const _FILE_NODE_& f) const
-    {
-        return !GetParam().deep || m.Fact("partition_start_sector") + m.Fact("data_start_sector") ==
-                                       f.u64PartitionStartSector + f.u64DataStartSector;
-    }
-    // The manifest item (and its volume) a listed node names.
-    const ManifestEntry* ItemOf(_FILE_NODE_& f, const Manifest** volume)
-    {
-        const std::string path = NodePath(engine, f);
-        for (const Manifest& m : manifests)
-            for (const ManifestEntry& e : m.entries)
-                if (Expected(m, e) && InVolume(m, f) && CandidatePaths(m, e, GetParam().deep).count(path))
-                {
-                    *volume = &m;
-                    return &e;
-                }
-        return nullptr;
-    }
-
-    std::string image;
-    std::vector<Manifest> manifests;
-    uint64_t start = 0;
-    std::unique_ptr<ImageEngine> fastEngine;
-    std::unique_ptr<DeepFatScan> deepScan;
-    IFileRecoveryParse* engine = nullptr;
-    Hits hits;
-};
-
-// Exactly what the script left findable is listed, once, under its folders
-// and in the folder tree at its level; each node carries its item's first
-// cluster, size and entry sector, and the layout of its volume.
-TEST_P(FatImage, ListsExactlyTheFilesLeftFindableWithTheirEntries)
-{
+    };
+    TempDir out("fat-recover");
     std::map<const ManifestEntry*, int> found;
     std::string unknown;
+    int recovered = 0, fragmented = 0;
     for (__SEARCH_FILE_INFO__& h : hits)
     {
-        EXPECT_EQ(h.uEngineType, uint32_t(GetParam().deep ? ENGINE_TYPE_DEEP_FAT : ENGINE_TYPE_FAST_FAT));
+        EXPECT_EQ(h.uEngineType, uint32_t(c.deep ? ENGINE_TYPE_DEEP_FAT : ENGINE_TYPE_FAST_FAT));
         EXPECT_EQ(h.bIsDir, 0u);
+        // The item of the volume whose data area the node's layout names (the
+        // fast engine reads one volume).
+        const std::string path = NodePath(engine, h);
         const Manifest* m = nullptr;
-        const ManifestEntry* e = ItemOf(h, &m);
+        const ManifestEntry* e = nullptr;
+        for (const Manifest& v : manifests)
+            for (const ManifestEntry& x : v.entries)
+                if (!e && expected(v, x) && CandidatePaths(v, x, c.deep).count(path) &&
+                    (!c.deep || v.Fact("partition_start_sector") + v.Fact("data_start_sector") ==
+                                    h.u64PartitionStartSector + h.u64DataStartSector))
+                    m = &v, e = &x;
         if (!e)
         {
-            unknown += NodePath(engine, h) + "\n";
+            unknown += path + "\n";
             continue;
         }
         ++found[e];
@@ -245,35 +215,14 @@ TEST_P(FatImage, ListsExactlyTheFilesLeftFindableWithTheirEntries)
         EXPECT_EQ(h.u64FileSize, e->size) << e->path;
         EXPECT_EQ(h.uClusterSize, m->Fact("sectors_per_cluster") * 512) << e->path;
         EXPECT_EQ(h.u64RecordSector, e->entrySector) << e->path;
-        EXPECT_TRUE(GetParam().deep || h.u64PartitionStartSector == start) << e->path;
-    }
-    EXPECT_EQ(unknown, "") << "listed, but not left findable by the script";
-    for (const Manifest& m : manifests)
-        for (const ManifestEntry& e : m.entries)
-            if (Expected(m, e))
-            {
-                EXPECT_EQ(found[&e], 1) << e.path << " (" << e.state << ")";
-            }
-    unsigned int count = 0;
-    ASSERT_EQ(engine->GetChildrenFileCount(nullptr, 0, count), 0u);
-    EXPECT_EQ(FilesInTree(engine), hits.size());
-    // Hidden damaged pictures are counted but not listed as children.
-    EXPECT_TRUE(GetParam().deep ? count == hits.size() : count >= hits.size()) << count;
-}
-
-TEST_P(FatImage, RecoversAndPreviewsIntactFilesByteForByte)
-{
-    TempDir out("fat-recover");
-    int checked = 0, fragmented = 0;
-    for (__SEARCH_FILE_INFO__& h : hits)
-    {
-        const Manifest* m = nullptr;
-        const ManifestEntry* e = ItemOf(h, &m);
-        ASSERT_NE(e, nullptr) << NodePath(engine, h);
-        if (!Intact(*e))
+        EXPECT_TRUE(c.deep || h.u64PartitionStartSector == start) << e->path;
+        // Whose data is all still there: a partial file lost a cluster to a
+        // later file, an overwritten one its start; a fragmented one comes
+        // back whole though its chain steps over clusters a live file took.
+        if (c.deep ? !Has(*e, "-intact") : e->state == "overwritten" || e->state == "partial")
             continue;
         ReportLog log;
-        const std::string target = out.File("f" + std::to_string(checked++));
+        const std::string target = out.File("f" + std::to_string(recovered++));
         EXPECT_EQ(Save(engine, h, target, log), 0u) << e->path;
         EXPECT_EQ(Sha256OfFile(target), e->sha256) << e->path << " (" << e->state << ")";
         ASSERT_EQ(log.Finals(), 1) << e->path;
@@ -282,11 +231,21 @@ TEST_P(FatImage, RecoversAndPreviewsIntactFilesByteForByte)
         ExpectPreviewOf(engine, h, target);
         fragmented += e->state == "fragmented";
     }
-    EXPECT_GT(checked, 0);
-    if (std::string(GetParam().name) == "fat16")
-    {
-        EXPECT_GT(fragmented, 0) << "the split file was not among those recovered";
-    }
+    EXPECT_EQ(unknown, "") << "listed, but not left findable by the script";
+    for (const Manifest& v : manifests)
+        for (const ManifestEntry& x : v.entries)
+            if (expected(v, x))
+            {
+                EXPECT_EQ(found[&x], 1) << x.path << " (" << x.state << ")";
+            }
+    EXPECT_GT(recovered, 0);
+    EXPECT_TRUE(std::string(c.name) != "fat16" || fragmented > 0)
+        << "the split file was not among those recovered";
+    unsigned int children = 0;
+    ASSERT_EQ(engine->GetChildrenFileCount(nullptr, 0, children), 0u);
+    EXPECT_EQ(FilesInTree(engine), hits.size());
+    // Hidden damaged pictures are counted but not listed as children.
+    EXPECT_TRUE(c.deep ? children == hits.size() : children >= hits.size()) << children;
 }
 
 INSTANTIATE_TEST_SUITE_P(
