@@ -2,7 +2,8 @@
 // disk image holding only the folder sectors and file data a case needs),
 // offered in the order each case names: layouts from two folder starts, a
 // long name cut at a sector's end, folders whose own entry is gone, data
-// read over consecutive clusters, positions beyond 32 bits, the memory bound.
+// read over consecutive clusters (positions beyond 32 bits too), the
+// memory bound.
 #include "core/Status.h"
 #include "tests/fat/FatTestUtil.h"
 
@@ -172,13 +173,7 @@ TEST_F(DeepFatCorner, ALongNameCutAtASectorsEndIsJoinedWithItsRest)
         {"a name of 20 parts over three sectors", 1, false, true, {F10, CUT, F20, REST}, nullptr, 7},
         {"another file after the cut", 2, true, false, {F10, CUT, F20, REST}, "LostFolder30/other.txt", 7},
         // Cut inside a cluster: its rest was in the next sector, now gone.
-        {"the rest elsewhere than after a cut inside a cluster",
-         4,
-         false,
-         false,
-         {F10, CUT, F20, REST},
-         "LostFolder30/arathe~1.txt",
-         3},
+        {"cut inside a cluster", 4, false, false, {F10, CUT, F20, REST}, "LostFolder30/arathe~1.txt", 3},
     };
     for (const auto& c : cases)
     {
@@ -240,23 +235,27 @@ TEST_F(DeepFatCorner, LostFoldersAndClustersFurtherAlongAFolderFindTheirParents)
                               "LostFolder10/sub2/e.txt\nLostFolder50/LostFolder40/!.txt\n");
 }
 
-// Data is read over consecutive clusters from the first.
+// Data is read over consecutive clusters from the first, and positions
+// stay exact in a volume that starts past sector 2^32 (a disk over 2 TiB).
 TEST_F(DeepFatCorner, DataIsReadOverConsecutiveClustersFromTheFirst)
 {
+    constexpr uint64_t FAR = (uint64_t(1) << 32) + 64;
     const struct
     {
         const char* what;
+        uint64_t start; // of the volume
         uint32_t cluster;
         uint32_t size;
         unsigned int status; // of the copy
         uint64_t bytes;      // kept in the target
     } cases[] = {
-        {"three clusters, the last in part", 5, 10000, 0, 10000},
-        {"one byte", 5, 1, 0, 1},
+        {"three clusters, the last in part", 0, 5, 10000, 0, 10000},
+        {"one byte", 0, 5, 1, 0, 1},
+        {"beyond 32 bits", FAR, 5, 10000, 0, 10000},
         // Clusters 0 and 1 hold no file's data.
-        {"cluster 0", 0, 700, STATUS_READ_FAULT, 0},
+        {"cluster 0", 0, 0, 700, STATUS_READ_FAULT, 0},
         // The device ends 200 sectors after folder 10.
-        {"beyond the device", 30, 1 << 20, STATUS_READ_FAULT, (At(10) + 200 - At(30)) * 512},
+        {"beyond the device", 0, 30, 1 << 20, STATUS_READ_FAULT, (At(10) + 200 - At(30)) * 512},
     };
     // Clusters 5 to 7 hold a pattern; the disk ends after cluster 9.
     std::vector<uint8_t> data(3 * SPC * 512);
@@ -265,16 +264,20 @@ TEST_F(DeepFatCorner, DataIsReadOverConsecutiveClustersFromTheFirst)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
-        Put(At(5), data);
-        Put(At(10), FolderStart(10, 0, ShortEntry("DATA.BIN", c.cluster, c.size)));
-        Put(At(20), FolderStart(20, 0));
-        Start(At(10) + 200);
-        Offer(At(10));
-        Offer(At(20));
+        Put(c.start + At(5), data);
+        Put(c.start + At(10), FolderStart(10, 0, ShortEntry("DATA.BIN", c.cluster, c.size)));
+        Put(c.start + At(20), FolderStart(20, 0));
+        Start(c.start + At(10) + 200, c.start);
+        Offer(c.start + At(10));
+        Offer(c.start + At(20));
         std::map<std::string, _FILE_NODE_> files = Finish();
         ASSERT_EQ(files.count("LostFolder10/data.bin"), 1u) << Keys(files);
+        _FILE_NODE_& node = files["LostFolder10/data.bin"];
+        EXPECT_EQ(node.u64PartitionStartSector, c.start);
+        EXPECT_EQ(node.u64DataStartSector, BASE);
+        EXPECT_EQ(node.u64RecordSector, c.start + At(10));
         ReportLog log;
-        EXPECT_EQ(Save(engine, files["LostFolder10/data.bin"], dir.File(c.what), log), c.status);
+        EXPECT_EQ(Save(engine, node, dir.File(c.what), log), c.status);
         ASSERT_EQ(log.Finals(), 1);
         EXPECT_EQ(log.reports.back().status, int(c.status));
         std::vector<uint8_t> got;
@@ -282,30 +285,6 @@ TEST_F(DeepFatCorner, DataIsReadOverConsecutiveClustersFromTheFirst)
         ASSERT_EQ(got.size(), c.bytes);
         EXPECT_TRUE(c.cluster != 5 || std::equal(got.begin(), got.end(), data.begin()));
     }
-}
-
-TEST_F(DeepFatCorner, PositionsBeyondThirtyTwoBitsStayExact)
-{
-    // A volume that starts past sector 2^32 (a disk over 2 TiB).
-    const uint64_t start = (uint64_t(1) << 32) + 64;
-    std::vector<uint8_t> data(SPC * 512, 0x3C);
-    Put(start + At(5), data);
-    Put(start + At(10), FolderStart(10, 0, ShortEntry("FAR.BIN", 5, 3000)));
-    Put(start + At(20), FolderStart(20, 0));
-    Start(start + 4096, start, 4096);
-    Offer(start + At(10));
-    Offer(start + At(20));
-    std::map<std::string, _FILE_NODE_> files = Finish();
-    ASSERT_EQ(files.count("LostFolder10/far.bin"), 1u) << Keys(files);
-    const _FILE_NODE_& far = files["LostFolder10/far.bin"];
-    EXPECT_EQ(far.u64PartitionStartSector, start);
-    EXPECT_EQ(far.u64DataStartSector, BASE);
-    EXPECT_EQ(far.u64RecordSector, start + At(10));
-    ReportLog log;
-    EXPECT_EQ(Save(engine, files["LostFolder10/far.bin"], dir.File("far"), log), 0u);
-    std::vector<uint8_t> got;
-    ASSERT_TRUE(ReadWholeFile(dir.File("far"), got));
-    EXPECT_EQ(got, std::vector<uint8_t>(3000, 0x3C));
 }
 
 TEST_F(DeepFatCorner, ParkedSectorsStopAtTheirBoundAndTheRestIsCounted)
