@@ -1,7 +1,7 @@
 // Damaged and hostile volumes: real images from mkfs.fat and mtools with a
-// few bytes changed where a precise corner is needed (a folder chain that
-// loops, a file larger than the volume, names that try to climb out of the
-// destination), hand-built boot sectors and tables.
+// few bytes changed where a precise corner is needed (names that try to
+// climb out of the destination, a live file in a deleted folder, a chain
+// that loops), hand-built boot sectors, tables and folder trees.
 #include "core/ByteReader.h"
 #include "core/CDiskReader.h"
 #include "core/Platform.h"
@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -48,64 +47,46 @@ struct Walker
     CFatChainWalker w;
 };
 
-class FatCorner : public ::testing::Test
+// A copy of the FAT16 volume of tools/make_fat_images.sh with its deleted
+// folder TRASH changed: the photo's long name becomes a climb out of the
+// destination, the inner folder's long name "..", and the deleted mark of
+// A.TXT is undone, as some systems delete a folder by its own entry alone.
+// The live file is listed under the deleted folder, and a folder copy of
+// TRASH takes it and stays inside its destination.
+TEST(FatCorner, AFolderCopyOfADeletedFolderStaysInItsDestinationAndTakesItsLiveFiles)
 {
-  protected:
-    void SetUp() override { ASSERT_FALSE(SharedFatImages().empty()); }
-    // A copy of NAME.img of tools/make_fat_images.sh changed by change (its
-    // bytes and manifest), scanned by the fast engine.
-    void Scan(const std::string& name, const std::function<void(std::vector<uint8_t>&)>& change)
-    {
-        ASSERT_TRUE(LoadManifest(SharedFatImages() + "/" + name + ".manifest", m));
-        std::vector<uint8_t> bytes;
-        ASSERT_TRUE(ReadWholeFile(SharedFatImages() + "/" + name + ".img", bytes));
-        change(bytes);
-        img = dir.File("changed.img");
-        ASSERT_TRUE(WriteImageFile(img, bytes));
-        engine.reset(new ImageEngine(img));
-        e = engine->get();
-        ASSERT_NE(e, nullptr);
-        hits = engine->Scan();
-    }
-    // Byte offset of item's deleted short entry in the image.
-    size_t DeletedEntryAt(const std::vector<uint8_t>& bytes, const std::string& item)
-    {
-        const ManifestEntry* x = m.Find(item);
-        std::array<uint8_t, 11> name = ShortName11(x ? x->shortName : "");
-        name[0] = 0xE5;
-        for (size_t off = x ? x->entrySector * 512 : 0; x && off < (x->entrySector + 1) * 512; off += 32)
-            if (std::equal(name.begin(), name.end(), bytes.begin() + long(off)))
-                return off;
-        ADD_FAILURE() << item << " has no deleted entry";
-        return 0;
-    }
-    TempDir dir{"fat-corner"};
+    ASSERT_FALSE(SharedFatImages().empty());
     Manifest m;
-    std::string img;
-    std::unique_ptr<ImageEngine> engine;
-    IFileRecoveryParse* e = nullptr;
-    Hits hits;
-};
+    ASSERT_TRUE(LoadManifest(SharedFatImages() + "/fat16.manifest", m));
+    std::vector<uint8_t> b;
+    ASSERT_TRUE(ReadWholeFile(SharedFatImages() + "/fat16.img", b));
+    for (const auto& change : {std::make_pair("photo", u"../../x.jpg"), std::make_pair("Inner", u"..")})
+    {
+        std::vector<uint8_t> utf16;
+        for (const char* c = change.first; *c; ++c)
+            utf16.insert(utf16.end(), {uint8_t(*c), 0});
+        auto at = std::search(b.begin(), b.end(), utf16.begin(), utf16.end());
+        ASSERT_NE(at, b.end());
+        const std::vector<uint8_t> run = MakeLongNameEntries(change.second, 0, true);
+        std::copy(run.begin(), run.end(), at - 1);
+    }
+    const ManifestEntry* a = m.Find("/TRASH/A.TXT");
+    ASSERT_NE(a, nullptr);
+    std::array<uint8_t, 11> name = ShortName11(a->shortName);
+    name[0] = 0xE5;
+    const auto entry = b.begin() + long(a->entrySector * 512);
+    auto at = std::search(entry, entry + 512, name.begin(), name.end());
+    ASSERT_NE(at, entry + 512);
+    *at = 'A';
+    TempDir dir("fat-corner");
+    const std::string img = dir.File("changed.img");
+    ASSERT_TRUE(WriteImageFile(img, b));
+    ImageEngine engine(img);
+    IFileRecoveryParse* e = engine.get();
+    ASSERT_NE(e, nullptr);
+    Hits hits = engine.Scan();
+    EXPECT_NE(FindPath(e, hits, "!rash/a.txt"), nullptr);
 
-TEST_F(FatCorner, HostileNamesNeverLeadAFolderCopyOutOfItsDestination)
-{
-    // In the deleted folder TRASH: the photo's long name becomes a climb out
-    // of the destination, the inner folder's long name "..".
-    Scan("fat16",
-         [](std::vector<uint8_t>& b)
-         {
-             for (const auto& change :
-                  {std::make_pair("photo", u"../../x.jpg"), std::make_pair("Inner", u"..")})
-             {
-                 std::vector<uint8_t> utf16;
-                 for (const char* c = change.first; *c; ++c)
-                     utf16.insert(utf16.end(), {uint8_t(*c), 0});
-                 auto at = std::search(b.begin(), b.end(), utf16.begin(), utf16.end());
-                 ASSERT_NE(at, b.end());
-                 const std::vector<uint8_t> run = MakeLongNameEntries(change.second, 0, true);
-                 std::copy(run.begin(), run.end(), at - 1);
-             }
-         });
     std::vector<_FILE_NODE_> root;
     ASSERT_EQ(e->GetChildrenFileNode(nullptr, 0, root), 0u);
     auto trash = std::find_if(root.begin(), root.end(),
@@ -124,7 +105,7 @@ TEST_F(FatCorner, HostileNamesNeverLeadAFolderCopyOutOfItsDestination)
                                             dest + "/a",
                                             deep,
                                             deep + "/trash",
-                                            deep + "/trash/!.txt",
+                                            deep + "/trash/a.txt",
                                             deep + "/trash/__",
                                             deep + "/trash/__/.._.._x.jpg",
                                             deep + "/trash/__/!eep.txt"};
@@ -133,20 +114,9 @@ TEST_F(FatCorner, HostileNamesNeverLeadAFolderCopyOutOfItsDestination)
         if (f.path() != img)
             found.insert(f.path().string());
     EXPECT_EQ(found, expected);
+    EXPECT_EQ(Sha256OfFile(deep + "/trash/a.txt"), a->sha256);
     EXPECT_EQ(Sha256OfFile(deep + "/trash/__/.._.._x.jpg"),
               m.Find("/TRASH/Inner Folder/photo two.jpg")->sha256);
-}
-
-// Some systems delete a folder by its own entry alone: its files keep their
-// entries. Undo the deleted mark of TRASH/A.TXT to make one.
-TEST_F(FatCorner, AFileLeftLiveInsideADeletedFolderIsListedUnderIt)
-{
-    Scan("fat16", [&](std::vector<uint8_t>& b) { b[DeletedEntryAt(b, "/TRASH/A.TXT")] = 'A'; });
-    __SEARCH_FILE_INFO__* h = FindPath(e, hits, "!rash/a.txt");
-    ASSERT_NE(h, nullptr);
-    ReportLog log;
-    EXPECT_EQ(Save(e, *h, dir.File("a.txt"), log), 0u);
-    EXPECT_EQ(Sha256OfFile(dir.File("a.txt")), m.Find("/TRASH/A.TXT")->sha256);
 }
 
 TEST(FatChainWalker, FileChainsEndOnLoopsAndContinueInFreeClusters)
