@@ -166,8 +166,6 @@ int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target
 {
     ReportLog* log = static_cast<ReportLog*>(ctx);
     log->reports.push_back({percent, scale, status, target ? WideToUtf8(target) : std::string()});
-    if (log->answerAtReport >= 0)
-        return int(log->reports.size()) - 1 == log->answerAtReport ? log->answer : 0;
     return log->answer;
 }
 

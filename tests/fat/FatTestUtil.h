@@ -92,9 +92,8 @@ struct Report
 struct ReportLog
 {
     std::vector<Report> reports;
-    int answer = 0;          // returned to the engine
-    int answerAtReport = -1; // when >= 0, answer only at this report index
-    int Finals() const;      // reports with percent 100
+    int answer = 0;     // returned to the engine
+    int Finals() const; // reports with percent 100
 };
 int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target);
 // SaveFileData of node to target with the reports collected in log.
