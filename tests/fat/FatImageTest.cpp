@@ -8,8 +8,6 @@
 // was written wherever the data is still there.
 #include "core/Platform.h"
 #include "core/Portability.h"
-#include "core/Status.h"
-#include "engines/fat/CFastFatRecovery.h"
 #include "store/FileTypeLists.h"
 #include "tests/fat/FatTestUtil.h"
 
