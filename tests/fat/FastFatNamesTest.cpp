@@ -2,7 +2,7 @@
 // their 8.3 entry only when their parts are whole and agree with it (built
 // part by part here), and 8.3 names read as UTF-8. The card of
 // tools/make_fat_images.sh, whose deleted files carry such names, is in the
-// image table of FastFatImageTest.
+// image table of FatImageTest.
 #include "engines/fat/FatLayout.h"
 #include "tests/support/FatBuilder.h"
 
@@ -15,14 +15,15 @@ using namespace tessaroo::test;
 
 namespace
 {
+// Long-name parts for name, the checksum of shortName (flipped by flip).
+std::vector<uint8_t> Parts(const std::u16string& name, const char* shortName, bool deleted, uint8_t flip = 0)
+{
+    return MakeLongNameEntries(name, uint8_t(LfnChecksum(ShortName11(shortName).data()) ^ flip), deleted);
+}
+
 std::vector<uint8_t> Short(const char* name, bool deleted)
 {
     return ShortEntry(name, 5, 1000, 0x20, deleted);
-}
-
-uint8_t Sum(const char* shortName)
-{
-    return LfnChecksum(ShortName11(shortName).data());
 }
 
 // Entries [from, to) of a run of 32-byte entries.
@@ -31,69 +32,47 @@ std::vector<uint8_t> Entries(const std::vector<uint8_t>& run, size_t from, size_
     return std::vector<uint8_t>(run.begin() + long(from * 32), run.begin() + long(to * 32));
 }
 
-std::vector<uint8_t> Patch(std::vector<uint8_t> run, size_t off, uint8_t value)
-{
-    run.at(off) = value;
-    return run;
-}
-
 TEST(FatLongName, ANameBelongsToItsShortEntryOnlyWhenWholeAndAgreeing)
 {
-    const std::u16string holiday = u"Holiday photo.jpg";                // 2 parts
-    const std::u16string three = u"A name that takes three parts.txt";  // 3 parts
-    const std::u16string longest = std::u16string(251, u'n') + u".txt"; // 20 parts
-    const std::vector<uint8_t> live3 = MakeLongNameEntries(three, Sum("ANAMET~1.TXT"));
-    const std::vector<uint8_t> deleted3 = MakeLongNameEntries(three, Sum("ANAMET~1.TXT"), true);
+    const std::u16string holiday = u"Holiday photo.jpg";               // 2 parts
+    const std::u16string three = u"A name that takes three parts.txt"; // 3 parts
+    const char *h = "HOLIDA~1.JPG", *a = "ANAMET~1.TXT", *n = "NNNNNN~1.TXT";
+    const std::vector<uint8_t> live3 = Parts(three, a, false), deleted3 = Parts(three, a, true);
+    std::vector<uint8_t> endInMiddle = deleted3;
+    endInMiddle[32 + 1] = 0; // the name ends in a middle part
     const struct
     {
         const char* what;
         std::vector<uint8_t> run; // long-name parts, then the short entry last
         std::string name;
     } cases[] = {
-        {"live whole name",
-         Concat({MakeLongNameEntries(holiday, Sum("HOLIDA~1.JPG")), Short("HOLIDA~1.JPG", false)}),
-         "Holiday photo.jpg"},
-        {"live checksum mismatch",
-         Concat(
-             {MakeLongNameEntries(holiday, uint8_t(Sum("HOLIDA~1.JPG") ^ 1)), Short("HOLIDA~1.JPG", false)}),
-         ""},
+        {"live whole name", Concat({Parts(holiday, h, false), Short(h, false)}), "Holiday photo.jpg"},
+        {"live checksum mismatch", Concat({Parts(holiday, h, false, 1), Short(h, false)}), ""},
         {"live orphaned first part",
-         Concat({MakeLongNameEntries(u"notes.txt", Sum("NOTES.TXT")), Short("VACATI~1.JPG", false)}), ""},
-        {"live middle part missing",
-         Concat({Entries(live3, 0, 1), Entries(live3, 2, 3), Short("ANAMET~1.TXT", false)}), ""},
+         Concat({Parts(u"notes.txt", "NOTES.TXT", false), Short("VACATI~1.JPG", false)}), ""},
+        {"live middle part missing", Concat({Entries(live3, 0, 1), Entries(live3, 2, 3), Short(a, false)}),
+         ""},
         {"live parts of an earlier name before a whole one",
-         Concat({Entries(live3, 0, 2), MakeLongNameEntries(holiday, Sum("HOLIDA~1.JPG")),
-                 Short("HOLIDA~1.JPG", false)}),
-         "Holiday photo.jpg"},
-        {"deleted whole name", Concat({deleted3, Short("ANAMET~1.TXT", true)}),
-         "A name that takes three parts.txt"},
-        {"deleted checksum mismatch",
-         Concat({MakeLongNameEntries(holiday, uint8_t(Sum("HOLIDA~1.JPG") ^ 1), true),
-                 Short("HOLIDA~1.JPG", true)}),
-         ""},
+         Concat({Entries(live3, 0, 2), Parts(holiday, h, false), Short(h, false)}), "Holiday photo.jpg"},
+        {"deleted whole name", Concat({deleted3, Short(a, true)}), "A name that takes three parts.txt"},
+        {"deleted checksum mismatch", Concat({Parts(holiday, h, true, 1), Short(h, true)}), ""},
         {"deleted orphaned first part",
-         Concat({MakeLongNameEntries(u"notes.txt", Sum("NOTES.TXT"), true), Short("VACATI~1.JPG", true)}),
-         ""},
+         Concat({Parts(u"notes.txt", "NOTES.TXT", true), Short("VACATI~1.JPG", true)}), ""},
         {"deleted parts of another name before a whole one",
-         Concat({MakeLongNameEntries(u"notes.txt", Sum("NOTES.TXT"), true), deleted3,
-                 Short("ANAMET~1.TXT", true)}),
+         Concat({Parts(u"notes.txt", "NOTES.TXT", true), deleted3, Short(a, true)}),
          "A name that takes three parts.txt"},
-        {"deleted name with its end in a middle part",
-         Concat({Patch(deleted3, 32 + 1, 0), Short("ANAMET~1.TXT", true)}), ""},
+        {"deleted name with its end in a middle part", Concat({endInMiddle, Short(a, true)}), ""},
         {"more deleted parts than any name has",
-         Concat({MakeLongNameEntries(std::u16string(13, u'x'), Sum("NNNNNN~1.TXT"), true),
-                 MakeLongNameEntries(longest, Sum("NNNNNN~1.TXT"), true), Short("NNNNNN~1.TXT", true)}),
+         Concat({Parts(std::u16string(13, u'x'), n, true),
+                 Parts(std::u16string(251, u'n') + u".txt", n, true), Short(n, true)}),
          ""},
-        {"deleted parts before a live entry",
-         Concat({MakeLongNameEntries(holiday, Sum("HOLIDA~1.JPG"), true), Short("HOLIDA~1.JPG", false)}), ""},
+        {"deleted parts before a live entry", Concat({Parts(holiday, h, true), Short(h, false)}), ""},
         // Outside ASCII the first byte of the 8.3 name cannot be foretold;
         // it only has to be one an 8.3 name can start with.
         {"deleted name of another script",
-         Concat(
-             {MakeLongNameEntries(u"\uAC00\uC871.jpg", Sum("____~1.JPG"), true), Short("____~1.JPG", true)}),
+         Concat({Parts(u"\uAC00\uC871.jpg", "____~1.JPG", true), Short("____~1.JPG", true)}),
          "\xEA\xB0\x80\xEC\xA1\xB1.jpg"},
-        {"lone surrogate",
-         Concat({MakeLongNameEntries(u"a\xD800.txt", Sum("A_~1.TXT")), Short("A_~1.TXT", false)}),
+        {"lone surrogate", Concat({Parts(u"a\xD800.txt", "A_~1.TXT", false), Short("A_~1.TXT", false)}),
          "a\xEF\xBF\xBD.txt"},
     };
     for (const auto& c : cases)

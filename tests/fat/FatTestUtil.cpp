@@ -2,8 +2,12 @@
 
 #include "core/Platform.h"
 #include "core/Portability.h"
+#include "core/Recognisers.h"
+#include "engines/CFileRecoveryFactory.h"
 #include "store/CLogFileManager.h"
 #include "store/FileTypeLists.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -27,12 +31,109 @@ void PrepareScanLog()
     CLogFileManager::GetInstance()->AddDirIndex();
 }
 
+std::wstring AllKindsKey()
+{
+    std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
+                    ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
+    return Utf8ToWide(k.c_str());
+}
+
+Hits ListAll(IFileRecoveryParse* engine)
+{
+    std::wstring key = AllKindsKey();
+    Hits hits;
+    engine->SearchFileNode(&key[0], hits);
+    return hits;
+}
+
+__SEARCH_FILE_INFO__* FindPath(IFileRecoveryParse* engine, Hits& hits, const std::string& path)
+{
+    for (auto& h : hits)
+        if (NodePath(engine, h) == path)
+            return &h;
+    return nullptr;
+}
+
 ImageEngine::ImageEngine(const std::string& image, uint64_t startSector, uint64_t sectorCount)
     : m_disks("TESSAROO_DISKS", image)
 {
     PrepareScanLog();
     m_engine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-        0, (long long)startSector, (long long)sectorCount, L'C', RECOVERY_TYPE_FAST));
+        0, (long long)startSector, (long long)(sectorCount ? sectorCount : ImageSectors(image)), L'C',
+        RECOVERY_TYPE_FAST));
+}
+
+Hits ImageEngine::Scan()
+{
+    if (!m_engine)
+        return {};
+    EXPECT_EQ(m_engine->ScanDevice(nullptr), 0u);
+    return ListAll(m_engine.get());
+}
+
+DeepFatScan::DeepFatScan(const std::string& image, uint64_t start, uint64_t count)
+    : m_image(image), m_start(start), m_count(count), m_disks("TESSAROO_DISKS", image),
+      m_engine(new CProfessionalFatRecovery())
+{
+    PrepareScanLog();
+}
+
+bool DeepFatScan::Begin()
+{
+    EXPECT_EQ(m_engine->Init(0, (long long)m_start, (long long)m_count, L'C'), 0u);
+    EXPECT_EQ(m_engine->ClearProfessionalVec(nullptr), 0u);
+    EXPECT_EQ(m_engine->InitVirtualDbrInfo(), 0u);
+    return !::testing::Test::HasFailure();
+}
+
+bool DeepFatScan::Offer(uint8_t* sector, const uint8_t* next, uint64_t at)
+{
+    // The sweep tests for an NTFS record of 1024 bytes with 512-byte sectors.
+    uint8_t rec[1024];
+    memcpy(rec, sector, 512);
+    memcpy(rec + 512, next, 512);
+    if (IsNtfsFileRecord(rec, int(sizeof(rec))))
+        return true;
+    if (IsFatFileRecord(sector))
+        m_engine->ParseFatFileRecord(sector, at);
+    else if (IsFatFDTRecord(sector, 512))
+        m_engine->ParseFDTFileRecord(sector, at);
+    else
+        return false;
+    return true;
+}
+
+// Reads the range in 64 KiB chunks (and the sector after each, for a record
+// that runs over the chunk's end) and offers each sector in turn.
+bool DeepFatScan::Sweep()
+{
+    constexpr uint64_t CHUNK = 128;
+    for (uint64_t pos = m_start; pos < m_start + m_count; pos += CHUNK)
+    {
+        const uint64_t n = std::min(CHUNK, m_start + m_count - pos);
+        std::vector<uint8_t> bytes = ReadFileRange(m_image, pos * 512, size_t(n + 1) * 512);
+        const uint64_t whole = std::min<uint64_t>(n, bytes.size() / 512);
+        bytes.resize(size_t(n + 1) * 512, 0);
+        for (uint64_t i = 0; i < whole; ++i)
+            Offer(&bytes[i * 512], &bytes[(i + 1) * 512], pos + i);
+        if (whole < n)
+            return whole > 0 || pos > m_start; // the device ended; false when unreadable
+    }
+    return true;
+}
+
+void DeepFatScan::End()
+{
+    EXPECT_EQ(m_engine->DealProfessionalRecordVec(), 0u);
+}
+
+bool DeepFatScan::Run()
+{
+    if (!Begin())
+        return false;
+    EXPECT_TRUE(Sweep()) << m_image;
+    End();
+    return !::testing::Test::HasFailure();
 }
 
 uint64_t ImageSectors(const std::string& image)
@@ -41,83 +142,9 @@ uint64_t ImageSectors(const std::string& image)
     return stat(image.c_str(), &st) == 0 ? uint64_t(st.st_size) / 512 : 0;
 }
 
-std::wstring AllKindsKey()
-{
-    std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
-                    ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
-    return Utf8ToWide(k.c_str());
-}
-
-namespace
-{
-// A name 8.3 cannot hold is listed as written; one it can hold in other
-// case depends on the writer (a long name, or the case flags); one written
-// as its 8.3 name is listed in lower case, '!' for the deleted mark, a
-// folder's without its extension.
-std::set<std::string> CandidateNames(const ManifestEntry& e, bool deleted)
-{
-    std::string upper = e.Name(),
-                s = e.shortName.substr(0, e.isDir ? e.shortName.find('.') : std::string::npos);
-    for (char& c : upper)
-        c = char(toupper(static_cast<unsigned char>(c)));
-    if (upper != e.shortName)
-        return {e.Name()};
-    for (char& c : s)
-        c = char(tolower(static_cast<unsigned char>(c)));
-    if (deleted && !s.empty())
-        s[0] = '!';
-    if (e.Name() == e.shortName)
-        return {s};
-    return {e.Name(), s};
-}
-} // namespace
-
-std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e, bool deep)
-{
-    const auto names = [deep](const ManifestEntry& x) -> std::set<std::string>
-    {
-        if (deep && !IsKeptItem(x))
-            return {"LostFolder" + std::to_string(x.firstCluster)};
-        return CandidateNames(x, deep ? IsDeletedItem(x) : x.IsDeleted());
-    };
-    std::set<std::string> paths = {""};
-    for (size_t slash = e.path.find('/', 1); slash != std::string::npos; slash = e.path.find('/', slash + 1))
-    {
-        const ManifestEntry* dir = m.Find(e.path.substr(0, slash));
-        std::set<std::string> next;
-        for (const std::string& p : paths)
-            for (const std::string& n : dir ? names(*dir) : std::set<std::string>{})
-                next.insert(p + n + "/");
-        paths.swap(next);
-    }
-    std::set<std::string> out;
-    for (const std::string& p : paths)
-        for (const std::string& n : CandidateNames(e, deep ? IsDeletedItem(e) : e.IsDeleted()))
-            out.insert(p + n);
-    return out;
-}
-
-bool IsDeletedItem(const ManifestEntry& e)
-{
-    return e.state.compare(0, 8, "deleted-") == 0;
-}
-
-bool IsKeptItem(const ManifestEntry& e)
-{
-    return e.state.find("-kept-") != std::string::npos;
-}
-
-bool IsIntactItem(const ManifestEntry& e)
-{
-    return e.state.size() >= 7 && e.state.compare(e.state.size() - 7, 7, "-intact") == 0;
-}
-
 std::string NodeNameUtf8(const _FILE_NODE_& n)
 {
-    char name[FILE_NAME_SIZE];
-    memcpy(name, n.szFileName, sizeof(name));
-    name[sizeof(name) - 1] = 0;
-    return name;
+    return std::string(n.szFileName, strnlen(n.szFileName, sizeof(n.szFileName)));
 }
 
 std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n)
@@ -125,22 +152,6 @@ std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n)
     std::vector<wchar_t> path(4096, 0);
     engine->GetFileNodeParentDirPath(&n, path.data(), int(path.size()));
     return WideToUtf8(path.data()) + NodeNameUtf8(n);
-}
-
-size_t FilesInTree(IFileRecoveryParse* engine)
-{
-    std::vector<std::pair<_FILE_NODE_, unsigned>> folders = {{_FILE_NODE_(), 0}};
-    size_t files = 0;
-    for (size_t i = 0; i < folders.size() && i < 1000; ++i)
-    {
-        std::vector<_FILE_NODE_> kids;
-        _FILE_NODE_* dir = i ? &folders[i].first : nullptr;
-        EXPECT_EQ(engine->GetChildrenFileNode(dir, folders[i].second, kids), 0u);
-        EXPECT_TRUE(!dir || !kids.empty()) << "folder node without children: " << NodeNameUtf8(*dir);
-        for (const _FILE_NODE_& k : kids)
-            k.bIsDir ? folders.push_back({k, folders[i].second + 1}) : void(++files);
-    }
-    return files;
 }
 
 int ReportLog::Finals() const
@@ -155,18 +166,15 @@ int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target
 {
     ReportLog* log = static_cast<ReportLog*>(ctx);
     log->reports.push_back({percent, scale, status, target ? WideToUtf8(target) : std::string()});
-    if (log->answerAtReport >= 0)
-        return int(log->reports.size()) - 1 == log->answerAtReport ? log->answer : 0;
     return log->answer;
 }
 
-std::string CopyImage(const std::string& image, const std::string& dir, const std::string& name)
+unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
+              int rootSeparators)
 {
-    std::string out = dir + "/" + name;
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(image, bytes) || !WriteImageFile(out, bytes))
-        return std::string();
-    return out;
+    engine->InitCallBack(nullptr, &CollectReport, &log, 100);
+    std::wstring wide = Utf8ToWide(target.c_str());
+    return engine->SaveFileData(&node, &wide[0], rootSeparators);
 }
 } // namespace test
 } // namespace tessaroo

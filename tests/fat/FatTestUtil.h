@@ -1,9 +1,10 @@
-// Shared by the FAT engine tests: a scan-log folder for the test process, an
-// engine over an image file, and the names the engine gives manifest items.
+// Shared by the FAT engine tests: a scan-log folder for the test process, the
+// fast engine over an image file, the deep engine fed sectors as the
+// deep-scan sweep feeds them, and the names the engines give manifest items.
 #pragma once
 
-#include "engines/CFileRecoveryFactory.h"
 #include "core/IFileRecoveryParse.h"
+#include "engines/fat/CProfessionalFatRecovery.h"
 #include "tests/support/PreviewCheck.h"
 #include "tests/support/TestSupport.h"
 
@@ -16,51 +17,69 @@ namespace tessaroo
 {
 namespace test
 {
+typedef std::vector<__SEARCH_FILE_INFO__> Hits;
+
 // Points TESSAROO_SUPPORT_DIR at a folder of this process (once) and gives
 // every scan a fresh scan-log folder.
 void PrepareScanLog();
 
+// Every kind, and files of no kind.
+std::wstring AllKindsKey();
+// Every file the engine lists, of every kind and of none.
+Hits ListAll(IFileRecoveryParse* engine);
+// The listed node at "DIR/name" (its folder path and name), or null.
+__SEARCH_FILE_INFO__* FindPath(IFileRecoveryParse* engine, Hits& hits, const std::string& path);
+
 // An engine over image (as disk 0) for the volume at startSector, made by
 // the factory as the front ends make it. TESSAROO_DISKS stays set while the
-// object lives.
+// object lives. sectorCount 0: the whole image.
 class ImageEngine
 {
   public:
-    ImageEngine(const std::string& image, uint64_t startSector, uint64_t sectorCount);
+    ImageEngine(const std::string& image, uint64_t startSector = 0, uint64_t sectorCount = 0);
     IFileRecoveryParse* operator->() const { return m_engine.get(); }
     IFileRecoveryParse* get() const { return m_engine.get(); }
+    // ScanDevice (::testing assertion inside), then ListAll.
+    Hits Scan();
 
   private:
     ScopedEnv m_disks;
     std::unique_ptr<IFileRecoveryParse> m_engine;
 };
 
+// A deep FAT scan of an image file (as disk 0) for the sectors
+// [start, start + count): Init, a new store, the volume's own layout (Begin),
+// sectors offered as the sweep offers them (Offer, or Sweep for all of
+// them), the end-of-sweep pass (End). ::testing assertions inside.
+class DeepFatScan
+{
+  public:
+    DeepFatScan(const std::string& image, uint64_t start, uint64_t count);
+    bool Begin();
+    // An NTFS file record is passed over; a sector that starts with a
+    // folder's dot pair goes to ParseFatFileRecord, any other sector of
+    // directory entries to ParseFDTFileRecord. False for any other sector.
+    bool Offer(uint8_t* sector, const uint8_t* next, uint64_t at);
+    bool Sweep();
+    void End();
+    // Begin, Sweep, End; false when any step failed.
+    bool Run();
+    CProfessionalFatRecovery& Engine() { return *m_engine; }
+
+  private:
+    std::string m_image;
+    uint64_t m_start, m_count;
+    ScopedEnv m_disks;
+    std::unique_ptr<CProfessionalFatRecovery> m_engine;
+};
+
 // Sectors of a whole image file.
 uint64_t ImageSectors(const std::string& image);
-
-// Every kind, and files of no kind.
-std::wstring AllKindsKey();
-
-// The paths "DOCS/SUB/name" (no leading '/') the engine may list a manifest
-// item under: each folder and the item by its long name, or by its 8.3 name
-// in lower case with '!' for the deleted mark where that is what was
-// written. Deep (a manifest of tools/make_deep_fat_images.sh): a folder
-// whose own entry the script did not keep is "LostFolder<cluster>".
-std::set<std::string> CandidatePaths(const Manifest& m, const ManifestEntry& e, bool deep = false);
-
-// A manifest item of tools/make_deep_fat_images.sh: its state words.
-bool IsDeletedItem(const ManifestEntry& e);
-bool IsKeptItem(const ManifestEntry& e);
-bool IsIntactItem(const ManifestEntry& e);
 
 // A node's name (UTF-8) as a string.
 std::string NodeNameUtf8(const _FILE_NODE_& n);
 // The node's folder path from the engine plus its name, UTF-8.
 std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n);
-
-// Walks the engine's folder tree from the root, each folder at its level,
-// and counts the files met; a folder node without children fails the test.
-size_t FilesInTree(IFileRecoveryParse* engine);
 
 // Recovery reports collected by a callback.
 struct Report
@@ -73,13 +92,13 @@ struct Report
 struct ReportLog
 {
     std::vector<Report> reports;
-    int answer = 0;          // returned to the engine
-    int answerAtReport = -1; // when >= 0, answer only at this report index
-    int Finals() const;      // reports with percent 100
+    int answer = 0;     // returned to the engine
+    int Finals() const; // reports with percent 100
 };
 int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target);
+// SaveFileData of node to target with the reports collected in log.
+unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
+              int rootSeparators = 0);
 
-// Copies an image into dir and returns the copy's path.
-std::string CopyImage(const std::string& image, const std::string& dir, const std::string& name);
 } // namespace test
 } // namespace tessaroo

@@ -2,6 +2,7 @@
 
 #include "core/ByteReader.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace tessaroo
@@ -10,34 +11,20 @@ namespace test
 {
 FatBootParams DefaultFatParams(FatFormat kind)
 {
+    const struct
+    {
+        uint8_t sectorsPerCluster;
+        uint16_t reservedSectors, rootEntries;
+        uint32_t totalSectors, sectorsPerFat;
+    } kinds[] = {{2, 1, 512, 4096, 6}, {4, 4, 512, 32768, 32}, {1, 32, 0, 131072, 1016}};
+    const auto& k = kinds[int(kind)];
     FatBootParams p;
     p.kind = kind;
-    switch (kind)
-    {
-    case FatFormat::Fat12:
-        // 4096 sectors, 2 per cluster: about 2000 clusters.
-        p.sectorsPerCluster = 2;
-        p.reservedSectors = 1;
-        p.rootEntries = 512;
-        p.totalSectors = 4096;
-        p.sectorsPerFat = 6;
-        break;
-    case FatFormat::Fat16:
-        p.sectorsPerCluster = 4;
-        p.reservedSectors = 4;
-        p.rootEntries = 512;
-        p.totalSectors = 32768;
-        p.sectorsPerFat = 32;
-        break;
-    case FatFormat::Fat32:
-        p.sectorsPerCluster = 1;
-        p.reservedSectors = 32;
-        p.rootEntries = 0;
-        p.totalSectors = 131072;
-        p.sectorsPerFat = 1016;
-        p.rootCluster = 2;
-        break;
-    }
+    p.sectorsPerCluster = k.sectorsPerCluster;
+    p.reservedSectors = k.reservedSectors;
+    p.rootEntries = k.rootEntries;
+    p.totalSectors = k.totalSectors;
+    p.sectorsPerFat = k.sectorsPerFat;
     return p;
 }
 
@@ -102,11 +89,6 @@ uint16_t FatDate(int year, int month, int day)
     return uint16_t(((year - 1980) & 0x7F) << 9 | (month & 0x0F) << 5 | (day & 0x1F));
 }
 
-uint16_t FatTime(int hour, int minute, int second)
-{
-    return uint16_t((hour & 0x1F) << 11 | (minute & 0x3F) << 5 | ((second / 2) & 0x1F));
-}
-
 std::array<uint8_t, 11> ShortName11(const std::string& name)
 {
     std::array<uint8_t, 11> out;
@@ -140,8 +122,7 @@ std::array<uint8_t, 32> MakeShortEntry(const DirEntryParams& p)
 {
     std::array<uint8_t, 32> e{};
     const std::array<uint8_t, 11> n = ShortName11(p.name);
-    for (size_t i = 0; i < 11; ++i)
-        e[i] = n[i];
+    std::copy(n.begin(), n.end(), e.begin());
     if (p.deleted)
         e[0] = 0xE5;
     e[11] = p.attr;
@@ -159,11 +140,7 @@ std::array<uint8_t, 32> MakeShortEntry(const DirEntryParams& p)
 std::vector<uint8_t> ShortEntry(const std::string& name, uint32_t cluster, uint32_t size, uint8_t attr,
                                 bool deleted)
 {
-    DirEntryParams p;
-    p.name = name;
-    p.firstCluster = cluster;
-    p.size = size;
-    p.attr = attr;
+    DirEntryParams p{name, attr, cluster, size};
     p.deleted = deleted;
     const std::array<uint8_t, 32> e = MakeShortEntry(p);
     return std::vector<uint8_t>(e.begin(), e.end());
@@ -213,20 +190,10 @@ std::vector<uint8_t> MakeNamedEntry(const std::u16string& longName, const DirEnt
     return out;
 }
 
-std::vector<uint8_t> MakeDotPair(uint32_t selfCluster, uint32_t parentCluster, uint16_t date)
+std::vector<uint8_t> MakeDotPair(uint32_t selfCluster, uint32_t parentCluster)
 {
-    DirEntryParams dot;
-    dot.name = ".          ";
-    dot.attr = 0x10;
-    dot.firstCluster = selfCluster;
-    dot.date = date;
-    DirEntryParams dotdot = dot;
-    dotdot.name = "..         ";
-    dotdot.firstCluster = parentCluster;
-    const std::array<uint8_t, 32> a = MakeShortEntry(dot), b = MakeShortEntry(dotdot);
-    std::vector<uint8_t> out(a.begin(), a.end());
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
+    return Concat(
+        {ShortEntry(".          ", selfCluster, 0, 0x10), ShortEntry("..         ", parentCluster, 0, 0x10)});
 }
 
 DirectoryBuilder& DirectoryBuilder::Add(const std::array<uint8_t, 32>& entry)
@@ -244,13 +211,7 @@ DirectoryBuilder& DirectoryBuilder::Add(const std::vector<uint8_t>& entries)
 std::vector<uint8_t> DirectoryBuilder::Build(size_t sectorSize) const
 {
     std::vector<uint8_t> out = m_bytes;
-    if (sectorSize)
-    {
-        size_t padded = (out.size() + sectorSize - 1) / sectorSize * sectorSize;
-        if (padded == 0)
-            padded = sectorSize;
-        out.resize(padded, 0);
-    }
+    out.resize(std::max<size_t>(1, (out.size() + sectorSize - 1) / sectorSize) * sectorSize, 0);
     return out;
 }
 } // namespace test

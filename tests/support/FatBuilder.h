@@ -45,9 +45,8 @@ FatBootParams DefaultFatParams(FatFormat kind);
 // 512 bytes are built, as the recognisers read), with the 0x55AA signature.
 std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p);
 
-// FAT date and time words.
+// A FAT date word.
 uint16_t FatDate(int year, int month, int day);
-uint16_t FatTime(int hour, int minute, int second);
 
 // "README.TXT" -> "README  TXT" (upper-cased, blank-padded, 11 bytes). Names
 // already 11 bytes long without a point (or starting with one, the dot
@@ -65,8 +64,8 @@ struct DirEntryParams
     uint32_t firstCluster = 0;     // high word written at 20 (FAT32 form), low word at 26
     uint32_t size = 0;
     uint16_t date = FatDate(2021, 6, 15); // creation, access and write date
-    uint16_t time = FatTime(12, 0, 0);
-    bool deleted = false; // byte 0 becomes 0xE5
+    uint16_t time = 12 << 11;             // 12:00:00
+    bool deleted = false;                 // byte 0 becomes 0xE5
 };
 
 // One 32-byte short entry.
@@ -88,11 +87,11 @@ std::vector<uint8_t> MakeLongNameEntries(const std::u16string& longName, uint8_t
 std::vector<uint8_t> MakeNamedEntry(const std::u16string& longName, const DirEntryParams& shortEntry);
 
 // The "." and ".." pair that starts every subdirectory (64 bytes).
-std::vector<uint8_t> MakeDotPair(uint32_t selfCluster, uint32_t parentCluster,
-                                 uint16_t date = FatDate(2021, 6, 15));
+std::vector<uint8_t> MakeDotPair(uint32_t selfCluster, uint32_t parentCluster);
 
 // Appends entries to a directory buffer and pads it with zero bytes to a
-// multiple of sectorSize (the rest of a directory cluster after its end).
+// multiple of sectorSize, one sector at least (the rest of a directory
+// cluster after its end).
 class DirectoryBuilder
 {
   public:
