@@ -20,55 +20,6 @@ using namespace tessaroo;
 
 // --- system-call wrappers ----------------------------------------------------
 
-int rsb_statH(int fd, STRUCT_RSB_FILE_ATTR* attr)
-{
-    if (fd == -1)
-        return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return -1;
-    if (!attr)
-        return 0;
-    uint64_t size = uint64_t(st.st_size);
-    attr->uMode = st.st_mode;
-    attr->uOwner = st.st_uid;
-    attr->uSizeHigh = uint32_t(size >> 32);
-    attr->uSizeLow = uint32_t(size);
-    attr->tAccess = st.st_atime;
-    attr->tModify = st.st_mtime;
-    attr->tChange = st.st_ctime;
-    attr->uDevice = st.st_dev;
-    attr->uInode = st.st_ino;
-    attr->uLinkCount = uint32_t(st.st_nlink);
-    return 0;
-}
-
-int rsb_getFileSizeH(int fd, int* sizeLow, int* sizeHigh)
-{
-    uint64_t size = 0;
-    if (fd < 0 || !sizeLow)
-        return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return -1;
-    if (S_ISBLK(st.st_mode))
-    {
-        off_t cur = lseek(fd, 0, SEEK_CUR);
-        off_t end = lseek(fd, 0, SEEK_END);
-        if (end < 0)
-            return -1;
-        if (cur >= 0)
-            lseek(fd, cur, SEEK_SET);
-        size = uint64_t(end);
-    }
-    else
-        size = uint64_t(st.st_size);
-    *sizeLow = int(uint32_t(size));
-    if (sizeHigh)
-        *sizeHigh = int(uint32_t(size >> 32));
-    return 0;
-}
-
 int rsb_getFreeSpace(char* path, int pathLen, unsigned int* freeHigh, unsigned int* freeLow)
 {
     if (freeHigh)
@@ -487,14 +438,6 @@ int GetPathDirIndex(const wchar_t* path, int& count)
     return 0;
 }
 
-void EraseStringTailBlankChar(char* s, int len)
-{
-    if (!s)
-        return;
-    for (int i = len - 1; i >= 0 && s[i] == ' '; --i)
-        s[i] = 0;
-}
-
 char* GetCharLowerA(char* s)
 {
     if (s)
@@ -530,78 +473,6 @@ int GetExtendName(const char* name, char* ext, size_t extSize)
         return STATUS_INVALID_PARAMETER;
     CopyUtf8(ext, extSize, dot + 1);
     return 0;
-}
-
-namespace
-{
-void CopySpan(char* dst, size_t dstSize, const char* src, size_t len)
-{
-    if (!dst || dstSize == 0)
-        return;
-    if (len > dstSize - 1)
-        len = dstSize - 1;
-    if (len)
-        memcpy(dst, src, len);
-    dst[len] = 0;
-}
-} // namespace
-
-void _splitpath(const char* path, char* drive, size_t driveSize, char* dir, size_t dirSize, char* fname,
-                size_t fnameSize, char* ext, size_t extSize)
-{
-    CopySpan(drive, driveSize, "", 0);
-    CopySpan(dir, dirSize, "", 0);
-    CopySpan(fname, fnameSize, "", 0);
-    CopySpan(ext, extSize, "", 0);
-    if (!path)
-        return;
-    const char* slash = strrchr(path, '/');
-    const char* rest = path;
-    if (slash)
-    {
-        CopySpan(dir, dirSize, path, size_t(slash - path + 1));
-        rest = slash + 1;
-    }
-    const char* dot = strrchr(rest, '.');
-    if (dot)
-    {
-        CopySpan(fname, fnameSize, rest, size_t(dot - rest));
-        CopySpan(ext, extSize, dot, strlen(dot));
-    }
-    else
-        CopySpan(fname, fnameSize, rest, strlen(rest));
-}
-
-void GetRealFileName(const char* path, wchar_t* out, int outLen)
-{
-    if (!out || outLen <= 0)
-        return;
-    out[0] = 0;
-    if (!path)
-        return;
-    struct stat st;
-    if (lstat(path, &st) != 0)
-    {
-        CopyWide(out, size_t(outLen), Utf8ToWide(path).c_str());
-        return;
-    }
-    std::string s(path);
-    size_t slash = s.rfind('/');
-    size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    size_t dot = s.rfind('.');
-    if (dot == std::string::npos || dot < nameStart)
-        dot = s.size();
-    const std::string head = s.substr(0, dot), ext = s.substr(dot);
-    // A folder can hold only so many copies of one name; the bound keeps a
-    // broken destination (every lstat succeeding) from spinning forever.
-    std::string candidate;
-    for (unsigned n = 1; n < 1000000; ++n)
-    {
-        candidate = head + "(" + std::to_string(n) + ")" + ext;
-        if (lstat(candidate.c_str(), &st) != 0)
-            break;
-    }
-    CopyWide(out, size_t(outLen), Utf8ToWide(candidate.c_str()).c_str());
 }
 
 std::string GetFileSizeString(long long bytes)

@@ -21,23 +21,7 @@ struct SYSTEMTIME
     uint16_t wMilliseconds;
 };
 
-struct STRUCT_RSB_FILE_ATTR
-{
-    uint32_t uMode;
-    uint32_t uOwner;
-    uint32_t uSizeHigh;
-    uint32_t uSizeLow;
-    int64_t tAccess;
-    int64_t tModify;
-    int64_t tChange;
-    uint64_t uDevice;
-    uint64_t uInode;
-    uint32_t uLinkCount;
-};
-
 // --- system-call wrappers ----------------------------------------------------
-int rsb_statH(int fd, STRUCT_RSB_FILE_ATTR* attr);
-int rsb_getFileSizeH(int fd, int* sizeLow, int* sizeHigh);
 // Free bytes for unprivileged users on the file system holding path; walks up
 // to the parent folder while the path does not exist. Cuts path in place.
 int rsb_getFreeSpace(char* path, int pathLen, unsigned int* freeHigh, unsigned int* freeLow);
@@ -101,19 +85,11 @@ void CopyWide(wchar_t* dst, size_t dstSize, const wchar_t* src);
 
 // --- string and path helpers -------------------------------------------------
 int GetPathDirIndex(const wchar_t* path, int& count);
-void EraseStringTailBlankChar(char* s, int len);
 char* GetCharLowerA(char* s);
 int Convert2Lowercase(char* s);
 wchar_t* GetCharLowerW(wchar_t* s);
 // ext (extSize bytes) receives the text after the last '.'; 87 when an
 // argument is null or name has no '.', ext then unchanged.
 int GetExtendName(const char* name, char* ext, size_t extSize);
-// Splits path into drive (always ""), dir (up to and including the last '/'),
-// fname and ext (from the last '.' after that, point included).
-void _splitpath(const char* path, char* drive, size_t driveSize, char* dir, size_t dirSize, char* fname,
-                size_t fnameSize, char* ext, size_t extSize);
-// A free name for a new file: path itself, else fname(1)ext, fname(2)ext, ...
-// path is UTF-8; out receives the wide form (outLen units).
-void GetRealFileName(const char* path, wchar_t* out, int outLen);
 std::string GetFileSizeString(long long bytes);
 std::string GetTimeString(long long seconds);
