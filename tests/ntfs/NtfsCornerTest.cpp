@@ -464,49 +464,40 @@ class Device
 // An MFT in two pieces on a volume at sector 64 with 1 KiB clusters: the
 // file in the second piece can only be placed through the runs of record 0,
 // which is learned when it is named "$MFT" in any case.
-struct MftName
+TEST(NtfsDeep, PlacesTheRecordsOfAnMftInPieces)
 {
-    const char* label;
-    std::u16string name;
-    bool learned;
-};
-class DeepNtfsMftName : public ::testing::TestWithParam<MftName>
-{
-};
-
-TEST_P(DeepNtfsMftName, PlacesTheRecordsOfItsPieces)
-{
-    Device d;
-    d.Record(84, 0, Mft(GetParam().name, {{24, 10}, {16, 190}}, 1024));
-    d.Record(116, 16, Folder(5, u"Docs"));
-    d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
-    d.Put(664, TestText("inside", 2048));
-    std::unique_ptr<NtfsScan> s = d.Scan(2048);
-    std::map<std::string, _FILE_NODE_> files = s->ByPath();
-    const std::string expected = GetParam().learned ? "Docs/inside.txt" : "LostFolder16/inside.txt";
-    ASSERT_EQ(Keys(files), std::vector<std::string>{expected});
-    const _FILE_NODE_& f = files[expected];
-    EXPECT_EQ(f.uEngineType, 2u);
-    EXPECT_EQ(f.u64RecordSector, 476u);
-    EXPECT_EQ(f.uClusterSize, 1024u);
-    EXPECT_EQ(f.u64PartitionStartSector, GetParam().learned ? 64u : 0u);
-    EXPECT_EQ(s->deep->GetMftLayoutCount(), GetParam().learned ? 1u : 0u);
-    if (!GetParam().learned)
-        return;
-    unsigned int st = 0;
-    ReportLog log = s->Recover(f, d.dir.File("inside.txt"), st);
-    EXPECT_EQ(st, 0u);
-    EXPECT_EQ(log.Finals(), 1);
-    EXPECT_EQ(ReadFileText(d.dir.File("inside.txt")), Text("inside", 1500));
+    const struct
+    {
+        std::u16string name;
+        bool learned;
+    } cases[] = {{u"$MFT", true}, {u"$mft", true}, {u"$Mft", true}, {u"MFT", false}, {u"$MFTMirr", false}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+        Device d;
+        d.Record(84, 0, Mft(c.name, {{24, 10}, {16, 190}}, 1024));
+        d.Record(116, 16, Folder(5, u"Docs"));
+        d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
+        d.Put(664, TestText("inside", 2048));
+        std::unique_ptr<NtfsScan> s = d.Scan(2048);
+        std::map<std::string, _FILE_NODE_> files = s->ByPath();
+        const std::string expected = c.learned ? "Docs/inside.txt" : "LostFolder16/inside.txt";
+        ASSERT_EQ(Keys(files), std::vector<std::string>{expected});
+        const _FILE_NODE_& f = files[expected];
+        EXPECT_EQ(f.uEngineType, 2u);
+        EXPECT_EQ(f.u64RecordSector, 476u);
+        EXPECT_EQ(f.uClusterSize, 1024u);
+        EXPECT_EQ(f.u64PartitionStartSector, c.learned ? 64u : 0u);
+        EXPECT_EQ(s->deep->GetMftLayoutCount(), c.learned ? 1u : 0u);
+        if (!c.learned)
+            continue;
+        unsigned int st = 0;
+        ReportLog log = s->Recover(f, d.dir.File("inside.txt"), st);
+        EXPECT_EQ(st, 0u);
+        EXPECT_EQ(log.Finals(), 1);
+        EXPECT_EQ(ReadFileText(d.dir.File("inside.txt")), Text("inside", 1500));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, DeepNtfsMftName,
-                         ::testing::Values(MftName{"Upper", u"$MFT", true}, MftName{"Lower", u"$mft", true},
-                                           MftName{"Mixed", u"$Mft", true},
-                                           MftName{"NoDollar", u"MFT", false},
-                                           MftName{"Mirror", u"$MFTMirr", false}),
-                         [](const ::testing::TestParamInfo<MftName>& i)
-                         { return std::string(i.param.label); });
 
 // An MFT whose runs go on in a record its attribute list names: its own
 // record cannot tell the cluster size (its allocated size counts all the
@@ -590,30 +581,19 @@ TEST(NtfsDeep, RecordsOfTwoVolumesInterleaved)
 // The cluster size a record's data states (allocated bytes over its
 // clusters) counts only as a power of two from 1 to 128 sectors; else the
 // size for the device's size is taken (4 KiB for 4 MiB).
-struct ClusterCase
+TEST(NtfsDeep, ClusterSizeFromTheRecordOnlyWhenAPowerOfTwo)
 {
-    uint64_t allocated; // for 4 clusters
-    uint32_t clusterBytes;
-};
-class DeepNtfsClusterSize : public ::testing::TestWithParam<ClusterCase>
-{
-};
-
-TEST_P(DeepNtfsClusterSize, FromTheRecordOnlyWhenItIsAPowerOfTwo)
-{
-    Device d;
-    d.Record(80, 40,
-             {0, 0, {FileNameAttr(5, u"data.bin"), DataAttr({{4, 100}}, 1000, 4, GetParam().allocated)}});
-    std::unique_ptr<NtfsScan> s = d.Scan();
-    ASSERT_EQ(s->hits.size(), 1u);
-    EXPECT_EQ(s->hits[0].uClusterSize, GetParam().clusterBytes);
+    // (bytes allocated for 4 clusters, the cluster size taken)
+    const std::pair<uint64_t, uint32_t> cases[] = {
+        {4 * 512, 512},   {4 * 1024, 1024},   {4 * 65536, 65536},     {4 * 1536, 4096},
+        {4 * 3072, 4096}, {4 * 131072, 4096}, {4 * 1024 + 512, 4096}, {0, 4096}};
+    for (const auto& c : cases)
+    {
+        Device d;
+        d.Record(80, 40, {0, 0, {FileNameAttr(5, u"data.bin"), DataAttr({{4, 100}}, 1000, 4, c.first)}});
+        std::unique_ptr<NtfsScan> s = d.Scan();
+        ASSERT_EQ(s->hits.size(), 1u) << c.first;
+        EXPECT_EQ(s->hits[0].uClusterSize, c.second) << c.first;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Sizes, DeepNtfsClusterSize,
-                         ::testing::Values(ClusterCase{4 * 512, 512}, ClusterCase{4 * 1024, 1024},
-                                           ClusterCase{4 * 65536, 65536}, ClusterCase{4 * 1536, 4096},
-                                           ClusterCase{4 * 3072, 4096}, ClusterCase{4 * 131072, 4096},
-                                           ClusterCase{4 * 1024 + 512, 4096}, ClusterCase{0, 4096}),
-                         [](const ::testing::TestParamInfo<ClusterCase>& i)
-                         { return "Allocated" + std::to_string(i.param.allocated); });
 } // namespace

@@ -1,8 +1,7 @@
 // The fast NTFS engine on real volumes made by mkntfs and ntfs-3g
 // (tools/make_ntfs_images.sh): what it lists is exactly what the script
-// deleted, in the right folders, the same records The Sleuth Kit's fls and
-// ntfsundelete find, and what it copies out is byte for byte what was
-// written, with the times the volume recorded.
+// deleted, in the right folders, and what it copies out is byte for byte
+// what was written, with the times the volume recorded.
 #include "core/Portability.h"
 #include "core/Status.h"
 #include "store/FileTypeLists.h"
@@ -10,9 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-#include <set>
-#include <sstream>
 #include <sys/stat.h>
 
 using namespace tessaroo;
@@ -85,14 +81,14 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
 
     // Deleted files the listing must hold: all but those whose record was
     // taken or lost its name, and pictures whose data was overwritten.
-    std::vector<ManifestEntry> Expected(bool withHidden = false) const
+    std::vector<ManifestEntry> Expected() const
     {
         std::vector<ManifestEntry> out;
         for (const ManifestEntry& e : manifest.entries)
         {
             if (e.isDir || !e.IsDeleted() || e.state == "reused" || e.state == "unnamed")
                 continue;
-            if (!withHidden && e.state == "overwritten" && IsPictureName(e.Name()))
+            if (e.state == "overwritten" && IsPictureName(e.Name()))
                 continue;
             out.push_back(e);
         }
@@ -115,9 +111,11 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
     std::vector<__SEARCH_FILE_INFO__> hits;
 };
 
-TEST_P(NtfsImage, ListsExactlyTheDeletedFilesInTheirFolders)
+TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversTheIntactOnes)
 {
+    TempDir out("ntfs-recover");
     std::map<std::string, int> listed;
+    int recovered = 0;
     for (__SEARCH_FILE_INFO__& h : hits)
     {
         EXPECT_EQ(h.uEngineType, 0u);
@@ -128,70 +126,10 @@ TEST_P(NtfsImage, ListsExactlyTheDeletedFilesInTheirFolders)
         EXPECT_EQ(h.u64RecordSector, e->entrySector) << e->path;
         EXPECT_EQ(h.u64FileSize, e->size) << e->path;
         listed[NodePath(ntfs, h)]++;
-    }
-    std::string all;
-    for (const auto& l : listed)
-        all += l.first + "\n";
-    for (const ManifestEntry& e : Expected())
-        EXPECT_EQ(listed[ExpectedPath(e)], 1) << ExpectedPath(e) << " in\n" << all;
-    EXPECT_EQ(hits.size(), Expected().size()) << all;
-}
-
-// The same deleted records as two peers: fls lists every deleted file
-// record it can place (overwritten pictures included, which the engine
-// hides), ntfsundelete every one it judges recoverable or not.
-TEST_P(NtfsImage, FindsTheRecordsFlsAndNtfsundeleteFind)
-{
-    std::set<uint32_t> ours;
-    for (const __SEARCH_FILE_INFO__& h : hits)
-        ours.insert(h.uClusterNO);
-    for (const ManifestEntry& e : Expected(true))
-        if (e.state == "overwritten")
-            ours.insert(e.firstCluster);
-    if (!HaveTool("fls") || !HaveTool("ntfsundelete"))
-        GTEST_SKIP() << "fls (sleuthkit) or ntfsundelete (ntfs-3g) is missing";
-
-    // The record numbers of the lines of a peer's listing that match line,
-    // but those whose name (the second group) matches nameless.
-    auto records = [](const std::string& output, const std::regex& line, const std::regex& nameless)
-    {
-        std::set<uint32_t> out;
-        std::istringstream in(output);
-        std::smatch m;
-        for (std::string l; std::getline(in, l);)
-            if (std::regex_match(l, m, line) && !std::regex_match(m[2].str(), nameless))
-                out.insert(uint32_t(std::stoul(m[1])));
-        return out;
-    };
-    const CommandResult fls =
-        RunCommand("fls -r -d -p -o " + std::to_string(start) + " " + ShellQuote(image));
-    ASSERT_EQ(fls.exitCode, 0) << fls.output;
-    // "-/r * 66-128-2:	$OrphanFiles/orphan.txt". A record without a name
-    // shows as "OrphanFile-<n>": nothing to list it by (nor does
-    // ntfsundelete), and reserved empty records show so too.
-    EXPECT_EQ(ours, records(fls.output, std::regex(R"(^[-r]/r \* (\d+)-\d+-\d+:\t(.*)$)"),
-                            std::regex(R"(.*/OrphanFile-\d+$)")))
-        << fls.output;
-
-    // ntfsundelete reads a volume, not a disk: the partition on its own.
-    const std::string volume = GetParam() == "gpt" ? dir + "/gpt-ntfs.img" : image;
-    const CommandResult und = RunCommand("ntfsundelete -s -f " + ShellQuote(volume) + " 2>/dev/null");
-    EXPECT_EQ(ours,
-              records(und.output, std::regex(R"(^(\d+)\s+F\S*\s+\d+%.*\d+\s+(.+)$)"), std::regex("<none>")))
-        << und.output;
-}
-
-TEST_P(NtfsImage, RecoversIntactFilesByteForByteWithTheirTimes)
-{
-    TempDir out("ntfs-recover");
-    int checked = 0;
-    for (__SEARCH_FILE_INFO__& h : hits)
-    {
-        const ManifestEntry* e = EntryOf(h);
-        ASSERT_NE(e, nullptr);
         if (e->state != "intact")
             continue;
-        const std::string target = out.File("f" + std::to_string(checked++));
+        // Byte for byte, with the times of the record.
+        const std::string target = out.File("f" + std::to_string(recovered++));
         unsigned int status = ~0u;
         ReportLog log = scan->Recover(h, target, status);
         EXPECT_EQ(status, 0u) << e->path;
@@ -204,7 +142,13 @@ TEST_P(NtfsImage, RecoversIntactFilesByteForByteWithTheirTimes)
         EXPECT_EQ(uint64_t(st.st_mtime), manifest.Fact("fn_mtime_" + std::to_string(e->firstCluster)))
             << e->path;
     }
-    EXPECT_GT(checked, 0);
+    EXPECT_GT(recovered, 0);
+    std::string all;
+    for (const auto& l : listed)
+        all += l.first + "\n";
+    for (const ManifestEntry& e : Expected())
+        EXPECT_EQ(listed[ExpectedPath(e)], 1) << ExpectedPath(e) << " in\n" << all;
+    EXPECT_EQ(hits.size(), Expected().size()) << all;
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsImage, ::testing::Values("ntfs", "ntfs4k", "gpt"),

@@ -195,43 +195,6 @@ std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn
     return e;
 }
 
-std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes)
-{
-    std::vector<uint8_t> rec(recordBytes, 0);
-    const uint32_t blocks = recordBytes / 512;
-    const size_t usa = 0x30, first = Align8(usa + 2 * (blocks + 1));
-    memcpy(&rec[0], "FILE", 4);
-    PutU16(&rec[4], uint16_t(usa));
-    PutU16(&rec[6], uint16_t(blocks + 1));
-    PutU16(&rec[0x10], 1);
-    PutU16(&rec[0x12], 1);
-    PutU16(&rec[0x14], uint16_t(first));
-    PutU16(&rec[0x16], r.flags);
-    PutU32(&rec[0x1C], recordBytes);
-    PutU64(&rec[0x20], r.base);
-    PutU32(&rec[0x2C], number);
-    size_t pos = first;
-    for (const std::vector<uint8_t>& a : r.attrs)
-    {
-        const size_t n = std::min(a.size(), recordBytes - pos);
-        memcpy(&rec[pos], a.data(), n);
-        pos += n;
-    }
-    if (pos + 8 <= recordBytes)
-    {
-        PutU32(&rec[pos], 0xFFFFFFFF);
-        pos += 8;
-    }
-    PutU32(&rec[0x18], r.bytesInUse ? r.bytesInUse : uint32_t(pos));
-    PutU16(&rec[usa], 0x0007);
-    for (uint32_t i = 0; i < blocks; ++i)
-    {
-        memcpy(&rec[usa + 2 + 2 * i], &rec[512 * (i + 1) - 2], 2);
-        PutU16(&rec[512 * (i + 1) - 2], 0x0007);
-    }
-    return rec;
-}
-
 MiniNtfs::MiniNtfs(uint32_t bytesPerSector, uint32_t sectorsPerCluster, uint64_t totalSectors,
                    uint64_t mftCluster, uint32_t records)
     : m_bps(bytesPerSector), m_spc(sectorsPerCluster), m_total(totalSectors), m_mftCluster(mftCluster),

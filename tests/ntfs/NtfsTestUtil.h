@@ -69,19 +69,6 @@ std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& 
 // An attribute-list entry naming an attribute of type in record, from startVcn.
 std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn = 0);
 
-struct TestRecord
-{
-    uint16_t flags = 0; // 1 in use, 2 folder
-    uint64_t base = 0;  // base record of an extension record
-    std::vector<std::vector<uint8_t>> attrs;
-    // When set, the bytes-in-use field (else the end marker's end).
-    uint32_t bytesInUse = 0;
-};
-
-// One record of recordBytes as on disk: header, update sequence (one word
-// per 512 bytes, the tails replaced), attributes, end marker.
-std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes);
-
 // A small volume: boot sector, an MFT of `records` records at mftCluster
 // with $MFT (0), the root (5) and $Bitmap (6, resident, marking clusters
 // 0 to firstFree - 1 in use), and whatever records and clusters a test adds.
