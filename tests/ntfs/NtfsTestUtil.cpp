@@ -95,36 +95,19 @@ void PutName(std::vector<uint8_t>& a, size_t off, size_t units)
         PutU16(&a[off + 2 * i], u'S');
 }
 
-unsigned UnsignedWidth(uint64_t v)
-{
-    unsigned w = 1;
-    while (w < 8 && (v >> (8 * w)) != 0)
-        ++w;
-    return w;
-}
-
-unsigned SignedWidth(int64_t v)
-{
-    for (unsigned w = 1; w < 8; ++w)
-    {
-        const int64_t lo = -(int64_t(1) << (8 * w - 1)), hi = (int64_t(1) << (8 * w - 1)) - 1;
-        if (v >= lo && v <= hi)
-            return w;
-    }
-    return 8;
-}
 } // namespace
 
 std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs)
 {
+    // Four bytes of count and of offset, wider than need be for most runs:
+    // a reader takes any width.
     std::vector<uint8_t> out;
     for (const TestRun& r : runs)
     {
-        const unsigned a = UnsignedWidth(r.count), b = r.sparse ? 0 : SignedWidth(r.offset);
-        out.push_back(uint8_t(a | (b << 4)));
-        for (unsigned i = 0; i < a; ++i)
+        out.push_back(r.sparse ? 0x04 : 0x44);
+        for (unsigned i = 0; i < 4; ++i)
             out.push_back(uint8_t(r.count >> (8 * i)));
-        for (unsigned i = 0; i < b; ++i)
+        for (unsigned i = 0; i < (r.sparse ? 0u : 4u); ++i)
             out.push_back(uint8_t(uint64_t(r.offset) >> (8 * i)));
     }
     out.push_back(0);
