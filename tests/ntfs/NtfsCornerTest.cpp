@@ -255,7 +255,7 @@ TEST_P(NtfsCorner, AttributeListPointingToItself)
 TEST_P(NtfsCorner, CopiesKeepWhatTheRecordStillDescribes)
 {
     MiniNtfs v;
-    const uint64_t c = v.FirstFree(), t = NtfsTimeFromUnix(1623758400);
+    const uint64_t c = v.FirstFree(), t = (1623758400 + 11644473600ull) * 10000000; // 100 ns since 1601
     v.SetRecord(
         60, {0, 0, {FileNameAttr(5, u"small.txt", 1, 300, t), ResidentAttr(0x80, TestText("small", 300))}});
     v.SetRecord(61, {0, 0, {FileNameAttr(5, u"empty.jpg", 1, 0, t), ResidentAttr(0x80, {})}});

@@ -6,6 +6,7 @@
 #include "core/Status.h"
 #include "store/FileTypeLists.h"
 #include "tests/ntfs/NtfsTestUtil.h"
+#include "tests/support/PreviewCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +112,7 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
     std::vector<__SEARCH_FILE_INFO__> hits;
 };
 
-TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversTheIntactOnes)
+TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversAndPreviewsTheIntactOnes)
 {
     TempDir out("ntfs-recover");
     std::map<std::string, int> listed;
@@ -128,7 +129,7 @@ TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversTheIntactOnes)
         listed[NodePath(ntfs, h)]++;
         if (e->state != "intact")
             continue;
-        // Byte for byte, with the times of the record.
+        // Byte for byte, with the times of the record; the preview too.
         const std::string target = out.File("f" + std::to_string(recovered++));
         unsigned int status = ~0u;
         ReportLog log = scan->Recover(h, target, status);
@@ -141,6 +142,7 @@ TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversTheIntactOnes)
         ASSERT_EQ(stat(target.c_str(), &st), 0);
         EXPECT_EQ(uint64_t(st.st_mtime), manifest.Fact("fn_mtime_" + std::to_string(e->firstCluster)))
             << e->path;
+        ExpectPreviewOf(ntfs, h, target);
     }
     EXPECT_GT(recovered, 0);
     std::string all;
@@ -157,14 +159,6 @@ INSTANTIATE_TEST_SUITE_P(Images, NtfsImage, ::testing::Values("ntfs", "ntfs4k", 
 // The full scenario on its own, for what the table above does not reach.
 class NtfsVolume : public NtfsImage
 {
-  protected:
-    __SEARCH_FILE_INFO__* Hit(const std::string& path)
-    {
-        for (__SEARCH_FILE_INFO__& h : hits)
-            if (NodePath(ntfs, h) == path)
-                return &h;
-        return nullptr;
-    }
 };
 
 // A live file whose runs are split over extension records named by a
@@ -224,28 +218,6 @@ TEST_P(NtfsVolume, FolderCopiesTakeTheTreeAndStopWhenAsked)
     target = dest + L"/Again";
     EXPECT_EQ(int(ntfs->SaveFileData(trash, &target[0], separators)), STATUS_CANCEL);
     EXPECT_EQ(stop.Finals(), 1);
-}
-
-TEST_P(NtfsVolume, PreviewsPicturesWholeAndTextUpToTheBuffer)
-{
-    __SEARCH_FILE_INFO__* photo = Hit("Holiday photo.jpg");
-    __SEARCH_FILE_INFO__* text = Hit("Docs/Quarterly report.txt");
-    ASSERT_TRUE(photo && text);
-    std::vector<wchar_t> imagePath(256, 0);
-    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
-    int len = int(buf.size());
-    ASSERT_EQ(ntfs->PreView(photo, imagePath.data(), buf.data(), len, nullptr, nullptr), 0u);
-    EXPECT_EQ(len, 0);
-    const std::string tmp = WideToUtf8(imagePath.data());
-    EXPECT_NE(tmp.find("/tmp.jpg"), std::string::npos) << tmp;
-    EXPECT_EQ(Sha256OfFile(tmp), manifest.Find("/Holiday photo.jpg")->sha256);
-
-    imagePath[0] = 0;
-    len = int(buf.size());
-    ASSERT_EQ(ntfs->PreView(text, imagePath.data(), buf.data(), len, nullptr, nullptr), 0u);
-    EXPECT_EQ(imagePath[0], 0);
-    ASSERT_EQ(len, 5000);
-    EXPECT_EQ(Sha256Hex(buf.data(), size_t(len)), manifest.Find("/Docs/Quarterly report.txt")->sha256);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenario, NtfsVolume, ::testing::Values("ntfs"),

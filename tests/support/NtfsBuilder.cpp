@@ -44,11 +44,6 @@ size_t Align8(size_t v)
 }
 } // namespace
 
-uint64_t NtfsTimeFromUnix(int64_t unixSeconds)
-{
-    return uint64_t(unixSeconds + 11644473600LL) * 10000000ULL;
-}
-
 std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes, bool applyFixup,
                                  uint16_t usn)
 {

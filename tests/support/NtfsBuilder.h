@@ -25,9 +25,6 @@ struct NtfsBootParams
 // The 512-byte boot sector, named "NTFS    " and signed 0x55AA.
 std::vector<uint8_t> MakeNtfsBootSector(const NtfsBootParams& p);
 
-// NTFS times are 100-ns intervals since 1601-01-01 UTC.
-uint64_t NtfsTimeFromUnix(int64_t unixSeconds);
-
 constexpr uint16_t NTFS_RECORD_IN_USE = 0x01;
 constexpr uint16_t NTFS_RECORD_IS_DIRECTORY = 0x02;
 
