@@ -6,6 +6,7 @@
 #include "engines/CFileRecoveryFactory.h"
 
 #include <cstring>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace tessaroo
@@ -42,6 +43,10 @@ NtfsScan::NtfsScan(bool deepEngine, const std::string& image, uint64_t start, ui
         if (!fast)
             return;
         engine = fast;
+        fast->InitCallBack([](void* ctx, int percent, int, int, unsigned long long, unsigned long long,
+                              unsigned long long, wchar_t*)
+                           { return static_cast<std::vector<int>*>(ctx)->push_back(percent), 0; },
+                           nullptr, &percents, 100);
         status = fast->ScanDevice(nullptr);
     }
     else
@@ -80,6 +85,19 @@ ReportLog NtfsScan::Recover(_FILE_NODE_ node, const std::string& target, unsigne
     std::wstring path = Utf8ToWide(target.c_str());
     st = engine->SaveFileData(&node, &path[0], 0);
     return log;
+}
+
+std::string NtfsScan::Copy(const _FILE_NODE_& node, const std::string& target, int want)
+{
+    unsigned int st = ~0u;
+    const ReportLog log = Recover(node, target, st);
+    EXPECT_EQ(int(st), want) << target;
+    EXPECT_EQ(log.Finals(), 1) << target;
+    if (!log.reports.empty())
+    {
+        EXPECT_EQ(log.reports.back().status, want) << target;
+    }
+    return ReadFileText(target);
 }
 
 namespace

@@ -34,6 +34,9 @@ class NtfsScan
     std::map<std::string, _FILE_NODE_> ByPath();
     // Recovers node into target; the reports sent.
     ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status);
+    // Recovers node into target, checks that it ends with status in one
+    // final report, and returns what target holds ("" when there is none).
+    std::string Copy(const _FILE_NODE_& node, const std::string& target, int status);
     // The data runs of the record at sector, as the engine's GetRunListInfo gives them.
     int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs);
 
@@ -42,6 +45,7 @@ class NtfsScan
     CFastNtfsRecovery* fast = nullptr;
     std::unique_ptr<CProfessionalNtfsRecovery> deep;
     unsigned int status = ~0u; // of the scan (fast) or of Init (deep)
+    std::vector<int> percents; // the fast scan's progress
     std::vector<__SEARCH_FILE_INFO__> hits;
 
   private:
