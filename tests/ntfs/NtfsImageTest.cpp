@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 using namespace tessaroo;
@@ -189,19 +190,13 @@ TEST_P(NtfsVolume, FolderCopiesTakeTheTreeAndStopWhenAsked)
 {
     std::vector<_FILE_NODE_> root;
     ASSERT_EQ(ntfs->GetChildrenFileNode(nullptr, 0, root), 0u);
-    _FILE_NODE_* trash = nullptr;
-    for (_FILE_NODE_& n : root)
-        if (NodeNameUtf8(n) == "Trash")
-            trash = &n;
-    ASSERT_NE(trash, nullptr);
+    const auto trash = std::find_if(root.begin(), root.end(),
+                                    [](const _FILE_NODE_& n) { return NodeNameUtf8(n) == "Trash"; });
+    ASSERT_NE(trash, root.end());
     TempDir out("ntfs-folder");
-    const std::wstring dest = Utf8ToWide(out.Path().c_str());
-    int separators = 0;
-    GetPathDirIndex(dest.c_str(), separators);
-    std::wstring target = dest + L"/Trash";
-    ReportLog log;
-    ntfs->InitCallBack(nullptr, &CollectReport, &log, 100);
-    EXPECT_EQ(ntfs->SaveFileData(trash, &target[0], separators), 0u);
+    unsigned int st = ~0u;
+    const ReportLog log = scan->Recover(*trash, out.File("Trash"), st);
+    EXPECT_EQ(st, 0u);
     int files = 0;
     for (const ManifestEntry& e : manifest.entries)
         if (!e.isDir && e.path.compare(0, 7, "/Trash/") == 0)
@@ -210,14 +205,9 @@ TEST_P(NtfsVolume, FolderCopiesTakeTheTreeAndStopWhenAsked)
             ++files;
         }
     EXPECT_EQ(log.Finals(), files);
-
     // A stop at the first report ends the whole copy after that file.
-    ReportLog stop;
-    stop.answer = STATUS_CANCEL;
-    ntfs->InitCallBack(nullptr, &CollectReport, &stop, 100);
-    target = dest + L"/Again";
-    EXPECT_EQ(int(ntfs->SaveFileData(trash, &target[0], separators)), STATUS_CANCEL);
-    EXPECT_EQ(stop.Finals(), 1);
+    EXPECT_EQ(scan->Recover(*trash, out.File("Again"), st, STATUS_CANCEL).Finals(), 1);
+    EXPECT_EQ(int(st), STATUS_CANCEL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenario, NtfsVolume, ::testing::Values("ntfs"),

@@ -78,9 +78,10 @@ int NtfsScan::RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs)
                 : deep->GetRunListInfo((long long)sector, 0x80, runs);
 }
 
-ReportLog NtfsScan::Recover(_FILE_NODE_ node, const std::string& target, unsigned int& st)
+ReportLog NtfsScan::Recover(_FILE_NODE_ node, const std::string& target, unsigned int& st, int answer)
 {
     ReportLog log;
+    log.answer = answer;
     engine->InitCallBack(nullptr, &CollectReport, &log, 100);
     std::wstring path = Utf8ToWide(target.c_str());
     st = engine->SaveFileData(&node, &path[0], 0);

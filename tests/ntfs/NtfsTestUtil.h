@@ -32,8 +32,9 @@ class NtfsScan
     NtfsScan(bool deep, const std::string& image, uint64_t start = 0, uint64_t count = 0);
     // Every file found, by the path the engine shows.
     std::map<std::string, _FILE_NODE_> ByPath();
-    // Recovers node into target; the reports sent.
-    ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status);
+    // Recovers node (a file or a folder) into target; the reports sent,
+    // each answered with answer.
+    ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status, int answer = 0);
     // Recovers node into target, checks that it ends with status in one
     // final report, and returns what target holds ("" when there is none).
     std::string Copy(const _FILE_NODE_& node, const std::string& target, int status);
