@@ -78,6 +78,16 @@ TestRecord Folder(uint32_t parent, const std::u16string& name, uint16_t flags = 
     return {flags, 0, {FileNameAttr(parent, name)}};
 }
 
+// Record 0 of an MFT in these runs of clusters.
+TestRecord Mft(const std::u16string& name, const std::vector<TestRun>& runs, uint64_t clusterBytes)
+{
+    uint64_t clusters = 0;
+    for (const TestRun& r : runs)
+        clusters += r.count;
+    const uint64_t bytes = clusters * clusterBytes;
+    return {IN_USE, 0, {FileNameAttr(5, name), Data(runs, bytes, 0, clusters - 1, bytes)}};
+}
+
 // A hand-built volume scanned by the engine of the test's parameter (true:
 // the deep one).
 class NtfsCorner : public ::testing::TestWithParam<bool>
@@ -285,11 +295,12 @@ INSTANTIATE_TEST_SUITE_P(Engines, NtfsCorner, ::testing::Values(false, true),
 // records there cannot be read, those before and after are.
 TEST(NtfsFast, AnUnreadableMftPieceDoesNotEndTheScan)
 {
-    MiniNtfs v(512, 1, 8192, 16, 192);
-    v.SetMftRuns({{128, 16}, {128, 6000 - 16}, {128, 300 - 6000}}, 192 * 1024);
+    MiniNtfs v(8192, 192);
+    v.SetRecord(0, Mft(u"$MFT", {{128, 16}, {128, 6000 - 16}, {128, 300 - 6000}}, 512));
     v.SetRecord(20, TextFile(5, u"early.txt", "early", 100));
-    v.SetRecord(128, TextFile(5, u"first of run three.txt", "late", 100));
-    v.SetRecord(150, TextFile(5, u"late.txt", "late", 100));
+    // Records 128 and 150, in the third run.
+    v.PutClusters(300, BuildRecord(128, TextFile(5, u"first of run three.txt", "late", 100), 1024));
+    v.PutClusters(344, BuildRecord(150, TextFile(5, u"late.txt", "late", 100), 1024));
     TempDir dir("ntfs-short");
     std::vector<uint8_t> bytes = v.Bytes();
     bytes.resize(4096 * 512); // the device ends inside the MFT's second run
@@ -373,15 +384,6 @@ TEST(NtfsFast, FactoryTakesSectorSizesUpTo4096)
 }
 
 // ---- The deep engine alone --------------------------------------------------
-
-TestRecord Mft(const std::u16string& name, const std::vector<TestRun>& runs, uint64_t clusterBytes)
-{
-    uint64_t clusters = 0;
-    for (const TestRun& r : runs)
-        clusters += r.count;
-    const uint64_t bytes = clusters * clusterBytes;
-    return {IN_USE, 0, {FileNameAttr(5, name), Data(runs, bytes, 0, clusters - 1, bytes)}};
-}
 
 // A file of n bytes in two clusters at cluster (clusterBytes each).
 TestRecord ClusterFile(uint32_t parent, const std::u16string& name, uint64_t cluster, uint64_t n,

@@ -197,98 +197,41 @@ std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn
     return e;
 }
 
-MiniNtfs::MiniNtfs(uint32_t bytesPerSector, uint32_t sectorsPerCluster, uint64_t totalSectors,
-                   uint64_t mftCluster, uint32_t records)
-    : m_bps(bytesPerSector), m_spc(sectorsPerCluster), m_total(totalSectors), m_mftCluster(mftCluster),
-      m_recordCount(records), m_mftSize(0)
-{
-    const uint64_t mftClusters = (uint64_t(records) * RecordBytes() + ClusterBytes() - 1) / ClusterBytes();
-    m_mftRuns = {{mftClusters, int64_t(mftCluster)}};
-    m_mftSize = uint64_t(records) * RecordBytes();
-}
-
-uint64_t MiniNtfs::FirstFree() const
-{
-    uint64_t end = 0, start = 0;
-    for (const TestRun& r : m_mftRuns)
-        if (!r.sparse)
-        {
-            start += uint64_t(r.offset);
-            end = std::max(end, start + r.count);
-        }
-    return end;
-}
-
-void MiniNtfs::MarkUsed(uint64_t cluster, uint64_t count)
-{
-    m_used.push_back({cluster, count});
-}
-
-uint64_t MiniNtfs::RecordOffset(uint32_t number) const
-{
-    const uint64_t want = uint64_t(number) * RecordBytes();
-    uint64_t pos = 0, start = 0;
-    for (const TestRun& r : m_mftRuns)
-    {
-        start += r.sparse ? 0 : uint64_t(r.offset);
-        const uint64_t bytes = r.count * ClusterBytes();
-        if (want < pos + bytes)
-            return ClusterOffset(start) + (want - pos);
-        pos += bytes;
-    }
-    return UINT64_MAX;
-}
-
 std::vector<uint8_t> MiniNtfs::Bytes() const
 {
-    std::vector<uint8_t> img(size_t(m_total) * m_bps, 0);
+    std::vector<uint8_t> img(size_t(m_sectors) * 512, 0);
     NtfsBootParams p;
-    p.bytesPerSector = uint16_t(m_bps);
-    p.sectorsPerCluster = uint8_t(m_spc);
-    p.totalSectors = m_total;
-    p.mftCluster = m_mftCluster;
+    p.sectorsPerCluster = 1;
+    p.totalSectors = m_sectors;
+    p.mftCluster = 16;
     const std::vector<uint8_t> boot = MakeNtfsBootSector(p);
     memcpy(img.data(), boot.data(), boot.size());
 
-    std::map<uint32_t, TestRecord> records = m_records;
-    if (!records.count(0))
+    std::map<uint32_t, TestRecord> records = m_set;
+    const uint64_t mft = 2 * uint64_t(m_records); // clusters
+    std::vector<uint8_t> data = NonResidentAttr(0x80, EncodeRuns({{mft, 16}}), mft * 512, 0, mft - 1);
+    PutU64(&data[0x28], mft * 512); // what the deep engine learns the cluster size from
+    records.insert({0, {1, 0, {FileNameAttr(5, u"$MFT"), data}}});
+    records.insert({5, {3, 0, {FileNameAttr(5, u".")}}});
+    std::vector<uint8_t> bitmap(size_t((m_sectors + 7) / 8), 0);
+    auto mark = [&](uint64_t c, uint64_t n)
     {
-        uint64_t clusters = 0;
-        for (const TestRun& r : m_mftRuns)
-            clusters += r.count;
-        std::vector<uint8_t> data = NonResidentAttr(0x80, EncodeRuns(m_mftRuns), m_mftSize, 0, clusters - 1);
-        PutU64(&data[0x28], clusters * ClusterBytes()); // what the deep engine learns the cluster size from
-        records[0] = {1, 0, {FileNameAttr(5, u"$MFT"), data}};
-    }
-    if (!records.count(5))
-        records[5] = {3, 0, {FileNameAttr(5, u".")}};
-    if (!records.count(6))
-    {
-        std::vector<uint8_t> bitmap(size_t((Clusters() + 7) / 8), 0);
-        auto mark = [&](uint64_t c, uint64_t n)
-        {
-            for (uint64_t k = c; k < c + n && k < Clusters(); ++k)
-                bitmap[size_t(k / 8)] |= uint8_t(1u << (k % 8));
-        };
-        mark(0, FirstFree());
-        for (const auto& u : m_used)
-            mark(u.first, u.second);
-        records[6] = {1, 0, {FileNameAttr(5, u"$Bitmap"), ResidentAttr(0x80, bitmap)}};
-    }
-    auto place = [&](uint32_t n, const std::vector<uint8_t>& bytes)
-    {
-        const uint64_t off = RecordOffset(n);
-        if (off != UINT64_MAX && off + bytes.size() <= img.size())
-            memcpy(&img[size_t(off)], bytes.data(), bytes.size());
+        for (uint64_t k = c; k < c + n && k < m_sectors; ++k)
+            bitmap[size_t(k / 8)] |= uint8_t(1u << (k % 8));
     };
+    mark(0, FirstFree());
+    for (const auto& u : m_used)
+        mark(u.first, u.second);
+    records.insert({6, {1, 0, {FileNameAttr(5, u"$Bitmap"), ResidentAttr(0x80, bitmap)}}});
     for (const auto& r : records)
-        place(r.first, BuildRecord(r.first, r.second, RecordBytes()));
+        if (r.first < m_records)
+        {
+            const std::vector<uint8_t> rec = BuildRecord(r.first, r.second, 1024);
+            memcpy(&img[size_t(16 * 512 + uint64_t(r.first) * 1024)], rec.data(), rec.size());
+        }
     for (const auto& d : m_data)
-    {
-        const uint64_t off = ClusterOffset(d.first);
-        if (off + d.second.size() <= img.size())
-            memcpy(&img[size_t(off)], d.second.data(), d.second.size());
-    }
+        if (d.first * 512 + d.second.size() <= img.size())
+            memcpy(&img[size_t(d.first * 512)], d.second.data(), d.second.size());
     return img;
 }
 

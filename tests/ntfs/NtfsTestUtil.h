@@ -74,43 +74,31 @@ std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& 
 // An attribute-list entry naming an attribute of type in record, from startVcn.
 std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn = 0);
 
-// A small volume: boot sector, an MFT of `records` records at mftCluster
-// with $MFT (0), the root (5) and $Bitmap (6, resident, marking clusters
-// 0 to firstFree - 1 in use), and whatever records and clusters a test adds.
+// A small volume of 512-byte sectors and clusters: boot sector, an MFT of
+// `records` 1 KiB records at cluster 16 with $MFT (0), the root (5) and
+// $Bitmap (6, resident, marking the clusters up to the MFT's end in use),
+// and whatever records and clusters a test adds.
 class MiniNtfs
 {
   public:
-    MiniNtfs(uint32_t bytesPerSector = 512, uint32_t sectorsPerCluster = 1, uint64_t totalSectors = 2048,
-             uint64_t mftCluster = 16, uint32_t records = 64);
-    uint32_t ClusterBytes() const { return m_bps * m_spc; }
-    uint32_t RecordBytes() const { return m_bps == 512 ? 1024 : m_bps; }
-    uint64_t Clusters() const { return m_total / m_spc; }
-    // First cluster after the MFT.
-    uint64_t FirstFree() const;
-
-    void SetRecord(uint32_t number, const TestRecord& r) { m_records[number] = r; }
-    void PutClusters(uint64_t cluster, const std::vector<uint8_t>& bytes) { m_data[cluster] = bytes; }
-    // $MFT's data runs (default: one run over the MFT).
-    void SetMftRuns(const std::vector<TestRun>& runs, uint64_t realSize)
+    explicit MiniNtfs(uint64_t sectors = 2048, uint32_t records = 64) : m_sectors(sectors), m_records(records)
     {
-        m_mftRuns = runs, m_mftSize = realSize;
     }
+    // First cluster after the MFT.
+    uint64_t FirstFree() const { return 16 + 2 * uint64_t(m_records); }
+
+    void SetRecord(uint32_t number, const TestRecord& r) { m_set[number] = r; }
+    void PutClusters(uint64_t cluster, const std::vector<uint8_t>& bytes) { m_data[cluster] = bytes; }
     // Clusters marked in use in $Bitmap besides the metadata.
-    void MarkUsed(uint64_t cluster, uint64_t count);
+    void MarkUsed(uint64_t cluster, uint64_t count) { m_used.push_back({cluster, count}); }
 
     std::vector<uint8_t> Bytes() const;
     bool Write(const std::string& path) const { return WriteImageFile(path, Bytes()); }
 
   private:
-    uint64_t ClusterOffset(uint64_t cluster) const { return cluster * m_bps * m_spc; }
-    uint64_t RecordOffset(uint32_t number) const;
-
-    uint32_t m_bps, m_spc;
-    uint64_t m_total, m_mftCluster;
-    uint32_t m_recordCount;
-    std::vector<TestRun> m_mftRuns;
-    uint64_t m_mftSize;
-    std::map<uint32_t, TestRecord> m_records;
+    uint64_t m_sectors;
+    uint32_t m_records;
+    std::map<uint32_t, TestRecord> m_set;
     std::map<uint64_t, std::vector<uint8_t>> m_data;
     std::vector<std::pair<uint64_t, uint64_t>> m_used;
 };
