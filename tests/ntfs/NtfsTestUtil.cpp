@@ -16,12 +16,7 @@ namespace test
 std::string NtfsImages(std::string& why, const std::string& script)
 {
     const std::string& dir = SharedScriptImages(script);
-    if (dir.empty())
-    {
-        why = "tools/" + script + " failed (see its output above)";
-        return std::string();
-    }
-    why = ReadFileText(dir + "/SKIPPED");
+    why = dir.empty() ? "tools/" + script + " failed (see its output above)" : ReadFileText(dir + "/SKIPPED");
     return why.empty() ? dir : std::string();
 }
 
@@ -108,12 +103,6 @@ size_t Align8(size_t v)
     return (v + 7) & ~size_t(7);
 }
 
-void PutName(std::vector<uint8_t>& a, size_t off, size_t units)
-{
-    for (size_t i = 0; i < units; ++i)
-        PutU16(&a[off + 2 * i], u'S');
-}
-
 } // namespace
 
 std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs)
@@ -133,19 +122,15 @@ std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs)
     return out;
 }
 
-std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value, uint8_t nameLength)
+std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value)
 {
-    const size_t valueOff = Align8(0x18 + 2 * size_t(nameLength));
-    std::vector<uint8_t> a(Align8(valueOff + value.size()), 0);
+    std::vector<uint8_t> a(Align8(0x18 + value.size()), 0);
     PutU32(&a[0], type);
     PutU32(&a[4], uint32_t(a.size()));
-    a[9] = nameLength;
     PutU16(&a[10], 0x18);
     PutU32(&a[0x10], uint32_t(value.size()));
-    PutU16(&a[0x14], uint16_t(valueOff));
-    PutName(a, 0x18, nameLength);
-    if (!value.empty())
-        memcpy(&a[valueOff], value.data(), value.size());
+    PutU16(&a[0x14], 0x18);
+    std::copy(value.begin(), value.end(), a.begin() + 0x18);
     return a;
 }
 
@@ -166,23 +151,20 @@ std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, u
 }
 
 std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
-                                     uint64_t startVcn, uint64_t lastVcn, uint8_t nameLength)
+                                     uint64_t startVcn, uint64_t lastVcn)
 {
-    const size_t runsOff = Align8(0x40 + 2 * size_t(nameLength));
-    std::vector<uint8_t> a(Align8(runsOff + runs.size()), 0);
+    std::vector<uint8_t> a(Align8(0x40 + runs.size()), 0);
     PutU32(&a[0], type);
     PutU32(&a[4], uint32_t(a.size()));
     a[8] = 1;
-    a[9] = nameLength;
     PutU16(&a[10], 0x40);
     PutU64(&a[0x10], startVcn);
     PutU64(&a[0x18], lastVcn);
-    PutU16(&a[0x20], uint16_t(runsOff));
+    PutU16(&a[0x20], 0x40);
     PutU64(&a[0x28], (realSize + 4095) / 4096 * 4096);
     PutU64(&a[0x30], realSize);
     PutU64(&a[0x38], realSize);
-    PutName(a, 0x40, nameLength);
-    memcpy(&a[runsOff], runs.data(), runs.size());
+    std::copy(runs.begin(), runs.end(), a.begin() + 0x40);
     return a;
 }
 
