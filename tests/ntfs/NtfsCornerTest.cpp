@@ -373,11 +373,8 @@ TEST(NtfsFast, FactoryTakesSectorSizesUpTo4096)
         NtfsBootParams p;
         p.bytesPerSector = bps;
         p.sectorsPerCluster = 1;
-        std::vector<uint8_t> img(64 * 1024, 0);
-        const std::vector<uint8_t> boot = MakeNtfsBootSector(p);
-        std::copy(boot.begin(), boot.end(), img.begin());
-        ASSERT_TRUE(WriteImageFile(dir.File("boot.img"), img));
-        ImageEngine engine(dir.File("boot.img"), 0, img.size() / 512);
+        ASSERT_TRUE(SectorImage().Put(0, MakeNtfsBootSector(p)).Write(dir.File("boot.img"), 128));
+        ImageEngine engine(dir.File("boot.img"), 0, 128);
         const bool supported = bps == 0 || bps == 512 || bps == 1024 || bps == 2048 || bps == 4096;
         EXPECT_EQ(dynamic_cast<CFastNtfsRecovery*>(engine.get()) != nullptr, supported) << bps;
     }
