@@ -1,18 +1,16 @@
 // The fast NTFS engine on real volumes made by mkntfs and ntfs-3g
 // (tools/make_ntfs_images.sh): what it lists is exactly what the script
-// deleted, in the right folders, the same records The Sleuth Kit's fls and
-// ntfsundelete find, and what it copies out is byte for byte what was
-// written, with the times the volume recorded.
+// deleted, in the right folders, and what it copies out is byte for byte
+// what was written, with the times the volume recorded.
 #include "core/Portability.h"
 #include "core/Status.h"
 #include "store/FileTypeLists.h"
 #include "tests/ntfs/NtfsTestUtil.h"
+#include "tests/support/PreviewCheck.h"
 
 #include <gtest/gtest.h>
 
-#include <regex>
-#include <set>
-#include <sstream>
+#include <algorithm>
 #include <sys/stat.h>
 
 using namespace tessaroo;
@@ -85,14 +83,14 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
 
     // Deleted files the listing must hold: all but those whose record was
     // taken or lost its name, and pictures whose data was overwritten.
-    std::vector<ManifestEntry> Expected(bool withHidden = false) const
+    std::vector<ManifestEntry> Expected() const
     {
         std::vector<ManifestEntry> out;
         for (const ManifestEntry& e : manifest.entries)
         {
             if (e.isDir || !e.IsDeleted() || e.state == "reused" || e.state == "unnamed")
                 continue;
-            if (!withHidden && e.state == "overwritten" && IsPictureName(e.Name()))
+            if (e.state == "overwritten" && IsPictureName(e.Name()))
                 continue;
             out.push_back(e);
         }
@@ -115,9 +113,11 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
     std::vector<__SEARCH_FILE_INFO__> hits;
 };
 
-TEST_P(NtfsImage, ListsExactlyTheDeletedFilesInTheirFolders)
+TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversAndPreviewsTheIntactOnes)
 {
+    TempDir out("ntfs-recover");
     std::map<std::string, int> listed;
+    int recovered = 0;
     for (__SEARCH_FILE_INFO__& h : hits)
     {
         EXPECT_EQ(h.uEngineType, 0u);
@@ -128,70 +128,10 @@ TEST_P(NtfsImage, ListsExactlyTheDeletedFilesInTheirFolders)
         EXPECT_EQ(h.u64RecordSector, e->entrySector) << e->path;
         EXPECT_EQ(h.u64FileSize, e->size) << e->path;
         listed[NodePath(ntfs, h)]++;
-    }
-    std::string all;
-    for (const auto& l : listed)
-        all += l.first + "\n";
-    for (const ManifestEntry& e : Expected())
-        EXPECT_EQ(listed[ExpectedPath(e)], 1) << ExpectedPath(e) << " in\n" << all;
-    EXPECT_EQ(hits.size(), Expected().size()) << all;
-}
-
-// The same deleted records as two peers: fls lists every deleted file
-// record it can place (overwritten pictures included, which the engine
-// hides), ntfsundelete every one it judges recoverable or not.
-TEST_P(NtfsImage, FindsTheRecordsFlsAndNtfsundeleteFind)
-{
-    std::set<uint32_t> ours;
-    for (const __SEARCH_FILE_INFO__& h : hits)
-        ours.insert(h.uClusterNO);
-    for (const ManifestEntry& e : Expected(true))
-        if (e.state == "overwritten")
-            ours.insert(e.firstCluster);
-    if (!HaveTool("fls") || !HaveTool("ntfsundelete"))
-        GTEST_SKIP() << "fls (sleuthkit) or ntfsundelete (ntfs-3g) is missing";
-
-    // The record numbers of the lines of a peer's listing that match line,
-    // but those whose name (the second group) matches nameless.
-    auto records = [](const std::string& output, const std::regex& line, const std::regex& nameless)
-    {
-        std::set<uint32_t> out;
-        std::istringstream in(output);
-        std::smatch m;
-        for (std::string l; std::getline(in, l);)
-            if (std::regex_match(l, m, line) && !std::regex_match(m[2].str(), nameless))
-                out.insert(uint32_t(std::stoul(m[1])));
-        return out;
-    };
-    const CommandResult fls =
-        RunCommand("fls -r -d -p -o " + std::to_string(start) + " " + ShellQuote(image));
-    ASSERT_EQ(fls.exitCode, 0) << fls.output;
-    // "-/r * 66-128-2:	$OrphanFiles/orphan.txt". A record without a name
-    // shows as "OrphanFile-<n>": nothing to list it by (nor does
-    // ntfsundelete), and reserved empty records show so too.
-    EXPECT_EQ(ours, records(fls.output, std::regex(R"(^[-r]/r \* (\d+)-\d+-\d+:\t(.*)$)"),
-                            std::regex(R"(.*/OrphanFile-\d+$)")))
-        << fls.output;
-
-    // ntfsundelete reads a volume, not a disk: the partition on its own.
-    const std::string volume = GetParam() == "gpt" ? dir + "/gpt-ntfs.img" : image;
-    const CommandResult und = RunCommand("ntfsundelete -s -f " + ShellQuote(volume) + " 2>/dev/null");
-    EXPECT_EQ(ours,
-              records(und.output, std::regex(R"(^(\d+)\s+F\S*\s+\d+%.*\d+\s+(.+)$)"), std::regex("<none>")))
-        << und.output;
-}
-
-TEST_P(NtfsImage, RecoversIntactFilesByteForByteWithTheirTimes)
-{
-    TempDir out("ntfs-recover");
-    int checked = 0;
-    for (__SEARCH_FILE_INFO__& h : hits)
-    {
-        const ManifestEntry* e = EntryOf(h);
-        ASSERT_NE(e, nullptr);
         if (e->state != "intact")
             continue;
-        const std::string target = out.File("f" + std::to_string(checked++));
+        // Byte for byte, with the times of the record; the preview too.
+        const std::string target = out.File("f" + std::to_string(recovered++));
         unsigned int status = ~0u;
         ReportLog log = scan->Recover(h, target, status);
         EXPECT_EQ(status, 0u) << e->path;
@@ -203,8 +143,15 @@ TEST_P(NtfsImage, RecoversIntactFilesByteForByteWithTheirTimes)
         ASSERT_EQ(stat(target.c_str(), &st), 0);
         EXPECT_EQ(uint64_t(st.st_mtime), manifest.Fact("fn_mtime_" + std::to_string(e->firstCluster)))
             << e->path;
+        ExpectPreviewOf(ntfs, h, target);
     }
-    EXPECT_GT(checked, 0);
+    EXPECT_GT(recovered, 0);
+    std::string all;
+    for (const auto& l : listed)
+        all += l.first + "\n";
+    for (const ManifestEntry& e : Expected())
+        EXPECT_EQ(listed[ExpectedPath(e)], 1) << ExpectedPath(e) << " in\n" << all;
+    EXPECT_EQ(hits.size(), Expected().size()) << all;
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsImage, ::testing::Values("ntfs", "ntfs4k", "gpt"),
@@ -213,14 +160,6 @@ INSTANTIATE_TEST_SUITE_P(Images, NtfsImage, ::testing::Values("ntfs", "ntfs4k", 
 // The full scenario on its own, for what the table above does not reach.
 class NtfsVolume : public NtfsImage
 {
-  protected:
-    __SEARCH_FILE_INFO__* Hit(const std::string& path)
-    {
-        for (__SEARCH_FILE_INFO__& h : hits)
-            if (NodePath(ntfs, h) == path)
-                return &h;
-        return nullptr;
-    }
 };
 
 // A live file whose runs are split over extension records named by a
@@ -251,19 +190,13 @@ TEST_P(NtfsVolume, FolderCopiesTakeTheTreeAndStopWhenAsked)
 {
     std::vector<_FILE_NODE_> root;
     ASSERT_EQ(ntfs->GetChildrenFileNode(nullptr, 0, root), 0u);
-    _FILE_NODE_* trash = nullptr;
-    for (_FILE_NODE_& n : root)
-        if (NodeNameUtf8(n) == "Trash")
-            trash = &n;
-    ASSERT_NE(trash, nullptr);
+    const auto trash = std::find_if(root.begin(), root.end(),
+                                    [](const _FILE_NODE_& n) { return NodeNameUtf8(n) == "Trash"; });
+    ASSERT_NE(trash, root.end());
     TempDir out("ntfs-folder");
-    const std::wstring dest = Utf8ToWide(out.Path().c_str());
-    int separators = 0;
-    GetPathDirIndex(dest.c_str(), separators);
-    std::wstring target = dest + L"/Trash";
-    ReportLog log;
-    ntfs->InitCallBack(nullptr, &CollectReport, &log, 100);
-    EXPECT_EQ(ntfs->SaveFileData(trash, &target[0], separators), 0u);
+    unsigned int st = ~0u;
+    const ReportLog log = scan->Recover(*trash, out.File("Trash"), st);
+    EXPECT_EQ(st, 0u);
     int files = 0;
     for (const ManifestEntry& e : manifest.entries)
         if (!e.isDir && e.path.compare(0, 7, "/Trash/") == 0)
@@ -272,36 +205,9 @@ TEST_P(NtfsVolume, FolderCopiesTakeTheTreeAndStopWhenAsked)
             ++files;
         }
     EXPECT_EQ(log.Finals(), files);
-
     // A stop at the first report ends the whole copy after that file.
-    ReportLog stop;
-    stop.answer = STATUS_CANCEL;
-    ntfs->InitCallBack(nullptr, &CollectReport, &stop, 100);
-    target = dest + L"/Again";
-    EXPECT_EQ(int(ntfs->SaveFileData(trash, &target[0], separators)), STATUS_CANCEL);
-    EXPECT_EQ(stop.Finals(), 1);
-}
-
-TEST_P(NtfsVolume, PreviewsPicturesWholeAndTextUpToTheBuffer)
-{
-    __SEARCH_FILE_INFO__* photo = Hit("Holiday photo.jpg");
-    __SEARCH_FILE_INFO__* text = Hit("Docs/Quarterly report.txt");
-    ASSERT_TRUE(photo && text);
-    std::vector<wchar_t> imagePath(256, 0);
-    std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
-    int len = int(buf.size());
-    ASSERT_EQ(ntfs->PreView(photo, imagePath.data(), buf.data(), len, nullptr, nullptr), 0u);
-    EXPECT_EQ(len, 0);
-    const std::string tmp = WideToUtf8(imagePath.data());
-    EXPECT_NE(tmp.find("/tmp.jpg"), std::string::npos) << tmp;
-    EXPECT_EQ(Sha256OfFile(tmp), manifest.Find("/Holiday photo.jpg")->sha256);
-
-    imagePath[0] = 0;
-    len = int(buf.size());
-    ASSERT_EQ(ntfs->PreView(text, imagePath.data(), buf.data(), len, nullptr, nullptr), 0u);
-    EXPECT_EQ(imagePath[0], 0);
-    ASSERT_EQ(len, 5000);
-    EXPECT_EQ(Sha256Hex(buf.data(), size_t(len)), manifest.Find("/Docs/Quarterly report.txt")->sha256);
+    EXPECT_EQ(scan->Recover(*trash, out.File("Again"), st, STATUS_CANCEL).Finals(), 1);
+    EXPECT_EQ(int(st), STATUS_CANCEL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenario, NtfsVolume, ::testing::Values("ntfs"),

@@ -1,6 +1,5 @@
-// The NTFS record primitives on hand-built bytes: run lists as the format
-// writes them and as damage leaves them, their placement on the volume, the
-// update-sequence fix-up for every sector size, and attribute walks that
+// The NTFS record primitives on hand-built bytes: run lists and their
+// placement on the volume, the update-sequence fix-up for every sector size, and attribute walks that
 // must stay inside their record.
 #include "core/ByteReader.h"
 #include "engines/ntfs/CNtfsParse.h"
@@ -12,99 +11,52 @@
 using namespace tessaroo;
 using namespace tessaroo::test;
 
-namespace
+// Run lists as the format writes them and as damage leaves them, decoded
+// and placed on a volume of 65,536 clusters.
+TEST(NtfsRunList, DecodesAndPlacesRunsAndClipsThem)
 {
-// A non-resident attribute of length len whose run list starts at 0x40.
-std::vector<uint8_t> AttrWithRuns(const std::vector<uint8_t>& runs, uint32_t len = 0)
-{
-    std::vector<uint8_t> a(std::max<size_t>(len ? len : 0x40 + runs.size(), 0x40 + runs.size()), 0);
-    PutU32(&a[0], 0x80);
-    PutU32(&a[4], len ? len : uint32_t(a.size()));
-    a[8] = 1;
-    PutU16(&a[0x20], 0x40);
-    memcpy(&a[0x40], runs.data(), runs.size());
-    return a;
-}
-
-std::vector<__RUNLIST__> Decode(const std::vector<uint8_t>& runBytes, uint32_t len = 0)
-{
-    std::vector<uint8_t> a = AttrWithRuns(runBytes, len);
-    std::vector<__RUNLIST__> runs;
-    CNtfsParse::GetRunList(a.data(), a.size(), runs);
-    return runs;
-}
-} // namespace
-
-TEST(NtfsRunList, DecodesFieldWidthsSignsAndEnds)
-{
+    const uint64_t SPARSE = ~0ull;
     const struct
     {
         const char* what;
         std::vector<uint8_t> bytes;
-        std::vector<std::pair<uint64_t, int64_t>> runs; // (count, offset); offset 0x7FFF... marks sparse
+        std::vector<std::pair<uint64_t, uint64_t>> extents; // (cluster, count)
     } cases[] = {
-        {"one run", {0x21, 0x18, 0x34, 0x56, 0}, {{0x18, 0x5634}}},
-        {"offset -1", {0x21, 0x18, 0x34, 0x56, 0x21, 0x01, 0xFF, 0xFF, 0}, {{0x18, 0x5634}, {1, -1}}},
-        {"offset -32768", {0x21, 0x02, 0x00, 0x80, 0}, {{2, -32768}}},
-        {"offset +32767", {0x21, 0x02, 0xFF, 0x7F, 0}, {{2, 32767}}},
-        {"5-byte length keeps its low 4 bytes",
-         {0x15, 0x04, 0x03, 0x02, 0x01, 0xAA, 0x10, 0},
-         {{0x01020304, 0x10}}},
+        {"one run", {0x21, 0x18, 0x34, 0x56, 0}, {{0x5634, 0x18}}},
+        {"offset -1", {0x21, 0x18, 0x34, 0x56, 0x21, 0x01, 0xFF, 0xFF, 0}, {{0x5634, 0x18}, {0x5633, 1}}},
+        {"offset -32768",
+         {0x31, 0x01, 0x00, 0x90, 0x00, 0x21, 0x02, 0x00, 0x80, 0},
+         {{0x9000, 1}, {0x1000, 2}}},
+        {"offset +32767", {0x21, 0x02, 0xFF, 0x7F, 0}, {{32767, 2}}},
+        {"5-byte length keeps its low 4 bytes", {0x15, 0x04, 0, 0, 0, 0xAA, 0x10, 0}, {{0x10, 4}}},
         {"sparse run",
          {0x11, 0x04, 0x20, 0x01, 0x08, 0x11, 0x02, 0x05, 0},
-         {{4, 0x20}, {8, INT64_MAX}, {2, 5}}},
-        {"length nibble above 7", {0x11, 0x04, 0x20, 0x18, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {{4, 0x20}}},
-        {"offset nibble above 7", {0x11, 0x04, 0x20, 0x81, 1, 1, 2, 3, 4, 5, 6, 7, 8}, {{4, 0x20}}},
+         {{0x20, 4}, {SPARSE, 8}, {0x25, 2}}},
+        {"length nibble above 7", {0x11, 0x04, 0x20, 0x18, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {{0x20, 4}}},
+        {"offset nibble above 7", {0x11, 0x04, 0x20, 0x81, 1, 1, 2, 3, 4, 5, 6, 7, 8}, {{0x20, 4}}},
         {"no length bytes", {0x10, 0x05, 0}, {}},
         {"header 0 ends", {0x00, 0x11, 0x04, 0x20}, {}},
-        {"a run cut by the attribute's end", {0x11, 0x04, 0x20, 0x44, 1, 2}, {{4, 0x20}}},
+        {"a run cut by the attribute's end", {0x11, 0x04, 0x20, 0x44, 1, 2}, {{0x20, 4}}},
+        {"backwards", EncodeRuns({{4, 100}, {2, -60}, {3, 10}}), {{100, 4}, {40, 2}, {50, 3}}},
+        {"a hole keeps the start",
+         EncodeRuns({{4, 100}, {8, 0, true}, {2, 5}}),
+         {{100, 4}, {SPARSE, 8}, {105, 2}}},
+        {"crossing the end is cut", EncodeRuns({{4, 100}, {50, 65400}}), {{100, 4}, {65500, 36}}},
+        {"starting past the end ends", EncodeRuns({{4, 100}, {2, 70000}, {2, -69990}}), {{100, 4}}},
+        {"starting before 0 ends", EncodeRuns({{4, 100}, {2, -200}, {2, 300}}), {{100, 4}}},
     };
     for (const auto& c : cases)
     {
-        std::vector<__RUNLIST__> got = Decode(c.bytes);
-        ASSERT_EQ(got.size(), c.runs.size()) << c.what;
-        for (size_t i = 0; i < got.size(); ++i)
-        {
-            EXPECT_EQ(got[i].u64ClusterCount, c.runs[i].first) << c.what << " run " << i;
-            const bool sparse = c.runs[i].second == INT64_MAX;
-            EXPECT_EQ(got[i].bSparse, sparse) << c.what << " run " << i;
-            if (!sparse)
-            {
-                EXPECT_EQ(got[i].i64ClusterOffset, c.runs[i].second) << c.what << " run " << i;
-            }
-        }
-    }
-}
-
-TEST(NtfsRunList, PlacesRunsOnTheVolumeAndClipsThem)
-{
-    const struct
-    {
-        const char* what;
-        std::vector<TestRun> runs;
-        std::vector<std::pair<uint64_t, uint64_t>> extents; // (cluster, count); cluster ~0 marks sparse
-    } cases[] = {
-        {"backwards", {{4, 100}, {2, -60}, {3, 10}}, {{100, 4}, {40, 2}, {50, 3}}},
-        {"a hole keeps the start", {{4, 100}, {8, 0, true}, {2, 5}}, {{100, 4}, {~0ull, 8}, {105, 2}}},
-        {"crossing the end is cut", {{4, 100}, {50, 900}}, {{100, 4}, {1000, 24}}},
-        {"starting past the end ends", {{4, 100}, {2, 2000}, {2, -1990}}, {{100, 4}}},
-        {"starting before 0 ends", {{4, 100}, {2, -200}, {2, 300}}, {{100, 4}}},
-    };
-    for (const auto& c : cases)
-    {
-        std::vector<__RUNLIST__> runs = Decode(EncodeRuns(c.runs));
+        SCOPED_TRACE(c.what);
+        const std::vector<uint8_t> a = NonResidentAttr(0x80, c.bytes, 0);
+        std::vector<__RUNLIST__> runs;
+        CNtfsParse::GetRunList(a.data(), a.size(), runs);
         std::vector<NtfsExtent> extents;
-        CNtfsParse::PlaceRuns(runs, 1024, extents);
-        ASSERT_EQ(extents.size(), c.extents.size()) << c.what;
-        for (size_t i = 0; i < extents.size(); ++i)
-        {
-            EXPECT_EQ(extents[i].bSparse, c.extents[i].first == ~0ull) << c.what;
-            if (!extents[i].bSparse)
-            {
-                EXPECT_EQ(extents[i].u64Cluster, c.extents[i].first) << c.what << " extent " << i;
-            }
-            EXPECT_EQ(extents[i].u64Count, c.extents[i].second) << c.what << " extent " << i;
-        }
+        CNtfsParse::PlaceRuns(runs, 65536, extents);
+        std::vector<std::pair<uint64_t, uint64_t>> got;
+        for (const NtfsExtent& e : extents)
+            got.push_back({e.bSparse ? SPARSE : e.u64Cluster, e.u64Count});
+        EXPECT_EQ(got, c.extents);
     }
 }
 
@@ -118,26 +70,15 @@ TEST(NtfsFixUp, RepairsEveryBlockOfTheRecord)
         CNtfsParse parser;
         ASSERT_EQ(parser.Init(bps), 0);
         const uint32_t rb = bps == 512 ? 1024 : uint32_t(bps);
-        TestRecord r;
-        r.flags = 1;
-        r.attrs = {ResidentAttr(0x80, TestText("fixup", rb - 0x100))};
-        const std::vector<uint8_t> plain = [&]
-        {
-            std::vector<uint8_t> rec = BuildRecord(20, r, rb);
-            for (uint32_t i = 0; i < rb / 512; ++i)
-                memcpy(&rec[512 * (i + 1) - 2], &rec[0x32 + 2 * i], 2);
-            return rec;
-        }();
+        const TestRecord r{1, 0, {ResidentAttr(0x80, TestText("fixup", rb - 0x100))}};
+        const std::vector<uint8_t> plain = BuildRecord(20, r, rb, false);
         std::vector<uint8_t> rec = BuildRecord(20, r, rb);
         EXPECT_NE(rec, plain);
+        // A buffer shorter than the record is refused.
+        EXPECT_EQ(parser.FileRecordFixUp(rec.data(), rb - 1), -1);
         EXPECT_EQ(parser.FileRecordFixUp(rec.data(), rec.size()), 0);
         EXPECT_EQ(rec, plain) << bps << "-byte sectors";
         EXPECT_EQ(parser.GetFixupCount(), int(rb / 512));
-        // A short buffer is refused whole.
-        std::vector<uint8_t> shorter = BuildRecord(20, r, rb);
-        const std::vector<uint8_t> before = shorter;
-        EXPECT_EQ(parser.FileRecordFixUp(shorter.data(), rb - 1), -1);
-        EXPECT_EQ(shorter, before);
     }
     CNtfsParse parser;
     std::vector<uint8_t> zero(1024, 0);

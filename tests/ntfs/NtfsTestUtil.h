@@ -32,8 +32,12 @@ class NtfsScan
     NtfsScan(bool deep, const std::string& image, uint64_t start = 0, uint64_t count = 0);
     // Every file found, by the path the engine shows.
     std::map<std::string, _FILE_NODE_> ByPath();
-    // Recovers node into target; the reports sent.
-    ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status);
+    // Recovers node (a file or a folder) into target; the reports sent,
+    // each answered with answer.
+    ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status, int answer = 0);
+    // Recovers node into target, checks that it ends with status in one
+    // final report, and returns what target holds ("" when there is none).
+    std::string Copy(const _FILE_NODE_& node, const std::string& target, int status);
     // The data runs of the record at sector, as the engine's GetRunListInfo gives them.
     int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs);
 
@@ -42,6 +46,7 @@ class NtfsScan
     CFastNtfsRecovery* fast = nullptr;
     std::unique_ptr<CProfessionalNtfsRecovery> deep;
     unsigned int status = ~0u; // of the scan (fast) or of Init (deep)
+    std::vector<int> percents; // the fast scan's progress
     std::vector<__SEARCH_FILE_INFO__> hits;
 
   private:
@@ -63,62 +68,37 @@ std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs);
 // Attributes as stored (header, then value or run list), 8-byte aligned.
 std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, uint8_t nameSpace = 1,
                                   uint64_t size = 0, uint64_t ntfsTime = 0);
-std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value, uint8_t nameLength = 0);
+std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value);
 std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
-                                     uint64_t startVcn = 0, uint64_t lastVcn = 0, uint8_t nameLength = 0);
+                                     uint64_t startVcn = 0, uint64_t lastVcn = 0);
 // An attribute-list entry naming an attribute of type in record, from startVcn.
 std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn = 0);
 
-struct TestRecord
-{
-    uint16_t flags = 0; // 1 in use, 2 folder
-    uint64_t base = 0;  // base record of an extension record
-    std::vector<std::vector<uint8_t>> attrs;
-    // When set, the bytes-in-use field (else the end marker's end).
-    uint32_t bytesInUse = 0;
-};
-
-// One record of recordBytes as on disk: header, update sequence (one word
-// per 512 bytes, the tails replaced), attributes, end marker.
-std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes);
-
-// A small volume: boot sector, an MFT of `records` records at mftCluster
-// with $MFT (0), the root (5) and $Bitmap (6, resident, marking clusters
-// 0 to firstFree - 1 in use), and whatever records and clusters a test adds.
+// A small volume of 512-byte sectors and clusters: boot sector, an MFT of
+// `records` 1 KiB records at cluster 16 with $MFT (0), the root (5) and
+// $Bitmap (6, resident, marking the clusters up to the MFT's end in use),
+// and whatever records and clusters a test adds.
 class MiniNtfs
 {
   public:
-    MiniNtfs(uint32_t bytesPerSector = 512, uint32_t sectorsPerCluster = 1, uint64_t totalSectors = 2048,
-             uint64_t mftCluster = 16, uint32_t records = 64);
-    uint32_t ClusterBytes() const { return m_bps * m_spc; }
-    uint32_t RecordBytes() const { return m_bps == 512 ? 1024 : m_bps; }
-    uint64_t Clusters() const { return m_total / m_spc; }
-    // First cluster after the MFT.
-    uint64_t FirstFree() const;
-
-    void SetRecord(uint32_t number, const TestRecord& r) { m_records[number] = r; }
-    void PutClusters(uint64_t cluster, const std::vector<uint8_t>& bytes) { m_data[cluster] = bytes; }
-    // $MFT's data runs (default: one run over the MFT).
-    void SetMftRuns(const std::vector<TestRun>& runs, uint64_t realSize)
+    explicit MiniNtfs(uint64_t sectors = 2048, uint32_t records = 64) : m_sectors(sectors), m_records(records)
     {
-        m_mftRuns = runs, m_mftSize = realSize;
     }
+    // First cluster after the MFT.
+    uint64_t FirstFree() const { return 16 + 2 * uint64_t(m_records); }
+
+    void SetRecord(uint32_t number, const TestRecord& r) { m_set[number] = r; }
+    void PutClusters(uint64_t cluster, const std::vector<uint8_t>& bytes) { m_data[cluster] = bytes; }
     // Clusters marked in use in $Bitmap besides the metadata.
-    void MarkUsed(uint64_t cluster, uint64_t count);
+    void MarkUsed(uint64_t cluster, uint64_t count) { m_used.push_back({cluster, count}); }
 
     std::vector<uint8_t> Bytes() const;
     bool Write(const std::string& path) const { return WriteImageFile(path, Bytes()); }
 
   private:
-    uint64_t ClusterOffset(uint64_t cluster) const { return cluster * m_bps * m_spc; }
-    uint64_t RecordOffset(uint32_t number) const;
-
-    uint32_t m_bps, m_spc;
-    uint64_t m_total, m_mftCluster;
-    uint32_t m_recordCount;
-    std::vector<TestRun> m_mftRuns;
-    uint64_t m_mftSize;
-    std::map<uint32_t, TestRecord> m_records;
+    uint64_t m_sectors;
+    uint32_t m_records;
+    std::map<uint32_t, TestRecord> m_set;
     std::map<uint64_t, std::vector<uint8_t>> m_data;
     std::vector<std::pair<uint64_t, uint64_t>> m_used;
 };

@@ -2,6 +2,7 @@
 
 #include "core/ByteReader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tessaroo
@@ -43,68 +44,44 @@ size_t Align8(size_t v)
 }
 } // namespace
 
-uint64_t NtfsTimeFromUnix(int64_t unixSeconds)
+std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes, bool applyFixup,
+                                 uint16_t usn)
 {
-    return uint64_t(unixSeconds + 11644473600LL) * 10000000ULL;
-}
-
-NtfsRecordBuilder::NtfsRecordBuilder(uint32_t recordSize, uint32_t bytesPerSector)
-    : m_recordSize(recordSize), m_bytesPerSector(bytesPerSector ? bytesPerSector : 512)
-{
-}
-
-NtfsRecordBuilder& NtfsRecordBuilder::SetRecordNumber(uint32_t n)
-{
-    m_recordNumber = n;
-    return *this;
-}
-
-NtfsRecordBuilder& NtfsRecordBuilder::SetFlags(uint16_t flags)
-{
-    m_flags = flags;
-    return *this;
-}
-
-NtfsRecordBuilder& NtfsRecordBuilder::SetUpdateSequenceNumber(uint16_t usn)
-{
-    m_usn = usn;
-    return *this;
-}
-
-std::vector<uint8_t> NtfsRecordBuilder::Build(bool applyFixup) const
-{
-    std::vector<uint8_t> r(m_recordSize, 0);
-    const uint32_t sectors = m_recordSize / m_bytesPerSector;
-    const size_t usaOff = 48;
-    const size_t usaCount = sectors + 1u; // the number itself, then one entry per sector
-    const size_t firstAttr = Align8(usaOff + 2 * usaCount);
-    memcpy(&r[0], "FILE", 4);
-    PutU16(&r[4], uint16_t(usaOff));
-    PutU16(&r[6], uint16_t(usaCount));
-    PutU64(&r[8], 0x100000); // log sequence number
-    PutU16(&r[16], 1);       // sequence
-    PutU16(&r[18], 1);       // link count
-    PutU16(&r[20], uint16_t(firstAttr));
-    PutU16(&r[22], m_flags);
-    PutU32(&r[44], m_recordNumber);
-    // No attributes: the end marker follows the header.
-    size_t pos = firstAttr;
-    if (pos + 8 <= m_recordSize)
+    std::vector<uint8_t> rec(recordBytes, 0);
+    const uint32_t blocks = recordBytes / 512;
+    const size_t usa = 0x30, first = Align8(usa + 2 * (blocks + 1));
+    memcpy(&rec[0], "FILE", 4);
+    PutU16(&rec[4], uint16_t(usa));
+    PutU16(&rec[6], uint16_t(blocks + 1));
+    PutU16(&rec[0x10], 1);
+    PutU16(&rec[0x12], 1);
+    PutU16(&rec[0x14], uint16_t(first));
+    PutU16(&rec[0x16], r.flags);
+    PutU32(&rec[0x1C], recordBytes);
+    PutU64(&rec[0x20], r.base);
+    PutU32(&rec[0x2C], number);
+    size_t pos = first;
+    for (const std::vector<uint8_t>& a : r.attrs)
     {
-        PutU32(&r[pos], 0xFFFFFFFF);
+        const size_t n = std::min(a.size(), recordBytes - pos);
+        memcpy(&rec[pos], a.data(), n);
+        pos += n;
+    }
+    if (pos + 8 <= recordBytes)
+    {
+        PutU32(&rec[pos], 0xFFFFFFFF);
         pos += 8;
     }
-    PutU32(&r[24], uint32_t(pos)); // bytes in use
-    PutU32(&r[28], m_recordSize);  // bytes allocated
-    PutU16(&r[usaOff], m_usn);
-    for (uint32_t s = 0; s < sectors; ++s)
+    PutU32(&rec[0x18], r.bytesInUse ? r.bytesInUse : uint32_t(pos));
+    PutU16(&rec[usa], usn);
+    for (uint32_t i = 0; i < blocks; ++i)
     {
-        uint8_t* end = &r[(s + 1) * m_bytesPerSector - 2];
-        memcpy(&r[usaOff + 2 + 2 * s], end, 2); // the true bytes
+        memcpy(&rec[usa + 2 + 2 * i], &rec[512 * (i + 1) - 2], 2);
         if (applyFixup)
-            PutU16(end, m_usn);
+            PutU16(&rec[512 * (i + 1) - 2], usn);
     }
-    return r;
+    return rec;
 }
+
 } // namespace test
 } // namespace tessaroo
