@@ -205,12 +205,19 @@ TEST_P(NtfsCorner, AFileNeverGetsAnotherFilesData)
     v.SetRecord(44, {IN_USE, 0, {Data({{2, int64_t(theirs)}}, 0, 2, 3)}});
     v.PutClusters(mine, TestText("mine", 1024));
     v.PutClusters(theirs, TestText("theirs", 1024));
+    // A named stream ahead of the unnamed one is other data of the file.
+    v.SetRecord(45, {0,
+                     0,
+                     {FileNameAttr(5, u"streams.txt"), ResidentAttr(0x80, TestText("zone", 40), u"Zone"),
+                      ResidentAttr(0x80, TestText("body", 300))}});
     NtfsScan& s = Scan(v);
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    ASSERT_EQ(Keys(files), (std::vector<std::string>{"listed.txt", "nodata.txt", "other.txt", "stale.txt"}));
+    ASSERT_EQ(Keys(files), (std::vector<std::string>{"listed.txt", "nodata.txt", "other.txt", "stale.txt",
+                                                     "streams.txt"}));
     for (const char* name : {"nodata.txt", "stale.txt"})
         s.Copy(files[name], dir.File(name), STATUS_NTFS_NO_DATA);
     EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"volume.img"}));
+    EXPECT_EQ(s.Copy(files["streams.txt"], dir.File("streams.txt"), STATUS_SUCCESS), Text("body", 300));
     std::vector<__RUNLIST__> runs;
     EXPECT_EQ(s.RunList(files["nodata.txt"].u64RecordSector, runs), STATUS_NTFS_NO_DATA);
     // Incomplete, kept: the first piece only.

@@ -122,15 +122,20 @@ std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs)
     return out;
 }
 
-std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value)
+std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value,
+                                  const std::u16string& name)
 {
-    std::vector<uint8_t> a(Align8(0x18 + value.size()), 0);
+    const size_t at = Align8(0x18 + 2 * name.size());
+    std::vector<uint8_t> a(Align8(at + value.size()), 0);
     PutU32(&a[0], type);
     PutU32(&a[4], uint32_t(a.size()));
+    a[9] = uint8_t(name.size());
     PutU16(&a[10], 0x18);
+    for (size_t i = 0; i < name.size(); ++i)
+        PutU16(&a[0x18 + 2 * i], uint16_t(name[i]));
     PutU32(&a[0x10], uint32_t(value.size()));
-    PutU16(&a[0x14], 0x18);
-    std::copy(value.begin(), value.end(), a.begin() + 0x18);
+    PutU16(&a[0x14], uint16_t(at));
+    std::copy(value.begin(), value.end(), a.begin() + long(at));
     return a;
 }
 

@@ -68,7 +68,8 @@ std::vector<uint8_t> EncodeRuns(const std::vector<TestRun>& runs);
 // Attributes as stored (header, then value or run list), 8-byte aligned.
 std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, uint8_t nameSpace = 1,
                                   uint64_t size = 0, uint64_t ntfsTime = 0);
-std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value);
+std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value,
+                                  const std::u16string& name = u"");
 std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
                                      uint64_t startVcn = 0, uint64_t lastVcn = 0);
 // An attribute-list entry naming an attribute of type in record, from startVcn.
