@@ -7,10 +7,14 @@
 #include "store/FileTypeLists.h"
 #include "tests/ntfs/NtfsTestUtil.h"
 #include "tests/support/PreviewCheck.h"
+#include "tests/support/RunTool.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
 
 using namespace tessaroo;
@@ -152,6 +156,46 @@ TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversAndPreviewsTheIntactOnes
     for (const ManifestEntry& e : Expected())
         EXPECT_EQ(listed[ExpectedPath(e)], 1) << ExpectedPath(e) << " in\n" << all;
     EXPECT_EQ(hits.size(), Expected().size()) << all;
+}
+
+// The same deleted records as two peers: fls lists every deleted file
+// record it can place (overwritten pictures included, which the engine
+// hides), ntfsundelete every one it judges recoverable or not.
+TEST_P(NtfsImage, FindsTheRecordsFlsAndNtfsundeleteFind)
+{
+    if (!HaveTool("fls") || !HaveTool("ntfsundelete"))
+        GTEST_SKIP() << "fls (sleuthkit) or ntfsundelete (ntfs-3g) is missing";
+    std::set<uint32_t> ours;
+    for (const __SEARCH_FILE_INFO__& h : hits)
+        ours.insert(h.uClusterNO);
+    for (const ManifestEntry& e : manifest.entries)
+        if (!e.isDir && e.state == "overwritten" && IsPictureName(e.Name()))
+            ours.insert(e.firstCluster);
+    // The record numbers of a peer's lines that match line, but those whose
+    // name (the second group) matches nameless: a record without a name is
+    // "OrphanFile-<n>" to fls and "<none>" to ntfsundelete.
+    auto records = [](const std::string& output, const std::regex& line, const std::regex& nameless)
+    {
+        std::set<uint32_t> out;
+        std::istringstream in(output);
+        std::smatch m;
+        for (std::string l; std::getline(in, l);)
+            if (std::regex_match(l, m, line) && !std::regex_match(m[2].str(), nameless))
+                out.insert(uint32_t(std::stoul(m[1])));
+        return out;
+    };
+    const CommandResult fls =
+        RunCommand("fls -r -d -p -o " + std::to_string(start) + " " + ShellQuote(image));
+    ASSERT_EQ(fls.exitCode, 0) << fls.output;
+    EXPECT_EQ(ours, records(fls.output, std::regex(R"(^[-r]/r \* (\d+)-\d+-\d+:\t(.*)$)"),
+                            std::regex(R"(.*/OrphanFile-\d+$)")))
+        << fls.output;
+    // ntfsundelete reads a volume, not a disk: the partition on its own.
+    const std::string volume = GetParam() == "gpt" ? dir + "/gpt-ntfs.img" : image;
+    const CommandResult und = RunCommand("ntfsundelete -s -f " + ShellQuote(volume) + " 2>/dev/null");
+    EXPECT_EQ(ours,
+              records(und.output, std::regex(R"(^(\d+)\s+F\S*\s+\d+%.*\d+\s+(.+)$)"), std::regex("<none>")))
+        << und.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsImage, ::testing::Values("ntfs", "ntfs4k", "gpt"),
