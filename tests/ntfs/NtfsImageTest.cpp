@@ -1,7 +1,8 @@
 // The fast NTFS engine on real volumes made by mkntfs and ntfs-3g
 // (tools/make_ntfs_images.sh): what it lists is exactly what the script
-// deleted, in the right folders, and what it copies out is byte for byte
-// what was written, with the times the volume recorded.
+// deleted, in the right folders, the same records The Sleuth Kit's fls and
+// ntfsundelete find, and what it copies out is byte for byte what was
+// written, with the times the volume recorded.
 #include "core/Portability.h"
 #include "core/Status.h"
 #include "store/FileTypeLists.h"
