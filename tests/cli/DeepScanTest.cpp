@@ -3,7 +3,6 @@
 // through their backups, volumes without a file system swept whole, and a
 // stopped scan that goes on where it stopped.
 #include "core/Portability.h"
-#include "engines/CFileRecoveryFactory.h"
 #include "engines/CProfessionalRecovery.h"
 #include "recovery/KindPatterns.h"
 #include "store/CLogFileManager.h"
@@ -11,106 +10,68 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
-#include <sys/stat.h>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
 
 namespace
 {
-using Json = nlohmann::json;
-
-// The checksums of the files of the carving image whose end the length
-// rules find (tools/make_carve_image.sh writes them in its manifest).
-std::multiset<std::string> ExactCarveChecksums(const std::string& manifest)
-{
-    std::multiset<std::string> sums;
-    std::ifstream in(manifest);
-    std::string line;
-    while (std::getline(in, line))
-    {
-        std::istringstream fields(line);
-        std::string start, size, sha, expect;
-        if (line.empty() || line[0] == '#' || !(fields >> start >> size >> sha >> expect))
-            continue;
-        if (expect == "exact")
-            sums.insert(sha);
-    }
-    return sums;
-}
-
 class DeepScan : public CliFixture
 {
   protected:
-    Json ScanJson(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> a = {"scan", "--json"};
-        a.insert(a.end(), args.begin(), args.end());
-        const CliRun r = Run(a);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        return Json::parse(r.out, nullptr, false);
-    }
-    std::string Copy(const std::string& from, const std::string& name)
+    // A copy of image with the 512 bytes at sector zeroed.
+    std::string Wiped(const std::string& image, const std::string& name, uint64_t sector)
     {
         std::vector<uint8_t> bytes;
-        EXPECT_TRUE(ReadWholeFile(from, bytes));
+        EXPECT_TRUE(ReadWholeFile(image, bytes));
+        std::fill(bytes.begin() + long(sector * 512), bytes.begin() + long(sector * 512 + 512), 0);
         EXPECT_TRUE(WriteImageFile(dir.File(name), bytes));
         return dir.File(name);
     }
+    std::multiset<std::string> Recovered(const std::vector<std::string>& args, const std::string& out)
+    {
+        std::vector<std::string> a = {"recover", "--out", dir.File(out)};
+        a.insert(a.end(), args.begin(), args.end());
+        last = Run(a);
+        EXPECT_EQ(last.exitCode, 0) << out << last.out << last.err;
+        return ChecksumsBelow(dir.File(out));
+    }
+    CliRun last;
+    const std::string carve = SharedScriptImages("make_carve_image.sh");
 };
 
 // The deep scan recovers what the quick one recovers and no more: every file
 // whose data is in free space is a deleted file the FAT still names, so each
 // carved copy of one is left out. A deleted photo whose directory entries
-// are gone too is found by its content alone.
+// are gone too (its folder sector wiped) is found by its content alone.
 TEST_F(DeepScan, CarvesOnlyWhatTheFileSystemNoLongerLists)
 {
     Manifest m;
     ASSERT_TRUE(LoadManifest(SharedFatImages() + "/fat16.manifest", m));
-    const ManifestEntry* photo = nullptr;
-    for (const ManifestEntry& e : m.entries)
-        if (!e.isDir && e.state == "intact" && e.Name().size() > 4 &&
-            (e.Name().substr(e.Name().size() - 4) == ".jpg" ||
-             e.Name().substr(e.Name().size() - 4) == ".JPG"))
-            photo = &e;
-    ASSERT_NE(photo, nullptr) << "the FAT16 image holds a deleted photo";
-    const std::string noEntry = Copy(SharedFatImages() + "/fat16.img", "noentry.img");
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadWholeFile(noEntry, bytes));
-    // Wipe the photo's entries (long-name parts and 8.3 entry) in its folder sector.
-    const size_t sector = size_t(photo->entrySector) * 512;
-    for (size_t off = sector; off < sector + 512; off += 32)
-        if (bytes[off] == 0xE5)
-            std::fill(bytes.begin() + long(off), bytes.begin() + long(off) + 32, 0x00);
-    ASSERT_TRUE(WriteImageFile(noEntry, bytes));
-
+    const ManifestEntry* photo = m.Find("/TRASH/Inner Folder/photo two.jpg");
+    ASSERT_TRUE(photo && photo->state == "intact");
+    const std::string noEntry = Wiped(SharedFatImages() + "/fat16.img", "noentry.img", photo->entrySector);
     int n = 0;
     for (const std::string& img : {SharedSampleImage(), SharedFatImages() + "/fat16.img", noEntry})
     {
-        const std::string fast = dir.File("fast" + std::to_string(n)),
-                          deep = dir.File("deep" + std::to_string(n++));
-        ASSERT_EQ(Run({"recover", "--fast", "--image", img, "--out", fast}).exitCode, 0) << img;
-        const CliRun r = Run({"recover", "--image", img, "--out", deep});
-        ASSERT_EQ(r.exitCode, 0) << img << r.out << r.err;
-        std::multiset<std::string> want = ChecksumsBelow(fast);
+        const std::string name = std::to_string(n++);
+        std::multiset<std::string> want = Recovered({"--fast", "--image", img}, "fast" + name);
         if (img == noEntry)
         {
             EXPECT_EQ(want.count(photo->sha256), 0u);
             want.insert(photo->sha256);
         }
-        EXPECT_EQ(ChecksumsBelow(deep), want) << img << r.out;
+        EXPECT_EQ(Recovered({"--image", img}, "deep" + name), want) << img << last.out;
     }
 }
 
 // FAT32 keeps a copy of its boot sector at sector 6, NTFS in the volume's
-// last sector: with the first one zeroed, the quick and the deep scan read
-// the volume through the copy.
+// last sector: with the first one zeroed, the quick scan reads the volume
+// through the copy, and so does the deep scan rather than sweeping it raw.
 TEST_F(DeepScan, AWipedBootSectorIsReadThroughItsBackup)
 {
     const struct
@@ -123,64 +84,29 @@ TEST_F(DeepScan, AWipedBootSectorIsReadThroughItsBackup)
     };
     for (const auto& c : cases)
     {
-        const std::string name = c.fileSystem[0] == 'F' ? "fat" : "ntfs";
-        const std::string wiped = Copy(c.image, name + "-wiped.img");
-        std::vector<uint8_t> bytes;
-        ASSERT_TRUE(ReadWholeFile(wiped, bytes));
-        std::fill(bytes.begin(), bytes.begin() + 512, 0);
-        ASSERT_TRUE(WriteImageFile(wiped, bytes));
-
-        ASSERT_EQ(
-            Run({"recover", "--fast", "--image", c.image, "--out", dir.File(name + "-intact")}).exitCode, 0);
-        const auto want = ChecksumsBelow(dir.File(name + "-intact"));
-        ASSERT_FALSE(want.empty()) << name;
-        // The quick scan, then the deep one.
-        for (const bool fast : {true, false})
-        {
-            const std::string out = dir.File(name + (fast ? "-fast" : "-deep"));
-            std::vector<std::string> args = {"recover", "--image", wiped, "--out", out};
-            if (fast)
-                args.push_back("--fast");
-            const CliRun r = Run(args);
-            ASSERT_EQ(r.exitCode, 0) << out << r.out << r.err;
-            EXPECT_NE(r.out.find(c.fileSystem), std::string::npos) << r.out;
-            const auto got = ChecksumsBelow(out);
-            for (const std::string& sum : want)
-                EXPECT_GE(got.count(sum), want.count(sum)) << out;
-            if (fast)
-            {
-                EXPECT_EQ(got, want) << out;
-            }
-        }
+        const std::string name = std::string(c.fileSystem).substr(0, 4);
+        SCOPED_TRACE(name);
+        const std::string wiped = Wiped(c.image, name + ".img", 0);
+        const auto want = Recovered({"--fast", "--image", c.image}, name + "-intact");
+        ASSERT_FALSE(want.empty());
+        EXPECT_EQ(Recovered({"--fast", "--image", wiped}, name + "-fast"), want);
+        EXPECT_NE(last.out.find(c.fileSystem), std::string::npos) << last.out;
+        const auto deep = Recovered({"--image", wiped}, name + "-deep");
+        EXPECT_NE(last.out.find(c.fileSystem), std::string::npos) << last.out;
+        for (const std::string& sum : want)
+            EXPECT_GE(deep.count(sum), want.count(sum));
     }
-}
-
-// A raw image (no file system at all) is swept whole: every file whose
-// end the length rules find comes back byte for byte.
-TEST_F(DeepScan, ARawImageIsSweptWhole)
-{
-    const std::string images = SharedScriptImages("make_carve_image.sh");
-    ASSERT_FALSE(images.empty());
-    const std::multiset<std::string> exact = ExactCarveChecksums(images + "/carve.manifest");
-    ASSERT_GT(exact.size(), 40u);
-    const CliRun r = Run({"recover", "--image", images + "/carve.img", "--out", dir.File("out")});
-    EXPECT_NE(r.out.find(", unknown"), std::string::npos) << r.out;
-    const auto got = ChecksumsBelow(dir.File("out"));
-    for (const std::string& sum : exact)
-        EXPECT_EQ(got.count(sum), exact.count(sum)) << sum;
 }
 
 // A scan stopped at 40 % and gone on with later gives what one scan gives.
 TEST_F(DeepScan, AStoppedScanGoesOnWhereItStopped)
 {
-    const std::string images = SharedScriptImages("make_carve_image.sh");
-    ASSERT_FALSE(images.empty());
-    ScopedEnv disks("TESSAROO_DISKS", images + "/carve.img");
+    ASSERT_FALSE(carve.empty());
+    ScopedEnv disks("TESSAROO_DISKS", carve + "/carve.img");
     ScopedEnv support("TESSAROO_SUPPORT_DIR", dir.File("support"));
     CLogFileManager::GetInstance()->Init();
-    struct stat st;
-    ASSERT_EQ(stat((images + "/carve.img").c_str(), &st), 0);
-    const long long sectors = (long long)(st.st_size / 512);
+    const long long sectors =
+        std::ifstream(carve + "/carve.img", std::ios::ate | std::ios::binary).tellg() / 512;
     // Stops the sweep once it is 40 % through, noting where.
     const SCAN_CALLBACK stopAt40 = [](void* ctx, int, int scale, int, unsigned long long current,
                                       unsigned long long total, unsigned long long, wchar_t*)
@@ -189,6 +115,14 @@ TEST_F(DeepScan, AStoppedScanGoesOnWhereItStopped)
             return 0;
         *static_cast<unsigned long long*>(ctx) = current;
         return 1;
+    };
+    auto open = [&](bool fresh)
+    {
+        auto e = std::make_unique<CProfessionalRecovery>();
+        e->Init(0, 0, sectors, L'C');
+        if (fresh)
+            e->SetNotLoadLogFile();
+        return e;
     };
     auto listing = [](CProfessionalRecovery& e)
     {
@@ -200,31 +134,22 @@ TEST_F(DeepScan, AStoppedScanGoesOnWhereItStopped)
             out.insert({h.u64RecordSector, h.u64FileSize});
         return out;
     };
-    auto open = [&]
-    {
-        std::unique_ptr<IFileRecoveryParse> e(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-            0, 0, sectors, L'C', RECOVERY_TYPE_PROFESSIONAL));
-        return std::unique_ptr<CProfessionalRecovery>(dynamic_cast<CProfessionalRecovery*>(e.release()));
-    };
 
-    auto whole = open();
-    ASSERT_NE(whole, nullptr);
-    whole->SetNotLoadLogFile();
+    auto whole = open(true);
     ASSERT_EQ(whole->ScanDevice(nullptr), 0u);
     const auto want = listing(*whole);
     ASSERT_GT(want.size(), 40u);
     whole.reset();
 
     unsigned long long stoppedAt = 0;
-    auto first = open();
-    first->SetNotLoadLogFile();
+    auto first = open(true);
     first->InitCallBack(stopAt40, nullptr, &stoppedAt, 100);
     EXPECT_EQ(first->ScanDevice(nullptr), 1u);
     EXPECT_GT(stoppedAt, 0u);
     EXPECT_LT(first->GetScannedSectors(), first->GetTotalSectors() / 2);
     first.reset();
 
-    auto second = open();
+    auto second = open(false);
     ASSERT_EQ(second->IsFindLogFile(), 1);
     ASSERT_EQ(second->ScanDevice(nullptr), 0u);
     EXPECT_EQ(second->GetScannedSectors(), second->GetTotalSectors());

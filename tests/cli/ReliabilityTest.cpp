@@ -36,6 +36,13 @@ class Reliability : public CliFixture
         ASSERT_FALSE(sample.empty());
         ASSERT_FALSE(SharedFatImages().empty());
     }
+    // What a recovery of image into dir/out brings back, by checksum.
+    std::multiset<std::string> Recovered(const std::string& image, const std::string& out)
+    {
+        const CliRun r = Run({"recover", "--image", image, "--out", dir.File(out)});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        return ChecksumsBelow(dir.File(out));
+    }
     // A tmpfs mounted at path (root only); unmounted by TearDown.
     bool Mount(const std::string& path, const std::string& options)
     {
@@ -59,21 +66,20 @@ class Reliability : public CliFixture
 TEST_F(Reliability, RunsAtOnceKeepToTheirOwnScanLogs)
 {
     const std::string big = SharedFatImages() + "/fat32.img";
-    ASSERT_EQ(Run({"recover", "--image", big, "--out", dir.File("alone-big")}).exitCode, 0);
-    ASSERT_EQ(Run({"recover", "--image", sample, "--out", dir.File("alone-small")}).exitCode, 0);
-    const auto wantBig = ChecksumsBelow(dir.File("alone-big"));
-    const auto wantSmall = ChecksumsBelow(dir.File("alone-small"));
+    const auto wantBig = Recovered(big, "alone-big"), wantSmall = Recovered(sample, "alone-small");
     ASSERT_FALSE(wantBig.empty());
+    // A recovery into out whose exit status goes to out.rc.
+    auto recover = [&](const std::string& image, const std::string& out)
+    {
+        return CliCommand({"recover", "--image", image, "--out", out}, env, dir.Path()) +
+               " >/dev/null 2>&1; echo $? >" + ShellQuote(out + ".rc");
+    };
     for (const char* delay : {"0", "0.005", "0.02", "0.05"})
     {
         const std::string a = dir.File(std::string("big-") + delay),
                           b = dir.File(std::string("small-") + delay);
-        const std::string script =
-            "(" + CliCommand({"recover", "--image", big, "--out", a}, env, dir.Path()) +
-            " >/dev/null 2>&1; echo $? >" + ShellQuote(a + ".rc") + ") & sleep " + delay + "; " +
-            CliCommand({"recover", "--image", sample, "--out", b}, env, dir.Path()) +
-            " >/dev/null 2>&1; echo $? >" + ShellQuote(b + ".rc") + "; wait";
-        ASSERT_TRUE(RunSucceeds(script));
+        ASSERT_TRUE(
+            RunSucceeds("(" + recover(big, a) + ") & sleep " + delay + "; " + recover(sample, b) + "; wait"));
         EXPECT_EQ(ReadFileText(a + ".rc"), "0\n") << delay;
         EXPECT_EQ(ReadFileText(b + ".rc"), "0\n") << delay;
         EXPECT_EQ(ChecksumsBelow(a), wantBig) << delay;
@@ -96,9 +102,7 @@ TEST_F(Reliability, ReadOnlyAndFullDestinationsFailAsDestinations)
         {"ro", "ro,size=1m", "Read-only file system"},
         {"full", "size=24k", "No space left on device"},
     };
-    std::multiset<std::string> whole;
-    ASSERT_EQ(Run({"recover", "--image", sample, "--out", dir.File("whole")}).exitCode, 0);
-    whole = ChecksumsBelow(dir.File("whole"));
+    const std::multiset<std::string> whole = Recovered(sample, "whole");
     for (const auto& c : cases)
     {
         const std::string out = dir.File(c.name);
@@ -159,11 +163,9 @@ TEST_F(Reliability, AKindFolderSwappedForALinkLeadsNothingOutside)
 // as whatever its replacement characters would name.
 TEST_F(Reliability, ADestinationThatIsNotUtf8IsUsedAsGiven)
 {
-    const std::string latin1 = dir.File("out\xE9"), replaced = dir.File("out\xEF\xBF\xBD");
+    const std::string replaced = dir.File("out\xEF\xBF\xBD");
     ASSERT_TRUE(MakeDirs(replaced));
-    const CliRun r = Run({"recover", "--image", sample, "--out", latin1});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_FALSE(ChecksumsBelow(latin1).empty());
+    EXPECT_FALSE(Recovered(sample, "out\xE9").empty());
     EXPECT_TRUE(ListFolder(replaced).empty());
 }
 
@@ -200,8 +202,7 @@ TEST_F(Reliability, ControlCharactersInNamesAreEscapedAndReplaced)
     ASSERT_EQ(scan.exitCode, 0) << scan.err;
     EXPECT_EQ(scan.out.find('\x1B'), std::string::npos) << scan.out;
     EXPECT_NE(scan.out.find("A\\x0A\\x1Brecovered_etc_passwd.txt"), std::string::npos) << scan.out;
-    const CliRun r = Run({"recover", "--image", img, "--out", dir.File("out")});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    Recovered(img, "out");
     EXPECT_EQ(ListFolder(dir.File("out/document")), std::vector<std::string>{"A__recovered_etc_passwd.txt"});
 }
 } // namespace
