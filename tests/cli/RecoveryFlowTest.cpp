@@ -7,14 +7,12 @@
 #include "recovery/DestinationCheck.h"
 #include "recovery/KindPatterns.h"
 #include "engines/ext/CFastExtRecovery.h"
-#include "core/Platform.h"
 #include "core/Portability.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <unistd.h>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -72,43 +70,23 @@ TEST(TargetPath, KindFolderAndOneComponentBelowTheDestination)
               "/d/document/" + longName.substr(0, 78 * 3) + ".txt");
 }
 
-// A sysfs tree: disk sdz (8:0) with partitions sdz1 (8:1, sectors 2048+8192)
-// and sdz2 (8:2, 10240+8192).
-class FakeSysfs : public ::testing::Test
-{
-  protected:
-    void SetUp() override
-    {
-        const std::string dev = sys.Path() + "/devices/pci0/block";
-        Make(dev + "/sdz", "8:0", {{"size", "40960"}});
-        Make(dev + "/sdz/sdz1", "8:1", {{"partition", "1"}, {"start", "2048"}, {"size", "8192"}});
-        Make(dev + "/sdz/sdz2", "8:2", {{"partition", "1"}, {"start", "10240"}, {"size", "8192"}});
-    }
-    // A device folder with its attribute files, linked from dev/block.
-    void Make(const std::string& dir, const std::string& majmin,
-              const std::vector<std::pair<std::string, std::string>>& attributes)
-    {
-        MakeDirs(dir + (attributes.size() == 1 ? "/device" : ""), 0755);
-        for (const auto& a : attributes)
-            ASSERT_TRUE(WriteFileText(dir + "/" + a.first, a.second + "\n"));
-        MakeDirs(sys.Path() + "/dev/block", 0755);
-        ASSERT_EQ(symlink(dir.c_str(), (sys.Path() + "/dev/block/" + majmin).c_str()), 0);
-    }
-    BlockLocation Resolve(unsigned major, unsigned minor)
-    {
-        BlockLocation l;
-        EXPECT_TRUE(ResolveBlockDevice(major, minor, sys.Path(), l)) << major << ":" << minor;
-        return l;
-    }
-    TempDir sys{"sysfs"};
-};
-
 // A destination on the scanned disk is refused only where its sectors meet
 // the scanned range: a partition resolves to its disk and range.
-TEST_F(FakeSysfs, OverlapIsSameDiskAndSharedSectors)
+TEST(DestinationCheck, OverlapIsSameDiskAndSharedSectors)
 {
-    const BlockLocation p1 = Resolve(8, 1), p2 = Resolve(8, 2), disk = Resolve(8, 0);
-    BlockLocation l;
+    // A sysfs tree: disk sdz (8:0) with partitions sdz1 (8:1, sectors
+    // 2048+8192) and sdz2 (8:2, 10240+8192).
+    TempDir sys("sysfs");
+    ASSERT_TRUE(
+        RunSucceeds("cd " + ShellQuote(sys.Path()) +
+                    " && mkdir -p dev/block b/sdz/device b/sdz/sdz1 b/sdz/sdz2 && cd b/sdz"
+                    " && echo 40960 >size && echo 1 >sdz1/partition && echo 1 >sdz2/partition"
+                    " && echo 2048 >sdz1/start && echo 10240 >sdz2/start"
+                    " && echo 8192 >sdz1/size && echo 8192 >sdz2/size && cd ../../dev/block"
+                    " && ln -s ../../b/sdz 8:0 && ln -s ../../b/sdz/sdz1 8:1 && ln -s ../../b/sdz/sdz2 8:2"));
+    BlockLocation p1, p2, disk, l;
+    ASSERT_TRUE(ResolveBlockDevice(8, 1, sys.Path(), p1) && ResolveBlockDevice(8, 2, sys.Path(), p2) &&
+                ResolveBlockDevice(8, 0, sys.Path(), disk));
     EXPECT_FALSE(ResolveBlockDevice(0, 42, sys.Path(), l)); // tmpfs and the like
     // Scanning partition 1 (as the whole-disk range 2048+8192) and writing to
     // partition 2 is fine; writing to partition 1 is not.
@@ -154,26 +132,20 @@ class ScriptedEngine : public CFastExtRecovery
     void* m_ctx = nullptr;
 };
 
-struct Seen
-{
-    std::vector<std::pair<int, int>> reports; // (percent, scale)
-    CRecoveryFlow* stopAfterFirst = nullptr;
-};
-
-void Observe(void* ctx, int percent, int scale, int, const std::string&)
-{
-    Seen* s = static_cast<Seen*>(ctx);
-    s->reports.push_back({percent, scale});
-    if (s->stopAfterFirst && percent == 100)
-        s->stopAfterFirst->RequestStop();
-}
-
 class RecoveryFlow : public ::testing::Test
 {
   protected:
     CRecoveryFlow::Outcome Run(const std::vector<std::string>& names, const std::string& destination)
     {
-        flow.SetObserver(&Observe, &seen);
+        flow.SetObserver(
+            [](void* ctx, int percent, int scale, int, const std::string&)
+            {
+                RecoveryFlow* t = static_cast<RecoveryFlow*>(ctx);
+                t->reports.push_back({percent, scale});
+                if (t->stopAfterFirst && percent == 100)
+                    t->flow.RequestStop();
+            },
+            this);
         std::vector<_FILE_NODE_> files;
         for (const std::string& n : names)
             files.push_back(Named(n));
@@ -182,7 +154,8 @@ class RecoveryFlow : public ::testing::Test
     TempDir d{"flow"};
     ScriptedEngine engine;
     CRecoveryFlow flow;
-    Seen seen;
+    std::vector<std::pair<int, int>> reports; // (percent, scale)
+    bool stopAfterFirst = false;
 };
 
 // A file the engine gave up on without a report still gets its one result.
@@ -193,16 +166,16 @@ TEST_F(RecoveryFlow, EveryFileGetsExactlyOneResult)
     EXPECT_EQ(flow.GetRecoveredCount(), 2u);
     EXPECT_EQ(flow.GetResults()[1].nStatus, 5);
     EXPECT_EQ(ListFolder(d.File("out/others")), std::vector<std::string>{"notes"});
-    EXPECT_EQ(seen.reports.back(), (std::pair<int, int>{100, 1000}));
+    EXPECT_EQ(reports.back(), (std::pair<int, int>{100, 1000}));
 }
 
 TEST_F(RecoveryFlow, AStopEndsTheRunAfterTheCurrentFile)
 {
-    seen.stopAfterFirst = &flow;
+    stopAfterFirst = true;
     EXPECT_EQ(Run({"one.txt", "two.txt", "three.txt"}, d.File("out")), CRecoveryFlow::OUTCOME_STOPPED);
     EXPECT_EQ(engine.calls, 1);
     EXPECT_EQ(flow.GetResults().size(), 1u);
-    for (const auto& r : seen.reports)
+    for (const auto& r : reports)
         EXPECT_NE(r.second, 1000) << "a stopped run sends no closing report";
 }
 
