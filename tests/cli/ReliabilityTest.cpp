@@ -30,12 +30,6 @@ namespace
 class Reliability : public CliFixture
 {
   protected:
-    void SetUp() override
-    {
-        sample = SharedSampleImage();
-        ASSERT_FALSE(sample.empty());
-        ASSERT_FALSE(SharedFatImages().empty());
-    }
     // What a recovery of image into dir/out brings back, by checksum.
     std::multiset<std::string> Recovered(const std::string& image, const std::string& out)
     {
@@ -57,7 +51,7 @@ class Reliability : public CliFixture
         for (const std::string& m : mounts)
             umount2(m.c_str(), MNT_DETACH);
     }
-    std::string sample;
+    const std::string sample = SharedSampleImage();
     std::vector<std::string> mounts;
 };
 
