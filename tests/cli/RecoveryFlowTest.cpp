@@ -31,6 +31,8 @@ TEST(KindPatterns, KindWordsAndFolders)
     EXPECT_EQ(k, unsigned(KIND_PHOTO | KIND_VIDEO));
     ASSERT_TRUE(ParseKindList("all", k, bad));
     EXPECT_EQ(k, unsigned(KIND_ALL));
+    EXPECT_FALSE(ParseKindList("photo,pictures", k, bad));
+    EXPECT_EQ(bad, "pictures");
     EXPECT_FALSE(ParseKindList("photo,", k, bad));
     EXPECT_FALSE(ParseKindList("", k, bad));
     const std::pair<const char*, const char*> cases[] = {
