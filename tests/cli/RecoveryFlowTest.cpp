@@ -103,8 +103,8 @@ TEST(DestinationCheck, OverlapIsSameDiskAndSharedSectors)
 }
 
 // An engine whose SaveFileData does what the file's name says: "silent"
-// fails without a report, anything else is written and reported, or
-// stopped when the flow asks.
+// fails without a report, anything else is written and reported (its
+// report's answer, a stop, is its return).
 class ScriptedEngine : public CFastExtRecovery
 {
   public:
@@ -120,12 +120,9 @@ class ScriptedEngine : public CFastExtRecovery
         if (strstr(node->szFileName, "silent"))
             return 5;
         CTargetFile file;
-        unsigned int st = file.Create(target);
-        const int a = m_cb(m_ctx, 50, 100, 0, target);
-        st = file.Finish(st);
+        const unsigned int st = file.Finish(file.Create(target));
         std::wstring kept = file.GetPath();
-        m_cb(m_ctx, 100, 100, a ? a : int(st), &kept[0]);
-        return unsigned(a);
+        return unsigned(m_cb(m_ctx, 100, 100, int(st), &kept[0]));
     }
     int calls = 0;
 
