@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -69,9 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t from = size_t(sector) * size_t(bytesPerSector);
     const size_t len = from < diskSize ? std::min<size_t>(diskSize - from, 8192) : 0;
     // An exact-size copy, so that any read past the judged buffer faults.
-    std::unique_ptr<uint8_t[]> buf(new uint8_t[len ? len : 1]);
-    if (len)
-        memcpy(buf.get(), disk + from, len);
+    const std::unique_ptr<uint8_t[]> buf = fuzz::ExactCopy(disk + std::min(from, diskSize), len, len);
 
     CFileTypeJudge::ClearTsFileRange();
     if (ctrl & 0x80)
@@ -84,10 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const EXTEND_NAME_TYPE fast = CFileTypeJudge::GetDataBufType(buf.get(), int(len));
     const EXTEND_NAME_TYPE slow = CFileTypeJudge::GetDataBufTypeByTableOrder(buf.get(), int(len));
     if (fast != slow)
-    {
-        fprintf(stderr, "content lookup %d, table order %d\n", int(fast), int(slow));
-        abort();
-    }
+        fuzz::Fail("the content lookup and the table order disagree");
     if (fast < EXT_DOC || fast > EXT_UNKNOWN)
         abort();
     const int match = judge.IsFileTypeMatching(buf.get(), int(len), ext.c_str(), bytesPerSector, sector);

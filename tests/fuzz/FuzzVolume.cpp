@@ -181,14 +181,14 @@ VolumeRun::VolumeRun(const uint8_t* data, size_t size, uint64_t statedBytes)
 {
     GetScratch();
     FillDisk(data, size, m_u64Bytes);
-    m_nDescriptors = OpenDescriptors();
+    m_nDescriptors = tessaroo::test::OpenDescriptors();
 }
 
 VolumeRun::~VolumeRun()
 {
     CheckDiskUnchanged(m_pData, m_nSize, m_u64Bytes);
     CheckAndClean();
-    if (OpenDescriptors() != m_nDescriptors)
+    if (tessaroo::test::OpenDescriptors() != m_nDescriptors)
         Fail("a descriptor was left open");
 }
 } // namespace fuzz
