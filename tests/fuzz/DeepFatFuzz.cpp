@@ -58,22 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t r = 0; r < records; ++r)
     {
         const uint8_t op = data[1 + r * RECORD];
-        const uint64_t at = sectorOf(r);
         // A heap copy of exactly one sector: a read past it faults.
         memcpy(sector.data(), data + 4 + r * RECORD, 512);
+        const bool sweep = op & 2; // else the op's bit 0 picks the parser
         if (op & 4)
             continue;
-        if (op & 2)
-        {
-            if (IsFatFileRecord(sector.data()))
-                engine->ParseFatFileRecord(sector.data(), at);
-            else if (IsFatFDTRecord(sector.data(), 512))
-                engine->ParseFDTFileRecord(sector.data(), at);
-        }
-        else if (op & 1)
-            engine->ParseFatFileRecord(sector.data(), at);
-        else
-            engine->ParseFDTFileRecord(sector.data(), at);
+        if (sweep ? IsFatFileRecord(sector.data()) : (op & 1))
+            engine->ParseFatFileRecord(sector.data(), sectorOf(r));
+        else if (!sweep || IsFatFDTRecord(sector.data(), 512))
+            engine->ParseFDTFileRecord(sector.data(), sectorOf(r));
     }
     engine->DealProfessionalRecordVec();
     fuzz::DriveOptions options;

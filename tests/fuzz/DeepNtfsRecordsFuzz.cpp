@@ -54,21 +54,13 @@ std::vector<std::pair<uint64_t, uint64_t>> OfferOrder(const uint8_t* dev, uint64
     }
     std::vector<std::pair<uint64_t, uint64_t>> order; // (where the bytes are, sector claimed)
     uint32_t x = seed | 1;
-    switch (mode % 5)
-    {
-    case 1:
+    if (mode % 5 == 1)
         std::reverse(records.begin(), records.end());
-        break;
-    case 2:
+    else if (mode % 5 == 2)
         std::stable_partition(records.begin(), records.end(), [](uint64_t s) { return s % 2 == 1; });
-        break;
-    case 3:
+    else if (mode % 5 == 3)
         for (size_t i = records.size(); i > 1; --i)
             std::swap(records[i - 1], records[Next(x) % i]);
-        break;
-    default:
-        break;
-    }
     for (uint64_t s : records)
     {
         order.push_back({s, s});

@@ -37,10 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::map<int, std::vector<_PARTITION_ITEM_>> disks;
     CPartitionManager manager;
-    if (manager.GetPartitionItems(disks) != 1)
-        abort();
-    if (disks.size() > 1 || (disks.size() == 1 && disks.begin()->first != 0))
-        abort();
+    if (manager.GetPartitionItems(disks) != 1 || disks.size() > 1 ||
+        (disks.size() == 1 && disks.begin()->first != 0))
+        fuzz::Fail("the listing failed or holds another disk than disk 0");
     for (const auto& disk : disks)
     {
         // Four entries per table sector at most, over the MBR and the bounded

@@ -262,16 +262,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 }
                 if (store.FlushBufToFile() != 0)
                     fuzz::Fail("flush into the scan-log folder failed");
-                unsigned int before = 0, after = 0;
-                std::vector<_FILE_NODE_> topBefore, topAfter;
-                store.GetChildrenFileCount(0, before);
-                store.GetChildrenFileNode(0, topBefore);
-                if (store.Init(wname.c_str()) != 0)
-                    fuzz::Fail("the flushed store does not reopen");
-                store.GetChildrenFileCount(0, after);
-                store.GetChildrenFileNode(0, topAfter);
-                if (before != after || topBefore.size() != topAfter.size())
-                    fuzz::Fail("relations read back differently");
+                const auto top = [&store]
+                {
+                    unsigned int count = 0;
+                    std::vector<_FILE_NODE_> nodes;
+                    store.GetChildrenFileCount(0, count);
+                    store.GetChildrenFileNode(0, nodes);
+                    return std::make_pair(count, nodes.size());
+                };
+                const auto before = top();
+                if (store.Init(wname.c_str()) != 0 || top() != before)
+                    fuzz::Fail("the flushed store does not reopen, or its relations read back differently");
                 std::error_code ec;
                 QueryStore(store, keys,
                            std::filesystem::file_size(store.GetFileNodePath(), ec) / FILE_NODE_SIZE, pathLen);
