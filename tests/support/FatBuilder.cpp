@@ -196,12 +196,6 @@ std::vector<uint8_t> MakeDotPair(uint32_t selfCluster, uint32_t parentCluster)
         {ShortEntry(".          ", selfCluster, 0, 0x10), ShortEntry("..         ", parentCluster, 0, 0x10)});
 }
 
-DirectoryBuilder& DirectoryBuilder::Add(const std::array<uint8_t, 32>& entry)
-{
-    m_bytes.insert(m_bytes.end(), entry.begin(), entry.end());
-    return *this;
-}
-
 DirectoryBuilder& DirectoryBuilder::Add(const std::vector<uint8_t>& entries)
 {
     m_bytes.insert(m_bytes.end(), entries.begin(), entries.end());
