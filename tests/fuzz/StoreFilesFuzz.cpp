@@ -218,12 +218,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (logs->GetLogFileDirPath(dir) == 0)
     {
         // The folder every store of this scan writes into.
-        const std::string d = dir;
-        const size_t digits = d.size() - root.size() - 1;
-        if (d.compare(0, root.size(), root) != 0 || d.size() < root.size() + 2 || d.back() != '/' ||
-            std::count_if(d.begin() + long(root.size()), d.end() - 1,
-                          [](char c) { return c >= '0' && c <= '9'; }) != long(digits) ||
-            (digits > 1 && d[root.size()] == '0'))
+        const std::string d = dir, number = d.compare(0, root.size(), root) == 0 && d.back() == '/'
+                                                ? d.substr(root.size(), d.size() - root.size() - 1)
+                                                : std::string();
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
+            (number.size() > 1 && number[0] == '0'))
             fuzz::Fail("the store folder is not a numbered folder of the scan-log root");
         if (!tessaroo::MakeDirs(d))
             fuzz::Fail("store folder");

@@ -49,13 +49,15 @@ std::vector<ManifestEntry> Manifest::Deleted() const
 
 bool LoadManifest(const std::string& path, Manifest& out, std::string* error)
 {
-    std::ifstream in(path);
-    if (!in)
+    const auto fail = [error](const std::string& why)
     {
         if (error)
-            *error = "cannot open " + path;
+            *error = why;
         return false;
-    }
+    };
+    std::ifstream in(path);
+    if (!in)
+        return fail("cannot open " + path);
     out = Manifest();
     std::string line;
     int lineNo = 0;
@@ -80,11 +82,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string* error)
         while (n < 7 && std::getline(fields, f[n], '\t'))
             ++n;
         if (n < 7 || !std::getline(fields, f[7]))
-        {
-            if (error)
-                *error = path + ":" + std::to_string(lineNo) + ": expected 8 tab-separated fields";
-            return false;
-        }
+            return fail(path + ":" + std::to_string(lineNo) + ": expected 8 tab-separated fields");
         out.entries.push_back({f[0] == "dir", f[1], strtoull(f[2].c_str(), nullptr, 10), f[3],
                                uint32_t(strtoul(f[4].c_str(), nullptr, 10)),
                                strtoull(f[5].c_str(), nullptr, 10), f[6], f[7]});
