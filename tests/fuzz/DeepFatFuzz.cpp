@@ -17,6 +17,7 @@
 // The end-of-sweep pass follows, then the listing driven as FuzzVolume.h
 // says, each of the first files copied on its own: every copy must get
 // exactly one final report.
+#include "core/ByteReader.h"
 #include "core/Recognisers.h"
 #include "engines/fat/CProfessionalFatRecovery.h"
 #include "tests/fuzz/FuzzDisk.h"
@@ -42,12 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // The device: zeros, and every record's sector at its number.
     std::vector<uint8_t> device(DEVICE_SECTORS * 512, 0);
+    const auto sectorOf = [&](size_t r)
+    { return tessaroo::ByteReader(data + 2 + r * RECORD, 2).U16(0) % DEVICE_SECTORS; };
     for (size_t r = 0; r < records; ++r)
-    {
-        const uint8_t* rec = data + 1 + r * RECORD;
-        const uint64_t sector = (uint64_t(rec[1]) | uint64_t(rec[2]) << 8) % DEVICE_SECTORS;
-        memcpy(device.data() + sector * 512, rec + 3, 512);
-    }
+        memcpy(device.data() + sectorOf(r) * 512, data + 4 + r * RECORD, 512);
     fuzz::VolumeRun run(device.data(), device.size(), 0);
 
     std::unique_ptr<CProfessionalFatRecovery> engine(new CProfessionalFatRecovery());
@@ -58,24 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> sector(512);
     for (size_t r = 0; r < records; ++r)
     {
-        const uint8_t* rec = data + 1 + r * RECORD;
-        const uint8_t op = rec[0];
-        const uint64_t at = (uint64_t(rec[1]) | uint64_t(rec[2]) << 8) % DEVICE_SECTORS;
+        const uint8_t op = data[1 + r * RECORD];
         // A heap copy of exactly one sector: a read past it faults.
-        memcpy(sector.data(), rec + 3, 512);
+        memcpy(sector.data(), data + 4 + r * RECORD, 512);
+        const bool sweep = op & 2; // else the op's bit 0 picks the parser
         if (op & 4)
             continue;
-        if (op & 2)
-        {
-            if (IsFatFileRecord(sector.data()))
-                engine->ParseFatFileRecord(sector.data(), at);
-            else if (IsFatFDTRecord(sector.data(), 512))
-                engine->ParseFDTFileRecord(sector.data(), at);
-        }
-        else if (op & 1)
-            engine->ParseFatFileRecord(sector.data(), at);
-        else
-            engine->ParseFDTFileRecord(sector.data(), at);
+        if (sweep ? IsFatFileRecord(sector.data()) : (op & 1))
+            engine->ParseFatFileRecord(sector.data(), sectorOf(r));
+        else if (!sweep || IsFatFDTRecord(sector.data(), 512))
+            engine->ParseFDTFileRecord(sector.data(), sectorOf(r));
     }
     engine->DealProfessionalRecordVec();
     fuzz::DriveOptions options;

@@ -17,6 +17,7 @@
 // Checks besides those of FuzzVolume.h: records answer 0, -1 or 87; nodes
 // carry the engine's type, a cluster size the engine accepts and sectors on
 // the device, and are no more than the engine counts.
+#include "core/ByteReader.h"
 #include "core/FileNode.h"
 #include "core/Recognisers.h"
 #include "engines/ntfs/CProfessionalNtfsRecovery.h"
@@ -48,28 +49,18 @@ std::vector<std::pair<uint64_t, uint64_t>> OfferOrder(const uint8_t* dev, uint64
     std::vector<uint64_t> records;
     for (uint64_t s = start; s * 512 + 512 <= devBytes; ++s)
     {
-        uint8_t rec[1024] = {0};
-        memcpy(rec, dev + s * 512, size_t(std::min<uint64_t>(1024, devBytes - s * 512)));
-        if (IsNtfsFileRecord(rec, 1024))
+        if (IsNtfsFileRecord(fuzz::ExactCopy(dev + s * 512, size_t(devBytes - s * 512), 1024).get(), 1024))
             records.push_back(s);
     }
     std::vector<std::pair<uint64_t, uint64_t>> order; // (where the bytes are, sector claimed)
     uint32_t x = seed | 1;
-    switch (mode % 5)
-    {
-    case 1:
+    if (mode % 5 == 1)
         std::reverse(records.begin(), records.end());
-        break;
-    case 2:
+    else if (mode % 5 == 2)
         std::stable_partition(records.begin(), records.end(), [](uint64_t s) { return s % 2 == 1; });
-        break;
-    case 3:
+    else if (mode % 5 == 3)
         for (size_t i = records.size(); i > 1; --i)
             std::swap(records[i - 1], records[Next(x) % i]);
-        break;
-    default:
-        break;
-    }
     for (uint64_t s : records)
     {
         order.push_back({s, s});
@@ -85,8 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < PREFIX + 1024)
         return 0;
     const uint8_t mode = data[0];
-    const uint32_t seed =
-        uint32_t(data[1]) | uint32_t(data[2]) << 8 | uint32_t(data[3]) << 16 | uint32_t(data[4]) << 24;
+    const uint32_t seed = tessaroo::ByteReader(data, size).U32(1);
     const uint64_t start = data[5] & 7;
     data += PREFIX;
     size -= PREFIX;
@@ -102,13 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (engine->Init(0, (long long)start, (long long)(sectors - start), L'C') != 0)
         fuzz::Fail("the device could not be opened");
     engine->InitProfessionalScan(nullptr);
-    std::vector<uint8_t> record(REREAD_BYTES);
     for (const auto& offer : OfferOrder(device.data(), deviceBytes, start, mode, seed))
     {
-        memset(record.data(), 0, record.size());
-        memcpy(record.data(), device.data() + offer.first * 512,
-               size_t(std::min<uint64_t>(REREAD_BYTES, deviceBytes - offer.first * 512)));
-        const unsigned st = engine->ParseNtfsFileRecord(record.data(), offer.second);
+        const auto record = fuzz::ExactCopy(device.data() + offer.first * 512,
+                                            size_t(deviceBytes - offer.first * 512), REREAD_BYTES);
+        const unsigned st = engine->ParseNtfsFileRecord(record.get(), offer.second);
         if (st != 0 && st != 87 && int(st) != -1)
             fuzz::Fail("a record gave a status outside 0, -1 and 87");
     }

@@ -17,42 +17,38 @@
 #include "engines/fat/FatLayout.h"
 #include "tests/fuzz/FuzzDisk.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <initializer_list>
 
 namespace
 {
-// An exact-size copy of the first n bytes of data, zero-padded when the
-// input is shorter.
-std::unique_ptr<uint8_t[]> Copy(const uint8_t* data, size_t size, size_t n)
-{
-    std::unique_ptr<uint8_t[]> p(new uint8_t[n ? n : 1]);
-    memset(p.get(), 0, n ? n : 1);
-    memcpy(p.get(), data, std::min(size, n));
-    return p;
-}
-
 bool IsPowerOfTwo(uint64_t v)
 {
     return v != 0 && (v & (v - 1)) == 0;
+}
+
+// Each length of lens that the input covers, as an exact copy of its first bytes.
+template <class Check>
+void ForEachCut(const uint8_t* data, size_t size, std::initializer_list<size_t> lens, Check check)
+{
+    for (size_t len : lens)
+        if (len <= size && len <= size_t(INT32_MAX))
+            check(fuzz::ExactCopy(data, size, len).get(), int(len));
 }
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto boot = Copy(data, size, 512);
+    auto boot = fuzz::ExactCopy(data, size, 512);
     IsFat(boot.get());
     IsNtfs(boot.get());
-    auto ext = Copy(data, size, 2048);
+    auto ext = fuzz::ExactCopy(data, size, 2048);
     IsExt(ext.get());
-    auto pair = Copy(data, size, 64);
+    auto pair = fuzz::ExactCopy(data, size, 64);
     IsFatFileRecord(pair.get());
 
-    auto whole = Copy(data, size, size);
+    auto whole = fuzz::ExactCopy(data, size, size);
     tessaroo::ClassifyVolume(whole.get(), size);
 
     tessaroo::FatGeometry g;
@@ -67,18 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Directory entries: the whole input, and cut to the lengths the engines
     // and the deep scan hand over (one entry, a pair, a sector, odd tails).
-    const size_t lens[] = {size, 32, 33, 64, 95, 512, 513, 2048, size / 32 * 32, size > 31 ? size - 31 : 0};
-    for (size_t len : lens)
-    {
-        if (len > size || len > size_t(INT32_MAX))
-            continue;
-        auto cut = Copy(data, size, len);
-        IsFatFDTRecord(cut.get(), int(len));
-    }
+    ForEachCut(data, size, {size, 32, 33, 64, 95, 512, 513, 2048, size / 32 * 32, size > 31 ? size - 31 : 0},
+               [](const uint8_t* cut, int len) { IsFatFDTRecord(cut, len); });
     for (size_t pos = 0; pos + tessaroo::DIR_ENTRY_SIZE <= size; pos += tessaroo::DIR_ENTRY_SIZE)
     {
         const int withNext = IsFatEntyValid(whole.get() + pos, size - pos);
-        auto lone = Copy(data + pos, size - pos, tessaroo::DIR_ENTRY_SIZE);
+        auto lone = fuzz::ExactCopy(data + pos, size - pos, tessaroo::DIR_ENTRY_SIZE);
         FAT32_Entry e;
         memcpy(&e, lone.get(), sizeof(e));
         const int alone = IsFatEntyValid(lone.get(), tessaroo::DIR_ENTRY_SIZE);
@@ -94,13 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     // MFT records of the sizes volumes use, and the input's own length.
-    const size_t recordSizes[] = {size, 512, 1024, 4096};
-    for (size_t n : recordSizes)
-    {
-        if (n > size || n > size_t(INT32_MAX))
-            continue;
-        auto rec = Copy(data, size, n);
-        IsNtfsFileRecord(rec.get(), int(n));
-    }
+    ForEachCut(data, size, {size, 512, 1024, 4096},
+               [](const uint8_t* rec, int n) { IsNtfsFileRecord(rec, n); });
     return 0;
 }

@@ -22,10 +22,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace
@@ -59,9 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int bytesPerSector = 512 << (ctrl & 3);
     const unsigned long long sector = (ctrl >> 4) & 3;
     fuzz::FillDisk(disk, diskSize);
-    unsigned long long endSector = diskSize / size_t(bytesPerSector);
-    if ((ctrl & 0x40) && endSector)
-        --endSector;
+    const unsigned long long endSector =
+        diskSize / size_t(bytesPerSector) - ((ctrl & 0x40) && diskSize >= size_t(bytesPerSector));
     CDiskReader reader;
     if (reader.Init(0, endSector) != 0)
         abort();
@@ -69,9 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t from = size_t(sector) * size_t(bytesPerSector);
     const size_t len = from < diskSize ? std::min<size_t>(diskSize - from, 8192) : 0;
     // An exact-size copy, so that any read past the judged buffer faults.
-    std::unique_ptr<uint8_t[]> buf(new uint8_t[len ? len : 1]);
-    if (len)
-        memcpy(buf.get(), disk + from, len);
+    const std::unique_ptr<uint8_t[]> buf = fuzz::ExactCopy(disk + std::min(from, diskSize), len, len);
 
     CFileTypeJudge::ClearTsFileRange();
     if (ctrl & 0x80)
@@ -83,13 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     judge.BeginLookup(bytesPerSector, sector);
     const EXTEND_NAME_TYPE fast = CFileTypeJudge::GetDataBufType(buf.get(), int(len));
     const EXTEND_NAME_TYPE slow = CFileTypeJudge::GetDataBufTypeByTableOrder(buf.get(), int(len));
-    if (fast != slow)
-    {
-        fprintf(stderr, "content lookup %d, table order %d\n", int(fast), int(slow));
-        abort();
-    }
-    if (fast < EXT_DOC || fast > EXT_UNKNOWN)
-        abort();
+    if (fast != slow || fast < EXT_DOC || fast > EXT_UNKNOWN)
+        fuzz::Fail("the content lookup and the table order disagree, or name no type");
     const int match = judge.IsFileTypeMatching(buf.get(), int(len), ext.c_str(), bytesPerSector, sector);
     if (match != 0 && match != 1)
         abort();
@@ -105,18 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     unsigned long long length = 0;
     const int status = judge.ParseFileBuf(buf.get(), int(len), sector, 0, 1000, -1, 0, &reader,
                                           bytesPerSector, name, sizeof(name), type, length);
-    if (status != 0 && status != 87 && status != 1)
-        abort();
-    if (length > MAX_ESTIMATE)
-        abort();
-    PFN_ESTIMATE_FILE_BYTES done[EXTEND_NAME_ROW_COUNT] = {};
-    size_t ran = 0;
+    if ((status != 0 && status != 87 && status != 1) || length > MAX_ESTIMATE)
+        fuzz::Fail("the signature lookup answered an unknown status or too long a file");
+    std::set<PFN_ESTIMATE_FILE_BYTES> done;
     for (size_t i = 0; i < EXTEND_NAME_ROW_COUNT; ++i)
     {
         const PFN_ESTIMATE_FILE_BYTES estimate = szExtendNameAndType[i].pfnEstimate;
-        if (!estimate || std::find(done, done + ran, estimate) != done + ran)
+        if (!estimate || !done.insert(estimate).second)
             continue;
-        done[ran++] = estimate;
         judge.BeginLookup(bytesPerSector, sector);
         g_nReports = 0;
         if (estimate(buf.get(), int(len)) > MAX_ESTIMATE)

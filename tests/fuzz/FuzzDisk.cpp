@@ -1,8 +1,8 @@
 #include "tests/fuzz/FuzzDisk.h"
 
 #include "core/Log.h"
+#include "core/Platform.h"
 
-#include <dirent.h>
 #include <ftw.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -32,19 +32,6 @@ int Disk()
         setenv("TESSAROO_DISKS", DiskPath().c_str(), 1);
     }
     return fd;
-}
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW* ftw)
-{
-    if (ftw->level > 0)
-        remove(path);
-    return 0;
-}
-
-void RemoveScratch()
-{
-    RemoveBelow(GetScratch().root);
-    rmdir(GetScratch().root.c_str());
 }
 
 int CheckEntry(const char* path, const struct stat* st, int type, struct FTW*)
@@ -101,20 +88,20 @@ const Scratch& GetScratch()
         return s;
     tessaroo::SetLogSink(QuietLog);
     const char* base = getenv("TESSAROO_FUZZ_TMP");
-    if (!base)
-        base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string tmpl = std::string(base) + "/tessaroo-fuzz.XXXXXX";
+    std::string tmpl = std::string(base                            ? base
+                                   : access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                                                   : "/tmp") +
+                       "/tessaroo-fuzz.XXXXXX";
     if (!mkdtemp(&tmpl[0]))
         Fail("cannot make the scratch folder");
     s.root = tmpl;
     s.inner = s.root + "/outer/inner";
     s.support = s.inner + "/support";
     s.out = s.inner + "/out";
-    for (const std::string& d : {s.root + "/outer", s.inner, s.support, s.out})
-        if (mkdir(d.c_str(), 0755) != 0)
-            Fail("cannot make the scratch folders");
+    if (!tessaroo::MakeDirs(s.support) || !tessaroo::MakeDirs(s.out))
+        Fail("cannot make the scratch folders");
     setenv("TESSAROO_SUPPORT_DIR", s.support.c_str(), 1);
-    atexit(RemoveScratch);
+    atexit([] { tessaroo::test::RemoveTree(GetScratch().root); });
     return s;
 }
 
@@ -129,7 +116,8 @@ void CheckAndClean()
 
 void RemoveBelow(const std::string& dir)
 {
-    nftw(dir.c_str(), RemoveEntry, 16, FTW_PHYS | FTW_DEPTH);
+    for (const std::string& name : tessaroo::test::ListFolder(dir))
+        tessaroo::test::RemoveTree(dir + "/" + name);
 }
 
 bool Below(const std::string& path, const std::string& dir)
@@ -138,15 +126,4 @@ bool Below(const std::string& path, const std::string& dir)
            (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
 }
 
-size_t CountEntries(const std::string& dir)
-{
-    size_t n = 0;
-    if (DIR* d = opendir(dir.c_str()))
-    {
-        while (dirent* e = readdir(d))
-            n += strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0;
-        closedir(d);
-    }
-    return n;
-}
 } // namespace fuzz

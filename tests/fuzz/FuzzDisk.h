@@ -3,8 +3,12 @@
 // the checks made after each input. The log is silenced on first use.
 #pragma once
 
+#include "tests/support/TempDir.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 
 namespace fuzz
@@ -17,6 +21,15 @@ const std::string& DiskPath();
 void FillDisk(const uint8_t* data, size_t size, uint64_t bytes = 0);
 // The disk is still bytes long, holds the input, and nothing lies past it.
 void CheckDiskUnchanged(const uint8_t* data, size_t size, uint64_t bytes);
+
+// A heap block of exactly n bytes holding the first of data's size bytes,
+// zero-padded: a parser handed it faults on any read past n.
+inline std::unique_ptr<uint8_t[]> ExactCopy(const uint8_t* data, size_t size, size_t n)
+{
+    std::unique_ptr<uint8_t[]> p(new uint8_t[n ? n : 1]());
+    memcpy(p.get(), data, size < n ? size : n);
+    return p;
+}
 
 // root/outer/inner holds support (TESSAROO_SUPPORT_DIR) and out, a
 // destination: two levels above it, a name that climbs out of the
@@ -33,10 +46,4 @@ void CheckAndClean();
 bool Below(const std::string& path, const std::string& dir);
 // Removes everything below dir (dir stays).
 void RemoveBelow(const std::string& dir);
-// Entries of a folder, "." and ".." left out.
-size_t CountEntries(const std::string& dir);
-inline size_t OpenDescriptors()
-{
-    return CountEntries("/proc/self/fd");
-}
 } // namespace fuzz

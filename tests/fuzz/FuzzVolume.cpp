@@ -60,23 +60,18 @@ int CopyReport(void* ctx, int percent, int, int, wchar_t* target)
 
 void WalkTree(IFileRecoveryParse& engine)
 {
+    // Query 0 is the root, query i the i-th folder found, breadth first.
     std::vector<std::pair<_FILE_NODE_, unsigned>> queue;
-    std::vector<_FILE_NODE_> children;
-    unsigned int count = 0;
-    engine.GetChildrenFileNode(nullptr, 0, children);
-    engine.GetChildrenFileCount(nullptr, 0, count);
-    for (const _FILE_NODE_& c : children)
-        if (c.bIsDir)
-            queue.push_back({c, 1});
-    for (size_t i = 0; i < queue.size() && i < TREE_QUERIES; ++i)
+    for (size_t i = 0; i <= queue.size() && i <= TREE_QUERIES; ++i)
     {
-        auto it = queue[i];
-        children.clear();
-        engine.GetChildrenFileNode(&it.first, it.second, children);
-        engine.GetChildrenFileCount(&it.first, it.second, count);
+        std::pair<_FILE_NODE_, unsigned> parent = i ? queue[i - 1] : std::pair<_FILE_NODE_, unsigned>();
+        std::vector<_FILE_NODE_> children;
+        unsigned int count = 0;
+        engine.GetChildrenFileNode(i ? &parent.first : nullptr, parent.second, children);
+        engine.GetChildrenFileCount(i ? &parent.first : nullptr, parent.second, count);
         for (const _FILE_NODE_& c : children)
             if (c.bIsDir && queue.size() < TREE_QUERIES)
-                queue.push_back({c, it.second + 1});
+                queue.push_back({c, parent.second + 1});
     }
 }
 } // namespace
@@ -130,10 +125,9 @@ void DriveListing(IFileRecoveryParse& engine, long long sectors, const DriveOpti
         volume.strDevicePath = DiskPath();
         volume.u64SectorCount = uint64_t(sectors);
         if (flow.RecoveryProcess(&engine, files, s.out + "/files", volume) !=
-            tessaroo::CRecoveryFlow::OUTCOME_DONE)
-            Fail("the recovery run did not complete");
-        if (flow.GetResults().size() != files.size())
-            Fail("a recovered file did not get exactly one result");
+                tessaroo::CRecoveryFlow::OUTCOME_DONE ||
+            flow.GetResults().size() != files.size())
+            Fail("the recovery run did not complete, or a recovered file did not get exactly one result");
     }
 
     std::vector<_FILE_NODE_> top;
@@ -181,14 +175,14 @@ VolumeRun::VolumeRun(const uint8_t* data, size_t size, uint64_t statedBytes)
 {
     GetScratch();
     FillDisk(data, size, m_u64Bytes);
-    m_nDescriptors = OpenDescriptors();
+    m_nDescriptors = tessaroo::test::OpenDescriptors();
 }
 
 VolumeRun::~VolumeRun()
 {
     CheckDiskUnchanged(m_pData, m_nSize, m_u64Bytes);
     CheckAndClean();
-    if (OpenDescriptors() != m_nDescriptors)
+    if (tessaroo::test::OpenDescriptors() != m_nDescriptors)
         Fail("a descriptor was left open");
 }
 } // namespace fuzz

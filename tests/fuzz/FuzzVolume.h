@@ -3,10 +3,12 @@
 #pragma once
 
 #include "core/IFileRecoveryParse.h"
+#include "engines/CFileRecoveryFactory.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace fuzz
 {
@@ -53,4 +55,25 @@ class VolumeRun
     uint64_t m_u64Bytes;
     size_t m_nDescriptors;
 };
+
+// A volume target's input (the first bytes of a volume, boot sector first):
+// when the fast engine the factory picks for it is an Engine, DriveVolume,
+// then more. statedBytes reads the volume size off the boot sector.
+template <class Engine>
+void FuzzFastVolume(const uint8_t* data, size_t size, uint64_t (*statedBytes)(const uint8_t* boot),
+                    void (*more)(Engine&) = nullptr)
+{
+    if (size < 512)
+        return;
+    VolumeRun run(data, size, statedBytes(data));
+    std::unique_ptr<IFileRecoveryParse> engine(
+        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(0, 0, run.Sectors(), L'C',
+                                                                        RECOVERY_TYPE_FAST));
+    if (Engine* e = dynamic_cast<Engine*>(engine.get()))
+    {
+        DriveVolume(*e, run.Sectors());
+        if (more)
+            more(*e);
+    }
+}
 } // namespace fuzz

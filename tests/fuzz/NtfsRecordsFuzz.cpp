@@ -15,16 +15,12 @@
 // the record and holds its value; a walk takes fewer steps than the record
 // has 24-byte headers; runs are fewer than their attribute's bytes; placed
 // extents lie on the volume.
+#include "core/ByteReader.h"
 #include "engines/ntfs/CNtfsParse.h"
 #include "engines/ntfs/NtfsLayout.h"
 #include "tests/fuzz/FuzzDisk.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -33,13 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const int bps = 512 << (data[0] & 3);
     const size_t rb = bps == 512 ? 1024 : size_t(bps);
-    uint64_t clusters =
-        uint64_t(data[1]) | uint64_t(data[2]) << 8 | uint64_t(data[3]) << 16 | uint64_t(data[4]) << 24;
+    const uint64_t clusters = tessaroo::ByteReader(data, size).U32(1);
     data += 5;
     size -= 5;
-    std::unique_ptr<uint8_t[]> rec(new uint8_t[rb]);
-    memset(rec.get(), 0, rb);
-    memcpy(rec.get(), data, std::min(size, rb));
+    const std::unique_ptr<uint8_t[]> rec = fuzz::ExactCopy(data, size, rb);
 
     CNtfsParse parser;
     if (parser.Init(bps) != 0 || parser.GetRecordBytes() != int(rb))

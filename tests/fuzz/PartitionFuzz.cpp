@@ -17,10 +17,8 @@
 #include "tests/fuzz/FuzzDisk.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <string>
 #include <vector>
 
 namespace
@@ -39,10 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::map<int, std::vector<_PARTITION_ITEM_>> disks;
     CPartitionManager manager;
-    if (manager.GetPartitionItems(disks) != 1)
-        abort();
-    if (disks.size() > 1 || (disks.size() == 1 && disks.begin()->first != 0))
-        abort();
+    if (manager.GetPartitionItems(disks) != 1 || disks.size() > 1 ||
+        (disks.size() == 1 && disks.begin()->first != 0))
+        fuzz::Fail("the listing failed or holds another disk than disk 0");
     for (const auto& disk : disks)
     {
         // Four entries per table sector at most, over the MBR and the bounded
@@ -53,12 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         {
             if (item.nDiskIndex != 0 || item.u64StartSector > item.u64EndSector ||
                 item.u64EndSector >= sectors)
-            {
-                fprintf(stderr, "partition [%llu, %llu] on disk %d of %llu sectors\n",
-                        (unsigned long long)item.u64StartSector, (unsigned long long)item.u64EndSector,
-                        int(item.nDiskIndex), (unsigned long long)sectors);
-                abort();
-            }
+                fuzz::Fail("a partition off the disk, reversed, or on another disk");
             PartitionNameToUtf8(item);
         }
     }

@@ -37,15 +37,11 @@
 #include "store/FileTypeLists.h"
 #include "tests/fuzz/FuzzDisk.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,46 +56,32 @@ constexpr size_t MAX_INDEX_RECORDS = 8;
 
 void WriteFile(const std::string& path, const uint8_t* data, size_t len)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || (len && write(fd, data, len) != ssize_t(len)))
+    if (!tessaroo::test::WriteFileText(path, std::string(reinterpret_cast<const char*>(data), len)))
         fuzz::Fail(("cannot write " + path).c_str());
-    close(fd);
 }
 
-bool Exists(const std::string& path)
+// The scan-log root, which lies in the support folder; canaries beside the
+// support folder (which holds it and the destination, nothing else) and in it.
+const std::string& Root()
 {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-// The scratch tree's inner folder holds the canary, the support folder and
-// the destination, nothing else; the scan-log root lies in the support folder.
-struct Folders
-{
-    std::string base, support, root;
-};
-
-const Folders& Setup()
-{
-    static Folders f;
-    if (!f.base.empty())
-        return f;
+    static std::string root;
+    if (!root.empty())
+        return root;
     const fuzz::Scratch& s = fuzz::GetScratch();
-    f.base = s.inner + "/";
-    f.support = s.support + "/";
-    f.root = tessaroo::GetScanLogRoot();
-    if (f.root.compare(0, f.support.size(), f.support) != 0)
-        fuzz::Fail("scan-log root outside the support folder");
-    WriteFile(f.base + "canary", reinterpret_cast<const uint8_t*>("x"), 1);
-    WriteFile(f.support + "canary", reinterpret_cast<const uint8_t*>("x"), 1);
-    return f;
+    root = tessaroo::GetScanLogRoot();
+    if (!fuzz::Below(root, s.support) || !tessaroo::test::WriteFileText(s.inner + "/canary", "x") ||
+        !tessaroo::test::WriteFileText(s.support + "/canary", "x"))
+        fuzz::Fail("scan-log root outside the support folder, or no canaries");
+    return root;
 }
 
-void CheckCanaries(const Folders& f)
+void CheckCanaries()
 {
-    if (!Exists(f.base + "canary") || !Exists(f.support + "canary") || !Exists(f.root + "01/canary"))
-        fuzz::Fail("a canary was deleted");
-    if (fuzz::CountEntries(f.base) != 3)
+    const fuzz::Scratch& s = fuzz::GetScratch();
+    for (const std::string& canary : {s.inner + "/canary", s.support + "/canary", Root() + "01/canary"})
+        if (!tessaroo::test::PathExists(canary))
+            fuzz::Fail("a canary was deleted");
+    if (tessaroo::test::ListFolder(s.inner).size() != 3)
         fuzz::Fail("something was created beside the support folder");
 }
 
@@ -127,13 +109,7 @@ std::vector<unsigned long long> KeysOf(const uint8_t* text, size_t len)
     std::vector<unsigned long long> keys;
     const std::string s(reinterpret_cast<const char*>(text), len);
     for (size_t p = s.find(" | "); p != std::string::npos && keys.size() < MAX_KEYS; p = s.find(" | ", p + 3))
-    {
-        unsigned long long v = 0;
-        size_t q = p + 3;
-        while (q < s.size() && s[q] >= '0' && s[q] <= '9' && v < (~0ULL - 9) / 10)
-            v = v * 10 + unsigned(s[q++] - '0');
-        keys.push_back(v);
-    }
+        keys.push_back(strtoull(s.c_str() + p + 3, nullptr, 10));
     return keys;
 }
 
@@ -198,18 +174,13 @@ void QueryStore(CScanResultFileManager& store, const std::vector<unsigned long l
     store.FlushBufToFile();
 }
 
-uint64_t RecordCount(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) / FILE_NODE_SIZE : 0;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 13)
         return 0;
-    const Folders& f = Setup();
+    const std::string& root = Root();
     const uint8_t flags = data[0];
     size_t lens[3];
     size_t at = 13;
@@ -225,14 +196,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t configLen = size - at;
 
     // A fresh scan-log root holding only the index and the canary folder.
-    fuzz::RemoveBelow(f.root);
-    if (!tessaroo::MakeDirs(f.root + "01"))
+    fuzz::RemoveBelow(root);
+    if (!tessaroo::MakeDirs(root + "01") || !tessaroo::test::WriteFileText(root + "01/canary", "x"))
         fuzz::Fail("scan-log root");
-    WriteFile(f.root + "01/canary", reinterpret_cast<const uint8_t*>("x"), 1);
     if (configLen)
     {
-        const std::vector<uint8_t> config = PlaceRoot(configBytes, configLen, f.root);
-        WriteFile(f.root + ((flags & 1) ? "config.tmp" : "config"), config.data(), config.size());
+        const std::vector<uint8_t> config = PlaceRoot(configBytes, configLen, root);
+        WriteFile(root + ((flags & 1) ? "config.tmp" : "config"), config.data(), config.size());
     }
 
     CLogFileManager* logs = CLogFileManager::GetInstance();
@@ -248,12 +218,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (logs->GetLogFileDirPath(dir) == 0)
     {
         // The folder every store of this scan writes into.
-        const std::string d = dir;
-        const size_t digits = d.size() - f.root.size() - 1;
-        if (d.compare(0, f.root.size(), f.root) != 0 || d.size() < f.root.size() + 2 || d.back() != '/' ||
-            std::count_if(d.begin() + long(f.root.size()), d.end() - 1,
-                          [](char c) { return c >= '0' && c <= '9'; }) != long(digits) ||
-            (digits > 1 && d[f.root.size()] == '0'))
+        const std::string d = dir, number = d.compare(0, root.size(), root) == 0 && d.back() == '/'
+                                                ? d.substr(root.size(), d.size() - root.size() - 1)
+                                                : std::string();
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
+            (number.size() > 1 && number[0] == '0'))
             fuzz::Fail("the store folder is not a numbered folder of the scan-log root");
         if (!tessaroo::MakeDirs(d))
             fuzz::Fail("store folder");
@@ -292,17 +261,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 }
                 if (store.FlushBufToFile() != 0)
                     fuzz::Fail("flush into the scan-log folder failed");
-                unsigned int before = 0, after = 0;
-                std::vector<_FILE_NODE_> topBefore, topAfter;
-                store.GetChildrenFileCount(0, before);
-                store.GetChildrenFileNode(0, topBefore);
-                if (store.Init(wname.c_str()) != 0)
-                    fuzz::Fail("the flushed store does not reopen");
-                store.GetChildrenFileCount(0, after);
-                store.GetChildrenFileNode(0, topAfter);
-                if (before != after || topBefore.size() != topAfter.size())
-                    fuzz::Fail("relations read back differently");
-                QueryStore(store, keys, RecordCount(store.GetFileNodePath()), pathLen);
+                const auto top = [&store]
+                {
+                    unsigned int count = 0;
+                    std::vector<_FILE_NODE_> nodes;
+                    store.GetChildrenFileCount(0, count);
+                    store.GetChildrenFileNode(0, nodes);
+                    return std::make_pair(count, nodes.size());
+                };
+                const auto before = top();
+                if (store.Init(wname.c_str()) != 0 || top() != before)
+                    fuzz::Fail("the flushed store does not reopen, or its relations read back differently");
+                std::error_code ec;
+                QueryStore(store, keys,
+                           std::filesystem::file_size(store.GetFileNodePath(), ec) / FILE_NODE_SIZE, pathLen);
             }
         }
     }
@@ -323,6 +295,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const unsigned long long savedIndex = logs->GetDirIndex();
     if (logs->Init() != 0 || logs->GetLogFileInfoVec().size() != saved || logs->GetDirIndex() != savedIndex)
         fuzz::Fail("the saved index reads back differently");
-    CheckCanaries(f);
+    CheckCanaries();
     return 0;
 }

@@ -11,21 +11,12 @@ namespace test
 {
 FatBootParams DefaultFatParams(FatFormat kind)
 {
-    const struct
-    {
-        uint8_t sectorsPerCluster;
-        uint16_t reservedSectors, rootEntries;
-        uint32_t totalSectors, sectorsPerFat;
-    } kinds[] = {{2, 1, 512, 4096, 6}, {4, 4, 512, 32768, 32}, {1, 32, 0, 131072, 1016}};
-    const auto& k = kinds[int(kind)];
-    FatBootParams p;
-    p.kind = kind;
-    p.sectorsPerCluster = k.sectorsPerCluster;
-    p.reservedSectors = k.reservedSectors;
-    p.rootEntries = k.rootEntries;
-    p.totalSectors = k.totalSectors;
-    p.sectorsPerFat = k.sectorsPerFat;
-    return p;
+    // kind, bytes per sector, sectors per cluster, reserved sectors, FATs,
+    // root entries, total sectors, sectors per FAT; the rest as declared.
+    static const FatBootParams kinds[] = {{FatFormat::Fat12, 512, 2, 1, 2, 512, 4096, 6},
+                                          {FatFormat::Fat16, 512, 4, 4, 2, 512, 32768, 32},
+                                          {FatFormat::Fat32, 512, 1, 32, 2, 0, 131072, 1016}};
+    return kinds[int(kind)];
 }
 
 namespace
@@ -74,11 +65,8 @@ std::vector<uint8_t> MakeFatBootSector(const FatBootParams& p)
     s[ext + 2] = 0x29;               // extended boot signature
     PutU32(&s[ext + 3], 0x5EED0000); // volume id
     PutText(&s[ext + 7], "NO NAME", 11);
-    PutText(&s[ext + 18],
-            p.kind == FatFormat::Fat32   ? "FAT32"
-            : p.kind == FatFormat::Fat16 ? "FAT16"
-                                         : "FAT12",
-            8);
+    static const char* const TYPES[] = {"FAT12", "FAT16", "FAT32"};
+    PutText(&s[ext + 18], TYPES[int(p.kind)], 8);
     s[510] = 0x55;
     s[511] = 0xAA;
     return s;
@@ -194,12 +182,6 @@ std::vector<uint8_t> MakeDotPair(uint32_t selfCluster, uint32_t parentCluster)
 {
     return Concat(
         {ShortEntry(".          ", selfCluster, 0, 0x10), ShortEntry("..         ", parentCluster, 0, 0x10)});
-}
-
-DirectoryBuilder& DirectoryBuilder::Add(const std::array<uint8_t, 32>& entry)
-{
-    m_bytes.insert(m_bytes.end(), entry.begin(), entry.end());
-    return *this;
 }
 
 DirectoryBuilder& DirectoryBuilder::Add(const std::vector<uint8_t>& entries)

@@ -95,7 +95,6 @@ std::vector<uint8_t> MakeDotPair(uint32_t selfCluster, uint32_t parentCluster);
 class DirectoryBuilder
 {
   public:
-    DirectoryBuilder& Add(const std::array<uint8_t, 32>& entry);
     DirectoryBuilder& Add(const std::vector<uint8_t>& entries);
     std::vector<uint8_t> Build(size_t sectorSize = 512) const;
 

@@ -4,14 +4,14 @@
 #include "tests/support/Sha256.h"
 #include "tests/support/TempDir.h"
 
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -34,30 +34,30 @@ uint64_t Manifest::Fact(const std::string& key) const
 
 const ManifestEntry* Manifest::Find(const std::string& path) const
 {
-    for (const ManifestEntry& e : entries)
-        if (e.path == path)
-            return &e;
-    return nullptr;
+    auto it =
+        std::find_if(entries.begin(), entries.end(), [&](const ManifestEntry& e) { return e.path == path; });
+    return it == entries.end() ? nullptr : &*it;
 }
 
 std::vector<ManifestEntry> Manifest::Deleted() const
 {
     std::vector<ManifestEntry> out;
-    for (const ManifestEntry& e : entries)
-        if (e.IsDeleted())
-            out.push_back(e);
+    std::copy_if(entries.begin(), entries.end(), std::back_inserter(out),
+                 [](const ManifestEntry& e) { return e.IsDeleted(); });
     return out;
 }
 
 bool LoadManifest(const std::string& path, Manifest& out, std::string* error)
 {
-    std::ifstream in(path);
-    if (!in)
+    const auto fail = [error](const std::string& why)
     {
         if (error)
-            *error = "cannot open " + path;
+            *error = why;
         return false;
-    }
+    };
+    std::ifstream in(path);
+    if (!in)
+        return fail("cannot open " + path);
     out = Manifest();
     std::string line;
     int lineNo = 0;
@@ -82,21 +82,10 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string* error)
         while (n < 7 && std::getline(fields, f[n], '\t'))
             ++n;
         if (n < 7 || !std::getline(fields, f[7]))
-        {
-            if (error)
-                *error = path + ":" + std::to_string(lineNo) + ": expected 8 tab-separated fields";
-            return false;
-        }
-        ManifestEntry e;
-        e.isDir = f[0] == "dir";
-        e.state = f[1];
-        e.size = strtoull(f[2].c_str(), nullptr, 10);
-        e.sha256 = f[3];
-        e.firstCluster = uint32_t(strtoul(f[4].c_str(), nullptr, 10));
-        e.entrySector = strtoull(f[5].c_str(), nullptr, 10);
-        e.shortName = f[6];
-        e.path = f[7];
-        out.entries.push_back(e);
+            return fail(path + ":" + std::to_string(lineNo) + ": expected 8 tab-separated fields");
+        out.entries.push_back({f[0] == "dir", f[1], strtoull(f[2].c_str(), nullptr, 10), f[3],
+                               uint32_t(strtoul(f[4].c_str(), nullptr, 10)),
+                               strtoull(f[5].c_str(), nullptr, 10), f[6], f[7]});
     }
     return true;
 }
@@ -115,20 +104,14 @@ struct SharedFolder
 // runs in a process of its own, and making the images takes seconds.
 std::string CacheRoot()
 {
-    std::string root;
-    if (const char* c = getenv("TESSAROO_TEST_CACHE"))
-        root = c;
-    if (root.empty())
-    {
-        const char* t = getenv("TMPDIR");
-        root = std::string(t && *t ? t : "/tmp") + "/tessaroo-test-cache-" + std::to_string(getuid());
-    }
+    const char *c = getenv("TESSAROO_TEST_CACHE"), *t = getenv("TMPDIR");
+    const std::string root =
+        c && *c ? c : std::string(t && *t ? t : "/tmp") + "/tessaroo-test-cache-" + std::to_string(getuid());
     mkdir(root.c_str(), 0700);
     struct stat st;
     // Only a real folder of ours: another user's or a link could feed us other images.
-    if (lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-        return std::string();
-    return root;
+    return lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ? std::string()
+                                                                                          : root;
 }
 } // namespace
 
@@ -157,33 +140,17 @@ const std::string& SharedScriptImages(const std::string& script)
     struct stat st;
     if (stat((dir + "/complete").c_str(), &st) == 0)
         return s.result = dir;
-    // Test processes run in parallel: one makes the images, the others wait.
-    int lock = open((dir + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0 || flock(lock, LOCK_EX) != 0)
-    {
-        fprintf(stderr, "cannot lock %s.lock\n", dir.c_str());
-        if (lock >= 0)
-            close(lock);
-        return s.result;
-    }
-    if (stat((dir + "/complete").c_str(), &st) != 0)
-    {
-        RemoveTree(dir);
-        const std::string work = dir + ".work";
-        RemoveTree(work);
-        ::testing::AssertionResult r = RunToolScript(script, {work});
-        if (r && RunSucceeds("touch " + ShellQuote(work + "/complete")) &&
-            rename(work.c_str(), dir.c_str()) == 0)
-            s.result = dir;
-        else
-        {
-            fprintf(stderr, "%s\n", r.message());
-            RemoveTree(work);
-        }
-    }
-    else
+    // Test processes run in parallel: one makes the images under the lock,
+    // the others wait for it and find them complete.
+    const std::string q = ShellQuote(dir), work = ShellQuote(dir + ".work");
+    ::testing::AssertionResult r =
+        RunSucceeds("exec 9>" + ShellQuote(dir + ".lock") + " && flock 9 && { test -e " + q +
+                    "/complete || { rm -rf " + q + " " + work + " && " + ShellQuote(path) + " " + work +
+                    " && touch " + work + "/complete && mv " + work + " " + q + "; }; }");
+    if (r)
         s.result = dir;
-    close(lock);
+    else
+        fprintf(stderr, "%s\n", r.message());
     return s.result;
 }
 

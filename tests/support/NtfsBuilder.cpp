@@ -36,20 +36,12 @@ std::vector<uint8_t> MakeNtfsBootSector(const NtfsBootParams& p)
     return s;
 }
 
-namespace
-{
-size_t Align8(size_t v)
-{
-    return (v + 7) & ~size_t(7);
-}
-} // namespace
-
 std::vector<uint8_t> BuildRecord(uint32_t number, const TestRecord& r, uint32_t recordBytes, bool applyFixup,
                                  uint16_t usn)
 {
     std::vector<uint8_t> rec(recordBytes, 0);
     const uint32_t blocks = recordBytes / 512;
-    const size_t usa = 0x30, first = Align8(usa + 2 * (blocks + 1));
+    const size_t usa = 0x30, first = (usa + 2 * (blocks + 1) + 7) & ~size_t(7);
     memcpy(&rec[0], "FILE", 4);
     PutU16(&rec[4], uint16_t(usa));
     PutU16(&rec[6], uint16_t(blocks + 1));

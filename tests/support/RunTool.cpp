@@ -30,12 +30,7 @@ std::string ShellQuote(const std::string& text)
 {
     std::string out = "'";
     for (char c : text)
-    {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 

@@ -10,11 +10,11 @@ namespace tessaroo
 {
 namespace test
 {
-std::string Sha256Hex(const void* data, size_t len)
+std::string Sha256Hex(const std::vector<uint8_t>& data)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
-    if (EVP_Digest(data, len, digest, &n, EVP_sha256(), nullptr) != 1)
+    if (EVP_Digest(data.data(), data.size(), digest, &n, EVP_sha256(), nullptr) != 1)
         return std::string();
     static const char hex[] = "0123456789abcdef";
     std::string out;
@@ -24,11 +24,6 @@ std::string Sha256Hex(const void* data, size_t len)
         out += hex[digest[i] & 15];
     }
     return out;
-}
-
-std::string Sha256Hex(const std::vector<uint8_t>& data)
-{
-    return Sha256Hex(data.data(), data.size());
 }
 
 std::multiset<std::string> ChecksumsBelow(const std::string& folder)
@@ -45,9 +40,7 @@ std::multiset<std::string> ChecksumsBelow(const std::string& folder)
 std::string Sha256OfFile(const std::string& path)
 {
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes))
-        return std::string();
-    return Sha256Hex(bytes);
+    return ReadWholeFile(path, bytes) ? Sha256Hex(bytes) : std::string();
 }
 } // namespace test
 } // namespace tessaroo

@@ -2,7 +2,6 @@
 // scripts record in their manifests.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -13,7 +12,6 @@ namespace tessaroo
 namespace test
 {
 // Lower-case hex digest.
-std::string Sha256Hex(const void* data, size_t len);
 std::string Sha256Hex(const std::vector<uint8_t>& data);
 // Of a whole file; "" when it cannot be read.
 std::string Sha256OfFile(const std::string& path);

@@ -1,15 +1,12 @@
 #include "tests/support/TempDir.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace tessaroo
 {
@@ -19,10 +16,8 @@ TempDir::TempDir(const std::string& tag)
 {
     const char* base = getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tessaroo-" + tag + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    if (mkdtemp(buf.data()))
-        m_path = buf.data();
+    if (mkdtemp(&tmpl[0]))
+        m_path = tmpl;
 }
 
 TempDir::~TempDir()
@@ -34,40 +29,25 @@ TempDir::~TempDir()
 std::vector<std::string> ListFolder(const std::string& path)
 {
     std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str()))
-    {
-        while (dirent* e = readdir(d))
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 bool RemoveTree(const std::string& path)
 {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0)
-        return false;
-    if (S_ISDIR(st.st_mode))
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec)))
     {
         // Tests make folders without the search bit on purpose; give it back
         // so the contents can be removed.
         chmod(path.c_str(), 0700);
-        if (DIR* d = opendir(path.c_str()))
-        {
-            while (dirent* e = readdir(d))
-            {
-                if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
-                    continue;
-                RemoveTree(path + "/" + e->d_name);
-            }
-            closedir(d);
-        }
-        return rmdir(path.c_str()) == 0;
+        for (const std::string& name : ListFolder(path))
+            RemoveTree(path + "/" + name);
     }
-    return unlink(path.c_str()) == 0;
+    return std::filesystem::remove(path, ec);
 }
 
 std::string ReadFileText(const std::string& path)
@@ -98,13 +78,9 @@ ScopedEnv::ScopedEnv(const char* name, const std::string& value) : ScopedEnv(nam
     setenv(name, value.c_str(), 1);
 }
 
-ScopedEnv::ScopedEnv(const char* name) : m_name(name)
+ScopedEnv::ScopedEnv(const char* name)
+    : m_name(name), m_old(getenv(name) ? getenv(name) : ""), m_hadOld(getenv(name) != nullptr)
 {
-    if (const char* old = getenv(name))
-    {
-        m_old = old;
-        m_hadOld = true;
-    }
     unsetenv(name);
 }
 
