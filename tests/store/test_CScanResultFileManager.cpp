@@ -5,12 +5,13 @@
 #include "core/Portability.h"
 #include "store/FileTypeLists.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <numeric>
 #include <unistd.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 namespace
 {
@@ -55,6 +56,27 @@ std::vector<std::string> Names(const std::vector<_FILE_NODE_>& nodes)
     return out;
 }
 
+// The children of key as "name name ... /count" ("failed" in front when a
+// read fails), and the path of a node's folder.
+std::string Kids(CScanResultFileManager& s, unsigned long long key, std::vector<_FILE_NODE_>* nodes = nullptr)
+{
+    std::vector<_FILE_NODE_> v;
+    unsigned count = 0;
+    const unsigned a = s.GetChildrenFileNode(key, v), b = s.GetChildrenFileCount(key, count);
+    std::string out = a || b ? "failed " : "";
+    for (const auto& n : v)
+        out += std::string(n.szFileName) + " ";
+    if (nodes)
+        *nodes = v;
+    return out + "/" + std::to_string(count);
+}
+
+std::wstring ParentPath(CScanResultFileManager& s, const _FILE_NODE_& node)
+{
+    wchar_t path[600];
+    return s.GetParentDirPath(&node, path, 600) == 0 ? path : L"failed";
+}
+
 // Root (cluster 2): b.txt, A.jpg, Photos (cluster 10) and the empty folder
 // a (cluster 30); Photos: x.png, 2019 (cluster 20); 2019: y.jpg, z.jpg and
 // the damaged picture X.JPG.
@@ -81,43 +103,32 @@ class ScanResultStoreTest : public StoreTestEnv
 TEST_F(ScanResultStoreTest, ChildrenSortFilesFirstHideDamagedPicturesAndReadBackTheSame)
 {
     std::vector<_FILE_NODE_> topBefore, year, top;
-    unsigned countBefore = 0, count = 0;
     {
         CScanResultFileManager s;
         ASSERT_EQ(s.Init(L"Fast_5"), 0u);
         BuildTree(s);
         ASSERT_EQ(s.FlushBufToFile(), 0u);
-        EXPECT_EQ(s.GetChildrenFileNode(0, topBefore), 0u);
-        // The folder a sorts after the files, though its name comes first.
-        EXPECT_EQ(Names(topBefore), (std::vector<std::string>{"A.jpg", "b.txt", "a", "Photos"}));
-        EXPECT_EQ(s.GetChildrenFileCount(0, countBefore), 0u);
-        EXPECT_EQ(countBefore, 6u) << "the damaged picture is still counted";
-        EXPECT_EQ(s.GetChildrenFileCount(Key(1, 10), count), 0u);
-        EXPECT_EQ(count, 4u);
-        EXPECT_EQ(s.GetChildrenFileNode(Key(2, 20), year), 0u);
-        EXPECT_EQ(Names(year), (std::vector<std::string>{"y.jpg", "z.jpg"})) << "X.JPG is damaged";
+        // The folder a sorts after the files, though its name comes first;
+        // the damaged X.JPG is counted but not listed.
+        EXPECT_EQ(Kids(s, 0, &topBefore), "A.jpg b.txt a Photos /6");
+        EXPECT_EQ(Kids(s, Key(1, 10)), "x.png 2019 /4");
+        EXPECT_EQ(Kids(s, Key(2, 20), &year), "y.jpg z.jpg /3");
     }
     ASSERT_EQ(year.size(), 2u);
     CScanResultFileManager r;
     ASSERT_EQ(r.Init(L"Fast_5"), 0u);
     EXPECT_EQ(r.GetFileIndex(), 9u) << "a reopened store goes on after its records";
-    EXPECT_EQ(r.GetChildrenFileNode(0, top), 0u);
+    EXPECT_EQ(Kids(r, 0, &top), "A.jpg b.txt a Photos /6");
     ASSERT_EQ(top.size(), topBefore.size());
     EXPECT_EQ(0, memcmp(top.data(), topBefore.data(), top.size() * sizeof(_FILE_NODE_)));
-    EXPECT_EQ(r.GetChildrenFileCount(0, count), 0u);
-    EXPECT_EQ(count, countBefore);
-    wchar_t path[512];
-    EXPECT_EQ(r.GetParentDirPath(&year[1], path, 512), 0u);
-    EXPECT_EQ(std::wstring(path), L"Photos/2019/");
+    EXPECT_EQ(ParentPath(r, year[1]), L"Photos/2019/");
     EXPECT_TRUE(r.IsDirFileNodeExist(20, 2));
     EXPECT_FALSE(r.IsDirFileNodeExist(20, 1));
 
     // A resumed sweep adds to the reopened store without disturbing it.
     EXPECT_EQ(AddNode(r, {"late.jpg", 20, 2, false, 106, 1}), 10u);
     ASSERT_EQ(r.FlushBufToFile(), 0u);
-    year.clear();
-    EXPECT_EQ(r.GetChildrenFileNode(Key(2, 20), year), 0u);
-    EXPECT_EQ(Names(year), (std::vector<std::string>{"late.jpg", "y.jpg", "z.jpg"}));
+    EXPECT_EQ(Kids(r, Key(2, 20)), "late.jpg y.jpg z.jpg /4");
     EXPECT_EQ(FileSize(StorePath("Fast_5")), 10 * 344);
 }
 
@@ -139,10 +150,8 @@ TEST_F(ScanResultStoreTest, FolderLookupWithoutNamesUsesTheNodeFile)
     ASSERT_EQ(t.FlushBufToFile(), 0u);
     EXPECT_EQ(FileSize(StorePath("Fast_6_DirInfo")), 0);
     std::vector<_FILE_NODE_> v;
-    ASSERT_EQ(t.GetChildrenFileNode(Key(1, 40), v), 0u);
-    wchar_t path[64];
-    EXPECT_EQ(t.GetParentDirPath(&v.at(0), path, 64), 0u);
-    EXPECT_EQ(std::wstring(path), L"first/");
+    ASSERT_EQ(Kids(t, Key(1, 40), &v), "a.txt /1");
+    EXPECT_EQ(ParentPath(t, v.at(0)), L"first/");
     _FILE_NODE_ found{};
     EXPECT_EQ(t.GetFileNodeByClusterNO(40, &found), 0u);
     EXPECT_STREQ(found.szFileName, "first");
@@ -151,10 +160,8 @@ TEST_F(ScanResultStoreTest, FolderLookupWithoutNamesUsesTheNodeFile)
     AddNode(t, {"later", 40, 1, true, 50, 1}, false);
     AddNode(t, {"b.txt", 50, 2, false, 0, 1}, false);
     ASSERT_EQ(t.FlushBufToFile(), 0u);
-    v.clear();
-    ASSERT_EQ(t.GetChildrenFileNode(Key(2, 50), v), 0u);
-    EXPECT_EQ(t.GetParentDirPath(&v.at(0), path, 64), 0u);
-    EXPECT_EQ(std::wstring(path), L"first/later/");
+    ASSERT_EQ(Kids(t, Key(2, 50), &v), "b.txt /1");
+    EXPECT_EQ(ParentPath(t, v.at(0)), L"first/later/");
 }
 
 TEST_F(ScanResultStoreTest, SearchMatchesKindsOtherFilesAndSubstrings)
@@ -163,14 +170,11 @@ TEST_F(ScanResultStoreTest, SearchMatchesKindsOtherFilesAndSubstrings)
     ASSERT_EQ(s.Init(L"File_Type_1"), 0u);
     // An empty store answers with nothing.
     std::vector<_FILE_NODE_> none;
-    unsigned count = 99;
     _FILE_NODE_ first{};
     first.uFileIndex = 1;
-    EXPECT_EQ(s.GetChildrenFileNode(0, none), 0u);
+    EXPECT_EQ(Kids(s, 0), "/0");
     EXPECT_EQ(s.GetParentFileNode(&first, none), 0u);
     EXPECT_TRUE(none.empty());
-    EXPECT_EQ(s.GetChildrenFileCount(0, count), 0u);
-    EXPECT_EQ(count, 0u);
 
     const NodeSpec nodes[] = {
         {"photo.jpg", 0, 0, false, 0, 1}, {"notes.xyz", 0, 0, false, 0, 1}, {"song.mp3", 0, 0, false, 0, 1},
@@ -270,52 +274,38 @@ TEST_F(ScanResultStoreTest, FailedInitHandsOutNoSlots)
 
 TEST_F(ScanResultStoreTest, ALostBlockLeavesAHoleAndIsReportedByTheNextFlush)
 {
-    // The write limit applies to this process only, so the scenario runs in
-    // a child; SIGXFSZ is ignored so the write fails with EFBIG instead.
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0)
+    // The write limit applies to the whole process, so the scenario runs in
+    // a child that exits with the step that failed; SIGXFSZ is ignored so
+    // the write fails with EFBIG instead.
+    auto scenario = [this]() -> int
     {
         signal(SIGXFSZ, SIG_IGN);
         CScanResultFileManager s;
-        if (s.Init(L"Fast_hole") != 0)
-            _exit(10);
-        struct rlimit rl;
+        struct rlimit rl, small;
         getrlimit(RLIMIT_FSIZE, &rl);
-        struct rlimit small = rl;
+        small = rl;
         small.rlim_cur = 2 * 68800;
-        setrlimit(RLIMIT_FSIZE, &small);
-        char name[32];
+        if (s.Init(L"Fast_hole") != 0 || setrlimit(RLIMIT_FSIZE, &small) != 0)
+            return 10;
+        std::vector<std::string> kept;
         for (unsigned i = 1; i <= 800; ++i) // the 601st writes records 401..600, which fail
         {
-            snprintf(name, sizeof(name), "n%u.txt", i);
-            if (AddNode(s, {name, 2, 0, false, 0, 1}) != i)
-                _exit(11);
+            const std::string name = "n" + std::to_string(i) + ".txt";
+            if (AddNode(s, {name.c_str(), 2, 0, false, 0, 1}) != i)
+                return 11;
             if (i == 601)
                 setrlimit(RLIMIT_FSIZE, &rl);
+            if (i <= 400 || i > 600)
+                kept.push_back(name + " ");
         }
         if (s.FlushBufToFile() != EFBIG)
-            _exit(12);
+            return 12;
         if (s.FlushBufToFile() != 0)
-            _exit(13);
-        std::vector<_FILE_NODE_> v;
-        if (s.GetChildrenFileNode(0, v) != 0 || v.size() != 600)
-            _exit(14);
-        for (const auto& n : v)
-        {
-            snprintf(name, sizeof(name), "n%u.txt", n.uFileIndex);
-            if (strcmp(name, n.szFileName) != 0 || (n.uFileIndex > 400 && n.uFileIndex <= 600))
-                _exit(15);
-        }
-        unsigned count = 0;
-        if (s.GetChildrenFileCount(0, count) != 0 || count != 600)
-            _exit(16);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed step " << WEXITSTATUS(status);
+            return 13;
+        std::sort(kept.begin(), kept.end());
+        return Kids(s, 0) == std::accumulate(kept.begin(), kept.end(), std::string()) + "/600" ? 0 : 14;
+    };
+    EXPECT_EXIT(_exit(scenario()), ::testing::ExitedWithCode(0), "");
 }
 
 // Relation texts as a damaged or hostile file may hold them, and what is
@@ -363,12 +353,7 @@ TEST_F(ScanResultStoreTest, IndicesThatNameNoRecordArePassedOver)
     s.AddChildren(5, 0, 3, 0, nullptr); // created below but never flushed
     ASSERT_EQ(s.FlushBufToFile(), 0u);
     ASSERT_NE(s.CreateFileNode(344), nullptr);
-    std::vector<_FILE_NODE_> v;
-    EXPECT_EQ(s.GetChildrenFileNode(5, v), 0u);
-    EXPECT_EQ(Names(v), (std::vector<std::string>{"one.txt", "two.txt"}));
-    unsigned count = 0;
-    EXPECT_EQ(s.GetChildrenFileCount(5, count), 0u);
-    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(Kids(s, 5), "one.txt two.txt /2");
 }
 
 TEST_F(ScanResultStoreTest, FolderNameFileLoadsOnlyCompleteRecords)
@@ -394,12 +379,9 @@ TEST_F(ScanResultStoreTest, FolderNameFileLoadsOnlyCompleteRecords)
     CScanResultFileManager s;
     ASSERT_EQ(s.Init(L"Pro_Fat_d"), 0u);
     std::vector<_FILE_NODE_> year;
-    ASSERT_EQ(s.GetChildrenFileNode(Key(2, 20), year), 0u);
-    ASSERT_FALSE(year.empty());
-    wchar_t path[600];
-    ASSERT_EQ(s.GetParentDirPath(&year[0], path, 600), 0u);
+    ASSERT_EQ(Kids(s, Key(2, 20), &year), "y.jpg z.jpg /3");
     // "2019" now comes from the node file, Photos from the damaged record.
-    EXPECT_EQ(std::wstring(path), std::wstring(255, L'N') + L"/2019/");
+    EXPECT_EQ(ParentPath(s, year[0]), std::wstring(255, L'N') + L"/2019/");
     ASSERT_EQ(s.FlushBufToFile(), 0u);
     EXPECT_EQ(FileSize(dirInfo), 264) << "the cut record is dropped";
 }
@@ -416,21 +398,15 @@ TEST_F(ScanResultStoreTest, ParentChainEndsOnCycles)
     AddNode(s, {"deep.txt", 30, 1, false, 0, 1}); // 6
     ASSERT_EQ(s.FlushBufToFile(), 0u);
 
-    std::vector<_FILE_NODE_> v;
-    ASSERT_EQ(s.GetChildrenFileNode(Key(2, 10), v), 0u);
-    ASSERT_EQ(Names(v), (std::vector<std::string>{"in.txt", "B"}));
-    std::vector<_FILE_NODE_> parents;
+    std::vector<_FILE_NODE_> v, parents;
+    ASSERT_EQ(Kids(s, Key(2, 10), &v), "in.txt B /1");
     EXPECT_EQ(s.GetParentFileNode(&v[0], parents), 0u);
     EXPECT_EQ(Names(parents), (std::vector<std::string>{"A", "B"}));
-    wchar_t path[64];
-    EXPECT_EQ(s.GetParentDirPath(&v[0], path, 64), 0u);
-    EXPECT_EQ(std::wstring(path), L"B/A/");
+    EXPECT_EQ(ParentPath(s, v[0]), L"B/A/");
 
-    std::vector<_FILE_NODE_> selfKids;
-    ASSERT_EQ(s.GetChildrenFileNode(Key(1, 30), selfKids), 0u);
-    ASSERT_EQ(Names(selfKids), (std::vector<std::string>{"deep.txt", "self"}));
+    ASSERT_EQ(Kids(s, Key(1, 30), &v), "deep.txt self /1");
     parents.clear();
-    EXPECT_EQ(s.GetParentFileNode(&selfKids[0], parents), 0u);
+    EXPECT_EQ(s.GetParentFileNode(&v[0], parents), 0u);
     EXPECT_EQ(Names(parents), std::vector<std::string>{"self"});
     EXPECT_EQ(s.GetParentFileNode(nullptr, parents), 87u);
 }
@@ -448,7 +424,5 @@ TEST_F(ScanResultStoreTest, CountExpandsEachFolderOnce)
         AddNode(s, {"d2", 100 + level, level, true, 100 + level + 1, 1});
     }
     ASSERT_EQ(s.FlushBufToFile(), 0u);
-    unsigned count = 0;
-    EXPECT_EQ(s.GetChildrenFileCount(Key(1, 101), count), 0u);
-    EXPECT_EQ(count, 40u);
+    EXPECT_EQ(Kids(s, Key(1, 101)), "f.txt d1 d2 /40");
 }
