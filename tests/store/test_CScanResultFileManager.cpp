@@ -129,7 +129,7 @@ TEST_F(ScanResultStoreTest, ChildrenSortFilesFirstHideDamagedPicturesAndReadBack
     EXPECT_EQ(AddNode(r, {"late.jpg", 20, 2, false, 106, 1}), 10u);
     ASSERT_EQ(r.FlushBufToFile(), 0u);
     EXPECT_EQ(Kids(r, Key(2, 20)), "late.jpg y.jpg z.jpg /4");
-    EXPECT_EQ(FileSize(StorePath("Fast_5")), 10 * 344);
+    EXPECT_EQ(ReadFileText(StorePath("Fast_5")).size(), 10 * 344u);
 }
 
 // Without folder names (the fast engines give none) folders are looked up
@@ -148,7 +148,7 @@ TEST_F(ScanResultStoreTest, FolderLookupWithoutNamesUsesTheNodeFile)
     for (const NodeSpec& n : nodes)
         AddNode(t, n, false);
     ASSERT_EQ(t.FlushBufToFile(), 0u);
-    EXPECT_EQ(FileSize(StorePath("Fast_6_DirInfo")), 0);
+    EXPECT_EQ(ReadFileText(StorePath("Fast_6_DirInfo")), "");
     std::vector<_FILE_NODE_> v;
     ASSERT_EQ(Kids(t, Key(1, 40), &v), "a.txt /1");
     EXPECT_EQ(ParentPath(t, v.at(0)), L"first/");
@@ -383,7 +383,7 @@ TEST_F(ScanResultStoreTest, FolderNameFileLoadsOnlyCompleteRecords)
     // "2019" now comes from the node file, Photos from the damaged record.
     EXPECT_EQ(ParentPath(s, year[0]), std::wstring(255, L'N') + L"/2019/");
     ASSERT_EQ(s.FlushBufToFile(), 0u);
-    EXPECT_EQ(FileSize(dirInfo), 264) << "the cut record is dropped";
+    EXPECT_EQ(ReadFileText(dirInfo).size(), 264u) << "the cut record is dropped";
 }
 
 TEST_F(ScanResultStoreTest, ParentChainEndsOnCycles)
