@@ -48,11 +48,12 @@ unsigned AddNode(CScanResultFileManager& store, const NodeSpec& n, bool folderNa
     return slot->uFileIndex;
 }
 
-std::vector<std::string> Names(const std::vector<_FILE_NODE_>& nodes)
+// The names of nodes or search hits, each followed by a blank.
+template <typename T> std::string Names(const std::vector<T>& nodes)
 {
-    std::vector<std::string> out;
+    std::string out;
     for (const auto& n : nodes)
-        out.push_back(n.szFileName);
+        out += std::string(n.szFileName) + " ";
     return out;
 }
 
@@ -63,12 +64,9 @@ std::string Kids(CScanResultFileManager& s, unsigned long long key, std::vector<
     std::vector<_FILE_NODE_> v;
     unsigned count = 0;
     const unsigned a = s.GetChildrenFileNode(key, v), b = s.GetChildrenFileCount(key, count);
-    std::string out = a || b ? "failed " : "";
-    for (const auto& n : v)
-        out += std::string(n.szFileName) + " ";
     if (nodes)
         *nodes = v;
-    return out + "/" + std::to_string(count);
+    return (a || b ? "failed " : "") + Names(v) + "/" + std::to_string(count);
 }
 
 std::wstring ParentPath(CScanResultFileManager& s, const _FILE_NODE_& node)
@@ -185,30 +183,25 @@ TEST_F(ScanResultStoreTest, SearchMatchesKindsOtherFilesAndSubstrings)
     for (const auto& n : nodes)
         AddNode(s, n);
 
-    struct Case
-    {
-        const wchar_t* key;
-        std::vector<std::string> expected;
-    } cases[] = {
-        {L"*.jpg|*.other", {"a.jp", "Big.JPG", "notes.xyz", "photo.jpg", "README", "trail."}},
-        {L"*.jpg", {"a.jp", "Big.JPG", "photo.jpg"}},
-        {L"*.mp3", {"song.mp3"}},
-        {L"*.other", {"notes.xyz", "README", "trail."}},
-        {L"", {}},
+    const std::pair<const wchar_t*, const char*> cases[] = {
+        {L"*.jpg|*.other", "a.jp Big.JPG notes.xyz photo.jpg README trail. "},
+        {L"*.jpg", "a.jp Big.JPG photo.jpg "},
+        {L"*.mp3", "song.mp3 "},
+        {L"*.other", "notes.xyz README trail. "},
+        {L"", ""},
     };
     for (const auto& c : cases)
     {
         std::vector<__SEARCH_FILE_INFO__> hits;
-        EXPECT_EQ(s.SearchFileNodeInfo(c.key, hits), 1);
-        EXPECT_EQ(Names(hits), c.expected) << "key " << tessaroo::WideToUtf8(c.key);
+        EXPECT_EQ(s.SearchFileNodeInfo(c.first, hits), 1);
+        EXPECT_EQ(Names(hits), c.second) << "key " << tessaroo::WideToUtf8(c.first);
     }
 
     // The hits of several engines are merged into one vector and sorted whole.
     std::vector<__SEARCH_FILE_INFO__> merged(1);
     strcpy(merged[0].szFileName, "aaa.mp3");
     EXPECT_EQ(s.SearchFileNodeInfo(L"*.mp3|*.jpg", merged), 1);
-    EXPECT_EQ(Names(merged),
-              (std::vector<std::string>{"a.jp", "aaa.mp3", "Big.JPG", "photo.jpg", "song.mp3"}));
+    EXPECT_EQ(Names(merged), "a.jp aaa.mp3 Big.JPG photo.jpg song.mp3 ");
 
     // Other files are not listed from a node file grown past its limit with
     // never-written (sparse) records.
@@ -216,7 +209,7 @@ TEST_F(ScanResultStoreTest, SearchMatchesKindsOtherFilesAndSubstrings)
     ASSERT_EQ(truncate(StorePath("File_Type_1").c_str(), 0x7FFFFFF + 344 - (0x7FFFFFF % 344)), 0);
     std::vector<__SEARCH_FILE_INFO__> hits;
     EXPECT_EQ(s.SearchFileNodeInfo(L"*.jpg|*.other", hits), 1);
-    EXPECT_EQ(Names(hits), (std::vector<std::string>{"a.jp", "Big.JPG", "photo.jpg"}));
+    EXPECT_EQ(Names(hits), "a.jp Big.JPG photo.jpg ");
 }
 
 TEST_F(ScanResultStoreTest, SearchReportsProgressAndStopsWhenAsked)
@@ -401,13 +394,13 @@ TEST_F(ScanResultStoreTest, ParentChainEndsOnCycles)
     std::vector<_FILE_NODE_> v, parents;
     ASSERT_EQ(Kids(s, Key(2, 10), &v), "in.txt B /1");
     EXPECT_EQ(s.GetParentFileNode(&v[0], parents), 0u);
-    EXPECT_EQ(Names(parents), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(Names(parents), "A B ");
     EXPECT_EQ(ParentPath(s, v[0]), L"B/A/");
 
     ASSERT_EQ(Kids(s, Key(1, 30), &v), "deep.txt self /1");
     parents.clear();
     EXPECT_EQ(s.GetParentFileNode(&v[0], parents), 0u);
-    EXPECT_EQ(Names(parents), std::vector<std::string>{"self"});
+    EXPECT_EQ(Names(parents), "self ");
     EXPECT_EQ(s.GetParentFileNode(nullptr, parents), 87u);
 }
 
