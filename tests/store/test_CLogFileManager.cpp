@@ -47,6 +47,7 @@ class LogFileManagerTest : public StoreTestEnv
   protected:
     CLogFileManager& M() { return *CLogFileManager::GetInstance(); }
     std::string Config() const { return m_root + "config"; }
+    unsigned Load(const std::string& config) { return WriteFileText(Config(), config) ? M().Init() : 999; }
     // The folder the stores are to use.
     std::string Dir()
     {
@@ -99,8 +100,7 @@ TEST_F(LogFileManagerTest, ConfigLoadsWholeRecordsOnly)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.records);
-        WriteFileText(Config(), c.bytes);
-        EXPECT_EQ(M().Init(), c.status);
+        EXPECT_EQ(Load(c.bytes), c.status);
         EXPECT_EQ(Index(), c.records);
         EXPECT_EQ(M().GetDirIndex(), c.index);
     }
@@ -114,8 +114,7 @@ TEST_F(LogFileManagerTest, ConfigLoadsWholeRecordsOnly)
 // "config", is repaired and read back.
 TEST_F(LogFileManagerTest, InterruptedSaveIsRepairedAndReadsBack)
 {
-    WriteFileText(Config(), Header(2));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(2)), 0u);
     ASSERT_EQ(M().SaveLogFileInfo("/dev/disk9", 1, 2048, 4096, 10, 20, 5, 300, 42, (m_root + "2/").c_str(),
                                   "/images/card.img"),
               0u);
@@ -131,8 +130,7 @@ TEST_F(LogFileManagerTest, InterruptedSaveIsRepairedAndReadsBack)
 TEST_F(LogFileManagerTest, FailedSaveKeepsTheOldIndex)
 {
     const std::string old = Header(5) + Record(1, 63, 1000, 0, m_root + "5/");
-    WriteFileText(Config(), old);
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(old), 0u);
     ASSERT_TRUE(tessaroo::MakeDirs(m_root + "config.tmp/")); // cannot be opened as a file
     M().AddDirIndex();
     EXPECT_NE(M().SaveLogConfigFile(), 0u);
@@ -143,8 +141,7 @@ TEST_F(LogFileManagerTest, FailedSaveKeepsTheOldIndex)
 // never what they point to.
 TEST_F(LogFileManagerTest, FoldersAreEmptiedWithoutFollowingLinks)
 {
-    WriteFileText(Config(), Header(6));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(6)), 0u);
     MakeLogDir(m_root + "7/");
     const std::string outside = m_dir + "outside/";
     ASSERT_TRUE(tessaroo::MakeDirs(outside));
@@ -188,8 +185,7 @@ TEST_F(LogFileManagerTest, OnlyNumberedFoldersOfTheRootAreDeleted)
     for (const auto& p : paths)
     {
         SCOPED_TRACE(p);
-        WriteFileText(Config(), Header(1) + Record(1, 2, 3, 0, p) + Record(4, 5, 6, 0, m_root + "3/"));
-        ASSERT_EQ(M().Init(), 0u);
+        ASSERT_EQ(Load(Header(1) + Record(1, 2, 3, 0, p) + Record(4, 5, 6, 0, m_root + "3/")), 0u);
         EXPECT_EQ(M().DeleteLogFileDir(p.c_str()), 0u);
         EXPECT_EQ(Index(), "4:5+6 0 0,0,0 0 0 R/3/ ;") << "the record naming the path is dropped";
         EXPECT_TRUE(PathExists(victim + "sub/deeper/x"));
@@ -198,8 +194,7 @@ TEST_F(LogFileManagerTest, OnlyNumberedFoldersOfTheRootAreDeleted)
         EXPECT_TRUE(PathExists(Config()));
     }
     // The record's folder is matched without regard to case.
-    WriteFileText(Config(), Header(1) + Record(1, 2, 3, 0, m_root + "3/"));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(1) + Record(1, 2, 3, 0, m_root + "3/")), 0u);
     std::string upper = m_root + "3/";
     for (char& c : upper)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -212,9 +207,9 @@ TEST_F(LogFileManagerTest, ReusableLogIsFoundOnlyForAnUnchangedVolume)
 {
     MakeLogDir(m_root + "4/");
     MakeLogDir(m_root + "5/");
-    WriteFileText(Config(), Header(5) + Record(3, 63, 1000, 0, m_root + "4/") +
-                                Record(3, 2048, 500, 12345, m_root + "5/") + Record(3, 9, 9, 0, "/etc/"));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(5) + Record(3, 63, 1000, 0, m_root + "4/") +
+                   Record(3, 2048, 500, 12345, m_root + "5/") + Record(3, 9, 9, 0, "/etc/")),
+              0u);
     _LOG_FILE_INFO_ info;
     memset(&info, 0, sizeof(info));
 
@@ -245,8 +240,7 @@ TEST_F(LogFileManagerTest, ReusableLogIsFoundOnlyForAnUnchangedVolume)
 TEST_F(LogFileManagerTest, SavesReplaceTheVolumesRecord)
 {
     MakeLogDir(m_root + "3/");
-    WriteFileText(Config(), Header(3) + Record(2, 63, 1000, 999, m_root + "3/"));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(3) + Record(2, 63, 1000, 999, m_root + "3/")), 0u);
     const std::string dir = m_root + "3/";
     EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 2, 3, 4, 5, dir.c_str(), ""), 0u);
     EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 10, 20, 30, 40, 50, dir.c_str(), ""), 0u);
@@ -263,8 +257,7 @@ TEST_F(LogFileManagerTest, SavesReplaceTheVolumesRecord)
     for (unsigned long long freeSpace : {999ull, 0ull})
     {
         MakeLogDir(m_root + "2/");
-        WriteFileText(Config(), Header(3) + Record(2, 63, 1000, freeSpace, m_root + "2/"));
-        ASSERT_EQ(M().Init(), 0u);
+        ASSERT_EQ(Load(Header(3) + Record(2, 63, 1000, freeSpace, m_root + "2/")), 0u);
         EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 0, 100, 40, 40, 7, dir.c_str(), ""), 0u);
         EXPECT_FALSE(PathExists(m_root + "2"));
         EXPECT_EQ(Index(), "2:63+1000 0 0,100,40 40 7 R/3/ ;");
@@ -276,9 +269,9 @@ TEST_F(LogFileManagerTest, RecordsOfAnOlderBuildAreDroppedWithTheirFolders)
 {
     MakeLogDir(m_root + "2/");
     MakeLogDir(m_root + "3/");
-    WriteFileText(Config(), Header(3) + Record(1, 63, 1000, 0, m_root + "2/", "", 0, 0) +
-                                Record(1, 0, 9, 0, m_root + "3/"));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(
+        Load(Header(3) + Record(1, 63, 1000, 0, m_root + "2/", "", 0, 0) + Record(1, 0, 9, 0, m_root + "3/")),
+        0u);
     EXPECT_EQ(Index(), "1:0+9 0 0,0,0 0 0 R/3/ ;");
     EXPECT_FALSE(PathExists(m_root + "2"));
     EXPECT_TRUE(PathExists(m_root + "3/Fast_1"));
@@ -327,17 +320,15 @@ struct OtherRun
 
 TEST_F(LogFileManagerTest, AFolderALiveRunHoldsIsNeitherReusedNorDeleted)
 {
-    WriteFileText(Config(), Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
     MakeLogDir(m_root + "4/");
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(6) + Record(1, 63, 1000, 0, m_root + "4/")), 0u);
     {
         OtherRun other(false);
         ASSERT_EQ(other.folder, m_root + "7/");
         WriteFileText(m_root + "7/Fast_other", "theirs");
         // Even with an index that does not know the other run's folder
         // (a save of its that failed), that folder is passed over.
-        WriteFileText(Config(), Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
-        M().Init();
+        Load(Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
         M().AddDirIndex();
         EXPECT_EQ(Dir(), m_root + "8/");
         M().DeleteLogFileDir((m_root + "7/").c_str());
