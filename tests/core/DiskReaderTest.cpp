@@ -125,11 +125,7 @@ TEST_F(DiskReaderTest, OnlyFilesAndBlockDevicesOpenAndNothingBlocks)
 {
     // A FIFO with no writer would block a plain open for ever.
     ASSERT_EQ(mkfifo(m_dir.File("fifo").c_str(), 0600), 0);
-    const struct
-    {
-        std::string path;
-        unsigned status;
-    } cases[] = {
+    const std::pair<std::string, unsigned> cases[] = {
         {m_dir.File("fifo"), unsigned(ENOTBLK)},
         {"/dev/null", unsigned(ENOTBLK)},
         {m_dir.Path(), unsigned(EISDIR)},
@@ -137,9 +133,9 @@ TEST_F(DiskReaderTest, OnlyFilesAndBlockDevicesOpenAndNothingBlocks)
     };
     for (const auto& c : cases)
     {
-        ScopedEnv disks("TESSAROO_DISKS", c.path);
+        ScopedEnv disks("TESSAROO_DISKS", c.first);
         CDiskReader r;
-        EXPECT_EQ(r.Init(0, 100), c.status) << c.path;
+        EXPECT_EQ(r.Init(0, 100), c.second) << c.first;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,14 +149,12 @@ TEST_F(LogFileManagerTest, FoldersAreEmptiedWithoutFollowingLinks)
     WriteFileText(outside + "keep", "keep");
     ASSERT_EQ(symlink(outside.c_str(), (m_root + "7/link").c_str()), 0);
     ASSERT_EQ(symlink(outside.c_str(), (m_root + "9").c_str()), 0);
-    char cwdBefore[4096], cwdAfter[4096];
-    ASSERT_NE(getcwd(cwdBefore, sizeof(cwdBefore)), nullptr);
+    const std::filesystem::path cwd = std::filesystem::current_path();
 
     M().AddDirIndex();
     EXPECT_EQ(Dir(), m_root + "7/");
     EXPECT_EQ(tessaroo::test::ListFolder(m_root + "7"), std::vector<std::string>{".lock"});
-    ASSERT_NE(getcwd(cwdAfter, sizeof(cwdAfter)), nullptr);
-    EXPECT_STREQ(cwdBefore, cwdAfter);
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
     M().ReduceDirIndex();
     EXPECT_EQ(Dir(), m_root + "6/");
 
