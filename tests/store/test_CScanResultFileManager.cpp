@@ -1,7 +1,6 @@
 #include "store/CScanResultFileManager.h"
 
 #include "StoreTestEnv.h"
-#include "core/ByteReader.h"
 #include "core/Portability.h"
 #include "store/FileTypeLists.h"
 
@@ -358,10 +357,10 @@ TEST_F(ScanResultStoreTest, FolderNameFileLoadsOnlyCompleteRecords)
     const std::string dirInfo = StorePath("Pro_Fat_d_DirInfo");
     std::string bytes = ReadFileText(dirInfo);
     ASSERT_EQ(bytes.size(), 3 * 264u);
-    tessaroo::ByteReader r(bytes.data(), bytes.size());
-    EXPECT_EQ(r.U32(264), 20u);
-    EXPECT_EQ(r.U32(264 + 4), 5u);
-    EXPECT_STREQ(bytes.data() + 264 + 8, "2019");
+    // The second record: cluster 20, node 5, "2019".
+    EXPECT_EQ(bytes.substr(264, 13), std::string("\x14\0\0\0\x05\0\0\0"
+                                                 "2019\0",
+                                                 13));
     // Cut the second record and make the first one's name unterminated.
     bytes.resize(264 + 100);
     memset(&bytes[8], 'N', 256);
