@@ -5,6 +5,7 @@
 #include "tests/support/TempDir.h"
 #include "store/CScanResultFileManager.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -195,8 +196,8 @@ TEST_F(LogFileManagerTest, OnlyNumberedFoldersOfTheRootAreDeleted)
     // The record's folder is matched without regard to case.
     ASSERT_EQ(Load(Header(1) + Record(1, 2, 3, 0, m_root + "3/")), 0u);
     std::string upper = m_root + "3/";
-    for (char& c : upper)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return char(toupper(c)); });
     M().DeleteLogFileDir(upper.c_str());
     EXPECT_EQ(Index(), "");
     EXPECT_TRUE(PathExists(m_root + "3/Fast_1")) << "the upper-case path is no folder of the root";
@@ -209,8 +210,7 @@ TEST_F(LogFileManagerTest, ReusableLogIsFoundOnlyForAnUnchangedVolume)
     ASSERT_EQ(Load(Header(5) + Record(3, 63, 1000, 0, m_root + "4/") +
                    Record(3, 2048, 500, 12345, m_root + "5/") + Record(3, 9, 9, 0, "/etc/")),
               0u);
-    _LOG_FILE_INFO_ info;
-    memset(&info, 0, sizeof(info));
+    _LOG_FILE_INFO_ info{};
 
     // Same volume, same free space: reuse folder 4.
     EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 3, 63, 1000, &info), 1);
