@@ -181,21 +181,18 @@ TEST(Conversions, CopyUtf8NameKeepsTheExtensionOfALongName)
     for (int i = 0; i < 100; ++i)
         korean += "\xEA\xB0\x80"; // U+AC00, three bytes
     const std::string longExt = "a." + std::string(300, 'e');
-    const struct
-    {
-        std::string name;
-        std::string out;
-    } cases[] = {{"photo.jpg", "photo.jpg"},
-                 {std::string(300, 'a') + ".jpg", std::string(251, 'a') + ".jpg"},
-                 {korean + ".jpg", korean.substr(0, 249) + ".jpg"},
-                 {std::string(300, 'a'), std::string(255, 'a')},
-                 // An "extension" longer than any is part of the name.
-                 {longExt, longExt.substr(0, 255)}};
+    const std::pair<std::string, std::string> cases[] = {
+        {"photo.jpg", "photo.jpg"},
+        {std::string(300, 'a') + ".jpg", std::string(251, 'a') + ".jpg"},
+        {korean + ".jpg", korean.substr(0, 249) + ".jpg"},
+        {std::string(300, 'a'), std::string(255, 'a')},
+        // An "extension" longer than any is part of the name.
+        {longExt, longExt.substr(0, 255)}};
     for (const auto& c : cases)
     {
         Guarded<char> dst(256);
-        CopyUtf8Name(dst.Get(), dst.Size(), c.name);
-        EXPECT_EQ(std::string(dst.Get()), c.out) << c.name.size();
+        CopyUtf8Name(dst.Get(), dst.Size(), c.first);
+        EXPECT_EQ(std::string(dst.Get()), c.second) << c.first.size();
         EXPECT_TRUE(dst.Intact());
     }
     Guarded<wchar_t> w(3, L'#');

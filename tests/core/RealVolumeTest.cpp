@@ -20,14 +20,6 @@ using namespace tessaroo::test;
 
 namespace
 {
-struct VolumeCase
-{
-    const char* name;
-    const char* tool;    // the program the command needs
-    const char* command; // IMG stands for the image path
-    VolumeKind kind;
-};
-
 std::string Expand(std::string cmd, const std::string& img)
 {
     const std::string quoted = ShellQuote(img);
@@ -37,68 +29,57 @@ std::string Expand(std::string cmd, const std::string& img)
 }
 } // namespace
 
-class RealVolume : public ::testing::TestWithParam<VolumeCase>
+// Each volume is recognised from its first 16 KiB, and the factory, which
+// reads the same bytes through the disk mapping, gives the matching engine.
+TEST(RealVolume, IsRecognisedFromItsFirstSixteenKiB)
 {
-};
-
-TEST_P(RealVolume, IsRecognisedFromItsFirstSixteenKiB)
-{
-    const VolumeCase& c = GetParam();
-    ASSERT_TRUE(HaveTool(c.tool)) << c.tool << " is missing (dosfstools, ntfs-3g, exfatprogs, e2fsprogs)";
-    TempDir dir("volume");
-    const std::string img = dir.File("volume.img");
-    ASSERT_TRUE(RunSucceeds(Expand(c.command, img)));
-    const std::vector<uint8_t> probe = ReadFileRange(img, 0, FACTORY_PROBE_SIZE);
-    ASSERT_EQ(probe.size(), FACTORY_PROBE_SIZE);
-
-    EXPECT_EQ(IsFat(probe.data()), c.kind == VolumeKind::Fat);
-    EXPECT_EQ(IsNtfs(probe.data()), c.kind == VolumeKind::Ntfs);
-    EXPECT_EQ(IsExt(probe.data()), c.kind == VolumeKind::Ext);
-    EXPECT_EQ(int(ClassifyVolume(probe.data(), probe.size())), int(c.kind));
-
-    // The factory reads the same bytes through the disk mapping.
-    ScopedEnv disks("TESSAROO_DISKS", img);
-    std::unique_ptr<IFileRecoveryParse> fast(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-        0, 0, 2048, L'C', RECOVERY_TYPE_FAST));
-    // The NTFS engine is wired by its own work; whatever it is, it is no FAT or ext engine.
-    EXPECT_EQ(dynamic_cast<CFastFatRecovery*>(fast.get()) != nullptr, c.kind == VolumeKind::Fat);
-    EXPECT_EQ(dynamic_cast<CFastExtRecovery*>(fast.get()) != nullptr, c.kind == VolumeKind::Ext);
-    if (c.kind == VolumeKind::None)
+    const struct
     {
-        EXPECT_EQ(fast, nullptr);
+        const char* command; // IMG stands for the image path
+        VolumeKind kind;
+    } cases[] = {
+        {"mkfs.fat -C -F 12 -i 1 IMG 2048", VolumeKind::Fat},
+        {"mkfs.fat -C -i 1 IMG 1440", VolumeKind::Fat},
+        {"mkfs.fat -C -F 16 -s 4 -i 1 IMG 16384", VolumeKind::Fat},
+        {"mkfs.fat -C -F 16 -s 64 -i 1 IMG 300000", VolumeKind::Fat},
+        {"mkfs.fat -C -F 32 -i 1 IMG 40960", VolumeKind::Fat},
+        {"mkfs.fat -C -F 32 -S 4096 -i 1 IMG 300000", VolumeKind::Fat},
+        // 64 KiB clusters on 512-byte sectors (128 per cluster) are outside
+        // the cluster sizes the recognisers take, for FAT and NTFS alike.
+        {"mkfs.fat -C -F 32 -s 128 -i 1 IMG 600000", VolumeKind::None},
+        {"truncate -s 16M IMG && mkntfs -F -f -Q -q IMG", VolumeKind::Ntfs},
+        {"truncate -s 64M IMG && mkntfs -F -f -Q -q -s 4096 IMG", VolumeKind::Ntfs},
+        {"truncate -s 64M IMG && mkntfs -F -f -Q -q -c 65536 IMG", VolumeKind::None},
+        {"truncate -s 8M IMG && mkfs.exfat IMG >/dev/null", VolumeKind::None},
+        {"truncate -s 4M IMG && mke2fs -q -F -t ext2 IMG", VolumeKind::Ext},
+        {"truncate -s 64M IMG && mke2fs -q -F -t ext4 -b 4096 IMG", VolumeKind::Ext},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.command); // a missing tool shows in the command's output
+        TempDir dir("volume");
+        const std::string img = dir.File("volume.img");
+        ASSERT_TRUE(RunSucceeds(Expand(c.command, img)));
+        const std::vector<uint8_t> probe = ReadFileRange(img, 0, FACTORY_PROBE_SIZE);
+        ASSERT_EQ(probe.size(), FACTORY_PROBE_SIZE);
+        EXPECT_EQ(IsFat(probe.data()), c.kind == VolumeKind::Fat);
+        EXPECT_EQ(IsNtfs(probe.data()), c.kind == VolumeKind::Ntfs);
+        EXPECT_EQ(IsExt(probe.data()), c.kind == VolumeKind::Ext);
+        EXPECT_EQ(int(ClassifyVolume(probe.data(), probe.size())), int(c.kind));
+
+        ScopedEnv disks("TESSAROO_DISKS", img);
+        std::unique_ptr<IFileRecoveryParse> fast(
+            CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(0, 0, 2048, L'C',
+                                                                            RECOVERY_TYPE_FAST));
+        // The NTFS engine is wired by its own work; whatever it is, it is no FAT or ext engine.
+        EXPECT_EQ(dynamic_cast<CFastFatRecovery*>(fast.get()) != nullptr, c.kind == VolumeKind::Fat);
+        EXPECT_EQ(dynamic_cast<CFastExtRecovery*>(fast.get()) != nullptr, c.kind == VolumeKind::Ext);
+        EXPECT_EQ(fast == nullptr, c.kind == VolumeKind::None);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tools, RealVolume,
-    ::testing::Values(
-        VolumeCase{"Fat12", "mkfs.fat", "mkfs.fat -C -F 12 -i 1 IMG 2048", VolumeKind::Fat},
-        VolumeCase{"Floppy", "mkfs.fat", "mkfs.fat -C -i 1 IMG 1440", VolumeKind::Fat},
-        VolumeCase{"Fat16", "mkfs.fat", "mkfs.fat -C -F 16 -s 4 -i 1 IMG 16384", VolumeKind::Fat},
-        VolumeCase{"Fat16SixtyFourSectorsPerCluster", "mkfs.fat", "mkfs.fat -C -F 16 -s 64 -i 1 IMG 300000",
-                   VolumeKind::Fat},
-        VolumeCase{"Fat32", "mkfs.fat", "mkfs.fat -C -F 32 -i 1 IMG 40960", VolumeKind::Fat},
-        VolumeCase{"Fat32FourKiBSectors", "mkfs.fat", "mkfs.fat -C -F 32 -S 4096 -i 1 IMG 300000",
-                   VolumeKind::Fat},
-        // 64 KiB clusters on 512-byte sectors (128 per cluster) are outside
-        // the cluster sizes the recognisers take, for FAT and NTFS alike.
-        VolumeCase{"Fat32SixtyFourKiBClusters", "mkfs.fat", "mkfs.fat -C -F 32 -s 128 -i 1 IMG 600000",
-                   VolumeKind::None},
-        VolumeCase{"Ntfs", "mkntfs", "truncate -s 16M IMG && mkntfs -F -f -Q -q IMG", VolumeKind::Ntfs},
-        VolumeCase{"NtfsFourKiBSectors", "mkntfs", "truncate -s 64M IMG && mkntfs -F -f -Q -q -s 4096 IMG",
-                   VolumeKind::Ntfs},
-        VolumeCase{"NtfsSixtyFourKiBClusters", "mkntfs",
-                   "truncate -s 64M IMG && mkntfs -F -f -Q -q -c 65536 IMG", VolumeKind::None},
-        VolumeCase{"Exfat", "mkfs.exfat", "truncate -s 8M IMG && mkfs.exfat IMG >/dev/null",
-                   VolumeKind::None},
-        VolumeCase{"Ext2", "mke2fs", "truncate -s 4M IMG && mke2fs -q -F -t ext2 IMG", VolumeKind::Ext},
-        VolumeCase{"Ext4FourKiBBlocks", "mke2fs", "truncate -s 64M IMG && mke2fs -q -F -t ext4 -b 4096 IMG",
-                   VolumeKind::Ext}),
-    [](const ::testing::TestParamInfo<VolumeCase>& i) { return std::string(i.param.name); });
-
 TEST(RealVolume, NtfsFileRecordsOfMkntfs)
 {
-    ASSERT_TRUE(HaveTool("mkntfs")) << "needs ntfs-3g";
     TempDir dir("volume");
     const std::string img = dir.File("ntfs.img");
     ASSERT_TRUE(RunSucceeds(Expand("truncate -s 16M IMG && mkntfs -F -f -Q -q IMG", img)));

@@ -10,7 +10,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 
 using tessaroo::test::PathExists;
 using tessaroo::test::ReadFileText;
@@ -26,12 +25,6 @@ class StoreTestEnv : public ::testing::Test
         m_root = tessaroo::GetScanLogRoot();
         ASSERT_TRUE(tessaroo::MakeDirs(m_root));
         CLogFileManager::GetInstance()->Init();
-    }
-
-    static long long FileSize(const std::string& path)
-    {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
     }
 
     tessaroo::test::TempDir m_tmp{"store"};

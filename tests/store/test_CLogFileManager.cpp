@@ -5,8 +5,11 @@
 #include "tests/support/TempDir.h"
 #include "store/CScanResultFileManager.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +49,29 @@ class LogFileManagerTest : public StoreTestEnv
   protected:
     CLogFileManager& M() { return *CLogFileManager::GetInstance(); }
     std::string Config() const { return m_root + "config"; }
+    unsigned Load(const std::string& config) { return WriteFileText(Config(), config) ? M().Init() : 999; }
+    // The folder the stores are to use.
+    std::string Dir()
+    {
+        char path[CLogFileManager::PATH_SIZE] = {0};
+        return M().GetLogFileDirPath(path) == 0 ? path : "failed";
+    }
+    // The loaded index, a record a line: "disk:start+count free runStart,
+    // runLength,runOffset scanned files folder device;", the root as "R/".
+    std::string Index()
+    {
+        std::ostringstream o;
+        for (const _LOG_FILE_INFO_& r : M().GetLogFileInfoVec())
+        {
+            std::string dir = r.szLogDirPath;
+            if (dir.compare(0, m_root.size(), m_root) == 0)
+                dir.replace(0, m_root.size(), "R/");
+            o << r.nDiskIndex << ':' << r.u64StartSector << '+' << r.u64SectorCount << ' ' << r.u64FreeSpace
+              << ' ' << r.u64RunStart << ',' << r.u64RunLength << ',' << r.u64RunOffset << ' '
+              << r.u64ScannedSectors << ' ' << r.u64FileCount << ' ' << dir << ' ' << r.szDevicePath << ';';
+        }
+        return o.str();
+    }
     // A scan-log folder with a nested tree in it.
     void MakeLogDir(const std::string& dir)
     {
@@ -58,37 +84,31 @@ class LogFileManagerTest : public StoreTestEnv
 
 TEST_F(LogFileManagerTest, ConfigLoadsWholeRecordsOnly)
 {
-    struct Case
+    const struct
     {
-        const char* label;
         std::string bytes;
         unsigned status;
-        size_t records;
         unsigned long long index;
+        std::string records;
     } cases[] = {
-        {"a cut record", Header(4) + Record(1, 63, 1000, 0, m_root + "4/") + std::string(100, 'z'), 0, 1, 4},
-        {"index only", Header(3), 0, 0, 3},
-        {"empty", "", 87, 0, 0},
-        {"cut index", "abc", 30, 0, 0},
-        {"two records", Header(6) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 0, m_root + "6/"),
-         0, 2, 6},
+        {Header(4) + Record(1, 63, 1000, 0, m_root + "4/") + std::string(100, 'z'), 0, 4,
+         "1:63+1000 0 0,0,0 0 0 R/4/ ;"}, // a cut record
+        {Header(3), 0, 3, ""},
+        {"", 87, 0, ""},
+        {"abc", 30, 0, ""}, // a cut index
+        {Header(6) + Record(1, 63, 1000, 0, m_root + "5/") + Record(2, 0, 9, 7, m_root + "6/", "/i.img", 3),
+         0, 6, "1:63+1000 0 0,0,0 0 0 R/5/ ;2:0+9 7 3,0,0 0 0 R/6/ /i.img;"},
     };
     for (const auto& c : cases)
     {
-        WriteFileText(Config(), c.bytes);
-        EXPECT_EQ(M().Init(), c.status) << c.label;
-        EXPECT_EQ(M().GetLogFileInfoVec().size(), c.records) << c.label;
-        EXPECT_EQ(M().GetDirIndex(), c.index) << c.label;
+        SCOPED_TRACE(c.records);
+        EXPECT_EQ(Load(c.bytes), c.status);
+        EXPECT_EQ(Index(), c.records);
+        EXPECT_EQ(M().GetDirIndex(), c.index);
     }
-    const auto& v = M().GetLogFileInfoVec(); // of the last case
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_EQ(v[1].nDiskIndex, 2);
-    EXPECT_EQ(v[1].u64SectorCount, 9u);
-    EXPECT_EQ(std::string(v[1].szLogDirPath), m_root + "6/");
-
     unlink(Config().c_str());
     EXPECT_EQ(M().Init(), 87u) << "no config: an empty index";
-    EXPECT_TRUE(M().GetLogFileInfoVec().empty());
+    EXPECT_EQ(Index(), "");
 }
 
 // The layout itself is pinned by the hand-laid records above; here a
@@ -96,72 +116,51 @@ TEST_F(LogFileManagerTest, ConfigLoadsWholeRecordsOnly)
 // "config", is repaired and read back.
 TEST_F(LogFileManagerTest, InterruptedSaveIsRepairedAndReadsBack)
 {
-    WriteFileText(Config(), Header(2));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(2)), 0u);
     ASSERT_EQ(M().SaveLogFileInfo("/dev/disk9", 1, 2048, 4096, 10, 20, 5, 300, 42, (m_root + "2/").c_str(),
                                   "/images/card.img"),
               0u);
     EXPECT_FALSE(PathExists(m_root + "config.tmp"));
     ASSERT_EQ(rename(Config().c_str(), (m_root + "config.tmp").c_str()), 0);
     ASSERT_EQ(M().Init(), 0u);
-    EXPECT_TRUE(PathExists(Config()));
-    EXPECT_FALSE(PathExists(m_root + "config.tmp"));
+    EXPECT_EQ(tessaroo::test::ListFolder(m_root), (std::vector<std::string>{"config", "config.lock"}));
     EXPECT_EQ(M().GetDirIndex(), 2u);
-    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
-    const _LOG_FILE_INFO_& r = M().GetLogFileInfoVec()[0];
-    EXPECT_EQ(r.u64SectorCount, 4096u);
-    EXPECT_EQ(r.u64FileCount, 42u);
-    EXPECT_EQ(r.u64FreeSpace, 0u) << "volumes given by path record no free space";
-    EXPECT_STREQ(r.szDevicePath, "/images/card.img");
-    EXPECT_EQ(std::string(r.szLogDirPath), m_root + "2/");
+    // Volumes given by path record no free space.
+    EXPECT_EQ(Index(), "1:2048+4096 0 10,20,5 300 42 R/2/ /images/card.img;");
 }
 
 TEST_F(LogFileManagerTest, FailedSaveKeepsTheOldIndex)
 {
     const std::string old = Header(5) + Record(1, 63, 1000, 0, m_root + "5/");
-    WriteFileText(Config(), old);
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(old), 0u);
     ASSERT_TRUE(tessaroo::MakeDirs(m_root + "config.tmp/")); // cannot be opened as a file
     M().AddDirIndex();
     EXPECT_NE(M().SaveLogConfigFile(), 0u);
     EXPECT_EQ(ReadFileText(Config()), old);
 }
 
-TEST_F(LogFileManagerTest, AddDirIndexEmptiesTheNewFolderWithoutFollowingLinks)
+// Links inside a folder, or a numbered folder that is itself a link, go:
+// never what they point to.
+TEST_F(LogFileManagerTest, FoldersAreEmptiedWithoutFollowingLinks)
 {
-    WriteFileText(Config(), Header(6));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(6)), 0u);
     MakeLogDir(m_root + "7/");
-    // A link inside the folder must go, not what it points to.
     const std::string outside = m_dir + "outside/";
     ASSERT_TRUE(tessaroo::MakeDirs(outside));
     WriteFileText(outside + "keep", "keep");
     ASSERT_EQ(symlink(outside.c_str(), (m_root + "7/link").c_str()), 0);
-    char cwdBefore[4096], cwdAfter[4096];
-    ASSERT_NE(getcwd(cwdBefore, sizeof(cwdBefore)), nullptr);
+    ASSERT_EQ(symlink(outside.c_str(), (m_root + "9").c_str()), 0);
+    const std::filesystem::path cwd = std::filesystem::current_path();
 
     M().AddDirIndex();
-    char path[CLogFileManager::PATH_SIZE];
-    ASSERT_EQ(M().GetLogFileDirPath(path), 0u);
-    EXPECT_EQ(std::string(path), m_root + "7/");
+    EXPECT_EQ(Dir(), m_root + "7/");
     EXPECT_EQ(tessaroo::test::ListFolder(m_root + "7"), std::vector<std::string>{".lock"});
-    EXPECT_TRUE(PathExists(outside + "keep"));
-    ASSERT_NE(getcwd(cwdAfter, sizeof(cwdAfter)), nullptr);
-    EXPECT_STREQ(cwdBefore, cwdAfter);
-
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
     M().ReduceDirIndex();
-    ASSERT_EQ(M().GetLogFileDirPath(path), 0u);
-    EXPECT_EQ(std::string(path), m_root + "6/");
-}
+    EXPECT_EQ(Dir(), m_root + "6/");
 
-TEST_F(LogFileManagerTest, NumberedFolderThatIsALinkLosesOnlyTheLink)
-{
-    const std::string outside = m_dir + "elsewhere/";
-    ASSERT_TRUE(tessaroo::MakeDirs(outside));
-    WriteFileText(outside + "keep", "keep");
-    ASSERT_EQ(symlink(outside.c_str(), (m_root + "8").c_str()), 0);
-    EXPECT_EQ(M().DeleteLogFileDir((m_root + "8/").c_str()), 0u);
-    EXPECT_FALSE(PathExists(m_root + "8"));
+    EXPECT_EQ(M().DeleteLogFileDir((m_root + "9/").c_str()), 0u);
+    EXPECT_FALSE(PathExists(m_root + "9"));
     EXPECT_TRUE(PathExists(outside + "keep"));
 }
 
@@ -185,24 +184,22 @@ TEST_F(LogFileManagerTest, OnlyNumberedFoldersOfTheRootAreDeleted)
     };
     for (const auto& p : paths)
     {
-        WriteFileText(Config(), Header(1) + Record(1, 2, 3, 0, p) + Record(4, 5, 6, 0, m_root + "3/"));
-        ASSERT_EQ(M().Init(), 0u);
+        SCOPED_TRACE(p);
+        ASSERT_EQ(Load(Header(1) + Record(1, 2, 3, 0, p) + Record(4, 5, 6, 0, m_root + "3/")), 0u);
         EXPECT_EQ(M().DeleteLogFileDir(p.c_str()), 0u);
-        ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u) << "the record naming " << p << " is dropped";
-        EXPECT_EQ(M().GetLogFileInfoVec()[0].nDiskIndex, 4);
-        EXPECT_TRUE(PathExists(victim + "sub/deeper/x")) << p;
-        EXPECT_TRUE(PathExists(m_root + "3/sub/deeper/x")) << p;
-        EXPECT_TRUE(PathExists(m_root + "07/Fast_1")) << p;
+        EXPECT_EQ(Index(), "4:5+6 0 0,0,0 0 0 R/3/ ;") << "the record naming the path is dropped";
+        EXPECT_TRUE(PathExists(victim + "sub/deeper/x"));
+        EXPECT_TRUE(PathExists(m_root + "3/sub/deeper/x"));
+        EXPECT_TRUE(PathExists(m_root + "07/Fast_1"));
         EXPECT_TRUE(PathExists(Config()));
     }
     // The record's folder is matched without regard to case.
-    WriteFileText(Config(), Header(1) + Record(1, 2, 3, 0, m_root + "3/"));
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(1) + Record(1, 2, 3, 0, m_root + "3/")), 0u);
     std::string upper = m_root + "3/";
-    for (char& c : upper)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return char(toupper(c)); });
     M().DeleteLogFileDir(upper.c_str());
-    EXPECT_TRUE(M().GetLogFileInfoVec().empty());
+    EXPECT_EQ(Index(), "");
     EXPECT_TRUE(PathExists(m_root + "3/Fast_1")) << "the upper-case path is no folder of the root";
 }
 
@@ -210,18 +207,15 @@ TEST_F(LogFileManagerTest, ReusableLogIsFoundOnlyForAnUnchangedVolume)
 {
     MakeLogDir(m_root + "4/");
     MakeLogDir(m_root + "5/");
-    WriteFileText(Config(), Header(5) + Record(3, 63, 1000, 0, m_root + "4/") +
-                                Record(3, 2048, 500, 12345, m_root + "5/") + Record(3, 9, 9, 0, "/etc/"));
-    ASSERT_EQ(M().Init(), 0u);
-    _LOG_FILE_INFO_ info;
-    memset(&info, 0, sizeof(info));
+    ASSERT_EQ(Load(Header(5) + Record(3, 63, 1000, 0, m_root + "4/") +
+                   Record(3, 2048, 500, 12345, m_root + "5/") + Record(3, 9, 9, 0, "/etc/")),
+              0u);
+    _LOG_FILE_INFO_ info{};
 
     // Same volume, same free space: reuse folder 4.
     EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 3, 63, 1000, &info), 1);
     EXPECT_EQ(std::string(info.szLogDirPath), m_root + "4/");
-    char path[CLogFileManager::PATH_SIZE];
-    M().GetLogFileDirPath(path);
-    EXPECT_EQ(std::string(path), m_root + "4/");
+    EXPECT_EQ(Dir(), m_root + "4/");
     CScanResultFileManager store;
     ASSERT_EQ(store.Init(L"Fast_1"), 0u);
     EXPECT_EQ(store.GetFileNodePath(), m_root + "4/Fast_1");
@@ -229,75 +223,73 @@ TEST_F(LogFileManagerTest, ReusableLogIsFoundOnlyForAnUnchangedVolume)
     // Free space changed: the old folder goes.
     EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 3, 2048, 500, &info), 0);
     EXPECT_FALSE(PathExists(m_root + "5"));
-    M().GetLogFileDirPath(path);
-    EXPECT_EQ(std::string(path), m_root + "5/");
+    EXPECT_EQ(Dir(), m_root + "5/");
 
-    // A record naming a folder outside the root is never handed to a store.
+    // A record naming a folder outside the root is never handed to a store;
+    // nor is anything of an unknown volume.
     EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 3, 9, 9, &info), 0);
-    EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
     EXPECT_TRUE(PathExists("/etc/hostname") || PathExists("/etc/passwd"));
-
-    // Unknown volume.
     EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 7, 0, 1, &info), 0);
-    EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    EXPECT_EQ(Index(), "3:63+1000 0 0,0,0 0 0 R/4/ ;");
 }
 
-TEST_F(LogFileManagerTest, SavingADiskVolumeTwiceKeepsOneRecord)
+// A disk volume saved twice keeps one record, and a stale record of the
+// folder being saved does not take the folder; image files get a record per
+// save.
+TEST_F(LogFileManagerTest, SavesReplaceTheVolumesRecord)
 {
-    WriteFileText(Config(), Header(1));
-    ASSERT_EQ(M().Init(), 0u);
-    const std::string dir = m_root + "1/";
+    MakeLogDir(m_root + "3/");
+    ASSERT_EQ(Load(Header(3) + Record(2, 63, 1000, 999, m_root + "3/")), 0u);
+    const std::string dir = m_root + "3/";
     EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 2, 3, 4, 5, dir.c_str(), ""), 0u);
     EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 10, 20, 30, 40, 50, dir.c_str(), ""), 0u);
     ASSERT_EQ(M().Init(), 0u);
-    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
-    const _LOG_FILE_INFO_& r = M().GetLogFileInfoVec()[0];
-    EXPECT_EQ(r.u64RunStart, 10u);
-    EXPECT_EQ(r.u64RunLength, 20u);
-    EXPECT_EQ(r.u64RunOffset, 30u);
-    EXPECT_EQ(r.u64ScannedSectors, 40u);
-    EXPECT_EQ(r.u64FileCount, 50u);
-
-    // Image files get a record per save.
+    EXPECT_EQ(Index(), "2:63+1000 0 10,20,30 40 50 R/3/ ;");
     M().SaveLogFileInfo(STABLE_DEVICE, 0, 0, 10, 0, 0, 0, 0, 0, dir.c_str(), "/img/a.img");
     M().SaveLogFileInfo(STABLE_DEVICE, 0, 0, 10, 0, 0, 0, 0, 0, dir.c_str(), "/img/a.img");
     EXPECT_EQ(M().GetLogFileInfoVec().size(), 3u);
+
+    // A record of another folder, stale or not, gives way with its folder: a
+    // scan that could not reuse a volume's log wrote a folder of its own, and
+    // a later resume must never pair the old folder's stores with the new
+    // scan's position.
+    for (unsigned long long freeSpace : {999ull, 0ull})
+    {
+        MakeLogDir(m_root + "2/");
+        ASSERT_EQ(Load(Header(3) + Record(2, 63, 1000, freeSpace, m_root + "2/")), 0u);
+        EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 0, 100, 40, 40, 7, dir.c_str(), ""), 0u);
+        EXPECT_FALSE(PathExists(m_root + "2"));
+        EXPECT_EQ(Index(), "2:63+1000 0 0,100,40 40 7 R/3/ ;");
+    }
+    EXPECT_TRUE(PathExists(m_root + "3/Fast_1"));
 }
 
-TEST_F(LogFileManagerTest, StaleRecordOfTheFolderBeingSavedDoesNotDeleteIt)
+TEST_F(LogFileManagerTest, RecordsOfAnOlderBuildAreDroppedWithTheirFolders)
 {
-    MakeLogDir(m_root + "3/");
     MakeLogDir(m_root + "2/");
-    WriteFileText(Config(), Header(3) + Record(2, 63, 1000, 999, m_root + "3/"));
-    ASSERT_EQ(M().Init(), 0u);
-    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 1, 1, 1, 1, (m_root + "3/").c_str(), ""),
-              0u);
-    EXPECT_TRUE(PathExists(m_root + "3/Fast_1"));
-    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
-    EXPECT_EQ(M().GetLogFileInfoVec()[0].u64FreeSpace, 0u);
-
-    // A stale record of another folder takes its folder with it.
-    WriteFileText(Config(), Header(3) + Record(2, 63, 1000, 999, m_root + "2/"));
-    ASSERT_EQ(M().Init(), 0u);
-    M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 1, 1, 1, 1, 1, (m_root + "3/").c_str(), "");
+    MakeLogDir(m_root + "3/");
+    ASSERT_EQ(
+        Load(Header(3) + Record(1, 63, 1000, 0, m_root + "2/", "", 0, 0) + Record(1, 0, 9, 0, m_root + "3/")),
+        0u);
+    EXPECT_EQ(Index(), "1:0+9 0 0,0,0 0 0 R/3/ ;");
     EXPECT_FALSE(PathExists(m_root + "2"));
-    EXPECT_EQ(M().GetLogFileInfoVec().size(), 1u);
+    EXPECT_TRUE(PathExists(m_root + "3/Fast_1"));
+    EXPECT_EQ(ReadFileText(Config()).size(), 8u + 592u);
 }
 
 namespace
 {
 // A second process that takes a scan-log folder (a fresh one, or the log of
-// volume (1, 63, 1000) when reuse is asked) and holds it until told to end.
-class OtherRun
+// volume (1, 63, 1000) when reuse is asked), names it and holds it until
+// it is killed.
+struct OtherRun
 {
-  public:
     explicit OtherRun(bool reuse)
     {
         int up[2];
         if (pipe(up) != 0)
             return;
-        m_pid = fork();
-        if (m_pid == 0)
+        if ((pid = fork()) == 0)
         {
             CLogFileManager& m = *CLogFileManager::GetInstance();
             m.Init();
@@ -305,92 +297,51 @@ class OtherRun
             if (!reuse || m.LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info) != 1)
                 m.AddDirIndex();
             char path[CLogFileManager::PATH_SIZE] = {0};
-            m.GetLogFileDirPath(path);
-            if (write(up[1], path, strlen(path)) > 0)
-                pause(); // until the parent ends it
+            if (m.GetLogFileDirPath(path) == 0 && write(up[1], path, strlen(path)) > 0)
+                pause();
             _exit(0);
         }
         close(up[1]);
         char buf[CLogFileManager::PATH_SIZE] = {0};
-        if (m_pid > 0 && read(up[0], buf, sizeof(buf) - 1) > 0)
-            m_folder = buf;
+        if (pid > 0 && read(up[0], buf, sizeof(buf) - 1) > 0)
+            folder = buf;
         close(up[0]);
     }
     ~OtherRun()
     {
-        if (m_pid > 0 && kill(m_pid, SIGKILL) == 0)
-            waitpid(m_pid, nullptr, 0);
+        if (pid > 0 && kill(pid, SIGKILL) == 0)
+            waitpid(pid, nullptr, 0);
     }
-    const std::string& Folder() const { return m_folder; }
-
-  private:
-    pid_t m_pid = -1;
-    std::string m_folder;
+    pid_t pid = -1;
+    std::string folder;
 };
 } // namespace
 
 TEST_F(LogFileManagerTest, AFolderALiveRunHoldsIsNeitherReusedNorDeleted)
 {
-    WriteFileText(Config(), Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
     MakeLogDir(m_root + "4/");
-    ASSERT_EQ(M().Init(), 0u);
+    ASSERT_EQ(Load(Header(6) + Record(1, 63, 1000, 0, m_root + "4/")), 0u);
     {
         OtherRun other(false);
-        ASSERT_EQ(other.Folder(), m_root + "7/");
+        ASSERT_EQ(other.folder, m_root + "7/");
         WriteFileText(m_root + "7/Fast_other", "theirs");
         // Even with an index that does not know the other run's folder
         // (a save of its that failed), that folder is passed over.
-        WriteFileText(Config(), Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
-        M().Init();
+        Load(Header(6) + Record(1, 63, 1000, 0, m_root + "4/"));
         M().AddDirIndex();
-        char path[CLogFileManager::PATH_SIZE];
-        ASSERT_EQ(M().GetLogFileDirPath(path), 0u);
-        EXPECT_EQ(std::string(path), m_root + "8/");
+        EXPECT_EQ(Dir(), m_root + "8/");
         M().DeleteLogFileDir((m_root + "7/").c_str());
         EXPECT_EQ(ReadFileText(m_root + "7/Fast_other"), "theirs");
     }
+    _LOG_FILE_INFO_ info;
     {
         // The other run reuses the log of volume (1, 63, 1000): this run may
         // neither reuse it nor delete it as stale.
         OtherRun other(true);
-        ASSERT_EQ(other.Folder(), m_root + "4/");
-        _LOG_FILE_INFO_ info;
+        ASSERT_EQ(other.folder, m_root + "4/");
         EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info), 0);
         EXPECT_TRUE(PathExists(m_root + "4/Fast_1"));
     }
     // Once it has ended the folder is free again.
-    _LOG_FILE_INFO_ info;
     EXPECT_EQ(M().LoadRecoveryLogInfo(STABLE_DEVICE, 1, 63, 1000, &info), 1);
-}
-
-TEST_F(LogFileManagerTest, RecordsOfAnOlderBuildAreDroppedWithTheirFolders)
-{
-    MakeLogDir(m_root + "2/");
-    MakeLogDir(m_root + "3/");
-    WriteFileText(Config(), Header(3) + Record(1, 63, 1000, 0, m_root + "2/", "", 0, 0) +
-                                Record(1, 0, 9, 0, m_root + "3/"));
-    ASSERT_EQ(M().Init(), 0u);
-    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
-    EXPECT_EQ(M().GetLogFileInfoVec()[0].u64SectorCount, 9u);
-    EXPECT_FALSE(PathExists(m_root + "2"));
-    EXPECT_TRUE(PathExists(m_root + "3/Fast_1"));
-    EXPECT_EQ(ReadFileText(Config()).size(), 8u + 592u);
-}
-
-// A scan that could not reuse a volume's log wrote a folder of its own: the
-// record then names that folder, so a later resume never pairs the old
-// folder's stores with the new scan's position.
-TEST_F(LogFileManagerTest, ASaveFromAnotherFolderReplacesTheVolumesRecord)
-{
-    MakeLogDir(m_root + "2/");
-    MakeLogDir(m_root + "3/");
-    WriteFileText(Config(), Header(3) + Record(2, 63, 1000, 0, m_root + "2/"));
-    ASSERT_EQ(M().Init(), 0u);
-    EXPECT_EQ(M().SaveLogFileInfo(STABLE_DEVICE, 2, 63, 1000, 0, 100, 40, 40, 7, (m_root + "3/").c_str(), ""),
-              0u);
-    ASSERT_EQ(M().GetLogFileInfoVec().size(), 1u);
-    EXPECT_EQ(std::string(M().GetLogFileInfoVec()[0].szLogDirPath), m_root + "3/");
-    EXPECT_EQ(M().GetLogFileInfoVec()[0].u64RunOffset, 40u);
-    EXPECT_FALSE(PathExists(m_root + "2"));
-    EXPECT_TRUE(PathExists(m_root + "3/Fast_1"));
 }
