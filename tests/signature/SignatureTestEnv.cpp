@@ -89,6 +89,35 @@ Bytes With(Bytes b, size_t off, const Bytes& part)
     return b;
 }
 
+Bytes With(Bytes b, const std::vector<std::pair<size_t, Bytes>>& parts)
+{
+    for (const auto& p : parts)
+        b = With(b, p.first, p.second);
+    return b;
+}
+
+Bytes TsPackets(size_t n)
+{
+    Bytes ts(n * 188, 0xAA);
+    for (size_t i = 0; i < n; ++i)
+        ts = With(ts, i * 188, {0x47, 0x40, 0x11, 0x10});
+    return ts;
+}
+
+Bytes CompoundHead(uint32_t fatCount, std::vector<uint32_t> headerDifat, uint32_t difatCount,
+                   uint32_t firstDifat, uint16_t shift, uint32_t firstDir)
+{
+    Bytes h = Raw({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}, 512);
+    tessaroo::PutU16(&h[30], shift);
+    tessaroo::PutU32(&h[44], fatCount);
+    tessaroo::PutU32(&h[48], firstDir);
+    tessaroo::PutU32(&h[68], firstDifat);
+    tessaroo::PutU32(&h[72], difatCount);
+    for (size_t i = 0; i < 109; ++i)
+        tessaroo::PutU32(&h[76 + 4 * i], i < headerDifat.size() ? headerDifat[i] : 0xFFFFFFFF);
+    return h;
+}
+
 Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces, int bytesPerSector)
 {
     Bytes img(totalSectors * size_t(bytesPerSector), 0);

@@ -43,6 +43,18 @@ class ImageDevice
     bool m_bOk = false;
 };
 
+// A judge over an image device of img (sectors of bps bytes), its lookup
+// begun at sector.
+struct JudgeOnDevice
+{
+    JudgeOnDevice(const Bytes& img, uint64_t sector, int bps = 512) : dev(img, bps), judge(&dev.Reader())
+    {
+        judge.BeginLookup(bps, sector);
+    }
+    ImageDevice dev;
+    CFileTypeJudge judge;
+};
+
 // The bytes given, zero-padded to len.
 Bytes Raw(std::initializer_list<uint8_t> bytes, size_t len = 0);
 // The first sector of a JPEG: start of image, a whole JFIF segment and the
@@ -52,8 +64,18 @@ Bytes JfifHead();
 // 40-byte header of a 1 x 1 picture of 24 bits, zeros after.
 Bytes BmpHead(uint32_t fileSize);
 Bytes Text(const char* s, size_t len = 0);
-// b with part written at off, grown (with zeros) to hold it.
+// b with part written at off, grown (with zeros) to hold it; or with each
+// part written at its offset.
 Bytes With(Bytes b, size_t off, const Bytes& part);
+Bytes With(Bytes b, const std::vector<std::pair<size_t, Bytes>>& parts);
+// n transport-stream packets of 188 bytes, each with the same header; the
+// payload bytes are never a sync byte.
+Bytes TsPackets(size_t n);
+// A compound-file header: its FAT sector count, the FAT sector numbers the
+// header holds, the DIFAT sector count and first DIFAT sector, the sector
+// shift, the first directory sector.
+Bytes CompoundHead(uint32_t fatCount, std::vector<uint32_t> headerDifat = {3}, uint32_t difatCount = 0,
+                   uint32_t firstDifat = 0xFFFFFFFE, uint16_t shift = 9, uint32_t firstDir = 3);
 // Bytes placed at sector offsets of an otherwise zero image of total sectors.
 Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces,
              int bytesPerSector = 512);
