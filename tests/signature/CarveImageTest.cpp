@@ -9,6 +9,7 @@
 #include "tests/support/PreviewCheck.h"
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 using namespace sigtest;
@@ -16,31 +17,46 @@ using namespace tessaroo::test;
 
 namespace
 {
+// A line of carve.manifest: size, sha256, the carved size expected
+// ("exact", "next", "sector" or a byte count), "inner" when files are carved
+// inside this one, the name.
+struct CarvedFile
+{
+    uint64_t size = 0;
+    std::string sha256, expect, inner, name;
+};
+
 TEST(CarveImage, EveryFileGetsTheLengthOfItsRulesAndExactOnesComeBackWhole)
 {
-    const CarveImage& image = SharedCarveImage();
-    ASSERT_FALSE(image.path.empty()) << "tools/make_carve_image.sh failed";
-    ASSERT_GE(image.files.size(), 60u);
-    ScopedEnv disks("TESSAROO_DISKS", image.path);
+    const std::string dir = SharedScriptImages("make_carve_image.sh");
+    ASSERT_FALSE(dir.empty()) << "tools/make_carve_image.sh failed";
+    std::map<uint64_t, CarvedFile> files; // by first sector
+    std::ifstream manifest(dir + "/carve.manifest");
+    uint64_t start = 0;
+    for (CarvedFile f; manifest >> start >> f.size >> f.sha256 >> f.expect >> f.inner >> f.name;)
+        files[start] = f;
+    ASSERT_GE(files.size(), 60u);
+    const std::string path = dir + "/carve.img";
+    const uint64_t sectors = uint64_t(std::ifstream(path, std::ios::binary | std::ios::ate).tellg()) / 512;
+    ScopedEnv disks("TESSAROO_DISKS", path);
     TempDir out("carved");
 
     CFileTypeRecovery engine;
-    ASSERT_EQ(0u, engine.Init(0, 0, (long long)image.u64Sectors, L'C'));
+    ASSERT_EQ(0u, engine.Init(0, 0, (long long)sectors, L'C'));
     Reports reports;
     engine.InitCallBack(&Reports::OnScan, &Reports::OnRecovery, &reports, 90);
     CDiskReader reader;
-    ASSERT_EQ(0u, reader.Init(0, image.u64Sectors));
+    ASSERT_EQ(0u, reader.Init(0, sectors));
     // The sweep of the deep scan: each sector offered, going on after each
     // carved file's extent.
-    unsigned long long files = 0;
-    for (uint64_t pos = 0; pos < image.u64Sectors;)
+    unsigned long long found = 0;
+    for (uint64_t pos = 0; pos < sectors;)
     {
         unsigned char sector[512];
         unsigned int got = 0;
         ASSERT_EQ(0u, reader.ReadData(sector, 1, (long long)pos, 512, &got));
         unsigned long long skip = 1;
-        const int st =
-            engine.ParseFileBuf(sector, 512, pos, pos, image.u64Sectors, -1, &reader, 512, skip, files);
+        const int st = engine.ParseFileBuf(sector, 512, pos, pos, sectors, -1, &reader, 512, skip, found);
         ASSERT_TRUE(st == 0 || st == 87) << st << " at sector " << pos;
         pos += std::max<unsigned long long>(skip, 1);
     }
@@ -50,45 +66,39 @@ TEST(CarveImage, EveryFileGetsTheLengthOfItsRulesAndExactOnesComeBackWhole)
         byStart[n.u64RecordSector] = n;
     // Nothing carved from the filler, nor from inside a file unless its
     // format holds aligned starts of known files.
-    std::map<uint64_t, const CARVED_FILE*> fileAt;
-    for (const CARVED_FILE& f : image.files)
-        fileAt[f.u64Start] = &f;
     for (const auto& n : byStart)
     {
-        auto owner = fileAt.upper_bound(n.first);
-        if (owner == fileAt.begin())
-        {
-            ADD_FAILURE() << "carved in the filler before the first file: " << n.second.szFileName;
-            continue;
-        }
-        --owner;
-        const bool inside = n.first < owner->first + (owner->second->u64Size + 511) / 512;
-        EXPECT_TRUE(owner->first == n.first || (inside && owner->second->bInner))
+        auto owner = files.upper_bound(n.first);
+        if (owner != files.begin())
+            --owner;
+        const bool inside =
+            n.first >= owner->first && n.first < owner->first + (owner->second.size + 511) / 512;
+        EXPECT_TRUE(owner->first == n.first || (inside && owner->second.inner == "inner"))
             << "carved at sector " << n.first << ": " << n.second.szFileName;
     }
 
-    for (size_t i = 0; i < image.files.size(); ++i)
+    for (auto it = files.begin(); it != files.end(); ++it)
     {
-        const CARVED_FILE& f = image.files[i];
-        SCOPED_TRACE(f.name + " at sector " + std::to_string(f.u64Start));
-        auto hit = byStart.find(f.u64Start);
+        const CarvedFile& f = it->second;
+        SCOPED_TRACE(f.name + " at sector " + std::to_string(it->first));
+        auto hit = byStart.find(it->first);
         if (hit == byStart.end())
         {
             ADD_FAILURE() << "not carved";
             continue;
         }
         const _FILE_NODE_& node = hit->second;
-        EXPECT_EQ(0u, std::string(node.szFileName).find(std::to_string(f.u64Start) + "."));
-        const uint64_t next = i + 1 < image.files.size() ? image.files[i + 1].u64Start : image.u64Sectors;
-        uint64_t expected = f.u64Size;
+        EXPECT_EQ(0u, std::string(node.szFileName).find(std::to_string(it->first) + "."));
+        const uint64_t next = std::next(it) == files.end() ? sectors : std::next(it)->first;
+        uint64_t expected = f.size;
         if (f.expect == "next")
-            expected = (next - f.u64Start) * 512;
+            expected = (next - it->first) * 512;
         else if (f.expect == "sector")
             expected = 512;
         else if (f.expect != "exact")
             expected = std::stoull(f.expect);
         EXPECT_EQ(expected, node.u64FileSize) << f.expect;
-        if (node.u64FileSize != f.u64Size)
+        if (node.u64FileSize != f.size)
             continue;
 
         _FILE_NODE_ copy = node;

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 using namespace tessaroo::test;
 
@@ -153,45 +151,7 @@ std::vector<const tessaroo::FILE_RECOGNISER*> Recognisers()
 
 void JudgeTest::Reset()
 {
-    CFileTypeJudge::LOOKUP_STATE& st = CFileTypeJudge::s_state;
-    st.m_nBytesPerSector = 512;
-    st.m_pDiskReader = nullptr;
-    st.m_u64StartSector = 0;
-    st.m_u64CurrentSector = 0;
-    st.m_bIsNeedCheckTsFileRange = 1;
-    st.m_bIsMtsFileHead = 0;
-    st.m_tsFileRangeVec.clear();
-}
-
-const CarveImage& SharedCarveImage()
-{
-    static const CarveImage image = []
-    {
-        CarveImage img;
-        const std::string out = SharedScriptImages("make_carve_image.sh");
-        if (out.empty())
-            return img;
-        std::ifstream manifest(out + "/carve.manifest");
-        std::string line;
-        while (std::getline(manifest, line))
-        {
-            std::istringstream in(line);
-            CARVED_FILE f;
-            std::string inner;
-            if (in >> f.u64Start >> f.u64Size >> f.sha256 >> f.expect >> inner >> f.name)
-            {
-                f.bInner = inner == "inner";
-                img.files.push_back(f);
-            }
-        }
-        std::sort(img.files.begin(), img.files.end(),
-                  [](const CARVED_FILE& a, const CARVED_FILE& b) { return a.u64Start < b.u64Start; });
-        std::ifstream raw(out + "/carve.img", std::ios::binary | std::ios::ate);
-        img.u64Sectors = uint64_t(raw.tellg()) / 512;
-        img.path = out + "/carve.img";
-        return img;
-    }();
-    return image;
+    CFileTypeJudge::s_state = CFileTypeJudge::LOOKUP_STATE();
 }
 
 int Reports::OnScan(void* ctx, int percent, int scale, int, unsigned long long current,

@@ -1,7 +1,6 @@
 // What the signature tests share: the generated sample files, a disk image
-// mapped as disk 0 with a reader over it, a clean judge state; and for the
-// carving tests the raw image of tools/make_carve_image.sh with its
-// manifest, and a recorder of the signature engine's reports.
+// mapped as disk 0 with a reader over it, a clean judge state, builders of
+// heads, and a recorder of the signature engine's reports.
 #pragma once
 
 #include "core/CDiskReader.h"
@@ -94,26 +93,6 @@ class JudgeTest : public ::testing::Test
     void TearDown() override { Reset(); }
     static void Reset();
 };
-
-struct CARVED_FILE
-{
-    uint64_t u64Start;   // first sector in the image
-    uint64_t u64Size;    // bytes
-    std::string sha256;  // of the file's bytes
-    std::string expect;  // "exact", "next", "sector" or a byte count
-    bool bInner = false; // files are carved inside this one too
-    std::string name;    // the file it was made from
-};
-
-struct CarveImage
-{
-    std::string path;
-    uint64_t u64Sectors = 0;
-    std::vector<CARVED_FILE> files; // by first sector
-};
-
-// The image, from the shared image cache; empty path when the script failed.
-const CarveImage& SharedCarveImage();
 
 // Every report a callback received.
 struct Reports
