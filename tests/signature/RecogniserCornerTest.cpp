@@ -45,7 +45,7 @@ Bytes Font(uint16_t n, uint16_t rangeShift, bool versionAfterDirectory = true)
 }
 
 // A first sector holding the MZ header and a PE header at pe.
-Bytes Pe(uint32_t pe, uint16_t characteristics, size_t len = 512)
+Bytes Pe(uint32_t pe, uint16_t characteristics)
 {
     Bytes b = Raw({'M', 'Z'}, 512);
     PutU32(&b[60], pe);
@@ -54,7 +54,7 @@ Bytes Pe(uint32_t pe, uint16_t characteristics, size_t len = 512)
         b = With(b, pe, Raw({'P', 'E', 0, 0}));
         PutU16(&b[pe + 22], characteristics);
     }
-    return Slice(b, 0, len);
+    return b;
 }
 
 Bytes Id3(uint8_t version, uint8_t flags, uint8_t sizeByte, size_t len = 16)

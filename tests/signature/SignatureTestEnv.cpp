@@ -49,8 +49,8 @@ ImageDevice::ImageDevice(const Bytes& bytes, int bytesPerSector) : m_dir("sigdis
     Bytes padded = bytes;
     padded.resize((bytes.size() + bps - 1) / bps * bps);
     m_env.reset(new ScopedEnv("TESSAROO_DISKS", path));
-    m_bOk = WriteImageFile(path, padded) && m_reader.Init(0, padded.size() / bps) == 0;
-    EXPECT_TRUE(m_bOk) << "cannot map " << path;
+    EXPECT_TRUE(WriteImageFile(path, padded) && m_reader.Init(0, padded.size() / bps) == 0)
+        << "cannot map " << path;
 }
 
 Bytes JfifHead()
@@ -138,15 +138,6 @@ std::unique_ptr<uint8_t[]> Exact(const Bytes& b)
     if (!b.empty())
         memcpy(copy.get(), b.data(), b.size());
     return copy;
-}
-
-std::vector<const tessaroo::FILE_RECOGNISER*> Recognisers()
-{
-    std::vector<const tessaroo::FILE_RECOGNISER*> v;
-    for (size_t i = 0; i < EXTEND_NAME_ROW_COUNT; ++i)
-        if (std::find(v.begin(), v.end(), szExtendNameAndType[i].pRecogniser) == v.end())
-            v.push_back(szExtendNameAndType[i].pRecogniser);
-    return v;
 }
 
 void JudgeTest::Reset()

@@ -33,13 +33,11 @@ class ImageDevice
   public:
     explicit ImageDevice(const Bytes& bytes, int bytesPerSector = 512);
     CDiskReader& Reader() { return m_reader; }
-    bool Ok() const { return m_bOk; }
 
   private:
     tessaroo::test::TempDir m_dir;
     std::unique_ptr<tessaroo::test::ScopedEnv> m_env;
     CDiskReader m_reader;
-    bool m_bOk = false;
 };
 
 // A judge over an image device of img (sectors of bps bytes), its lookup
@@ -82,8 +80,6 @@ Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& p
 Bytes Slice(const Bytes& b, size_t off, size_t len);
 // An exact-size heap copy: the sanitizer build faults on any read past it.
 std::unique_ptr<uint8_t[]> Exact(const Bytes& b);
-// Each recogniser of the format table once, in table order.
-std::vector<const tessaroo::FILE_RECOGNISER*> Recognisers();
 
 // Puts the process-wide judge state back to its start values around each test.
 class JudgeTest : public ::testing::Test
