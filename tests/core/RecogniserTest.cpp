@@ -139,13 +139,9 @@ TEST(IsExt, SuperblockFields)
 {
     // An ext2 superblock at 1024: 1 KiB blocks, one group of 8192 blocks and
     // 2048 inodes, first data block 1, first non-reserved inode 11.
-    const std::vector<uint8_t> ext = Patched(std::vector<uint8_t>(2048, 0), {{1024, 4, 2048},
-                                                                             {1028, 4, 8192},
-                                                                             {1044, 4, 1},
-                                                                             {1056, 4, 8192},
-                                                                             {1064, 4, 2048},
-                                                                             {1080, 2, 0xEF53},
-                                                                             {1108, 4, 11}});
+    const std::vector<Patch> superblock = {{1024, 4, 2048}, {1028, 4, 8192},   {1044, 4, 1}, {1056, 4, 8192},
+                                           {1064, 4, 2048}, {1080, 2, 0xEF53}, {1108, 4, 11}};
+    const std::vector<uint8_t> ext = Patched(std::vector<uint8_t>(2048, 0), superblock);
     Check(ext,
           {{"OneKiBBlocks", {}, 1},
            {"FourKiBBlocks", {{1048, 4, 2}, {1044, 4, 0}, {1028, 4, 32768}, {1056, 4, 32768}}, 1},
