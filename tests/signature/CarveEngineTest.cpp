@@ -1,7 +1,11 @@
 // The signature engine around the estimates: the carved node and the skip,
 // its store in the scan-log folder, the flat listing, and copies through the
 // safe target files (a file past the device's end, a stop, an empty file).
-// Previews are checked on the carve image, file by file.
+// Then the carving sweep over a raw image of real files between random, zero
+// and text filler (tools/make_carve_image.sh): every file is found at its
+// first sector with the length its format's rules give, nothing is carved
+// from the filler, and the files whose rules find their own end come back
+// byte for byte through the engine's copy, with their previews.
 #include "tests/signature/SignatureTestEnv.h"
 
 #include "core/Platform.h"
@@ -10,8 +14,11 @@
 #include "core/ByteReader.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
+#include "tests/support/PreviewCheck.h"
 
 #include <algorithm>
+#include <fstream>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -28,12 +35,16 @@ const Bytes JFIF = JfifHead();
 class CarveEngineTest : public JudgeTest
 {
   protected:
-    // An engine over an image of total sectors holding pieces.
+    // An engine over an image of whole sectors, or of total sectors holding pieces.
+    void Open(const Bytes& img)
+    {
+        m_dev.reset(new ImageDevice(img));
+        ASSERT_EQ(0u, m_engine.Init(0, 0, (long long)(img.size() / 512), L'C'));
+        m_engine.InitCallBack(&Reports::OnScan, &Reports::OnRecovery, &m_reports, 90);
+    }
     void Open(uint64_t total, const std::vector<std::pair<size_t, Bytes>>& pieces)
     {
-        m_dev.reset(new ImageDevice(Layout(total, pieces)));
-        ASSERT_EQ(0u, m_engine.Init(0, 0, (long long)total, L'C'));
-        m_engine.InitCallBack(&Reports::OnScan, &Reports::OnRecovery, &m_reports, 90);
+        Open(Layout(total, pieces));
     }
     int Carve(uint64_t sector, unsigned long long& skip)
     {
@@ -145,5 +156,88 @@ TEST_F(CarveEngineTest, CopiesThroughSafeTargetFiles)
                   std::make_tuple(status, last.status, long(finals), size));
     }
     EXPECT_EQ(size_t(3), ListFolder(m_out.Path()).size()) << "no partial file left behind";
+}
+// A line of carve.manifest: size, sha256, the carved size expected
+// ("exact", "next", "sector" or a byte count), "inner" when files are carved
+// inside this one, the name.
+struct CarvedFile
+{
+    uint64_t size = 0;
+    std::string sha256, expect, inner, name;
+};
+
+TEST_F(CarveEngineTest, CarveImageFilesGetTheLengthOfTheirRulesAndExactOnesComeBackWhole)
+{
+    const std::string dir = SharedScriptImages("make_carve_image.sh");
+    ASSERT_FALSE(dir.empty()) << "tools/make_carve_image.sh failed";
+    std::map<uint64_t, CarvedFile> files; // by first sector
+    std::ifstream manifest(dir + "/carve.manifest");
+    uint64_t start = 0;
+    for (CarvedFile f; manifest >> start >> f.size >> f.sha256 >> f.expect >> f.inner >> f.name;)
+        files[start] = f;
+    ASSERT_GE(files.size(), 60u);
+    Bytes image;
+    ASSERT_TRUE(ReadWholeFile(dir + "/carve.img", image));
+    const uint64_t sectors = image.size() / 512;
+    Open(image);
+    // The sweep of the deep scan: each sector offered, going on after each
+    // carved file's extent.
+    for (uint64_t pos = 0; pos < sectors;)
+    {
+        unsigned long long skip = 1;
+        const int st = Carve(pos, skip);
+        ASSERT_TRUE(st == 0 || st == 87) << st << " at sector " << pos;
+        pos += std::max<unsigned long long>(skip, 1);
+    }
+
+    std::map<uint64_t, _FILE_NODE_> byStart;
+    for (const _FILE_NODE_& n : CarvedNodes(m_engine))
+        byStart[n.u64RecordSector] = n;
+    // Nothing carved from the filler, nor from inside a file unless its
+    // format holds aligned starts of known files.
+    for (const auto& n : byStart)
+    {
+        auto owner = files.upper_bound(n.first);
+        if (owner != files.begin())
+            --owner;
+        const bool inside =
+            n.first >= owner->first && n.first < owner->first + (owner->second.size + 511) / 512;
+        EXPECT_TRUE(owner->first == n.first || (inside && owner->second.inner == "inner"))
+            << "carved at sector " << n.first << ": " << n.second.szFileName;
+    }
+
+    for (auto it = files.begin(); it != files.end(); ++it)
+    {
+        const CarvedFile& f = it->second;
+        SCOPED_TRACE(f.name + " at sector " + std::to_string(it->first));
+        auto hit = byStart.find(it->first);
+        if (hit == byStart.end())
+        {
+            ADD_FAILURE() << "not carved";
+            continue;
+        }
+        const _FILE_NODE_& node = hit->second;
+        EXPECT_EQ(0u, std::string(node.szFileName).find(std::to_string(it->first) + "."));
+        const uint64_t next = std::next(it) == files.end() ? sectors : std::next(it)->first;
+        uint64_t expected = f.size;
+        if (f.expect == "next")
+            expected = (next - it->first) * 512;
+        else if (f.expect == "sector")
+            expected = 512;
+        else if (f.expect != "exact")
+            expected = std::stoull(f.expect);
+        EXPECT_EQ(expected, node.u64FileSize) << f.expect;
+        if (node.u64FileSize != f.size)
+            continue;
+
+        _FILE_NODE_ copy = node;
+        std::wstring target = tessaroo::Utf8ToWide(m_out.File(std::string(node.szFileName)).c_str());
+        m_reports.recoveries.clear();
+        EXPECT_EQ(0u, m_engine.SaveFileData(&copy, &target[0], 0));
+        ASSERT_FALSE(m_reports.recoveries.empty());
+        EXPECT_EQ(0, m_reports.recoveries.back().status);
+        EXPECT_EQ(Sha256OfFile(m_out.File(node.szFileName)), f.sha256) << "copy differs from the file";
+        ExpectPreviewOf(&m_engine, copy, m_out.File(node.szFileName));
+    }
 }
 } // namespace
