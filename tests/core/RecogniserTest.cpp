@@ -139,13 +139,9 @@ TEST(IsExt, SuperblockFields)
 {
     // An ext2 superblock at 1024: 1 KiB blocks, one group of 8192 blocks and
     // 2048 inodes, first data block 1, first non-reserved inode 11.
-    const std::vector<uint8_t> ext = Patched(std::vector<uint8_t>(2048, 0), {{1024, 4, 2048},
-                                                                             {1028, 4, 8192},
-                                                                             {1044, 4, 1},
-                                                                             {1056, 4, 8192},
-                                                                             {1064, 4, 2048},
-                                                                             {1080, 2, 0xEF53},
-                                                                             {1108, 4, 11}});
+    const std::vector<Patch> superblock = {{1024, 4, 2048}, {1028, 4, 8192},   {1044, 4, 1}, {1056, 4, 8192},
+                                           {1064, 4, 2048}, {1080, 2, 0xEF53}, {1108, 4, 11}};
+    const std::vector<uint8_t> ext = Patched(std::vector<uint8_t>(2048, 0), superblock);
     Check(ext,
           {{"OneKiBBlocks", {}, 1},
            {"FourKiBBlocks", {{1048, 4, 2}, {1044, 4, 0}, {1028, 4, 32768}, {1056, 4, 32768}}, 1},
@@ -213,15 +209,16 @@ TEST(IsFatFileRecord, DotPair)
            {"SecondSingleDot", {{33, 1, ' '}}, 0}},
           [](const uint8_t* b) { return IsFatFileRecord(b); });
     // The length-taking forms read nothing when fewer than 64 bytes are
-    // given: a "." entry alone fails the name rule, as an entry.
-    EXPECT_TRUE(IsFatFileRecord(Exact(pair).get(), 64));
-    EXPECT_FALSE(IsFatFileRecord(Exact(pair).get(), 63));
-    EXPECT_EQ(IsFatEntyValid(Exact(pair).get(), 64), 1);
-    EXPECT_EQ(IsFatEntyValid(Exact(std::vector<uint8_t>(pair.begin(), pair.begin() + 32)).get(), 32), 0);
-    EXPECT_EQ(IsFatEntyValid(pair.data(), 31), 0);
+    // given: a "." entry alone fails the name rule, as an entry; below one
+    // entry nothing is read.
     FAT32_Entry entry;
     memcpy(&entry, pair.data(), sizeof(entry));
-    EXPECT_EQ(IsFatEntyValid(&entry), 0);
+    const std::vector<uint8_t> dot(pair.begin(), pair.begin() + 32);
+    EXPECT_EQ(
+        (std::vector<int>{IsFatFileRecord(Exact(pair).get(), 64), IsFatFileRecord(Exact(pair).get(), 63),
+                          IsFatEntyValid(Exact(pair).get(), 64), IsFatEntyValid(Exact(dot).get(), 32),
+                          IsFatEntyValid(ShortEntry("A.TXT", 5, 1000).data(), 31), IsFatEntyValid(&entry)}),
+        (std::vector<int>{1, 0, 1, 0, 0, 0}));
 }
 
 // --- directory entries -------------------------------------------------------
@@ -296,16 +293,12 @@ TEST(IsFatEntyValid, BothForms)
     for (const auto& t : cases)
     {
         SCOPED_TRACE(t.c.name);
-        DirEntryParams p = File("REPORT.TXT", t.deleted);
-        p.attr = t.attr;
-        p.size = t.size;
-        p.firstCluster = t.cluster;
-        p.date = t.date;
-        const std::array<uint8_t, 32> shortEntry = MakeShortEntry(p);
-        const std::vector<uint8_t> e =
-            Patched(t.attr == ATTR_LONG_NAME ? MakeLongNameEntries(u"name.txt", 0x33, t.deleted)
-                                             : std::vector<uint8_t>(shortEntry.begin(), shortEntry.end()),
-                    t.c.patches);
+        const uint64_t d = t.date;
+        const std::vector<uint8_t> e = Patched(
+            t.attr == ATTR_LONG_NAME ? MakeLongNameEntries(u"name.txt", 0x33, t.deleted)
+                                     : Patched(ShortEntry("REPORT.TXT", t.cluster, t.size, t.attr, t.deleted),
+                                               {{DE_CDATE, 2, d}, {DE_ADATE, 2, d}, {DE_WDATE, 2, d}}),
+            t.c.patches);
         ASSERT_EQ(e.size(), 32u);
         // The entry at the very end of its buffer: no look-ahead may happen.
         EXPECT_EQ(IsFatEntyValid(Exact(e).get(), 32), t.c.expected);

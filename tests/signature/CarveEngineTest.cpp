@@ -1,7 +1,11 @@
 // The signature engine around the estimates: the carved node and the skip,
 // its store in the scan-log folder, the flat listing, and copies through the
 // safe target files (a file past the device's end, a stop, an empty file).
-// Previews are checked on the carve image, file by file.
+// Then the carving sweep over a raw image of real files between random, zero
+// and text filler (tools/make_carve_image.sh): every file is found at its
+// first sector with the length its format's rules give, nothing is carved
+// from the filler, and the files whose rules find their own end come back
+// byte for byte through the engine's copy, with their previews.
 #include "tests/signature/SignatureTestEnv.h"
 
 #include "core/Platform.h"
@@ -10,6 +14,13 @@
 #include "core/ByteReader.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
+#include "tests/support/PreviewCheck.h"
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -24,12 +35,16 @@ const Bytes JFIF = JfifHead();
 class CarveEngineTest : public JudgeTest
 {
   protected:
-    // An engine over an image of total sectors holding pieces.
+    // An engine over an image of whole sectors, or of total sectors holding pieces.
+    void Open(const Bytes& img)
+    {
+        m_dev.reset(new ImageDevice(img));
+        ASSERT_EQ(0u, m_engine.Init(0, 0, (long long)(img.size() / 512), L'C'));
+        m_engine.InitCallBack(&Reports::OnScan, &Reports::OnRecovery, &m_reports, 90);
+    }
     void Open(uint64_t total, const std::vector<std::pair<size_t, Bytes>>& pieces)
     {
-        m_dev.reset(new ImageDevice(Layout(total, pieces)));
-        ASSERT_EQ(0u, m_engine.Init(0, 0, (long long)total, L'C'));
-        m_engine.InitCallBack(&Reports::OnScan, &Reports::OnRecovery, &m_reports, 90);
+        Open(Layout(total, pieces));
     }
     int Carve(uint64_t sector, unsigned long long& skip)
     {
@@ -54,33 +69,30 @@ class CarveEngineTest : public JudgeTest
 TEST_F(CarveEngineTest, CarvedNodeSkipAndStore)
 {
     // A JPEG of 1,000,000 bytes at sector 2048, a BMP, a PE image.
-    Bytes tail = Raw({0xFF, 0xD9}, 512);
-    const uint64_t tailSector = 2048 + 1000000 / 512;
-    Bytes bmp = BmpHead(4000);
-    Bytes pe = With(Text("MZ", 512), 60, {0x40});
-    pe = With(pe, 0x40, Raw({'P', 'E', 0, 0}, 24));
-    pe[0x40 + 22] = 0x02;
+    const Bytes pe =
+        With(Text("MZ", 512), {{60, {0x40}}, {0x40, Raw({'P', 'E', 0, 0}, 24)}, {0x40 + 22, {0x02}}});
     Open(8192, {{2048, JFIF},
-                {tailSector, With(Bytes(1000000 % 512 - 2, 0x11), 1000000 % 512 - 2, tail)},
-                {6000, bmp},
+                {2048 + 1000000 / 512, With(Bytes(62, 0x11), 62, {0xFF, 0xD9})},
+                {6000, BmpHead(4000)},
                 {7000, pe}});
 
-    unsigned long long skip = 0;
-    ASSERT_EQ(0, Carve(2048, skip));
-    EXPECT_EQ(1954u, skip);
-    ASSERT_EQ(0, Carve(6000, skip));
-    EXPECT_EQ(1u, skip) << "the sweep still looks inside a header-sized file";
-    EXPECT_EQ(87, Carve(7000, skip));
-    EXPECT_EQ(87, Carve(100, skip));
+    // The sweep skips a carved file, but still looks inside a header-sized one.
+    std::vector<std::pair<int, unsigned long long>> carved;
+    for (uint64_t s : {2048, 6000, 7000, 100})
+    {
+        unsigned long long skip = 0;
+        const int st = Carve(s, skip);
+        carved.push_back({st, st == 0 ? skip : 0});
+    }
+    EXPECT_EQ(carved, (std::vector<std::pair<int, unsigned long long>>{{0, 1954}, {0, 1}, {87, 0}, {87, 0}}));
     EXPECT_EQ(2u, m_engine.GetLostFileCount());
-
     std::vector<_FILE_NODE_> nodes = CarvedNodes(m_engine);
-    ASSERT_EQ(2u, nodes.size());
-    const _FILE_NODE_& jpg = std::string(nodes[0].szFileName) == "2048.jpg" ? nodes[0] : nodes[1];
-    EXPECT_STREQ("2048.jpg", jpg.szFileName);
-    EXPECT_EQ(1000000u, jpg.u64FileSize);
-    EXPECT_EQ(2048u, jpg.u64RecordSector);
-    EXPECT_EQ(uint32_t(ENGINE_TYPE_SIGNATURE), jpg.uEngineType);
+    std::set<std::tuple<std::string, uint64_t, uint64_t, uint32_t>> got;
+    for (const _FILE_NODE_& n : nodes)
+        got.insert({n.szFileName, n.u64FileSize, n.u64RecordSector, n.uEngineType});
+    const uint32_t sig = ENGINE_TYPE_SIGNATURE;
+    EXPECT_EQ(got, (decltype(got){{"2048.jpg", 1000000, 2048, sig}, {"6000.bmp", 4000, 6000, sig}}));
+    ASSERT_FALSE(nodes.empty());
 
     // Flat: a folder has no children here, and the vector is left alone. (The
     // search by kind goes through the deep scan's listing: tests/cli.)
@@ -101,10 +113,9 @@ TEST_F(CarveEngineTest, CopiesThroughSafeTargetFiles)
     // a WAV of 200 KiB.
     Bytes avi = With(Text("RIFF", 16), 8, Text("AVI LIST"));
     PutU32(&avi[4], 100000);
-    Bytes bmp = BmpHead(0);
     Bytes wav = With(Text("RIFF", 16), 8, Text("WAVEfmt "));
     PutU32(&wav[4], 200 * 1024 - 8);
-    Open(600, {{10, bmp}, {100, wav}, {580, With(avi, 512, Bytes(512 * 19, 0x5A))}});
+    Open(600, {{10, BmpHead(0)}, {100, wav}, {580, With(avi, 512, Bytes(512 * 19, 0x5A))}});
     unsigned long long skip = 0;
     for (uint64_t s : {10, 100, 580})
         ASSERT_EQ(0, Carve(s, skip));
@@ -134,22 +145,99 @@ TEST_F(CarveEngineTest, CopiesThroughSafeTargetFiles)
         _FILE_NODE_ node = byName[c.node];
         std::wstring target =
             tessaroo::Utf8ToWide(m_out.File("copy-" + std::to_string(c.stopAt) + "-" + c.node).c_str());
-        EXPECT_EQ(c.status, m_engine.SaveFileData(&node, &target[0], 0));
-        int finals = 0;
-        for (const Reports::Recovery& r : m_reports.recoveries)
-            finals += r.percent == 100;
-        ASSERT_EQ(1, finals);
-        EXPECT_EQ(int(c.status), m_reports.recoveries.back().status);
+        const unsigned int status = m_engine.SaveFileData(&node, &target[0], 0);
+        ASSERT_FALSE(m_reports.recoveries.empty());
+        const Reports::Recovery& last = m_reports.recoveries.back();
+        const auto finals = std::count_if(m_reports.recoveries.begin(), m_reports.recoveries.end(),
+                                          [](const Reports::Recovery& r) { return r.percent == 100; });
         struct stat st;
-        const std::string kept = tessaroo::WideToUtf8(m_reports.recoveries.back().path.c_str());
-        if (c.size < 0)
-            EXPECT_NE(0, stat(kept.c_str(), &st));
-        else
-        {
-            ASSERT_EQ(0, stat(kept.c_str(), &st)) << kept;
-            EXPECT_EQ(c.size, (long long)st.st_size);
-        }
+        const long long size = stat(tessaroo::WideToUtf8(last.path.c_str()).c_str(), &st) ? -1 : st.st_size;
+        EXPECT_EQ(std::make_tuple(c.status, int(c.status), 1L, c.size),
+                  std::make_tuple(status, last.status, long(finals), size));
     }
     EXPECT_EQ(size_t(3), ListFolder(m_out.Path()).size()) << "no partial file left behind";
+}
+// A line of carve.manifest: size, sha256, the carved size expected
+// ("exact", "next", "sector" or a byte count), "inner" when files are carved
+// inside this one, the name.
+struct CarvedFile
+{
+    uint64_t size = 0;
+    std::string sha256, expect, inner, name;
+};
+
+TEST_F(CarveEngineTest, CarveImageFilesGetTheLengthOfTheirRulesAndExactOnesComeBackWhole)
+{
+    const std::string dir = SharedScriptImages("make_carve_image.sh");
+    ASSERT_FALSE(dir.empty()) << "tools/make_carve_image.sh failed";
+    std::map<uint64_t, CarvedFile> files; // by first sector
+    std::ifstream manifest(dir + "/carve.manifest");
+    uint64_t start = 0;
+    for (CarvedFile f; manifest >> start >> f.size >> f.sha256 >> f.expect >> f.inner >> f.name;)
+        files[start] = f;
+    ASSERT_GE(files.size(), 60u);
+    Bytes image;
+    ASSERT_TRUE(ReadWholeFile(dir + "/carve.img", image));
+    const uint64_t sectors = image.size() / 512;
+    Open(image);
+    // The sweep of the deep scan: each sector offered, going on after each
+    // carved file's extent.
+    for (uint64_t pos = 0; pos < sectors;)
+    {
+        unsigned long long skip = 1;
+        const int st = Carve(pos, skip);
+        ASSERT_TRUE(st == 0 || st == 87) << st << " at sector " << pos;
+        pos += std::max<unsigned long long>(skip, 1);
+    }
+
+    std::map<uint64_t, _FILE_NODE_> byStart;
+    for (const _FILE_NODE_& n : CarvedNodes(m_engine))
+        byStart[n.u64RecordSector] = n;
+    // Nothing carved from the filler, nor from inside a file unless its
+    // format holds aligned starts of known files.
+    for (const auto& n : byStart)
+    {
+        auto owner = files.upper_bound(n.first);
+        if (owner != files.begin())
+            --owner;
+        const bool inside =
+            n.first >= owner->first && n.first < owner->first + (owner->second.size + 511) / 512;
+        EXPECT_TRUE(owner->first == n.first || (inside && owner->second.inner == "inner"))
+            << "carved at sector " << n.first << ": " << n.second.szFileName;
+    }
+
+    for (auto it = files.begin(); it != files.end(); ++it)
+    {
+        const CarvedFile& f = it->second;
+        SCOPED_TRACE(f.name + " at sector " + std::to_string(it->first));
+        auto hit = byStart.find(it->first);
+        if (hit == byStart.end())
+        {
+            ADD_FAILURE() << "not carved";
+            continue;
+        }
+        const _FILE_NODE_& node = hit->second;
+        EXPECT_EQ(0u, std::string(node.szFileName).find(std::to_string(it->first) + "."));
+        const uint64_t next = std::next(it) == files.end() ? sectors : std::next(it)->first;
+        uint64_t expected = f.size;
+        if (f.expect == "next")
+            expected = (next - it->first) * 512;
+        else if (f.expect == "sector")
+            expected = 512;
+        else if (f.expect != "exact")
+            expected = std::stoull(f.expect);
+        EXPECT_EQ(expected, node.u64FileSize) << f.expect;
+        if (node.u64FileSize != f.size)
+            continue;
+
+        _FILE_NODE_ copy = node;
+        std::wstring target = tessaroo::Utf8ToWide(m_out.File(std::string(node.szFileName)).c_str());
+        m_reports.recoveries.clear();
+        EXPECT_EQ(0u, m_engine.SaveFileData(&copy, &target[0], 0));
+        ASSERT_FALSE(m_reports.recoveries.empty());
+        EXPECT_EQ(0, m_reports.recoveries.back().status);
+        EXPECT_EQ(Sha256OfFile(m_out.File(node.szFileName)), f.sha256) << "copy differs from the file";
+        ExpectPreviewOf(&m_engine, copy, m_out.File(node.szFileName));
+    }
 }
 } // namespace

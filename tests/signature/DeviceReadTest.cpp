@@ -26,11 +26,10 @@ struct TsCase
     TsCase& Before(std::vector<size_t> at) { return previousSyncAt = at, *this; }
     TsCase& Carved(std::vector<_TS_FILE_RANGE_> r) { return ranges = r, *this; }
     TsCase& NoRangeCheck() { return bRangeCheck = 0, *this; }
-    TsCase& Break(int packet) { return nBreakPacket = packet, *this; }
-    TsCase& ZeroHeader() { return bZeroHeader = true, *this; }
+    TsCase& Clear(std::vector<size_t> at) { return cleared = at, *this; }
     TsCase& Len(size_t len) { return nLen = len, *this; }
     TsCase& Unknown() { return expected = EXT_UNKNOWN, *this; }
-    TsCase& GridBroken() { return bGridHolds = false, *this; }
+    TsCase& GridBroken() { return bGridHolds = false, Unknown(); }
 
     const char* szWhat;
     int nBps = 512;
@@ -38,9 +37,8 @@ struct TsCase
     std::vector<size_t> previousSyncAt;
     std::vector<_TS_FILE_RANGE_> ranges;
     int bRangeCheck = 1;
-    int nBreakPacket = -1;    // a packet whose sync byte is cleared
-    bool bZeroHeader = false; // bytes 1-3 of the first packet cleared
-    size_t nLen = 0;          // 0: one sector
+    std::vector<size_t> cleared; // stream bytes set to 0
+    size_t nLen = 0;             // 0: one sector
     EXTEND_NAME_TYPE expected = EXT_TS;
     bool bGridHolds = true; // what matching by extension answers
 };
@@ -57,66 +55,45 @@ TEST_F(JudgeTest, TransportStreamContinuationAndRangeTests)
         TsCase("carved streams just before and just after").Carved({{0, 9}, {11, 40}}),
         TsCase("stream at sector 0: no sector before").Sectors(512, 0, 64).Unknown(),
         TsCase("stream at sector 0, range test off").Sectors(512, 0, 64).NoRangeCheck(),
-        TsCase("grid broken at packet 21 of the 4 KiB block").Break(21).Unknown().GridBroken(),
-        TsCase("grid broken in the judged sector").Break(2).Unknown().GridBroken(),
-        TsCase("4 KiB block runs past the device end").Sectors(512, 10, 17).Unknown().GridBroken(),
-        TsCase("null packet header").ZeroHeader().Unknown().GridBroken(),
+        TsCase("grid broken at packet 21 of the 4 KiB block").Clear({21 * 188}).GridBroken(),
+        TsCase("grid broken in the judged sector").Clear({2 * 188}).GridBroken(),
+        TsCase("4 KiB block runs past the device end").Sectors(512, 10, 17).GridBroken(),
+        TsCase("null packet header").Clear({1, 2, 3}).GridBroken(),
         TsCase("buffer of exactly two packets").Len(376),
         TsCase("1 KiB sectors, 47 at 1024 - 3 x 188").Sectors(1024, 5, 64).Before({460}).Unknown(),
         TsCase("4 KiB sectors, 47 at 4096 - 21 x 188").Sectors(4096, 2, 16).Before({148}).Unknown(),
         TsCase("4 KiB sectors, clean start").Sectors(4096, 2, 16),
-        TsCase("sector size the judge does not read with").Sectors(520, 10, 64).Unknown().GridBroken(),
+        TsCase("sector size the judge does not read with").Sectors(520, 10, 64).GridBroken(),
     };
     for (const TsCase& c : cases)
     {
         SCOPED_TRACE(c.szWhat);
         Reset();
         const size_t bps = size_t(c.nBps);
-        static const uint8_t HEADER[4] = {0x47, 0x40, 0x11, 0x10};
-        Bytes stream(200 * 188, 0xAA); // payload bytes never 47
-        for (size_t i = 0; i < 200; ++i)
-            std::copy_n(HEADER, 4, &stream[i * 188]);
-        if (c.nBreakPacket >= 0)
-            stream[size_t(c.nBreakPacket) * 188] = 0x00;
-        if (c.bZeroHeader)
-            stream[1] = stream[2] = stream[3] = 0;
-        Bytes previous(bps, 0);
+        Bytes stream = TsPackets(200);
+        for (size_t at : c.cleared)
+            stream[at] = 0;
+        Bytes img = Layout(c.nTotal, {{c.nAt, stream}}, c.nBps);
         for (size_t at : c.previousSyncAt)
-            previous[at] = 0x47;
-        std::vector<std::pair<size_t, Bytes>> pieces = {{c.nAt, stream}};
-        if (c.nAt > 0)
-            pieces.push_back({c.nAt - 1, previous});
-        Bytes img = Layout(c.nTotal, pieces, c.nBps);
+            img[(c.nAt - 1) * bps + at] = 0x47;
         img.resize(c.nTotal * bps);
-        ImageDevice dev(img, c.nBps);
-        ASSERT_TRUE(dev.Ok());
-
+        JudgeOnDevice on(img, c.nAt, c.nBps);
         for (const _TS_FILE_RANGE_& r : c.ranges)
             CFileTypeJudge::AddTsFileRange(r.u64FirstSector, r.u64LastSector);
         CFileTypeJudge::SetNeedCheckTsFileRange(c.bRangeCheck);
-        CFileTypeJudge judge(&dev.Reader());
-        judge.BeginLookup(c.nBps, c.nAt);
         const size_t len = c.nLen ? c.nLen : bps;
         const auto head = Exact(Slice(stream, 0, len));
         EXPECT_EQ(CFileTypeJudge::IsTsType(head.get(), int(len)), c.expected);
         EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.get(), int(len)), c.expected);
         // Matching by extension never applies the continuation and range
         // tests, and leaves them off.
-        EXPECT_EQ(judge.IsFileTypeMatching(head.get(), int(len), "ts", c.nBps, c.nAt), c.bGridHolds ? 1 : 0);
+        EXPECT_EQ(on.judge.IsFileTypeMatching(head.get(), int(len), "ts", c.nBps, c.nAt),
+                  c.bGridHolds ? 1 : 0);
         EXPECT_EQ(CFileTypeJudge::s_state.m_bIsNeedCheckTsFileRange, 0);
     }
 }
 
 // ---- compound files ----------------------------------------------------------
-
-Bytes CompoundHeader(uint32_t firstDirSector)
-{
-    Bytes h = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    h.resize(512, 0);
-    PutU16(&h[30], 9);
-    PutU32(&h[48], firstDirSector);
-    return h;
-}
 
 // A directory sector whose second entry carries the UTF-16LE name.
 Bytes DirectorySector(const char* name)
@@ -130,52 +107,41 @@ Bytes DirectorySector(const char* name)
 }
 
 // The stream names decide, ignoring case, by prefix; Excel 5's "Book" and
-// a bare "PowerPoint" are not looked for.
-TEST_F(JudgeTest, CompoundFileKindFromStreamNames)
+// a bare "PowerPoint" are not looked for. Reads that fail give a plain
+// compound file.
+TEST_F(JudgeTest, CompoundFileKindFromStreamNamesAndFailedReads)
 {
     const std::pair<const char*, EXTEND_NAME_TYPE> cases[] = {
         {"WordDocument", EXT_DOC}, {"worddocument", EXT_DOC}, {"WordDocumentX", EXT_DOC},
         {"Workbook", EXT_XLS},     {"Wordbook", EXT_XLS},     {"PowerPoint Document", EXT_PPT},
         {"Book", EXT_OLE},         {"PowerPoint", EXT_OLE},
     };
-    const Bytes head = CompoundHeader(3);
+    const Bytes head = CompoundHead(0);
     for (const auto& c : cases)
     {
         // Header at 1, a free stream sector at 2, the directory at 1 + 1 + 3.
-        ImageDevice dev(Layout(16, {{1, head}, {5, DirectorySector(c.first)}}));
-        CFileTypeJudge judge(&dev.Reader());
-        judge.BeginLookup(512, 1);
+        JudgeOnDevice on(Layout(16, {{1, head}, {5, DirectorySector(c.first)}}), 1);
         EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(head.data(), 512), c.second) << c.first;
         EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 512), EXT_FLA) << c.first;
         // A head too short to hold the directory sector number.
         EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(Exact(Slice(head, 0, 16)).get(), 16), EXT_OLE) << c.first;
     }
-}
-
-TEST_F(JudgeTest, CompoundFileReadsThatFailGiveOle)
-{
-    const Bytes head = CompoundHeader(3);
     {
         // The header is the last sector of the device: there is no next sector.
-        ImageDevice dev(Layout(2, {{1, head}}));
-        CFileTypeJudge judge(&dev.Reader());
-        judge.BeginLookup(512, 1);
+        JudgeOnDevice on(Layout(2, {{1, head}}), 1);
         EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(head.data(), 512), EXT_OLE);
-        EXPECT_EQ(judge.IsFileTypeMatching(head.data(), 512, "doc", 512, 1), 0);
-        EXPECT_EQ(judge.IsFileTypeMatching(head.data(), 512, "ole", 512, 1), 1);
+        EXPECT_EQ(on.judge.IsFileTypeMatching(head.data(), 512, "doc", 512, 1), 0);
+        EXPECT_EQ(on.judge.IsFileTypeMatching(head.data(), 512, "ole", 512, 1), 1);
     }
+    // A directory sector number far past the device end, and sector numbers
+    // at the top of the range: nothing wraps round to sector 0, which holds
+    // a Word stream's first bytes.
+    const Bytes far = CompoundHead(0, {}, 0, 0xFFFFFFFE, 9, 0xFFFFFFF0u);
+    JudgeOnDevice on(Layout(16, {{0, Raw({0xEC, 0xA5})}, {1, far}}), 1);
+    for (unsigned long long sector : {1ull, ULLONG_MAX - 1, ULLONG_MAX})
     {
-        // A directory sector number far past the device end, and sector
-        // numbers at the top of the range: nothing wraps round to sector 0,
-        // which holds a Word stream's first bytes.
-        const Bytes far = CompoundHeader(0xFFFFFFF0u);
-        ImageDevice dev(Layout(16, {{0, Raw({0xEC, 0xA5})}, {1, far}}));
-        CFileTypeJudge judge(&dev.Reader());
-        for (unsigned long long sector : {1ull, ULLONG_MAX - 1, ULLONG_MAX})
-        {
-            judge.BeginLookup(512, sector);
-            EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(far.data(), 512), EXT_OLE) << sector;
-        }
+        on.judge.BeginLookup(512, sector);
+        EXPECT_EQ(CFileTypeJudge::IsOffice2003Type(far.data(), 512), EXT_OLE) << sector;
     }
     // No device at all.
     CFileTypeJudge().BeginLookup(512, 1);
@@ -184,33 +150,24 @@ TEST_F(JudgeTest, CompoundFileReadsThatFailGiveOle)
 
 // ---- Office Open XML zips -------------------------------------------------------
 
-// A zip header (local "PK\3\4", name length at 26, name at 30; central
-// "PK\1\2", 28 and 46) naming name, or claiming nameLen bytes.
-Bytes ZipHeader(uint8_t kind, const std::string& name, int nameLen = -1)
+// A zip's local header ("PK\3\4", name length at 26, name at 30) naming
+// name, or claiming nameLen bytes; kind 1: the central header ("PK\1\2",
+// 28 and 46).
+Bytes Local(const std::string& name, int nameLen = -1, uint8_t kind = 3)
 {
-    const size_t fixed = kind == 3 ? 30 : 46;
-    Bytes h = {'P', 'K', kind, uint8_t(kind + 1)};
-    h.resize(fixed, 0);
+    Bytes h = Raw({'P', 'K', kind, uint8_t(kind + 1)}, kind == 3 ? 30 : 46);
     PutU16(&h[kind == 3 ? 26 : 28], uint16_t(nameLen < 0 ? name.size() : size_t(nameLen)));
-    h.insert(h.end(), name.begin(), name.end());
-    return h;
-}
-Bytes Local(const std::string& name, int nameLen = -1)
-{
-    return ZipHeader(3, name, nameLen);
+    return With(h, h.size(), Bytes(name.begin(), name.end()));
 }
 Bytes Central(const std::string& name)
 {
-    return ZipHeader(1, name);
+    return Local(name, -1, 1);
 }
 
 // Pieces at byte offsets of a zip of sectors x 512 bytes of filler.
 Bytes Zip(size_t sectors, const std::vector<std::pair<size_t, Bytes>>& at)
 {
-    Bytes z(sectors * 512, 0x11);
-    for (const auto& p : at)
-        std::copy(p.second.begin(), p.second.end(), z.begin() + long(p.first));
-    return z;
+    return With(Bytes(sectors * 512, 0x11), at);
 }
 
 TEST_F(JudgeTest, OfficeOpenXmlPartNames)
@@ -248,9 +205,7 @@ TEST_F(JudgeTest, OfficeOpenXmlPartNames)
     {
         Bytes img = Layout(c.deviceSectors, {{1, c.zip}});
         img.resize(c.deviceSectors * 512);
-        ImageDevice dev(img);
-        CFileTypeJudge judge(&dev.Reader());
-        judge.BeginLookup(512, 1);
+        JudgeOnDevice on(img, 1);
         const Bytes head = Slice(c.zip, 0, 512);
         EXPECT_EQ(CFileTypeJudge::IsOffice2007Type(head.data(), 512), c.expected2007) << c.szWhat;
         // Undecided, a zip is typed as a zip.
@@ -265,27 +220,23 @@ TEST_F(JudgeTest, OfficeOpenXmlWithLargeSectors)
 {
     const Bytes docx = Sample("word.docx");
     ASSERT_FALSE(docx.empty());
-    ImageDevice dev(Layout(8, {{1, docx}}, 4096), 4096);
-    CFileTypeJudge judge(&dev.Reader());
-    judge.BeginLookup(4096, 1);
+    JudgeOnDevice on(Layout(8, {{1, docx}}, 4096), 1, 4096);
     const Bytes head = Slice(docx, 0, 4096);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 4096), EXT_DOCX);
     // The same zip as the device's last sectors: the first window cannot be read.
-    ImageDevice tail(Layout(4, {{3, docx}}, 4096), 4096);
-    CFileTypeJudge atTail(&tail.Reader());
-    atTail.BeginLookup(4096, 3);
+    JudgeOnDevice tail(Layout(4, {{3, docx}}, 4096), 3, 4096);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 4096), EXT_ZIP);
-    EXPECT_EQ(atTail.IsFileTypeMatching(head.data(), 4096, "docx", 4096, 3), 0);
-    EXPECT_EQ(atTail.IsFileTypeMatching(head.data(), 4096, "zip", 4096, 3), 1);
+    EXPECT_EQ(tail.judge.IsFileTypeMatching(head.data(), 4096, "docx", 4096, 3), 0);
+    EXPECT_EQ(tail.judge.IsFileTypeMatching(head.data(), 4096, "zip", 4096, 3), 1);
     // Window sectors past the end of the device, at the top of the range too,
     // are failed reads.
-    judge.BeginLookup(4096, ULLONG_MAX - 2);
+    on.judge.BeginLookup(4096, ULLONG_MAX - 2);
     EXPECT_EQ(CFileTypeJudge::IsOffice2007Type(head.data(), 4096), EXT_UNKNOWN);
     // A judge constructed without a reader reads nothing, unless given one.
     CFileTypeJudge withoutDevice;
     withoutDevice.BeginLookup(4096, 1);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(head.data(), 4096), EXT_ZIP);
-    EXPECT_EQ(withoutDevice.IsFileTypeMatching(head.data(), 4096, "docx", &dev.Reader(), 4096, 1), 1);
+    EXPECT_EQ(withoutDevice.IsFileTypeMatching(head.data(), 4096, "docx", &on.dev.Reader(), 4096, 1), 1);
 }
 
 } // namespace

@@ -45,7 +45,7 @@ Bytes Font(uint16_t n, uint16_t rangeShift, bool versionAfterDirectory = true)
 }
 
 // A first sector holding the MZ header and a PE header at pe.
-Bytes Pe(uint32_t pe, uint16_t characteristics, size_t len = 512)
+Bytes Pe(uint32_t pe, uint16_t characteristics)
 {
     Bytes b = Raw({'M', 'Z'}, 512);
     PutU32(&b[60], pe);
@@ -54,7 +54,7 @@ Bytes Pe(uint32_t pe, uint16_t characteristics, size_t len = 512)
         b = With(b, pe, Raw({'P', 'E', 0, 0}));
         PutU16(&b[pe + 22], characteristics);
     }
-    return Slice(b, 0, len);
+    return b;
 }
 
 Bytes Id3(uint8_t version, uint8_t flags, uint8_t sizeByte, size_t len = 16)
@@ -68,21 +68,12 @@ Bytes Gzip(uint8_t method, uint8_t flags, uint8_t extraFlags, uint8_t system)
 }
 
 // A bitmap file header (reserved words 0) and a DIB header of size, with
-// the width, height, planes and depth given (16-bit fields for the 12-byte
-// OS/2 header, 32-bit ones for the others).
+// the width, height, planes and depth given.
 Bytes Bitmap(uint32_t size, int32_t width, int32_t height, uint16_t planes, uint16_t bits,
              uint32_t compression = 0)
 {
     Bytes b = Text("BM", 64);
     PutU32(&b[14], size);
-    if (size == 12)
-    {
-        PutU16(&b[18], uint16_t(width));
-        PutU16(&b[20], uint16_t(height));
-        PutU16(&b[22], planes);
-        PutU16(&b[24], bits);
-        return b;
-    }
     PutU32(&b[18], uint32_t(width));
     PutU32(&b[22], uint32_t(height));
     PutU16(&b[26], planes);
@@ -154,7 +145,9 @@ TEST_F(JudgeTest, HandBuiltHeadsAtTheEdgesOfEachTest)
         // header size a bitmap has, and a JPEG whose first segment is any
         // table or application segment. The rest of each header tells a
         // start from noise.
-        {"bitmap, OS/2 1.x header", J::IsBmpType, Bitmap(12, 64, 48, 1, 24), EXT_BMP},
+        // The 12-byte OS/2 header has 16-bit fields.
+        {"bitmap, OS/2 1.x header", J::IsBmpType,
+         With(Text("BM", 64), 14, Raw({12, 0, 0, 0, 64, 0, 48, 0, 1, 0, 24})), EXT_BMP},
         {"bitmap, info header with masks", J::IsBmpType, Bitmap(52, 64, 48, 1, 16, 3), EXT_BMP},
         {"bitmap, OS/2 2.x header", J::IsBmpType, Bitmap(64, 64, 48, 1, 8), EXT_BMP},
         {"bitmap, V4 header", J::IsBmpType, Bitmap(108, 64, 48, 1, 32, 3), EXT_BMP},

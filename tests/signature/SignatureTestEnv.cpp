@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 using namespace tessaroo::test;
 
@@ -51,8 +49,8 @@ ImageDevice::ImageDevice(const Bytes& bytes, int bytesPerSector) : m_dir("sigdis
     Bytes padded = bytes;
     padded.resize((bytes.size() + bps - 1) / bps * bps);
     m_env.reset(new ScopedEnv("TESSAROO_DISKS", path));
-    m_bOk = WriteImageFile(path, padded) && m_reader.Init(0, padded.size() / bps) == 0;
-    EXPECT_TRUE(m_bOk) << "cannot map " << path;
+    EXPECT_TRUE(WriteImageFile(path, padded) && m_reader.Init(0, padded.size() / bps) == 0)
+        << "cannot map " << path;
 }
 
 Bytes JfifHead()
@@ -89,6 +87,35 @@ Bytes With(Bytes b, size_t off, const Bytes& part)
     return b;
 }
 
+Bytes With(Bytes b, const std::vector<std::pair<size_t, Bytes>>& parts)
+{
+    for (const auto& p : parts)
+        b = With(b, p.first, p.second);
+    return b;
+}
+
+Bytes TsPackets(size_t n)
+{
+    Bytes ts(n * 188, 0xAA);
+    for (size_t i = 0; i < n; ++i)
+        ts = With(ts, i * 188, {0x47, 0x40, 0x11, 0x10});
+    return ts;
+}
+
+Bytes CompoundHead(uint32_t fatCount, std::vector<uint32_t> headerDifat, uint32_t difatCount,
+                   uint32_t firstDifat, uint16_t shift, uint32_t firstDir)
+{
+    Bytes h = Raw({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}, 512);
+    tessaroo::PutU16(&h[30], shift);
+    tessaroo::PutU32(&h[44], fatCount);
+    tessaroo::PutU32(&h[48], firstDir);
+    tessaroo::PutU32(&h[68], firstDifat);
+    tessaroo::PutU32(&h[72], difatCount);
+    for (size_t i = 0; i < 109; ++i)
+        tessaroo::PutU32(&h[76 + 4 * i], i < headerDifat.size() ? headerDifat[i] : 0xFFFFFFFF);
+    return h;
+}
+
 Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces, int bytesPerSector)
 {
     Bytes img(totalSectors * size_t(bytesPerSector), 0);
@@ -113,56 +140,9 @@ std::unique_ptr<uint8_t[]> Exact(const Bytes& b)
     return copy;
 }
 
-std::vector<const tessaroo::FILE_RECOGNISER*> Recognisers()
-{
-    std::vector<const tessaroo::FILE_RECOGNISER*> v;
-    for (size_t i = 0; i < EXTEND_NAME_ROW_COUNT; ++i)
-        if (std::find(v.begin(), v.end(), szExtendNameAndType[i].pRecogniser) == v.end())
-            v.push_back(szExtendNameAndType[i].pRecogniser);
-    return v;
-}
-
 void JudgeTest::Reset()
 {
-    CFileTypeJudge::LOOKUP_STATE& st = CFileTypeJudge::s_state;
-    st.m_nBytesPerSector = 512;
-    st.m_pDiskReader = nullptr;
-    st.m_u64StartSector = 0;
-    st.m_u64CurrentSector = 0;
-    st.m_bIsNeedCheckTsFileRange = 1;
-    st.m_bIsMtsFileHead = 0;
-    st.m_tsFileRangeVec.clear();
-}
-
-const CarveImage& SharedCarveImage()
-{
-    static const CarveImage image = []
-    {
-        CarveImage img;
-        const std::string out = SharedScriptImages("make_carve_image.sh");
-        if (out.empty())
-            return img;
-        std::ifstream manifest(out + "/carve.manifest");
-        std::string line;
-        while (std::getline(manifest, line))
-        {
-            std::istringstream in(line);
-            CARVED_FILE f;
-            std::string inner;
-            if (in >> f.u64Start >> f.u64Size >> f.sha256 >> f.expect >> inner >> f.name)
-            {
-                f.bInner = inner == "inner";
-                img.files.push_back(f);
-            }
-        }
-        std::sort(img.files.begin(), img.files.end(),
-                  [](const CARVED_FILE& a, const CARVED_FILE& b) { return a.u64Start < b.u64Start; });
-        std::ifstream raw(out + "/carve.img", std::ios::binary | std::ios::ate);
-        img.u64Sectors = uint64_t(raw.tellg()) / 512;
-        img.path = out + "/carve.img";
-        return img;
-    }();
-    return image;
+    CFileTypeJudge::s_state = CFileTypeJudge::LOOKUP_STATE();
 }
 
 int Reports::OnScan(void* ctx, int percent, int scale, int, unsigned long long current,

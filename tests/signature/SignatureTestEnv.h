@@ -1,7 +1,6 @@
 // What the signature tests share: the generated sample files, a disk image
-// mapped as disk 0 with a reader over it, a clean judge state; and for the
-// carving tests the raw image of tools/make_carve_image.sh with its
-// manifest, and a recorder of the signature engine's reports.
+// mapped as disk 0 with a reader over it, a clean judge state, builders of
+// heads, and a recorder of the signature engine's reports.
 #pragma once
 
 #include "core/CDiskReader.h"
@@ -34,13 +33,23 @@ class ImageDevice
   public:
     explicit ImageDevice(const Bytes& bytes, int bytesPerSector = 512);
     CDiskReader& Reader() { return m_reader; }
-    bool Ok() const { return m_bOk; }
 
   private:
     tessaroo::test::TempDir m_dir;
     std::unique_ptr<tessaroo::test::ScopedEnv> m_env;
     CDiskReader m_reader;
-    bool m_bOk = false;
+};
+
+// A judge over an image device of img (sectors of bps bytes), its lookup
+// begun at sector.
+struct JudgeOnDevice
+{
+    JudgeOnDevice(const Bytes& img, uint64_t sector, int bps = 512) : dev(img, bps), judge(&dev.Reader())
+    {
+        judge.BeginLookup(bps, sector);
+    }
+    ImageDevice dev;
+    CFileTypeJudge judge;
 };
 
 // The bytes given, zero-padded to len.
@@ -52,8 +61,18 @@ Bytes JfifHead();
 // 40-byte header of a 1 x 1 picture of 24 bits, zeros after.
 Bytes BmpHead(uint32_t fileSize);
 Bytes Text(const char* s, size_t len = 0);
-// b with part written at off, grown (with zeros) to hold it.
+// b with part written at off, grown (with zeros) to hold it; or with each
+// part written at its offset.
 Bytes With(Bytes b, size_t off, const Bytes& part);
+Bytes With(Bytes b, const std::vector<std::pair<size_t, Bytes>>& parts);
+// n transport-stream packets of 188 bytes, each with the same header; the
+// payload bytes are never a sync byte.
+Bytes TsPackets(size_t n);
+// A compound-file header: its FAT sector count, the FAT sector numbers the
+// header holds, the DIFAT sector count and first DIFAT sector, the sector
+// shift, the first directory sector.
+Bytes CompoundHead(uint32_t fatCount, std::vector<uint32_t> headerDifat = {3}, uint32_t difatCount = 0,
+                   uint32_t firstDifat = 0xFFFFFFFE, uint16_t shift = 9, uint32_t firstDir = 3);
 // Bytes placed at sector offsets of an otherwise zero image of total sectors.
 Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& pieces,
              int bytesPerSector = 512);
@@ -61,8 +80,6 @@ Bytes Layout(size_t totalSectors, const std::vector<std::pair<size_t, Bytes>>& p
 Bytes Slice(const Bytes& b, size_t off, size_t len);
 // An exact-size heap copy: the sanitizer build faults on any read past it.
 std::unique_ptr<uint8_t[]> Exact(const Bytes& b);
-// Each recogniser of the format table once, in table order.
-std::vector<const tessaroo::FILE_RECOGNISER*> Recognisers();
 
 // Puts the process-wide judge state back to its start values around each test.
 class JudgeTest : public ::testing::Test
@@ -72,26 +89,6 @@ class JudgeTest : public ::testing::Test
     void TearDown() override { Reset(); }
     static void Reset();
 };
-
-struct CARVED_FILE
-{
-    uint64_t u64Start;   // first sector in the image
-    uint64_t u64Size;    // bytes
-    std::string sha256;  // of the file's bytes
-    std::string expect;  // "exact", "next", "sector" or a byte count
-    bool bInner = false; // files are carved inside this one too
-    std::string name;    // the file it was made from
-};
-
-struct CarveImage
-{
-    std::string path;
-    uint64_t u64Sectors = 0;
-    std::vector<CARVED_FILE> files; // by first sector
-};
-
-// The image, from the shared image cache; empty path when the script failed.
-const CarveImage& SharedCarveImage();
 
 // Every report a callback received.
 struct Reports
