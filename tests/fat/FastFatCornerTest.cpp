@@ -87,20 +87,16 @@ TEST(FatCorner, AFolderCopyOfADeletedFolderStaysInItsDestinationAndTakesItsLiveF
     Hits hits = engine.Scan();
     EXPECT_NE(FindPath(e, hits, "!rash/a.txt"), nullptr);
 
-    std::vector<_FILE_NODE_> root;
-    ASSERT_EQ(e->GetChildrenFileNode(nullptr, 0, root), 0u);
-    auto trash = std::find_if(root.begin(), root.end(),
-                              [](const _FILE_NODE_& n) { return n.bIsDir && NodeNameUtf8(n) == "!rash"; });
-    ASSERT_NE(trash, root.end());
-    EXPECT_EQ(trash->bIsDeleted, 1u);
+    _FILE_NODE_ trash;
+    ASSERT_TRUE(RootFolder(e, "!rash", trash));
+    EXPECT_EQ(trash.bIsDeleted, 1u);
     const std::string dest = dir.File("dest"), deep = dest + "/a/b";
     ASSERT_TRUE(MakeDirs(deep, 0755));
     std::wstring wdeep = Utf8ToWide(deep.c_str());
     int rootSeparators = 0;
     GetPathDirIndex(wdeep.c_str(), rootSeparators);
-    ReportLog log;
-    Save(e, *trash, deep + "/trash", log, rootSeparators);
-    EXPECT_EQ(log.Finals(), 3);
+    unsigned st = ~0u;
+    EXPECT_EQ(Recover(e, trash, deep + "/trash", st, 0, rootSeparators).Finals(), 3);
     const std::set<std::string> expected = {dest,
                                             dest + "/a",
                                             deep,

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <sys/stat.h>
 
 using namespace tessaroo;
@@ -34,14 +35,6 @@ std::string FastImage(const std::string& name, bool manifest = false)
         return manifest ? SampleManifestPath() : SharedSampleImage();
     const std::string& dir = SharedFatImages();
     return dir.empty() ? std::string() : dir + "/" + name + (manifest ? ".manifest" : ".img");
-}
-
-bool IsPictureName(const std::string& name)
-{
-    std::string ext = name.substr(std::min(name.rfind('.'), name.size()));
-    for (char& c : ext)
-        c = char(tolower((unsigned char)c));
-    return !ext.empty() && strstr(PICTURE_TYPE_LIST, ext.c_str()) != nullptr;
 }
 
 // The manifest's folders above e, from the root down (null: not listed).
@@ -209,23 +202,20 @@ TEST_P(FatImage, ListsWhatWasLeftFindableAndRecoversItByteForByte)
             continue;
         }
         ++found[e];
-        EXPECT_EQ(h.uClusterNO, e->firstCluster) << e->path;
-        EXPECT_EQ(h.u64FileSize, e->size) << e->path;
-        EXPECT_EQ(h.uClusterSize, m->Fact("sectors_per_cluster") * 512) << e->path;
-        EXPECT_EQ(h.u64RecordSector, e->entrySector) << e->path;
+        EXPECT_EQ(std::make_tuple(uint64_t(h.uClusterNO), h.u64FileSize, uint64_t(h.uClusterSize),
+                                  h.u64RecordSector),
+                  std::make_tuple(uint64_t(e->firstCluster), e->size, m->Fact("sectors_per_cluster") * 512,
+                                  e->entrySector))
+            << e->path;
         EXPECT_TRUE(c.deep || h.u64PartitionStartSector == start) << e->path;
         // Whose data is all still there: a partial file lost a cluster to a
         // later file, an overwritten one its start; a fragmented one comes
         // back whole though its chain steps over clusters a live file took.
         if (c.deep ? !Has(*e, "-intact") : e->state == "overwritten" || e->state == "partial")
             continue;
-        ReportLog log;
         const std::string target = out.File("f" + std::to_string(recovered++));
-        EXPECT_EQ(Save(engine, h, target, log), 0u) << e->path;
+        Copy(engine, h, target, 0);
         EXPECT_EQ(Sha256OfFile(target), e->sha256) << e->path << " (" << e->state << ")";
-        ASSERT_EQ(log.Finals(), 1) << e->path;
-        EXPECT_EQ(log.reports.back().status, 0);
-        EXPECT_EQ(log.reports.back().target, target);
         ExpectPreviewOf(engine, h, target);
         fragmented += e->state == "fragmented";
     }
@@ -345,22 +335,17 @@ TEST(DeepFatVolume, FolderCopyGivesBackTheFilesBelow)
         ASSERT_TRUE(scan.Run());
         const ManifestEntry* folder = manifest.Find(c.folder);
         ASSERT_NE(folder, nullptr);
-        std::vector<_FILE_NODE_> root;
-        scan.Engine().GetChildrenFileNode(nullptr, 0, root);
-        _FILE_NODE_* node = nullptr;
-        for (auto& n : root)
-            if (n.bIsDir &&
-                NodeNameUtf8(n) ==
-                    (c.listedAs ? c.listedAs : "LostFolder" + std::to_string(folder->firstCluster)))
-                node = &n;
-        ASSERT_NE(node, nullptr);
-        EXPECT_EQ(node->bIsDeleted, 1u);
+        _FILE_NODE_ node;
+        ASSERT_TRUE(RootFolder(&scan.Engine(),
+                               c.listedAs ? c.listedAs : "LostFolder" + std::to_string(folder->firstCluster),
+                               node));
+        EXPECT_EQ(node.bIsDeleted, 1u);
         TempDir out("deepfat-folder");
-        ReportLog log;
-        EXPECT_EQ(Save(&scan.Engine(), *node, out.File("f"), log), 0u);
+        unsigned st = ~0u;
+        EXPECT_EQ(Recover(&scan.Engine(), node, out.File("f"), st).Finals(), int(c.files.size()));
+        EXPECT_EQ(st, 0u);
         for (const auto& f : c.files)
             EXPECT_EQ(Sha256OfFile(out.File("f/") + f.first), manifest.Find(f.second)->sha256) << f.first;
-        EXPECT_EQ(log.Finals(), int(c.files.size()));
     }
 }
 

@@ -29,11 +29,13 @@ std::string Text(const std::string& seed, size_t n)
     return std::string(t.begin(), t.end());
 }
 
-std::vector<std::string> Keys(const std::map<std::string, _FILE_NODE_>& m)
+// Every listed file as "path @partition-start /cluster-size".
+std::vector<std::string> Where(const std::map<std::string, _FILE_NODE_>& files)
 {
     std::vector<std::string> out;
-    for (const auto& e : m)
-        out.push_back(e.first);
+    for (const auto& f : files)
+        out.push_back(f.first + " @" + std::to_string(f.second.u64PartitionStartSector) + " /" +
+                      std::to_string(f.second.uClusterSize));
     return out;
 }
 
@@ -145,7 +147,7 @@ TEST_P(NtfsCorner, FilesAreListedUnderTheirFoldersOrLostFolders)
         want.push_back("notafolder.txt");
         root.insert(root.begin(), "notafolder.txt");
     }
-    EXPECT_EQ(Keys(files), want);
+    EXPECT_EQ(Paths(files), want);
     EXPECT_EQ(RootNames(s.engine), root);
     EXPECT_EQ(files["Old.jpg/x.bin"].u64FileSize, 700u);
     EXPECT_EQ(files["Old.jpg/x.bin"].u64RecordSector, 16u + 2 * 19);
@@ -176,7 +178,7 @@ TEST_P(NtfsCorner, FolderChainsThatLoopEnd)
     }
     // The loop's folder of the lowest record number goes to the root,
     // whichever file meets the loop first.
-    EXPECT_EQ(Keys(s.ByPath()), (std::vector<std::string>{"A/B/in B.txt", "A/in A.txt", "Self/mine.txt"}));
+    EXPECT_EQ(Paths(s.ByPath()), (std::vector<std::string>{"A/B/in B.txt", "A/in A.txt", "Self/mine.txt"}));
 }
 
 // What decides a file's data is its own record and the records that name
@@ -212,8 +214,8 @@ TEST_P(NtfsCorner, AFileNeverGetsAnotherFilesData)
                       ResidentAttr(0x80, TestText("body", 300))}});
     NtfsScan& s = Scan(v);
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    ASSERT_EQ(Keys(files), (std::vector<std::string>{"listed.txt", "nodata.txt", "other.txt", "stale.txt",
-                                                     "streams.txt"}));
+    ASSERT_EQ(Paths(files), (std::vector<std::string>{"listed.txt", "nodata.txt", "other.txt", "stale.txt",
+                                                      "streams.txt"}));
     for (const char* name : {"nodata.txt", "stale.txt"})
         s.Copy(files[name], dir.File(name), STATUS_NTFS_NO_DATA);
     EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"volume.img"}));
@@ -268,7 +270,7 @@ TEST_P(NtfsCorner, CopiesKeepWhatTheRecordStillDescribes)
     v.PutClusters(c, TestText("short", 2048));
     NtfsScan& s = Scan(v);
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    ASSERT_EQ(Keys(files), (std::vector<std::string>{"empty.jpg", "short.bin", "small.txt"}));
+    ASSERT_EQ(Paths(files), (std::vector<std::string>{"empty.jpg", "short.bin", "small.txt"}));
     EXPECT_EQ(files["empty.jpg"].bDataHealth, 1u);
     // Where the deep scan looks for a carved copy of the file.
     std::vector<__RUNLIST__> runs;
@@ -276,7 +278,8 @@ TEST_P(NtfsCorner, CopiesKeepWhatTheRecordStillDescribes)
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].i64ClusterOffset, int64_t(c));
     unsigned int st = ~0u;
-    s.Recover(files["small.txt"], dir.File("small.txt"), st); // not read back: that sets its access time
+    Recover(s.engine, files["small.txt"], dir.File("small.txt"),
+            st); // not read back: that sets its access time
     EXPECT_EQ(st, 0u);
     struct stat info;
     ASSERT_EQ(stat(dir.File("small.txt").c_str(), &info), 0);
@@ -319,7 +322,7 @@ TEST(NtfsFast, AnUnreadableMftPieceDoesNotEndTheScan)
     EXPECT_EQ(s.percents.back(), 100);
     EXPECT_EQ(std::count(s.percents.begin(), s.percents.end(), 100), 1);
     EXPECT_EQ(s.fast->GetFileRecordIndexSectorOffset(128), 300u);
-    EXPECT_EQ(Keys(s.ByPath()),
+    EXPECT_EQ(Paths(s.ByPath()),
               (std::vector<std::string>{"early.txt", "first of run three.txt", "late.txt"}));
 }
 
@@ -435,17 +438,12 @@ TEST(NtfsDeep, PlacesTheRecordsOfAnMftInPieces)
         d.Put(664, TestText("inside", 2048));
         std::unique_ptr<NtfsScan> s = d.Scan(2048);
         std::map<std::string, _FILE_NODE_> files = s->ByPath();
-        const std::string expected = c.learned ? "Docs/inside.txt" : "LostFolder16/inside.txt";
-        ASSERT_EQ(Keys(files), std::vector<std::string>{expected});
-        const _FILE_NODE_& f = files[expected];
-        EXPECT_EQ(f.uEngineType, 2u);
-        EXPECT_EQ(f.u64RecordSector, 476u);
-        EXPECT_EQ(f.uClusterSize, 1024u);
-        EXPECT_EQ(f.u64PartitionStartSector, c.learned ? 64u : 0u);
+        const std::string at = c.learned ? "Docs/inside.txt @64" : "LostFolder16/inside.txt @0";
+        ASSERT_EQ(Where(files), std::vector<std::string>{at + " /1024"});
         EXPECT_EQ(s->deep->GetMftLayoutCount(), c.learned ? 1u : 0u);
         if (!c.learned)
             continue;
-        EXPECT_EQ(s->Copy(f, d.dir.File("inside.txt"), 0), Text("inside", 1500));
+        EXPECT_EQ(s->Copy(files.begin()->second, d.dir.File("inside.txt"), 0), Text("inside", 1500));
     }
 }
 
@@ -465,9 +463,7 @@ TEST(NtfsDeep, AnMftInPiecesNamedByItsAttributeList)
     d.Record(116, 16, Folder(5, u"Docs"));
     d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
     std::unique_ptr<NtfsScan> s = d.Scan();
-    std::map<std::string, _FILE_NODE_> files = s->ByPath();
-    ASSERT_EQ(Keys(files), std::vector<std::string>{"Docs/inside.txt"});
-    EXPECT_EQ(files["Docs/inside.txt"].u64PartitionStartSector, 64u);
+    EXPECT_EQ(Where(s->ByPath()), std::vector<std::string>{"Docs/inside.txt @64 /1024"});
 }
 
 // A record met before the "$MFT" record of its volume is taken to lie in a
@@ -486,11 +482,9 @@ TEST(NtfsDeep, ARecordFoundBeforeAnyMft)
     d.Record(46, 23, TextFile(24, u"e.txt", "e", 30));
     d.Record(48, 99, Folder(5, u"NotRecord24")); // at record 24's place, another record
     std::unique_ptr<NtfsScan> s = d.Scan(2048);
-    std::map<std::string, _FILE_NODE_> files = s->ByPath();
-    ASSERT_EQ(Keys(files),
-              (std::vector<std::string>{"Docs/late.txt", "Here/early.txt", "LostFolder24/e.txt"}));
-    EXPECT_EQ(files["Here/early.txt"].u64PartitionStartSector, 0u);
-    EXPECT_EQ(files["Docs/late.txt"].u64PartitionStartSector, 64u);
+    EXPECT_EQ(Where(s->ByPath()),
+              (std::vector<std::string>{"Docs/late.txt @64 /1024", "Here/early.txt @0 /4096",
+                                        "LostFolder24/e.txt @0 /4096"}));
 }
 
 // Two volumes whose MFT pieces alternate on the device: each record is
@@ -511,11 +505,8 @@ TEST(NtfsDeep, RecordsOfTwoVolumesInterleaved)
     std::unique_ptr<NtfsScan> s = d.Scan();
     EXPECT_EQ(s->deep->GetMftLayoutCount(), 2u);
     std::map<std::string, _FILE_NODE_> files = s->ByPath();
-    ASSERT_EQ(Keys(files), (std::vector<std::string>{"AlphaDocs/a.txt", "BetaDocs/b.txt"}));
-    EXPECT_EQ(files["AlphaDocs/a.txt"].u64PartitionStartSector, 128u);
-    EXPECT_EQ(files["AlphaDocs/a.txt"].uClusterSize, 512u);
-    EXPECT_EQ(files["BetaDocs/b.txt"].u64PartitionStartSector, 256u);
-    EXPECT_EQ(files["BetaDocs/b.txt"].uClusterSize, 2048u);
+    ASSERT_EQ(Where(files),
+              (std::vector<std::string>{"AlphaDocs/a.txt @128 /512", "BetaDocs/b.txt @256 /2048"}));
     EXPECT_EQ(s->Copy(files["AlphaDocs/a.txt"], d.dir.File("a.txt"), 0), Text("alpha", 1000));
     EXPECT_EQ(s->Copy(files["BetaDocs/b.txt"], d.dir.File("b.txt"), 0), Text("beta", 3000));
     std::vector<_FILE_NODE_> root;

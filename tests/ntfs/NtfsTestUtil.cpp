@@ -55,45 +55,13 @@ NtfsScan::NtfsScan(bool deepEngine, const std::string& image, uint64_t start, ui
                 deep->ParseNtfsFileRecord(&bytes[s * 512], s);
         deep->ParseProfessionalRecordVec();
     }
-    std::wstring key = AllKindsKey();
-    engine->SearchFileNode(&key[0], hits);
-}
-
-std::map<std::string, _FILE_NODE_> NtfsScan::ByPath()
-{
-    std::map<std::string, _FILE_NODE_> out;
-    for (__SEARCH_FILE_INFO__& h : hits)
-        out[NodePath(engine, h)] = h;
-    return out;
+    hits = ListAll(engine);
 }
 
 int NtfsScan::RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs)
 {
     return fast ? fast->GetRunListInfo(sector, 0x80, runs)
                 : deep->GetRunListInfo((long long)sector, 0x80, runs);
-}
-
-ReportLog NtfsScan::Recover(_FILE_NODE_ node, const std::string& target, unsigned int& st, int answer)
-{
-    ReportLog log;
-    log.answer = answer;
-    engine->InitCallBack(nullptr, &CollectReport, &log, 100);
-    std::wstring path = Utf8ToWide(target.c_str());
-    st = engine->SaveFileData(&node, &path[0], 0);
-    return log;
-}
-
-std::string NtfsScan::Copy(const _FILE_NODE_& node, const std::string& target, int want)
-{
-    unsigned int st = ~0u;
-    const ReportLog log = Recover(node, target, st);
-    EXPECT_EQ(int(st), want) << target;
-    EXPECT_EQ(log.Finals(), 1) << target;
-    if (!log.reports.empty())
-    {
-        EXPECT_EQ(log.reports.back().status, want) << target;
-    }
-    return ReadFileText(target);
 }
 
 namespace

@@ -30,14 +30,12 @@ class NtfsScan
 {
   public:
     NtfsScan(bool deep, const std::string& image, uint64_t start = 0, uint64_t count = 0);
-    // Every file found, by the path the engine shows.
-    std::map<std::string, _FILE_NODE_> ByPath();
-    // Recovers node (a file or a folder) into target; the reports sent,
-    // each answered with answer.
-    ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status, int answer = 0);
-    // Recovers node into target, checks that it ends with status in one
-    // final report, and returns what target holds ("" when there is none).
-    std::string Copy(const _FILE_NODE_& node, const std::string& target, int status);
+    // The shared listing and copy check over this scan's engine.
+    std::map<std::string, _FILE_NODE_> ByPath() { return test::ByPath(engine); }
+    std::string Copy(const _FILE_NODE_& n, const std::string& target, int want)
+    {
+        return test::Copy(engine, n, target, want);
+    }
     // The data runs of the record at sector, as the engine's GetRunListInfo gives them.
     int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs);
 
