@@ -280,9 +280,9 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
     EXPECT_EQ(seen.size(), 1u);
     EXPECT_EQ(ListAll(e).size(), hits.size());
 
-    __SEARCH_FILE_INFO__* photo = FindPath(e, hits, "Holiday photo.jpg");
-    __SEARCH_FILE_INFO__* text = FindPath(e, hits, "Long name in root.txt");
-    ASSERT_TRUE(photo && text);
+    std::map<std::string, _FILE_NODE_> files = ByPath(e);
+    _FILE_NODE_ &photo = files["Holiday photo.jpg"], &text = files["Long name in root.txt"];
+    ASSERT_TRUE(photo.u64FileSize && text.u64FileSize);
     std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
     wchar_t imagePath[256] = {0};
     int len = PREVIEW_BUFFER_SIZE;
@@ -292,7 +292,7 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
         static_cast<std::vector<int>*>(ctx)->push_back(percent);
         return 0;
     };
-    EXPECT_EQ(e->PreView(photo, imagePath, buf.data(), len, pcb, &progress), 0u);
+    EXPECT_EQ(e->PreView(&photo, imagePath, buf.data(), len, pcb, &progress), 0u);
     EXPECT_EQ(WideToUtf8(imagePath), GetScanLogRoot() + "tmp.jpg");
     struct stat st;
     ASSERT_EQ(stat(GetScanLogRoot().append("tmp.jpg").c_str(), &st), 0);
@@ -300,7 +300,7 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 100);
     len = 100;
-    EXPECT_EQ(e->PreView(text, imagePath, buf.data(), len, nullptr, nullptr), 0u);
+    EXPECT_EQ(e->PreView(&text, imagePath, buf.data(), len, nullptr, nullptr), 0u);
     EXPECT_EQ(len, 100);
 }
 

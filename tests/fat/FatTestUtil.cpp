@@ -46,14 +46,6 @@ Hits ListAll(IFileRecoveryParse* engine)
     return hits;
 }
 
-__SEARCH_FILE_INFO__* FindPath(IFileRecoveryParse* engine, Hits& hits, const std::string& path)
-{
-    for (auto& h : hits)
-        if (NodePath(engine, h) == path)
-            return &h;
-    return nullptr;
-}
-
 std::map<std::string, _FILE_NODE_> ByPath(IFileRecoveryParse* engine)
 {
     std::map<std::string, _FILE_NODE_> out;
@@ -204,10 +196,10 @@ ReportLog Recover(IFileRecoveryParse* engine, _FILE_NODE_ node, const std::strin
     log.answer = answer;
     engine->InitCallBack(
         nullptr,
-        [](void* ctx, int percent, int scale, int st, wchar_t* t)
+        [](void* ctx, int percent, int, int st, wchar_t* t)
         {
             ReportLog* l = static_cast<ReportLog*>(ctx);
-            l->reports.push_back({percent, scale, st, t ? WideToUtf8(t) : std::string()});
+            l->reports.push_back({percent, st, t ? WideToUtf8(t) : std::string()});
             return l->answer;
         },
         &log, 100);

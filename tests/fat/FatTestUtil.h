@@ -28,8 +28,6 @@ void PrepareScanLog();
 std::wstring AllKindsKey();
 // Every file the engine lists, of every kind and of none.
 Hits ListAll(IFileRecoveryParse* engine);
-// The listed node at "DIR/name" (its folder path and name), or null.
-__SEARCH_FILE_INFO__* FindPath(IFileRecoveryParse* engine, Hits& hits, const std::string& path);
 // Every file the engine lists, by the path it shows, and those paths in order.
 std::map<std::string, _FILE_NODE_> ByPath(IFileRecoveryParse* engine);
 std::vector<std::string> Paths(const std::map<std::string, _FILE_NODE_>& files);
@@ -94,7 +92,6 @@ std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n);
 struct Report
 {
     int percent;
-    int scale;
     int status;
     std::string target;
 };
