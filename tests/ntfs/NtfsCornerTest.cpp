@@ -49,24 +49,17 @@ std::vector<std::string> RootNames(IFileRecoveryParse* engine)
     return names;
 }
 
-// Non-resident data from VCN first to last; allocated, when given, the
-// bytes allocated (what the deep engine learns the cluster size from).
+// Non-resident data in these runs from VCN first to last.
 std::vector<uint8_t> Data(const std::vector<TestRun>& runs, uint64_t size, uint64_t first = 0,
                           uint64_t last = 0, uint64_t allocated = ~0ull)
 {
-    std::vector<uint8_t> a = NonResidentAttr(0x80, EncodeRuns(runs), size, first, last);
-    if (allocated != ~0ull)
-        PutU64(&a[0x28], allocated);
-    return a;
+    return NonResidentAttr(0x80, EncodeRuns(runs), size, first, last, allocated);
 }
 
 // A resident attribute list of these entries.
-std::vector<uint8_t> List(const std::vector<std::vector<uint8_t>>& entries)
+std::vector<uint8_t> List(std::initializer_list<std::vector<uint8_t>> entries)
 {
-    std::vector<uint8_t> v;
-    for (const std::vector<uint8_t>& e : entries)
-        v.insert(v.end(), e.begin(), e.end());
-    return ResidentAttr(0x20, v);
+    return ResidentAttr(0x20, Concat(entries));
 }
 
 TestRecord TextFile(uint32_t parent, const std::u16string& name, const std::string& seed, size_t n,

@@ -139,9 +139,7 @@ TEST(NtfsAttributes, WalksStayInsideTheRecord)
 
 TEST(NtfsAttributes, ListEntriesStopAtAShortEntry)
 {
-    std::vector<uint8_t> list;
-    for (const auto& e : {ListEntry(0x10, 40), ListEntry(0x80, 41), ListEntry(0x80, 42, 10)})
-        list.insert(list.end(), e.begin(), e.end());
+    std::vector<uint8_t> list = Concat({ListEntry(0x10, 40), ListEntry(0x80, 41), ListEntry(0x80, 42, 10)});
     EXPECT_EQ(ParseNtfsAttributeList(list.data(), list.size()).size(), 3u);
     PutU16(&list[0x20 + 4], 0x19); // the second entry claims 25 bytes
     const std::vector<NtfsListEntry> got = ParseNtfsAttributeList(list.data(), list.size());

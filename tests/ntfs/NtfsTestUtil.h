@@ -68,8 +68,10 @@ std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, u
                                   uint64_t size = 0, uint64_t ntfsTime = 0);
 std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value,
                                   const std::u16string& name = u"");
+// allocated: the bytes allocated (what the deep engine learns the cluster
+// size from); ~0: the size rounded up to 4 KiB.
 std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
-                                     uint64_t startVcn = 0, uint64_t lastVcn = 0);
+                                     uint64_t startVcn = 0, uint64_t lastVcn = 0, uint64_t allocated = ~0ull);
 // An attribute-list entry naming an attribute of type in record, from startVcn.
 std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn = 0);
 
