@@ -139,22 +139,16 @@ TEST_F(DeepFatCorner, ALongNameCutAtASectorsEndIsJoinedWithItsRest)
 {
     // The sectors offered: folder 10's first, the one that ends with the
     // cut run, folder 20's first, the sector(s) of the rest in cluster 30.
-    enum Offered
-    {
-        F10,
-        CUT,
-        F20,
-        REST
-    };
+    constexpr int F10 = 0, CUT = 1, F20 = 2, REST = 3;
     const struct
     {
         const char* what;
-        int partsBefore;            // long-name parts at the end of the cut sector
-        bool otherFile;             // the sector after holds another file's entry instead of the rest
-        bool middleSector;          // 16 more parts fill a sector of their own between them
-        std::vector<Offered> order; // as offered
-        const char* listedAs;       // null: "LostFolder10/" and the long name
-        uint64_t cut;               // the cut sector in cluster 10
+        int partsBefore;        // long-name parts at the end of the cut sector
+        bool otherFile;         // the sector after holds another file's entry instead of the rest
+        bool middleSector;      // 16 more parts fill a sector of their own between them
+        std::vector<int> order; // as offered
+        const char* listedAs;   // null: "LostFolder10/" and the long name
+        uint64_t cut;           // the cut sector in cluster 10
     } cases[] = {
         {"rest in a later cluster", 2, false, false, {F10, CUT, F20, REST}, nullptr, 7},
         {"rest offered first", 2, false, false, {F10, F20, REST, CUT}, nullptr, 7},
@@ -190,7 +184,7 @@ TEST_F(DeepFatCorner, ALongNameCutAtASectorsEndIsJoinedWithItsRest)
                 restSectors.push_back(At(30) + off / 512);
         }
         Start(4096);
-        for (Offered o : c.order)
+        for (int o : c.order)
         {
             if (o == REST)
                 for (uint64_t r : restSectors)

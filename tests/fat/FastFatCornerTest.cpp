@@ -159,35 +159,34 @@ TEST(FatGeometry, BootSectorsThatDoNotFitTheRangeTheVolumeWasOpenedOn)
 {
     constexpr uint64_t IMAGE = 32768;
     constexpr unsigned BAD = STATUS_INVALID_PARAMETER;
+    constexpr FatFormat F16 = FatFormat::Fat16, F32 = FatFormat::Fat32;
+    typedef FatBootParams P;
     const struct
     {
         const char* what;
         FatFormat kind;
-        void (*change)(FatBootParams&);
+        void (*change)(P&);
         unsigned init;   // of Init and the scan
         size_t mapBytes; // 0: no data area within the range
     } cases[] = {
-        {"no bytes per sector", FatFormat::Fat16, [](FatBootParams& p) { p.bytesPerSector = 0; }, BAD, 0},
-        {"odd sector size", FatFormat::Fat16, [](FatBootParams& p) { p.bytesPerSector = 1000; }, BAD, 0},
-        {"no sectors per cluster", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerCluster = 0; }, BAD,
-         0},
-        {"3 sectors per cluster", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerCluster = 3; }, BAD,
-         0},
-        {"no FAT", FatFormat::Fat16, [](FatBootParams& p) { p.numFats = 0; }, BAD, 0},
-        {"empty FAT", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerFat = 0; }, BAD, 0},
+        {"no bytes per sector", F16, [](P& p) { p.bytesPerSector = 0; }, BAD, 0},
+        {"odd sector size", F16, [](P& p) { p.bytesPerSector = 1000; }, BAD, 0},
+        {"no sectors per cluster", F16, [](P& p) { p.sectorsPerCluster = 0; }, BAD, 0},
+        {"3 sectors per cluster", F16, [](P& p) { p.sectorsPerCluster = 3; }, BAD, 0},
+        {"no FAT", F16, [](P& p) { p.numFats = 0; }, BAD, 0},
+        {"empty FAT", F16, [](P& p) { p.sectorsPerFat = 0; }, BAD, 0},
         // Clusters 0 and 1 are reserved: a root folder there names no cluster.
-        {"root cluster 0", FatFormat::Fat32, [](FatBootParams& p) { p.rootCluster = 0; }, BAD, 0},
-        {"root cluster 1", FatFormat::Fat32, [](FatBootParams& p) { p.rootCluster = 1; }, BAD, 0},
-        {"root cluster beyond the volume", FatFormat::Fat32,
-         [](FatBootParams& p) { p.rootCluster = 0x0FFFFFF0; }, BAD, 0},
+        {"root cluster 0", F32, [](P& p) { p.rootCluster = 0; }, BAD, 0},
+        {"root cluster 1", F32, [](P& p) { p.rootCluster = 1; }, BAD, 0},
+        {"root cluster beyond the volume", F32, [](P& p) { p.rootCluster = 0x0FFFFFF0; }, BAD, 0},
         // Data from sector 32 + 2 * 1016: the clusters within the image.
-        {"table within the image", FatFormat::Fat32, [](FatBootParams& p) { p.totalSectors = 0xFFFFFFFF; }, 0,
+        {"table within the image", F32, [](P& p) { p.totalSectors = 0xFFFFFFFF; }, 0,
          (IMAGE - 32 - 2 * 1016 + 7) / 8},
         // The two tables alone reach far beyond the image.
-        {"data area beyond the image", FatFormat::Fat32,
-         [](FatBootParams& p) { p.totalSectors = 0xFFFFFFFF, p.sectorsPerFat = 0x78000000; }, 0, 0},
+        {"data area beyond the image", F32,
+         [](P& p) { p.totalSectors = 0xFFFFFFFF, p.sectorsPerFat = 0x78000000; }, 0, 0},
         // Fewer sectors than the reserved ones, the tables and the root.
-        {"total below the data start", FatFormat::Fat16, [](FatBootParams& p) { p.totalSectors = 40; }, 0, 0},
+        {"total below the data start", F16, [](P& p) { p.totalSectors = 40; }, 0, 0},
     };
     TempDir dir("fat-boot");
     PrepareScanLog();
