@@ -262,11 +262,10 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
     ASSERT_GT(hits.size(), 0u);
     std::vector<std::pair<int, int>> seen; // percent, scale
     auto cb = [](void* ctx, int percent, int scale, int, unsigned long long, unsigned long long,
-                 unsigned long long, wchar_t*) -> int
+                 unsigned long long, wchar_t*)
     {
-        auto* s = static_cast<std::vector<std::pair<int, int>>*>(ctx);
-        s->push_back({percent, scale});
-        return s->back().second == 8 ? 7 : 0;
+        return static_cast<std::vector<std::pair<int, int>>*>(ctx)->push_back({percent, scale}),
+               scale == 8 ? 7 : 0;
     };
     e->InitCallBack(cb, nullptr, &seen, 9);
     ASSERT_EQ(e->ScanDevice(nullptr), 0u);
@@ -287,11 +286,8 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
     wchar_t imagePath[256] = {0};
     int len = PREVIEW_BUFFER_SIZE;
     std::vector<int> progress;
-    auto pcb = [](void* ctx, int percent, int) -> int
-    {
-        static_cast<std::vector<int>*>(ctx)->push_back(percent);
-        return 0;
-    };
+    auto pcb = [](void* ctx, int percent, int)
+    { return static_cast<std::vector<int>*>(ctx)->push_back(percent), 0; };
     EXPECT_EQ(e->PreView(&photo, imagePath, buf.data(), len, pcb, &progress), 0u);
     EXPECT_EQ(WideToUtf8(imagePath), GetScanLogRoot() + "tmp.jpg");
     struct stat st;
