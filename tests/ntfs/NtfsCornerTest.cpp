@@ -416,25 +416,27 @@ class Device
 // which is learned when it is named "$MFT" in any case.
 TEST(NtfsDeep, PlacesTheRecordsOfAnMftInPieces)
 {
-    const struct
-    {
-        std::u16string name;
-        bool learned;
-    } cases[] = {{u"$MFT", true}, {u"$mft", true}, {u"$Mft", true}, {u"MFT", false}, {u"$MFTMirr", false}};
+    const std::pair<std::u16string, bool> cases[] = {// record 0's name, learned
+                                                     {u"$MFT", true},
+                                                     {u"$mft", true},
+                                                     {u"$Mft", true},
+                                                     {u"MFT", false},
+                                                     {u"$MFTMirr", false}};
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+        const bool learned = c.second;
+        SCOPED_TRACE(std::string(c.first.begin(), c.first.end()));
         Device d;
-        d.Record(84, 0, Mft(c.name, {{24, 10}, {16, 190}}, 1024));
+        d.Record(84, 0, Mft(c.first, {{24, 10}, {16, 190}}, 1024));
         d.Record(116, 16, Folder(5, u"Docs"));
         d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
         d.Put(664, TestText("inside", 2048));
         std::unique_ptr<NtfsScan> s = d.Scan(2048);
         std::map<std::string, _FILE_NODE_> files = s->ByPath();
-        const std::string at = c.learned ? "Docs/inside.txt @64" : "LostFolder16/inside.txt @0";
+        const std::string at = learned ? "Docs/inside.txt @64" : "LostFolder16/inside.txt @0";
         ASSERT_EQ(Where(files), std::vector<std::string>{at + " /1024"});
-        EXPECT_EQ(s->deep->GetMftLayoutCount(), c.learned ? 1u : 0u);
-        if (!c.learned)
+        EXPECT_EQ(s->deep->GetMftLayoutCount(), learned ? 1u : 0u);
+        if (!learned)
             continue;
         EXPECT_EQ(s->Copy(files.begin()->second, d.dir.File("inside.txt"), 0), Text("inside", 1500));
     }
