@@ -52,7 +52,6 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
         ntfs = scan->fast;
         ASSERT_NE(ntfs, nullptr) << "the factory gave no NTFS engine for " << image;
         ASSERT_EQ(scan->status, 0u);
-        hits = scan->hits;
     }
 
     // The path the engine shows for a manifest item: a folder whose record
@@ -60,7 +59,7 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
     // below it is found there.
     std::string ExpectedPath(const ManifestEntry& e) const
     {
-        std::string path = e.path.substr(1), shown;
+        std::string shown = e.path.substr(1);
         for (size_t slash = e.path.find('/', 1); slash != std::string::npos;
              slash = e.path.find('/', slash + 1))
         {
@@ -68,19 +67,9 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
             if (d && d->state == "reused")
                 shown = "LostFolder" + std::to_string(d->firstCluster) + "/" + e.path.substr(slash + 1);
         }
-        if (shown.empty())
-            shown = path;
         const size_t cut = shown.rfind('/');
         return cut == std::string::npos ? NodeNameOf(shown)
                                         : shown.substr(0, cut + 1) + NodeNameOf(shown.substr(cut + 1));
-    }
-
-    const ManifestEntry* EntryOf(__SEARCH_FILE_INFO__& h)
-    {
-        for (const ManifestEntry& e : manifest.entries)
-            if (!e.isDir && e.firstCluster == h.uClusterNO)
-                return &e;
-        return nullptr;
     }
 
     std::string dir, image;
@@ -88,7 +77,6 @@ class NtfsImage : public ::testing::TestWithParam<std::string>
     uint64_t start = 0;
     std::unique_ptr<NtfsScan> scan;
     CFastNtfsRecovery* ntfs = nullptr;
-    std::vector<__SEARCH_FILE_INFO__> hits;
 };
 
 // Deleted files are listed as "path size record-sector": all but those
@@ -102,13 +90,15 @@ TEST_P(NtfsImage, ListsExactlyTheDeletedFilesAndRecoversAndPreviewsTheIntactOnes
     { return path + " " + std::to_string(size) + " " + std::to_string(sector); };
     std::vector<std::string> listed, want;
     int recovered = 0;
-    for (__SEARCH_FILE_INFO__& h : hits)
+    for (__SEARCH_FILE_INFO__& h : scan->hits)
     {
         EXPECT_EQ(std::make_tuple(h.uEngineType, h.bIsDir, h.u64PartitionStartSector),
                   std::make_tuple(0u, 0u, start));
         listed.push_back(line(NodePath(ntfs, h), h.u64FileSize, h.u64RecordSector));
-        const ManifestEntry* e = EntryOf(h);
-        if (!e || e->state != "intact")
+        const auto e =
+            std::find_if(manifest.entries.begin(), manifest.entries.end(),
+                         [&](const ManifestEntry& x) { return !x.isDir && x.firstCluster == h.uClusterNO; });
+        if (e == manifest.entries.end() || e->state != "intact")
             continue;
         const std::string target = out.File("f" + std::to_string(recovered++));
         Copy(ntfs, h, target, 0);
@@ -137,7 +127,7 @@ TEST_P(NtfsImage, FindsTheRecordsFlsAndNtfsundeleteFind)
     if (!HaveTool("fls") || !HaveTool("ntfsundelete"))
         GTEST_SKIP() << "fls (sleuthkit) or ntfsundelete (ntfs-3g) is missing";
     std::set<uint32_t> ours;
-    for (const __SEARCH_FILE_INFO__& h : hits)
+    for (const __SEARCH_FILE_INFO__& h : scan->hits)
         ours.insert(h.uClusterNO);
     for (const ManifestEntry& e : manifest.entries)
         if (!e.isDir && e.state == "overwritten" && IsPictureName(e.Name()))
