@@ -146,22 +146,11 @@ TEST_P(FatImage, ListsWhatWasLeftFindableAndRecoversItByteForByte)
     // A disk of several volumes is swept whole.
     const uint64_t start = manifests.size() > 1 ? 0 : manifests[0].Fact("partition_start_sector");
     const uint64_t count = manifests.size() > 1 ? ImageSectors(image) : manifests[0].Fact("total_sectors");
-    std::unique_ptr<ImageEngine> fast;
-    std::unique_ptr<DeepFatScan> deep;
-    IFileRecoveryParse* engine = nullptr;
-    if (c.deep)
-    {
-        deep.reset(new DeepFatScan(image, start, count));
-        ASSERT_TRUE(deep->Run());
-        engine = &deep->Engine();
-    }
-    else
-    {
-        fast.reset(new ImageEngine(image, start, count));
-        engine = fast->get();
-        ASSERT_NE(engine, nullptr) << "the factory gave no engine for " << image;
-        ASSERT_EQ(engine->ScanDevice(nullptr), 0u);
-    }
+    std::unique_ptr<DeepFatScan> deep(c.deep ? new DeepFatScan(image, start, count) : nullptr);
+    std::unique_ptr<ImageEngine> fast(c.deep ? nullptr : new ImageEngine(image, start, count));
+    IFileRecoveryParse* engine = c.deep ? &deep->Engine() : fast->get();
+    ASSERT_NE(engine, nullptr) << "the factory gave no engine for " << image;
+    ASSERT_TRUE(c.deep ? deep->Run() : engine->ScanDevice(nullptr) == 0u);
     Hits hits = ListAll(engine);
 
     // The files the listing must hold. Deep: every file whose entry the
