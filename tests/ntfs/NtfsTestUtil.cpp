@@ -58,12 +58,6 @@ NtfsScan::NtfsScan(bool deepEngine, const std::string& image, uint64_t start, ui
     hits = ListAll(engine);
 }
 
-int NtfsScan::RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs)
-{
-    return fast ? fast->GetRunListInfo(sector, 0x80, runs)
-                : deep->GetRunListInfo((long long)sector, 0x80, runs);
-}
-
 namespace
 {
 size_t Align8(size_t v)

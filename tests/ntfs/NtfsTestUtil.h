@@ -37,7 +37,11 @@ class NtfsScan
         return test::Copy(engine, n, target, want);
     }
     // The data runs of the record at sector, as the engine's GetRunListInfo gives them.
-    int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs);
+    int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs)
+    {
+        return fast ? fast->GetRunListInfo(sector, 0x80, runs)
+                    : deep->GetRunListInfo((long long)sector, 0x80, runs);
+    }
 
     ScopedEnv disks;
     IFileRecoveryParse* engine = nullptr;
