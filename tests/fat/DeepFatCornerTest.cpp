@@ -162,9 +162,8 @@ TEST_F(DeepFatCorner, ALongNameCutAtASectorsEndIsJoinedWithItsRest)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
-        std::string longName = "A rather long file name that is cut in two.txt";
-        if (c.middleSector)
-            longName = std::string(248, 'n') + ".txt"; // 20 parts
+        const std::string longName = c.middleSector ? std::string(248, 'n') + ".txt" // 20 parts
+                                                    : "A rather long file name that is cut in two.txt";
         const std::vector<uint8_t> run = MakeNamedEntry(std::u16string(longName.begin(), longName.end()),
                                                         DirEntryParams{"ARATHE~1.TXT", 0x20, 40, 700});
         ASSERT_GE(run.size() / 32 - 1, size_t(c.partsBefore));
@@ -175,24 +174,15 @@ TEST_F(DeepFatCorner, ALongNameCutAtASectorsEndIsJoinedWithItsRest)
         Put(At(10), FolderStart(10, 0));
         Put(At(10) + c.cut, Sector(Concat({Fillers(16 - c.partsBefore), head})));
         Put(At(20), FolderStart(20, 0));
-        std::vector<uint64_t> restSectors = {At(30)};
-        for (size_t off = 0; off < rest.size(); off += 512)
-        {
-            Put(At(30) + off / 512,
-                Sector(std::vector<uint8_t>(rest.begin() + long(off),
-                                            rest.begin() + long(std::min(off + 512, rest.size())))));
-            if (off)
-                restSectors.push_back(At(30) + off / 512);
-        }
+        const size_t restSectors = (rest.size() + 511) / 512;
+        for (size_t k = 0; k < restSectors; ++k)
+            Put(At(30) + k,
+                Sector(std::vector<uint8_t>(rest.begin() + long(k * 512),
+                                            rest.begin() + long(std::min(k * 512 + 512, rest.size())))));
         Start(4096);
         for (int o : c.order)
-        {
-            if (o == REST)
-                for (uint64_t r : restSectors)
-                    Offer(r);
-            else
-                Offer(o == F10 ? At(10) : o == F20 ? At(20) : At(10) + c.cut);
-        }
+            for (size_t k = 0; k < (o == REST ? restSectors : 1); ++k)
+                Offer(o == REST ? At(30) + k : o == F10 ? At(10) : o == F20 ? At(20) : At(10) + c.cut);
         const std::map<std::string, _FILE_NODE_> files = Finish();
         const std::string expected = c.listedAs ? c.listedAs : "LostFolder10/" + longName;
         EXPECT_EQ(files.count(expected), 1u) << "listed\n" << ::testing::PrintToString(Paths(files));
