@@ -334,10 +334,8 @@ TEST(NtfsFast, FreeRunsFollowTheBitmap)
     v.MarkUsed(500, 10);
     v.MarkUsed(1000, 1048);
     std::unique_ptr<NtfsScan> s = scan(v);
-    const struct
-    {
-        unsigned long long from, start, count;
-    } cases[] = {
+    const unsigned long long cases[][3] = {
+        // from, the free run's start and count
         {0, first, 500 - first}, // inside the metadata: on to the first free cluster
         {300, 300, 200},         // inside a free stretch: from there
         {505, 510, 490},         // inside a used stretch: on to the next free one
@@ -346,10 +344,9 @@ TEST(NtfsFast, FreeRunsFollowTheBitmap)
     };
     for (const auto& c : cases)
     {
-        unsigned long long start = c.from, count = 7;
+        unsigned long long start = c[0], count = 7;
         s->fast->GetUnUsedSectorCount(start, count);
-        EXPECT_EQ(start, c.start) << c.from;
-        EXPECT_EQ(count, c.count) << c.from;
+        EXPECT_EQ(std::make_pair(start, count), std::make_pair(c[1], c[2])) << c[0];
     }
 
     // A bitmap that claims more than one bit per cluster is read no further.
