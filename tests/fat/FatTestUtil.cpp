@@ -31,16 +31,11 @@ void PrepareScanLog()
     CLogFileManager::GetInstance()->AddDirIndex();
 }
 
-std::wstring AllKindsKey()
-{
-    std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
-                    ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
-    return Utf8ToWide(k.c_str());
-}
-
 Hits ListAll(IFileRecoveryParse* engine)
 {
-    std::wstring key = AllKindsKey();
+    std::wstring key = Utf8ToWide((std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST +
+                                   VIDEO_TYPE_LIST + ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER)
+                                      .c_str());
     Hits hits;
     engine->SearchFileNode(&key[0], hits);
     return hits;

@@ -24,8 +24,6 @@ typedef std::vector<__SEARCH_FILE_INFO__> Hits;
 // every scan a fresh scan-log folder.
 void PrepareScanLog();
 
-// Every kind, and files of no kind.
-std::wstring AllKindsKey();
 // Every file the engine lists, of every kind and of none.
 Hits ListAll(IFileRecoveryParse* engine);
 // Every file the engine lists, by the path it shows, and those paths in order.

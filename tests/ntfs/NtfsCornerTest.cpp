@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -270,14 +271,13 @@ TEST_P(NtfsCorner, CopiesKeepWhatTheRecordStillDescribes)
     ASSERT_EQ(s.RunList(files["short.bin"].u64RecordSector, runs), 0);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].i64ClusterOffset, int64_t(c));
+    // Not read back: that sets its access time.
     unsigned int st = ~0u;
-    Recover(s.engine, files["small.txt"], dir.File("small.txt"),
-            st); // not read back: that sets its access time
-    EXPECT_EQ(st, 0u);
-    struct stat info;
-    ASSERT_EQ(stat(dir.File("small.txt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, 300);
-    EXPECT_EQ(info.st_atime, 1623758400 + 3);
+    Recover(s.engine, files["small.txt"], dir.File("small.txt"), st);
+    struct stat info = {};
+    stat(dir.File("small.txt").c_str(), &info);
+    EXPECT_EQ(std::make_tuple(st, info.st_size, info.st_atime),
+              std::make_tuple(0u, off_t(300), time_t(1623758400 + 3)));
     _FILE_NODE_ grown = files["small.txt"];
     grown.u64FileSize = 5000;
     EXPECT_EQ(s.Copy(grown, dir.File("grown.txt"), STATUS_READ_FAULT), Text("small", 300));
@@ -311,9 +311,8 @@ TEST(NtfsFast, AnUnreadableMftPieceDoesNotEndTheScan)
     NtfsScan s(false, dir.File("short.img"), 0, 8192);
     ASSERT_NE(s.fast, nullptr);
     EXPECT_EQ(s.status, 0u);
-    ASSERT_FALSE(s.percents.empty());
-    EXPECT_EQ(s.percents.back(), 100);
     EXPECT_EQ(std::count(s.percents.begin(), s.percents.end(), 100), 1);
+    EXPECT_TRUE(!s.percents.empty() && s.percents.back() == 100);
     EXPECT_EQ(s.fast->GetFileRecordIndexSectorOffset(128), 300u);
     EXPECT_EQ(Paths(s.ByPath()),
               (std::vector<std::string>{"early.txt", "first of run three.txt", "late.txt"}));
