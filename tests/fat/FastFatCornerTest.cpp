@@ -84,32 +84,23 @@ TEST(FatCorner, AFolderCopyOfADeletedFolderStaysInItsDestinationAndTakesItsLiveF
     ImageEngine engine(img);
     IFileRecoveryParse* e = engine.get();
     ASSERT_NE(e, nullptr);
-    Hits hits = engine.Scan();
-    EXPECT_NE(FindPath(e, hits, "!rash/a.txt"), nullptr);
+    engine.Scan();
+    EXPECT_EQ(ByPath(e).count("!rash/a.txt"), 1u);
 
-    std::vector<_FILE_NODE_> root;
-    ASSERT_EQ(e->GetChildrenFileNode(nullptr, 0, root), 0u);
-    auto trash = std::find_if(root.begin(), root.end(),
-                              [](const _FILE_NODE_& n) { return n.bIsDir && NodeNameUtf8(n) == "!rash"; });
-    ASSERT_NE(trash, root.end());
-    EXPECT_EQ(trash->bIsDeleted, 1u);
+    _FILE_NODE_ trash;
+    ASSERT_TRUE(RootFolder(e, "!rash", trash));
+    EXPECT_EQ(trash.bIsDeleted, 1u);
     const std::string dest = dir.File("dest"), deep = dest + "/a/b";
     ASSERT_TRUE(MakeDirs(deep, 0755));
     std::wstring wdeep = Utf8ToWide(deep.c_str());
     int rootSeparators = 0;
     GetPathDirIndex(wdeep.c_str(), rootSeparators);
-    ReportLog log;
-    Save(e, *trash, deep + "/trash", log, rootSeparators);
-    EXPECT_EQ(log.Finals(), 3);
-    const std::set<std::string> expected = {dest,
-                                            dest + "/a",
-                                            deep,
-                                            deep + "/trash",
-                                            deep + "/trash/a.txt",
-                                            deep + "/trash/__",
-                                            deep + "/trash/__/.._.._x.jpg",
-                                            deep + "/trash/__/!eep.txt"};
-    std::set<std::string> found;
+    unsigned st = ~0u;
+    EXPECT_EQ(Recover(e, trash, deep + "/trash", st, 0, rootSeparators).Finals(), 3);
+    std::set<std::string> expected, found;
+    for (const char* p : {"", "/a", "/a/b", "/a/b/trash", "/a/b/trash/a.txt", "/a/b/trash/__",
+                          "/a/b/trash/__/.._.._x.jpg", "/a/b/trash/__/!eep.txt"})
+        expected.insert(dest + p);
     for (const auto& f : std::filesystem::recursive_directory_iterator(dir.Path()))
         if (f.path() != img)
             found.insert(f.path().string());
@@ -163,35 +154,34 @@ TEST(FatGeometry, BootSectorsThatDoNotFitTheRangeTheVolumeWasOpenedOn)
 {
     constexpr uint64_t IMAGE = 32768;
     constexpr unsigned BAD = STATUS_INVALID_PARAMETER;
+    constexpr FatFormat F16 = FatFormat::Fat16, F32 = FatFormat::Fat32;
+    typedef FatBootParams P;
     const struct
     {
         const char* what;
         FatFormat kind;
-        void (*change)(FatBootParams&);
+        void (*change)(P&);
         unsigned init;   // of Init and the scan
         size_t mapBytes; // 0: no data area within the range
     } cases[] = {
-        {"no bytes per sector", FatFormat::Fat16, [](FatBootParams& p) { p.bytesPerSector = 0; }, BAD, 0},
-        {"odd sector size", FatFormat::Fat16, [](FatBootParams& p) { p.bytesPerSector = 1000; }, BAD, 0},
-        {"no sectors per cluster", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerCluster = 0; }, BAD,
-         0},
-        {"3 sectors per cluster", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerCluster = 3; }, BAD,
-         0},
-        {"no FAT", FatFormat::Fat16, [](FatBootParams& p) { p.numFats = 0; }, BAD, 0},
-        {"empty FAT", FatFormat::Fat16, [](FatBootParams& p) { p.sectorsPerFat = 0; }, BAD, 0},
+        {"no bytes per sector", F16, [](P& p) { p.bytesPerSector = 0; }, BAD, 0},
+        {"odd sector size", F16, [](P& p) { p.bytesPerSector = 1000; }, BAD, 0},
+        {"no sectors per cluster", F16, [](P& p) { p.sectorsPerCluster = 0; }, BAD, 0},
+        {"3 sectors per cluster", F16, [](P& p) { p.sectorsPerCluster = 3; }, BAD, 0},
+        {"no FAT", F16, [](P& p) { p.numFats = 0; }, BAD, 0},
+        {"empty FAT", F16, [](P& p) { p.sectorsPerFat = 0; }, BAD, 0},
         // Clusters 0 and 1 are reserved: a root folder there names no cluster.
-        {"root cluster 0", FatFormat::Fat32, [](FatBootParams& p) { p.rootCluster = 0; }, BAD, 0},
-        {"root cluster 1", FatFormat::Fat32, [](FatBootParams& p) { p.rootCluster = 1; }, BAD, 0},
-        {"root cluster beyond the volume", FatFormat::Fat32,
-         [](FatBootParams& p) { p.rootCluster = 0x0FFFFFF0; }, BAD, 0},
+        {"root cluster 0", F32, [](P& p) { p.rootCluster = 0; }, BAD, 0},
+        {"root cluster 1", F32, [](P& p) { p.rootCluster = 1; }, BAD, 0},
+        {"root cluster beyond the volume", F32, [](P& p) { p.rootCluster = 0x0FFFFFF0; }, BAD, 0},
         // Data from sector 32 + 2 * 1016: the clusters within the image.
-        {"table within the image", FatFormat::Fat32, [](FatBootParams& p) { p.totalSectors = 0xFFFFFFFF; }, 0,
+        {"table within the image", F32, [](P& p) { p.totalSectors = 0xFFFFFFFF; }, 0,
          (IMAGE - 32 - 2 * 1016 + 7) / 8},
         // The two tables alone reach far beyond the image.
-        {"data area beyond the image", FatFormat::Fat32,
-         [](FatBootParams& p) { p.totalSectors = 0xFFFFFFFF, p.sectorsPerFat = 0x78000000; }, 0, 0},
+        {"data area beyond the image", F32,
+         [](P& p) { p.totalSectors = 0xFFFFFFFF, p.sectorsPerFat = 0x78000000; }, 0, 0},
         // Fewer sectors than the reserved ones, the tables and the root.
-        {"total below the data start", FatFormat::Fat16, [](FatBootParams& p) { p.totalSectors = 40; }, 0, 0},
+        {"total below the data start", F16, [](P& p) { p.totalSectors = 40; }, 0, 0},
     };
     TempDir dir("fat-boot");
     PrepareScanLog();

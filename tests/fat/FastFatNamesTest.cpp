@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -93,22 +94,19 @@ TEST(FatLongName, ANameBelongsToItsShortEntryOnlyWhenWholeAndAgreeing)
 // deleted mark as '!', 0x05 as the byte 0xE5 it stands for.
 TEST(FatLongName, ShortNamesAsUtf8)
 {
-    const struct
-    {
-        const char* name11;
-        bool withExtension;
-        const char* out;
-    } cases[] = {{"README  TXT", true, "readme.txt"},
-                 {"README  TXT", false, "readme"},
-                 {"\xE5OTES   TXT", true, "!otes.txt"},
-                 {"NOEXT      ", true, "noext"},
-                 {"\xD5\xD5\xC6\xAC    JPG", true, "\xE7\x85\xA7\xE7\x89\x87.jpg"},
-                 {"\x05\xA1-     TXT", true, "\xE6\xBF\x89-.txt"}};
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        // 11 bytes, with the extension, as listed
+        {"README  TXT", true, "readme.txt"},
+        {"README  TXT", false, "readme"},
+        {"\xE5OTES   TXT", true, "!otes.txt"},
+        {"NOEXT      ", true, "noext"},
+        {"\xD5\xD5\xC6\xAC    JPG", true, "\xE7\x85\xA7\xE7\x89\x87.jpg"},
+        {"\x05\xA1-     TXT", true, "\xE6\xBF\x89-.txt"}};
     for (const auto& c : cases)
     {
         uint8_t e[32] = {0};
-        memcpy(e, c.name11, 11);
-        EXPECT_EQ(FatShortName(e, c.withExtension), c.out) << c.name11;
+        memcpy(e, std::get<0>(c), 11);
+        EXPECT_EQ(FatShortName(e, std::get<1>(c)), std::get<2>(c)) << std::get<0>(c);
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <sys/stat.h>
 
 using namespace tessaroo;
@@ -34,14 +35,6 @@ std::string FastImage(const std::string& name, bool manifest = false)
         return manifest ? SampleManifestPath() : SharedSampleImage();
     const std::string& dir = SharedFatImages();
     return dir.empty() ? std::string() : dir + "/" + name + (manifest ? ".manifest" : ".img");
-}
-
-bool IsPictureName(const std::string& name)
-{
-    std::string ext = name.substr(std::min(name.rfind('.'), name.size()));
-    for (char& c : ext)
-        c = char(tolower((unsigned char)c));
-    return !ext.empty() && strstr(PICTURE_TYPE_LIST, ext.c_str()) != nullptr;
 }
 
 // The manifest's folders above e, from the root down (null: not listed).
@@ -153,22 +146,11 @@ TEST_P(FatImage, ListsWhatWasLeftFindableAndRecoversItByteForByte)
     // A disk of several volumes is swept whole.
     const uint64_t start = manifests.size() > 1 ? 0 : manifests[0].Fact("partition_start_sector");
     const uint64_t count = manifests.size() > 1 ? ImageSectors(image) : manifests[0].Fact("total_sectors");
-    std::unique_ptr<ImageEngine> fast;
-    std::unique_ptr<DeepFatScan> deep;
-    IFileRecoveryParse* engine = nullptr;
-    if (c.deep)
-    {
-        deep.reset(new DeepFatScan(image, start, count));
-        ASSERT_TRUE(deep->Run());
-        engine = &deep->Engine();
-    }
-    else
-    {
-        fast.reset(new ImageEngine(image, start, count));
-        engine = fast->get();
-        ASSERT_NE(engine, nullptr) << "the factory gave no engine for " << image;
-        ASSERT_EQ(engine->ScanDevice(nullptr), 0u);
-    }
+    std::unique_ptr<DeepFatScan> deep(c.deep ? new DeepFatScan(image, start, count) : nullptr);
+    std::unique_ptr<ImageEngine> fast(c.deep ? nullptr : new ImageEngine(image, start, count));
+    IFileRecoveryParse* engine = c.deep ? &deep->Engine() : fast->get();
+    ASSERT_NE(engine, nullptr) << "the factory gave no engine for " << image;
+    ASSERT_TRUE(c.deep ? deep->Run() : engine->ScanDevice(nullptr) == 0u);
     Hits hits = ListAll(engine);
 
     // The files the listing must hold. Deep: every file whose entry the
@@ -209,23 +191,20 @@ TEST_P(FatImage, ListsWhatWasLeftFindableAndRecoversItByteForByte)
             continue;
         }
         ++found[e];
-        EXPECT_EQ(h.uClusterNO, e->firstCluster) << e->path;
-        EXPECT_EQ(h.u64FileSize, e->size) << e->path;
-        EXPECT_EQ(h.uClusterSize, m->Fact("sectors_per_cluster") * 512) << e->path;
-        EXPECT_EQ(h.u64RecordSector, e->entrySector) << e->path;
+        EXPECT_EQ(std::make_tuple(uint64_t(h.uClusterNO), h.u64FileSize, uint64_t(h.uClusterSize),
+                                  h.u64RecordSector),
+                  std::make_tuple(uint64_t(e->firstCluster), e->size, m->Fact("sectors_per_cluster") * 512,
+                                  e->entrySector))
+            << e->path;
         EXPECT_TRUE(c.deep || h.u64PartitionStartSector == start) << e->path;
         // Whose data is all still there: a partial file lost a cluster to a
         // later file, an overwritten one its start; a fragmented one comes
         // back whole though its chain steps over clusters a live file took.
         if (c.deep ? !Has(*e, "-intact") : e->state == "overwritten" || e->state == "partial")
             continue;
-        ReportLog log;
         const std::string target = out.File("f" + std::to_string(recovered++));
-        EXPECT_EQ(Save(engine, h, target, log), 0u) << e->path;
+        Copy(engine, h, target, 0);
         EXPECT_EQ(Sha256OfFile(target), e->sha256) << e->path << " (" << e->state << ")";
-        ASSERT_EQ(log.Finals(), 1) << e->path;
-        EXPECT_EQ(log.reports.back().status, 0);
-        EXPECT_EQ(log.reports.back().target, target);
         ExpectPreviewOf(engine, h, target);
         fragmented += e->state == "fragmented";
     }
@@ -272,11 +251,10 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
     ASSERT_GT(hits.size(), 0u);
     std::vector<std::pair<int, int>> seen; // percent, scale
     auto cb = [](void* ctx, int percent, int scale, int, unsigned long long, unsigned long long,
-                 unsigned long long, wchar_t*) -> int
+                 unsigned long long, wchar_t*)
     {
-        auto* s = static_cast<std::vector<std::pair<int, int>>*>(ctx);
-        s->push_back({percent, scale});
-        return s->back().second == 8 ? 7 : 0;
+        return static_cast<std::vector<std::pair<int, int>>*>(ctx)->push_back({percent, scale}),
+               scale == 8 ? 7 : 0;
     };
     e->InitCallBack(cb, nullptr, &seen, 9);
     ASSERT_EQ(e->ScanDevice(nullptr), 0u);
@@ -290,19 +268,16 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
     EXPECT_EQ(seen.size(), 1u);
     EXPECT_EQ(ListAll(e).size(), hits.size());
 
-    __SEARCH_FILE_INFO__* photo = FindPath(e, hits, "Holiday photo.jpg");
-    __SEARCH_FILE_INFO__* text = FindPath(e, hits, "Long name in root.txt");
-    ASSERT_TRUE(photo && text);
+    std::map<std::string, _FILE_NODE_> files = ByPath(e);
+    _FILE_NODE_ &photo = files["Holiday photo.jpg"], &text = files["Long name in root.txt"];
+    ASSERT_TRUE(photo.u64FileSize && text.u64FileSize);
     std::vector<unsigned char> buf(PREVIEW_BUFFER_SIZE);
     wchar_t imagePath[256] = {0};
     int len = PREVIEW_BUFFER_SIZE;
     std::vector<int> progress;
-    auto pcb = [](void* ctx, int percent, int) -> int
-    {
-        static_cast<std::vector<int>*>(ctx)->push_back(percent);
-        return 0;
-    };
-    EXPECT_EQ(e->PreView(photo, imagePath, buf.data(), len, pcb, &progress), 0u);
+    auto pcb = [](void* ctx, int percent, int)
+    { return static_cast<std::vector<int>*>(ctx)->push_back(percent), 0; };
+    EXPECT_EQ(e->PreView(&photo, imagePath, buf.data(), len, pcb, &progress), 0u);
     EXPECT_EQ(WideToUtf8(imagePath), GetScanLogRoot() + "tmp.jpg");
     struct stat st;
     ASSERT_EQ(stat(GetScanLogRoot().append("tmp.jpg").c_str(), &st), 0);
@@ -310,7 +285,7 @@ TEST(FastFatVolume, ScanReportsAndPreviews)
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 100);
     len = 100;
-    EXPECT_EQ(e->PreView(text, imagePath, buf.data(), len, nullptr, nullptr), 0u);
+    EXPECT_EQ(e->PreView(&text, imagePath, buf.data(), len, nullptr, nullptr), 0u);
     EXPECT_EQ(len, 100);
 }
 
@@ -345,22 +320,17 @@ TEST(DeepFatVolume, FolderCopyGivesBackTheFilesBelow)
         ASSERT_TRUE(scan.Run());
         const ManifestEntry* folder = manifest.Find(c.folder);
         ASSERT_NE(folder, nullptr);
-        std::vector<_FILE_NODE_> root;
-        scan.Engine().GetChildrenFileNode(nullptr, 0, root);
-        _FILE_NODE_* node = nullptr;
-        for (auto& n : root)
-            if (n.bIsDir &&
-                NodeNameUtf8(n) ==
-                    (c.listedAs ? c.listedAs : "LostFolder" + std::to_string(folder->firstCluster)))
-                node = &n;
-        ASSERT_NE(node, nullptr);
-        EXPECT_EQ(node->bIsDeleted, 1u);
+        _FILE_NODE_ node;
+        ASSERT_TRUE(RootFolder(&scan.Engine(),
+                               c.listedAs ? c.listedAs : "LostFolder" + std::to_string(folder->firstCluster),
+                               node));
+        EXPECT_EQ(node.bIsDeleted, 1u);
         TempDir out("deepfat-folder");
-        ReportLog log;
-        EXPECT_EQ(Save(&scan.Engine(), *node, out.File("f"), log), 0u);
+        unsigned st = ~0u;
+        EXPECT_EQ(Recover(&scan.Engine(), node, out.File("f"), st).Finals(), int(c.files.size()));
+        EXPECT_EQ(st, 0u);
         for (const auto& f : c.files)
             EXPECT_EQ(Sha256OfFile(out.File("f/") + f.first), manifest.Find(f.second)->sha256) << f.first;
-        EXPECT_EQ(log.Finals(), int(c.files.size()));
     }
 }
 

@@ -31,27 +31,41 @@ void PrepareScanLog()
     CLogFileManager::GetInstance()->AddDirIndex();
 }
 
-std::wstring AllKindsKey()
-{
-    std::string k = std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST + VIDEO_TYPE_LIST +
-                    ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER;
-    return Utf8ToWide(k.c_str());
-}
-
 Hits ListAll(IFileRecoveryParse* engine)
 {
-    std::wstring key = AllKindsKey();
+    std::wstring key = Utf8ToWide((std::string(PICTURE_TYPE_LIST) + MUSIC_TYPE_LIST + OFFICE_TYPE_LIST +
+                                   VIDEO_TYPE_LIST + ARCHIVE_TYPE_LIST + OTHER_TYPE_MARKER)
+                                      .c_str());
     Hits hits;
     engine->SearchFileNode(&key[0], hits);
     return hits;
 }
 
-__SEARCH_FILE_INFO__* FindPath(IFileRecoveryParse* engine, Hits& hits, const std::string& path)
+std::map<std::string, _FILE_NODE_> ByPath(IFileRecoveryParse* engine)
 {
-    for (auto& h : hits)
-        if (NodePath(engine, h) == path)
-            return &h;
-    return nullptr;
+    std::map<std::string, _FILE_NODE_> out;
+    for (__SEARCH_FILE_INFO__& h : ListAll(engine))
+        out[NodePath(engine, h)] = h;
+    return out;
+}
+
+std::vector<std::string> Paths(const std::map<std::string, _FILE_NODE_>& files)
+{
+    std::vector<std::string> out;
+    for (const auto& f : files)
+        out.push_back(f.first);
+    return out;
+}
+
+bool RootFolder(IFileRecoveryParse* engine, const std::string& name, _FILE_NODE_& out)
+{
+    std::vector<_FILE_NODE_> root;
+    EXPECT_EQ(engine->GetChildrenFileNode(nullptr, 0, root), 0u);
+    for (const _FILE_NODE_& n : root)
+        if (n.bIsDir && NodeNameUtf8(n) == name)
+            return out = n, true;
+    ADD_FAILURE() << "no folder " << name << " in the root";
+    return false;
 }
 
 ImageEngine::ImageEngine(const std::string& image, uint64_t startSector, uint64_t sectorCount)
@@ -136,6 +150,14 @@ bool DeepFatScan::Run()
     return !::testing::Test::HasFailure();
 }
 
+bool IsPictureName(const std::string& name)
+{
+    std::string ext = name.substr(std::min(name.rfind('.'), name.size()));
+    for (char& c : ext)
+        c = char(tolower((unsigned char)c));
+    return !ext.empty() && strstr(PICTURE_TYPE_LIST, ext.c_str()) != nullptr;
+}
+
 uint64_t ImageSectors(const std::string& image)
 {
     struct stat st;
@@ -162,19 +184,37 @@ int ReportLog::Finals() const
     return n;
 }
 
-int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target)
+ReportLog Recover(IFileRecoveryParse* engine, _FILE_NODE_ node, const std::string& target, unsigned& status,
+                  int answer, int rootSeparators)
 {
-    ReportLog* log = static_cast<ReportLog*>(ctx);
-    log->reports.push_back({percent, scale, status, target ? WideToUtf8(target) : std::string()});
-    return log->answer;
+    ReportLog log;
+    log.answer = answer;
+    engine->InitCallBack(
+        nullptr,
+        [](void* ctx, int percent, int, int st, wchar_t* t)
+        {
+            ReportLog* l = static_cast<ReportLog*>(ctx);
+            l->reports.push_back({percent, st, t ? WideToUtf8(t) : std::string()});
+            return l->answer;
+        },
+        &log, 100);
+    std::wstring wide = Utf8ToWide(target.c_str());
+    status = engine->SaveFileData(&node, &wide[0], rootSeparators);
+    return log;
 }
 
-unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
-              int rootSeparators)
+std::string Copy(IFileRecoveryParse* engine, const _FILE_NODE_& node, const std::string& target, int want)
 {
-    engine->InitCallBack(nullptr, &CollectReport, &log, 100);
-    std::wstring wide = Utf8ToWide(target.c_str());
-    return engine->SaveFileData(&node, &wide[0], rootSeparators);
+    unsigned st = ~0u;
+    const ReportLog log = Recover(engine, node, target, st);
+    EXPECT_EQ(int(st), want) << target;
+    EXPECT_EQ(log.Finals(), 1) << target;
+    if (!log.reports.empty())
+    {
+        EXPECT_EQ(log.reports.back().status, want) << target;
+        EXPECT_TRUE(want || log.reports.back().target == target) << log.reports.back().target;
+    }
+    return ReadFileText(target);
 }
 } // namespace test
 } // namespace tessaroo

@@ -8,6 +8,7 @@
 #include "tests/support/PreviewCheck.h"
 #include "tests/support/TestSupport.h"
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -23,12 +24,13 @@ typedef std::vector<__SEARCH_FILE_INFO__> Hits;
 // every scan a fresh scan-log folder.
 void PrepareScanLog();
 
-// Every kind, and files of no kind.
-std::wstring AllKindsKey();
 // Every file the engine lists, of every kind and of none.
 Hits ListAll(IFileRecoveryParse* engine);
-// The listed node at "DIR/name" (its folder path and name), or null.
-__SEARCH_FILE_INFO__* FindPath(IFileRecoveryParse* engine, Hits& hits, const std::string& path);
+// Every file the engine lists, by the path it shows, and those paths in order.
+std::map<std::string, _FILE_NODE_> ByPath(IFileRecoveryParse* engine);
+std::vector<std::string> Paths(const std::map<std::string, _FILE_NODE_>& files);
+// The folder of that name in the root (::testing failure when there is none).
+bool RootFolder(IFileRecoveryParse* engine, const std::string& name, _FILE_NODE_& out);
 
 // An engine over image (as disk 0) for the volume at startSector, made by
 // the factory as the front ends make it. TESSAROO_DISKS stays set while the
@@ -73,6 +75,9 @@ class DeepFatScan
     std::unique_ptr<CProfessionalFatRecovery> m_engine;
 };
 
+// A name whose extension is one of the picture kind's.
+bool IsPictureName(const std::string& name);
+
 // Sectors of a whole image file.
 uint64_t ImageSectors(const std::string& image);
 
@@ -85,7 +90,6 @@ std::string NodePath(IFileRecoveryParse* engine, _FILE_NODE_& n);
 struct Report
 {
     int percent;
-    int scale;
     int status;
     std::string target;
 };
@@ -95,10 +99,14 @@ struct ReportLog
     int answer = 0;     // returned to the engine
     int Finals() const; // reports with percent 100
 };
-int CollectReport(void* ctx, int percent, int scale, int status, wchar_t* target);
-// SaveFileData of node to target with the reports collected in log.
-unsigned Save(IFileRecoveryParse* engine, _FILE_NODE_& node, const std::string& target, ReportLog& log,
-              int rootSeparators = 0);
+// SaveFileData of node (a file or a folder) to target; the reports sent,
+// each answered with answer.
+ReportLog Recover(IFileRecoveryParse* engine, _FILE_NODE_ node, const std::string& target, unsigned& status,
+                  int answer = 0, int rootSeparators = 0);
+// Recovers a file into target, checks that it ends with status want in one
+// final report (naming target when it succeeds), and returns what target
+// holds ("" when there is none).
+std::string Copy(IFileRecoveryParse* engine, const _FILE_NODE_& node, const std::string& target, int want);
 
 } // namespace test
 } // namespace tessaroo

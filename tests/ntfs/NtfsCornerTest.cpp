@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace tessaroo;
 using namespace tessaroo::test;
@@ -29,11 +30,13 @@ std::string Text(const std::string& seed, size_t n)
     return std::string(t.begin(), t.end());
 }
 
-std::vector<std::string> Keys(const std::map<std::string, _FILE_NODE_>& m)
+// Every listed file as "path @partition-start /cluster-size".
+std::vector<std::string> Where(const std::map<std::string, _FILE_NODE_>& files)
 {
     std::vector<std::string> out;
-    for (const auto& e : m)
-        out.push_back(e.first);
+    for (const auto& f : files)
+        out.push_back(f.first + " @" + std::to_string(f.second.u64PartitionStartSector) + " /" +
+                      std::to_string(f.second.uClusterSize));
     return out;
 }
 
@@ -47,24 +50,17 @@ std::vector<std::string> RootNames(IFileRecoveryParse* engine)
     return names;
 }
 
-// Non-resident data from VCN first to last; allocated, when given, the
-// bytes allocated (what the deep engine learns the cluster size from).
+// Non-resident data in these runs from VCN first to last.
 std::vector<uint8_t> Data(const std::vector<TestRun>& runs, uint64_t size, uint64_t first = 0,
                           uint64_t last = 0, uint64_t allocated = ~0ull)
 {
-    std::vector<uint8_t> a = NonResidentAttr(0x80, EncodeRuns(runs), size, first, last);
-    if (allocated != ~0ull)
-        PutU64(&a[0x28], allocated);
-    return a;
+    return NonResidentAttr(0x80, EncodeRuns(runs), size, first, last, allocated);
 }
 
 // A resident attribute list of these entries.
-std::vector<uint8_t> List(const std::vector<std::vector<uint8_t>>& entries)
+std::vector<uint8_t> List(std::initializer_list<std::vector<uint8_t>> entries)
 {
-    std::vector<uint8_t> v;
-    for (const std::vector<uint8_t>& e : entries)
-        v.insert(v.end(), e.begin(), e.end());
-    return ResidentAttr(0x20, v);
+    return ResidentAttr(0x20, Concat(entries));
 }
 
 TestRecord TextFile(uint32_t parent, const std::u16string& name, const std::string& seed, size_t n,
@@ -145,7 +141,7 @@ TEST_P(NtfsCorner, FilesAreListedUnderTheirFoldersOrLostFolders)
         want.push_back("notafolder.txt");
         root.insert(root.begin(), "notafolder.txt");
     }
-    EXPECT_EQ(Keys(files), want);
+    EXPECT_EQ(Paths(files), want);
     EXPECT_EQ(RootNames(s.engine), root);
     EXPECT_EQ(files["Old.jpg/x.bin"].u64FileSize, 700u);
     EXPECT_EQ(files["Old.jpg/x.bin"].u64RecordSector, 16u + 2 * 19);
@@ -176,7 +172,7 @@ TEST_P(NtfsCorner, FolderChainsThatLoopEnd)
     }
     // The loop's folder of the lowest record number goes to the root,
     // whichever file meets the loop first.
-    EXPECT_EQ(Keys(s.ByPath()), (std::vector<std::string>{"A/B/in B.txt", "A/in A.txt", "Self/mine.txt"}));
+    EXPECT_EQ(Paths(s.ByPath()), (std::vector<std::string>{"A/B/in B.txt", "A/in A.txt", "Self/mine.txt"}));
 }
 
 // What decides a file's data is its own record and the records that name
@@ -212,8 +208,8 @@ TEST_P(NtfsCorner, AFileNeverGetsAnotherFilesData)
                       ResidentAttr(0x80, TestText("body", 300))}});
     NtfsScan& s = Scan(v);
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    ASSERT_EQ(Keys(files), (std::vector<std::string>{"listed.txt", "nodata.txt", "other.txt", "stale.txt",
-                                                     "streams.txt"}));
+    ASSERT_EQ(Paths(files), (std::vector<std::string>{"listed.txt", "nodata.txt", "other.txt", "stale.txt",
+                                                      "streams.txt"}));
     for (const char* name : {"nodata.txt", "stale.txt"})
         s.Copy(files[name], dir.File(name), STATUS_NTFS_NO_DATA);
     EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"volume.img"}));
@@ -268,20 +264,20 @@ TEST_P(NtfsCorner, CopiesKeepWhatTheRecordStillDescribes)
     v.PutClusters(c, TestText("short", 2048));
     NtfsScan& s = Scan(v);
     std::map<std::string, _FILE_NODE_> files = s.ByPath();
-    ASSERT_EQ(Keys(files), (std::vector<std::string>{"empty.jpg", "short.bin", "small.txt"}));
+    ASSERT_EQ(Paths(files), (std::vector<std::string>{"empty.jpg", "short.bin", "small.txt"}));
     EXPECT_EQ(files["empty.jpg"].bDataHealth, 1u);
     // Where the deep scan looks for a carved copy of the file.
     std::vector<__RUNLIST__> runs;
     ASSERT_EQ(s.RunList(files["short.bin"].u64RecordSector, runs), 0);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].i64ClusterOffset, int64_t(c));
+    // Not read back: that sets its access time.
     unsigned int st = ~0u;
-    s.Recover(files["small.txt"], dir.File("small.txt"), st); // not read back: that sets its access time
-    EXPECT_EQ(st, 0u);
-    struct stat info;
-    ASSERT_EQ(stat(dir.File("small.txt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, 300);
-    EXPECT_EQ(info.st_atime, 1623758400 + 3);
+    Recover(s.engine, files["small.txt"], dir.File("small.txt"), st);
+    struct stat info = {};
+    stat(dir.File("small.txt").c_str(), &info);
+    EXPECT_EQ(std::make_tuple(st, info.st_size, info.st_atime),
+              std::make_tuple(0u, off_t(300), time_t(1623758400 + 3)));
     _FILE_NODE_ grown = files["small.txt"];
     grown.u64FileSize = 5000;
     EXPECT_EQ(s.Copy(grown, dir.File("grown.txt"), STATUS_READ_FAULT), Text("small", 300));
@@ -315,11 +311,10 @@ TEST(NtfsFast, AnUnreadableMftPieceDoesNotEndTheScan)
     NtfsScan s(false, dir.File("short.img"), 0, 8192);
     ASSERT_NE(s.fast, nullptr);
     EXPECT_EQ(s.status, 0u);
-    ASSERT_FALSE(s.percents.empty());
-    EXPECT_EQ(s.percents.back(), 100);
     EXPECT_EQ(std::count(s.percents.begin(), s.percents.end(), 100), 1);
+    EXPECT_TRUE(!s.percents.empty() && s.percents.back() == 100);
     EXPECT_EQ(s.fast->GetFileRecordIndexSectorOffset(128), 300u);
-    EXPECT_EQ(Keys(s.ByPath()),
+    EXPECT_EQ(Paths(s.ByPath()),
               (std::vector<std::string>{"early.txt", "first of run three.txt", "late.txt"}));
 }
 
@@ -338,10 +333,8 @@ TEST(NtfsFast, FreeRunsFollowTheBitmap)
     v.MarkUsed(500, 10);
     v.MarkUsed(1000, 1048);
     std::unique_ptr<NtfsScan> s = scan(v);
-    const struct
-    {
-        unsigned long long from, start, count;
-    } cases[] = {
+    const unsigned long long cases[][3] = {
+        // from, the free run's start and count
         {0, first, 500 - first}, // inside the metadata: on to the first free cluster
         {300, 300, 200},         // inside a free stretch: from there
         {505, 510, 490},         // inside a used stretch: on to the next free one
@@ -350,10 +343,9 @@ TEST(NtfsFast, FreeRunsFollowTheBitmap)
     };
     for (const auto& c : cases)
     {
-        unsigned long long start = c.from, count = 7;
+        unsigned long long start = c[0], count = 7;
         s->fast->GetUnUsedSectorCount(start, count);
-        EXPECT_EQ(start, c.start) << c.from;
-        EXPECT_EQ(count, c.count) << c.from;
+        EXPECT_EQ(std::make_pair(start, count), std::make_pair(c[1], c[2])) << c[0];
     }
 
     // A bitmap that claims more than one bit per cluster is read no further.
@@ -420,32 +412,29 @@ class Device
 // which is learned when it is named "$MFT" in any case.
 TEST(NtfsDeep, PlacesTheRecordsOfAnMftInPieces)
 {
-    const struct
-    {
-        std::u16string name;
-        bool learned;
-    } cases[] = {{u"$MFT", true}, {u"$mft", true}, {u"$Mft", true}, {u"MFT", false}, {u"$MFTMirr", false}};
+    const std::pair<std::u16string, bool> cases[] = {// record 0's name, learned
+                                                     {u"$MFT", true},
+                                                     {u"$mft", true},
+                                                     {u"$Mft", true},
+                                                     {u"MFT", false},
+                                                     {u"$MFTMirr", false}};
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+        const bool learned = c.second;
+        SCOPED_TRACE(std::string(c.first.begin(), c.first.end()));
         Device d;
-        d.Record(84, 0, Mft(c.name, {{24, 10}, {16, 190}}, 1024));
+        d.Record(84, 0, Mft(c.first, {{24, 10}, {16, 190}}, 1024));
         d.Record(116, 16, Folder(5, u"Docs"));
         d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
         d.Put(664, TestText("inside", 2048));
         std::unique_ptr<NtfsScan> s = d.Scan(2048);
         std::map<std::string, _FILE_NODE_> files = s->ByPath();
-        const std::string expected = c.learned ? "Docs/inside.txt" : "LostFolder16/inside.txt";
-        ASSERT_EQ(Keys(files), std::vector<std::string>{expected});
-        const _FILE_NODE_& f = files[expected];
-        EXPECT_EQ(f.uEngineType, 2u);
-        EXPECT_EQ(f.u64RecordSector, 476u);
-        EXPECT_EQ(f.uClusterSize, 1024u);
-        EXPECT_EQ(f.u64PartitionStartSector, c.learned ? 64u : 0u);
-        EXPECT_EQ(s->deep->GetMftLayoutCount(), c.learned ? 1u : 0u);
-        if (!c.learned)
+        const std::string at = learned ? "Docs/inside.txt @64" : "LostFolder16/inside.txt @0";
+        ASSERT_EQ(Where(files), std::vector<std::string>{at + " /1024"});
+        EXPECT_EQ(s->deep->GetMftLayoutCount(), learned ? 1u : 0u);
+        if (!learned)
             continue;
-        EXPECT_EQ(s->Copy(f, d.dir.File("inside.txt"), 0), Text("inside", 1500));
+        EXPECT_EQ(s->Copy(files.begin()->second, d.dir.File("inside.txt"), 0), Text("inside", 1500));
     }
 }
 
@@ -465,9 +454,7 @@ TEST(NtfsDeep, AnMftInPiecesNamedByItsAttributeList)
     d.Record(116, 16, Folder(5, u"Docs"));
     d.Record(476, 30, ClusterFile(16, u"inside.txt", 300, 1500, 1024));
     std::unique_ptr<NtfsScan> s = d.Scan();
-    std::map<std::string, _FILE_NODE_> files = s->ByPath();
-    ASSERT_EQ(Keys(files), std::vector<std::string>{"Docs/inside.txt"});
-    EXPECT_EQ(files["Docs/inside.txt"].u64PartitionStartSector, 64u);
+    EXPECT_EQ(Where(s->ByPath()), std::vector<std::string>{"Docs/inside.txt @64 /1024"});
 }
 
 // A record met before the "$MFT" record of its volume is taken to lie in a
@@ -486,11 +473,9 @@ TEST(NtfsDeep, ARecordFoundBeforeAnyMft)
     d.Record(46, 23, TextFile(24, u"e.txt", "e", 30));
     d.Record(48, 99, Folder(5, u"NotRecord24")); // at record 24's place, another record
     std::unique_ptr<NtfsScan> s = d.Scan(2048);
-    std::map<std::string, _FILE_NODE_> files = s->ByPath();
-    ASSERT_EQ(Keys(files),
-              (std::vector<std::string>{"Docs/late.txt", "Here/early.txt", "LostFolder24/e.txt"}));
-    EXPECT_EQ(files["Here/early.txt"].u64PartitionStartSector, 0u);
-    EXPECT_EQ(files["Docs/late.txt"].u64PartitionStartSector, 64u);
+    EXPECT_EQ(Where(s->ByPath()),
+              (std::vector<std::string>{"Docs/late.txt @64 /1024", "Here/early.txt @0 /4096",
+                                        "LostFolder24/e.txt @0 /4096"}));
 }
 
 // Two volumes whose MFT pieces alternate on the device: each record is
@@ -511,11 +496,8 @@ TEST(NtfsDeep, RecordsOfTwoVolumesInterleaved)
     std::unique_ptr<NtfsScan> s = d.Scan();
     EXPECT_EQ(s->deep->GetMftLayoutCount(), 2u);
     std::map<std::string, _FILE_NODE_> files = s->ByPath();
-    ASSERT_EQ(Keys(files), (std::vector<std::string>{"AlphaDocs/a.txt", "BetaDocs/b.txt"}));
-    EXPECT_EQ(files["AlphaDocs/a.txt"].u64PartitionStartSector, 128u);
-    EXPECT_EQ(files["AlphaDocs/a.txt"].uClusterSize, 512u);
-    EXPECT_EQ(files["BetaDocs/b.txt"].u64PartitionStartSector, 256u);
-    EXPECT_EQ(files["BetaDocs/b.txt"].uClusterSize, 2048u);
+    ASSERT_EQ(Where(files),
+              (std::vector<std::string>{"AlphaDocs/a.txt @128 /512", "BetaDocs/b.txt @256 /2048"}));
     EXPECT_EQ(s->Copy(files["AlphaDocs/a.txt"], d.dir.File("a.txt"), 0), Text("alpha", 1000));
     EXPECT_EQ(s->Copy(files["BetaDocs/b.txt"], d.dir.File("b.txt"), 0), Text("beta", 3000));
     std::vector<_FILE_NODE_> root;

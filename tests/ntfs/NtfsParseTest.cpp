@@ -111,32 +111,35 @@ TEST(NtfsAttributes, WalksStayInsideTheRecord)
         }
         return types;
     };
-    const std::vector<uint8_t> fn = FileNameAttr(5, u"name.txt");
-    std::vector<uint8_t> huge = ResidentAttr(0x80, {1, 2, 3});
-    PutU32(&huge[4], 0xFFFFFFF0);
-    std::vector<uint8_t> zero = ResidentAttr(0x80, {1, 2, 3});
-    PutU32(&zero[4], 0);
-    std::vector<uint8_t> badValue = ResidentAttr(0x80, {1, 2, 3});
-    PutU32(&badValue[0x10], 0x1000);
-
-    EXPECT_EQ(walk({1, 0, {fn, ResidentAttr(0x80, {1})}}), (std::vector<uint32_t>{0x30, 0x80}));
-    EXPECT_EQ(walk({1, 0, {fn, huge, fn}}), (std::vector<uint32_t>{0x30}));
-    EXPECT_EQ(walk({1, 0, {fn, zero, fn}}), (std::vector<uint32_t>{0x30}));
-    EXPECT_EQ(walk({1, 0, {fn, badValue}}), (std::vector<uint32_t>{0x30, 0x80}));
+    const std::vector<uint8_t> fn = FileNameAttr(5, u"name.txt"), data = ResidentAttr(0x80, {1, 2, 3});
+    // An attribute with a field changed (at, to).
+    const auto bad = [&](size_t at, uint32_t to)
+    {
+        std::vector<uint8_t> a = data;
+        PutU32(&a[at], to);
+        return a;
+    };
     // Bytes in use cut the walk: the data attribute after them is not this
-    // record's (on disk it may be stale bytes of an earlier record).
-    TestRecord cut{1, 0, {fn, ResidentAttr(0x80, {1})}};
+    // record's (on disk it may be stale bytes of an earlier record); more
+    // than the record is bounded by it.
+    TestRecord cut{1, 0, {fn, data}}, over = cut;
     cut.bytesInUse = uint32_t(0x38 + fn.size() + 8);
-    EXPECT_EQ(walk(cut), (std::vector<uint32_t>{0x30}));
-    cut.bytesInUse = 0xFFFFFFFF; // more than the record: bounded by it
-    EXPECT_EQ(walk(cut), (std::vector<uint32_t>{0x30, 0x80}));
+    over.bytesInUse = 0xFFFFFFFF;
+    const std::pair<TestRecord, std::vector<uint32_t>> cases[] = {
+        {{1, 0, {fn, data}}, {0x30, 0x80}},
+        {{1, 0, {fn, bad(4, 0xFFFFFFF0), fn}}, {0x30}},  // a huge length
+        {{1, 0, {fn, bad(4, 0), fn}}, {0x30}},           // no length
+        {{1, 0, {fn, bad(0x10, 0x1000)}}, {0x30, 0x80}}, // a value past the attribute: walked, not read
+        {cut, {0x30}},
+        {over, {0x30, 0x80}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(walk(c.first), c.second);
 }
 
 TEST(NtfsAttributes, ListEntriesStopAtAShortEntry)
 {
-    std::vector<uint8_t> list;
-    for (const auto& e : {ListEntry(0x10, 40), ListEntry(0x80, 41), ListEntry(0x80, 42, 10)})
-        list.insert(list.end(), e.begin(), e.end());
+    std::vector<uint8_t> list = Concat({ListEntry(0x10, 40), ListEntry(0x80, 41), ListEntry(0x80, 42, 10)});
     EXPECT_EQ(ParseNtfsAttributeList(list.data(), list.size()).size(), 3u);
     PutU16(&list[0x20 + 4], 0x19); // the second entry claims 25 bytes
     const std::vector<NtfsListEntry> got = ParseNtfsAttributeList(list.data(), list.size());

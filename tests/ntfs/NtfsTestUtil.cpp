@@ -55,45 +55,7 @@ NtfsScan::NtfsScan(bool deepEngine, const std::string& image, uint64_t start, ui
                 deep->ParseNtfsFileRecord(&bytes[s * 512], s);
         deep->ParseProfessionalRecordVec();
     }
-    std::wstring key = AllKindsKey();
-    engine->SearchFileNode(&key[0], hits);
-}
-
-std::map<std::string, _FILE_NODE_> NtfsScan::ByPath()
-{
-    std::map<std::string, _FILE_NODE_> out;
-    for (__SEARCH_FILE_INFO__& h : hits)
-        out[NodePath(engine, h)] = h;
-    return out;
-}
-
-int NtfsScan::RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs)
-{
-    return fast ? fast->GetRunListInfo(sector, 0x80, runs)
-                : deep->GetRunListInfo((long long)sector, 0x80, runs);
-}
-
-ReportLog NtfsScan::Recover(_FILE_NODE_ node, const std::string& target, unsigned int& st, int answer)
-{
-    ReportLog log;
-    log.answer = answer;
-    engine->InitCallBack(nullptr, &CollectReport, &log, 100);
-    std::wstring path = Utf8ToWide(target.c_str());
-    st = engine->SaveFileData(&node, &path[0], 0);
-    return log;
-}
-
-std::string NtfsScan::Copy(const _FILE_NODE_& node, const std::string& target, int want)
-{
-    unsigned int st = ~0u;
-    const ReportLog log = Recover(node, target, st);
-    EXPECT_EQ(int(st), want) << target;
-    EXPECT_EQ(log.Finals(), 1) << target;
-    if (!log.reports.empty())
-    {
-        EXPECT_EQ(log.reports.back().status, want) << target;
-    }
-    return ReadFileText(target);
+    hits = ListAll(engine);
 }
 
 namespace
@@ -156,7 +118,7 @@ std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, u
 }
 
 std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
-                                     uint64_t startVcn, uint64_t lastVcn)
+                                     uint64_t startVcn, uint64_t lastVcn, uint64_t allocated)
 {
     std::vector<uint8_t> a(Align8(0x40 + runs.size()), 0);
     PutU32(&a[0], type);
@@ -166,7 +128,7 @@ std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& 
     PutU64(&a[0x10], startVcn);
     PutU64(&a[0x18], lastVcn);
     PutU16(&a[0x20], 0x40);
-    PutU64(&a[0x28], (realSize + 4095) / 4096 * 4096);
+    PutU64(&a[0x28], allocated != ~0ull ? allocated : (realSize + 4095) / 4096 * 4096);
     PutU64(&a[0x30], realSize);
     PutU64(&a[0x38], realSize);
     std::copy(runs.begin(), runs.end(), a.begin() + 0x40);
@@ -196,8 +158,8 @@ std::vector<uint8_t> MiniNtfs::Bytes() const
 
     std::map<uint32_t, TestRecord> records = m_set;
     const uint64_t mft = 2 * uint64_t(m_records); // clusters
-    std::vector<uint8_t> data = NonResidentAttr(0x80, EncodeRuns({{mft, 16}}), mft * 512, 0, mft - 1);
-    PutU64(&data[0x28], mft * 512); // what the deep engine learns the cluster size from
+    std::vector<uint8_t> data =
+        NonResidentAttr(0x80, EncodeRuns({{mft, 16}}), mft * 512, 0, mft - 1, mft * 512);
     records.insert({0, {1, 0, {FileNameAttr(5, u"$MFT"), data}}});
     records.insert({5, {3, 0, {FileNameAttr(5, u".")}}});
     std::vector<uint8_t> bitmap(size_t((m_sectors + 7) / 8), 0);

@@ -30,16 +30,18 @@ class NtfsScan
 {
   public:
     NtfsScan(bool deep, const std::string& image, uint64_t start = 0, uint64_t count = 0);
-    // Every file found, by the path the engine shows.
-    std::map<std::string, _FILE_NODE_> ByPath();
-    // Recovers node (a file or a folder) into target; the reports sent,
-    // each answered with answer.
-    ReportLog Recover(_FILE_NODE_ node, const std::string& target, unsigned int& status, int answer = 0);
-    // Recovers node into target, checks that it ends with status in one
-    // final report, and returns what target holds ("" when there is none).
-    std::string Copy(const _FILE_NODE_& node, const std::string& target, int status);
+    // The shared listing and copy check over this scan's engine.
+    std::map<std::string, _FILE_NODE_> ByPath() { return test::ByPath(engine); }
+    std::string Copy(const _FILE_NODE_& n, const std::string& target, int want)
+    {
+        return test::Copy(engine, n, target, want);
+    }
     // The data runs of the record at sector, as the engine's GetRunListInfo gives them.
-    int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs);
+    int RunList(unsigned long long sector, std::vector<__RUNLIST__>& runs)
+    {
+        return fast ? fast->GetRunListInfo(sector, 0x80, runs)
+                    : deep->GetRunListInfo((long long)sector, 0x80, runs);
+    }
 
     ScopedEnv disks;
     IFileRecoveryParse* engine = nullptr;
@@ -70,8 +72,10 @@ std::vector<uint8_t> FileNameAttr(uint32_t parent, const std::u16string& name, u
                                   uint64_t size = 0, uint64_t ntfsTime = 0);
 std::vector<uint8_t> ResidentAttr(uint32_t type, const std::vector<uint8_t>& value,
                                   const std::u16string& name = u"");
+// allocated: the bytes allocated (what the deep engine learns the cluster
+// size from); ~0: the size rounded up to 4 KiB.
 std::vector<uint8_t> NonResidentAttr(uint32_t type, const std::vector<uint8_t>& runs, uint64_t realSize,
-                                     uint64_t startVcn = 0, uint64_t lastVcn = 0);
+                                     uint64_t startVcn = 0, uint64_t lastVcn = 0, uint64_t allocated = ~0ull);
 // An attribute-list entry naming an attribute of type in record, from startVcn.
 std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record, uint64_t startVcn = 0);
 
