@@ -42,9 +42,8 @@ CFastFatRecovery::CFastFatRecovery()
     : m_u64StartSector(0), m_u64SectorCount(0), m_wcDriveLetter(0), m_nBytesPerSector(512),
       m_hDevice(-1), m_szBootSector{}, m_nFirstDataSector(0), m_nSectorsPerCluster(0), m_nRootClusterNO(0),
       m_nIsFat32(1), m_nBitMapSize(0), m_u64FatStartSector(0), m_nEngineType(ENGINE_TYPE_FAST_FAT),
-      m_nScale(0), m_pScanFunc(nullptr), m_pRecoveryFunc(nullptr), m_pSearchFunc(nullptr),
-      m_pSearchParam(nullptr), m_pParam(nullptr), m_fileTypeJudge(&m_diskReader), m_bGeometryValid(false),
-      m_u64LastReport(0), m_nReportStep(0)
+      m_nScale(0), m_pScanFunc(nullptr), m_pRecoveryFunc(nullptr), m_pParam(nullptr),
+      m_fileTypeJudge(&m_diskReader), m_bGeometryValid(false), m_u64LastReport(0), m_nReportStep(0)
 {
 }
 
@@ -692,39 +691,4 @@ unsigned int CFastFatRecovery::GetUnUsedSectorCount(unsigned long long& start, u
     start = runStart;
     count = runEnd > runStart ? runEnd - runStart : 0;
     return 1;
-}
-
-unsigned int CFastFatRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                                   std::vector<_FILE_NODE_>& children)
-{
-    return CScanResultFileManager::ChildrenOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, children);
-}
-
-unsigned int CFastFatRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level, unsigned int& count)
-{
-    return CScanResultFileManager::ChildCountOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, count);
-}
-
-unsigned int CFastFatRecovery::GetLostFileCount()
-{
-    return m_pScanResult ? m_pScanResult->GetFileIndex() : 0;
-}
-
-unsigned int CFastFatRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen)
-{
-    return CScanResultFileManager::ParentPathOf(m_pScanResult.get(), node, path, pathLen);
-}
-
-unsigned int CFastFatRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* ctx)
-{
-    m_pSearchFunc = search;
-    m_pSearchParam = ctx;
-    if (m_pScanResult)
-        m_pScanResult->InitSearchCallBack(search, ctx);
-    return STATUS_SUCCESS;
-}
-
-unsigned int CFastFatRecovery::SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits)
-{
-    return CScanResultFileManager::SearchIn(m_pScanResult.get(), typeKey, hits);
 }

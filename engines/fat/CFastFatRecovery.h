@@ -11,6 +11,7 @@
 
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
+#include "recovery/CStoreEngine.h"
 #include "engines/fat/CFatChainWalker.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/signature/CFileTypeJudge.h"
@@ -28,7 +29,7 @@
 
 class CScanResultFileManager;
 
-class CFastFatRecovery : public IFileRecoveryParse
+class CFastFatRecovery : public CStoreEngine
 {
   public:
     CFastFatRecovery();
@@ -56,19 +57,12 @@ class CFastFatRecovery : public IFileRecoveryParse
     // Returns 0, the non-zero answer that stopped the scan, or 87 when Init
     // found no readable volume (then nothing is listed).
     unsigned int ScanDevice(wchar_t* resultName) override;
-    unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                     std::vector<_FILE_NODE_>& children) override;
-    unsigned int GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level, unsigned int& count) override;
-    unsigned int GetLostFileCount() override;
-    unsigned int GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen) override;
     // File node: copies its data into targetPath, which must not exist yet.
     // Folder node: creates targetPath and copies the tree below it breadth
     // first. One report with percent 100 per file: status 0 on success, the
     // failure's code otherwise. Returns the status of the last file, or -9527.
     unsigned int SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int rootSeparators) override;
     unsigned int GetUnUsedSectorCount(unsigned long long& start, unsigned long long& count) override;
-    unsigned int InitSearchCallBack(SEARCH_CALLBACK search, void* ctx) override;
-    unsigned int SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits) override;
     // 0 when the map was built, over the clusters that lie within the range
     // given to Init; 87 when that range holds no data area to map.
     unsigned int BuildBitMapInfo() override;
@@ -173,8 +167,6 @@ class CFastFatRecovery : public IFileRecoveryParse
     int m_nScale;
     SCAN_CALLBACK m_pScanFunc;
     RECOVERY_CALLBACK m_pRecoveryFunc;
-    SEARCH_CALLBACK m_pSearchFunc;
-    void* m_pSearchParam;
     void* m_pParam;
     CFileTypeJudge m_fileTypeJudge;
 
@@ -197,4 +189,7 @@ class CFastFatRecovery : public IFileRecoveryParse
     // Periodic scan reports.
     unsigned long long m_u64LastReport;
     int m_nReportStep;
+
+    CScanResultFileManager* ResultStore() const override { return m_pScanResult.get(); }
+    uint32_t RootFolder() const override { return m_nRootClusterNO; }
 };

@@ -71,9 +71,8 @@ uint32_t RawCluster(const unsigned char* e, bool clusters16)
 
 CProfessionalFatRecovery::CProfessionalFatRecovery()
     : m_hDevice(-1), m_nDiskIndex(-1), m_u64StartSector(0), m_u64SectorCount(0), m_wcDriveLetter(0),
-      m_nBytesPerSector(int(SECTOR_SIZE)), m_pScanFunc(nullptr), m_pRecoveryFunc(nullptr),
-      m_pSearchFunc(nullptr), m_pSearchParam(nullptr), m_pParam(nullptr), m_nScale(0),
-      m_nEngineType(ENGINE_TYPE_DEEP_FAT), m_bHasRealDbr(0), m_fileTypeJudge(&m_diskReader),
+      m_nBytesPerSector(int(SECTOR_SIZE)), m_pScanFunc(nullptr), m_pRecoveryFunc(nullptr), m_pParam(nullptr),
+      m_nScale(0), m_nEngineType(ENGINE_TYPE_DEEP_FAT), m_bHasRealDbr(0), m_fileTypeJudge(&m_diskReader),
       m_nRootClusterNO(VIRTUAL_ROOT_CLUSTER)
 {
 }
@@ -1069,41 +1068,3 @@ void CProfessionalFatRecovery::Drop(size_t& counter, const char* what)
 
 // ---------------------------------------------------------------------------
 // Queries
-
-unsigned int CProfessionalFatRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                                           std::vector<_FILE_NODE_>& children)
-{
-    return CScanResultFileManager::ChildrenOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, children);
-}
-
-unsigned int CProfessionalFatRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level,
-                                                            unsigned int& count)
-{
-    return CScanResultFileManager::ChildCountOf(m_pScanResult.get(), dir, level, m_nRootClusterNO, count);
-}
-
-unsigned int CProfessionalFatRecovery::GetLostFileCount()
-{
-    return m_pScanResult ? m_pScanResult->GetFileIndex() : 0;
-}
-
-unsigned int CProfessionalFatRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen)
-{
-    return CScanResultFileManager::ParentPathOf(m_pScanResult.get(), node, path, pathLen);
-}
-
-unsigned int CProfessionalFatRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* ctx)
-{
-    m_pSearchFunc = search;
-    m_pSearchParam = ctx;
-    if (!m_pScanResult)
-        return STATUS_INVALID_PARAMETER;
-    m_pScanResult->InitSearchCallBack(search, ctx);
-    return STATUS_SUCCESS;
-}
-
-unsigned int CProfessionalFatRecovery::SearchFileNode(wchar_t* typeKey,
-                                                      std::vector<__SEARCH_FILE_INFO__>& hits)
-{
-    return CScanResultFileManager::SearchIn(m_pScanResult.get(), typeKey, hits);
-}

@@ -16,6 +16,7 @@
 
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
+#include "recovery/CStoreEngine.h"
 #include "recovery/EngineCopy.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/signature/CFileTypeJudge.h"
@@ -31,7 +32,7 @@
 
 class CScanResultFileManager;
 
-class CProfessionalFatRecovery : public IFileRecoveryParse
+class CProfessionalFatRecovery : public CStoreEngine
 {
   public:
     static constexpr const char* STORE_PREFIX = "Pro_Fat_";
@@ -113,14 +114,6 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     unsigned int BuildBitMapInfo() override;
     unsigned int GetUnUsedSectorCount(unsigned long long& start, unsigned long long& count) override;
 
-    unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                     std::vector<_FILE_NODE_>& children) override;
-    unsigned int GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level, unsigned int& count) override;
-    unsigned int GetLostFileCount() override;
-    unsigned int GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen) override;
-    // 87 while there is no store.
-    unsigned int InitSearchCallBack(SEARCH_CALLBACK search, void* ctx) override;
-    unsigned int SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits) override;
     // File node: copies its consecutive clusters into targetPath. Folder
     // node: creates targetPath and copies the tree below it. One report with
     // percent 100 per file, naming the file as it was kept: status 0, 30 for
@@ -316,8 +309,6 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     std::unique_ptr<CScanResultFileManager> m_pScanResult;
     SCAN_CALLBACK m_pScanFunc;
     RECOVERY_CALLBACK m_pRecoveryFunc;
-    SEARCH_CALLBACK m_pSearchFunc;
-    void* m_pSearchParam;
     void* m_pParam;
     int m_nScale;
     int m_nEngineType;
@@ -328,4 +319,7 @@ class CProfessionalFatRecovery : public IFileRecoveryParse
     // Long-name parts of the sector being walked.
     tessaroo::CFatLongName m_longName;
     DropCounts m_drops;
+
+    CScanResultFileManager* ResultStore() const override { return m_pScanResult.get(); }
+    uint32_t RootFolder() const override { return m_nRootClusterNO; }
 };

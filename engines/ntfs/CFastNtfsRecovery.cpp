@@ -40,8 +40,8 @@ CFastNtfsRecovery::CFastNtfsRecovery()
     : u64StartSector(0), u64SectorCount(0), u64MftStartSector(0), wcDriveLetter(0), nBytesPerSector(512),
       nRecordBytes(1024), nSectorsPerRecord(2), nSectorsPerCluster(0), nScanChunkBytes(0), u64BitmapBytes(0),
       nEngineType(ENGINE_TYPE_FAST_NTFS), nProgressScale(0), pScanFunc(nullptr), pRecoveryFunc(nullptr),
-      pSearchFunc(nullptr), pSearchParam(nullptr), pParam(nullptr), judge(&reader), bInitialised(false),
-      bGeometryValid(false), u64ScanStartTick(0), u64LastEstimate(0), nSecondsLeft(-1)
+      pParam(nullptr), judge(&reader), bInitialised(false), bGeometryValid(false), u64ScanStartTick(0),
+      u64LastEstimate(0), nSecondsLeft(-1)
 {
 }
 
@@ -163,13 +163,13 @@ unsigned int CFastNtfsRecovery::ScanDevice(wchar_t* resultName)
     {
         if (pResultStore->Init(resultName) != STATUS_SUCCESS)
             CoreLog("CFastNtfsRecovery: cannot open the store of an earlier scan\n");
-        pResultStore->InitSearchCallBack(pSearchFunc, pSearchParam);
+        pResultStore->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);
         return STATUS_SUCCESS;
     }
 
     if (pResultStore->InitNew("Fast_", u64StartSector) != STATUS_SUCCESS)
         CoreLog("CFastNtfsRecovery: cannot create the scan result store\n");
-    pResultStore->InitSearchCallBack(pSearchFunc, pSearchParam);
+    pResultStore->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);
 
     unsigned int answer = bGeometryValid ? SweepMft() : 0;
     if (answer == 0)
@@ -416,40 +416,4 @@ void CFastNtfsRecovery::RunAncestorPass()
         CopyUtf8(node->szFileName, sizeof(node->szFileName), f.name.name.c_str());
         pResultStore->AddChildren(f.uParent, level, node->uFileIndex, record, node->szFileName);
     }
-}
-
-unsigned int CFastNtfsRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                                    std::vector<_FILE_NODE_>& children)
-{
-    return CScanResultFileManager::ChildrenOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, children);
-}
-
-unsigned int CFastNtfsRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level,
-                                                     unsigned int& count)
-{
-    return CScanResultFileManager::ChildCountOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, count);
-}
-
-unsigned int CFastNtfsRecovery::GetLostFileCount()
-{
-    return pResultStore ? pResultStore->GetFileIndex() : 0;
-}
-
-unsigned int CFastNtfsRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen)
-{
-    return CScanResultFileManager::ParentPathOf(pResultStore.get(), node, path, pathLen);
-}
-
-unsigned int CFastNtfsRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* ctx)
-{
-    pSearchFunc = search;
-    pSearchParam = ctx;
-    if (pResultStore)
-        pResultStore->InitSearchCallBack(search, ctx);
-    return STATUS_SUCCESS;
-}
-
-unsigned int CFastNtfsRecovery::SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits)
-{
-    return CScanResultFileManager::SearchIn(pResultStore.get(), typeKey, hits);
 }

@@ -11,6 +11,7 @@
 
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
+#include "recovery/CStoreEngine.h"
 #include "recovery/EngineCopy.h"
 #include "engines/ntfs/CNtfsParse.h"
 #include "engines/ntfs/NtfsLayout.h"
@@ -27,7 +28,7 @@
 
 class CScanResultFileManager;
 
-class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolume
+class CFastNtfsRecovery : public CStoreEngine, private tessaroo::INtfsVolume
 {
   public:
     // The boot sector to read at Init, in 512-byte units from the volume's
@@ -55,11 +56,6 @@ class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolu
     // the current scan-log folder. Otherwise reopens that earlier store.
     // Returns 0, or the non-zero answer that stopped the scan.
     unsigned int ScanDevice(wchar_t* resultName) override;
-    unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                     std::vector<_FILE_NODE_>& children) override;
-    unsigned int GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level, unsigned int& count) override;
-    unsigned int GetLostFileCount() override;
-    unsigned int GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen) override;
     // File node: copies its data into targetPath, which must not exist yet.
     // Folder node: creates targetPath and copies the tree below it breadth
     // first. One report with percent 100 per file: status 0 on success, 30
@@ -68,8 +64,6 @@ class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolu
     unsigned int SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int rootSeparators) override;
     // Positions are 512-byte sectors relative to the volume start.
     unsigned int GetUnUsedSectorCount(unsigned long long& start, unsigned long long& count) override;
-    unsigned int InitSearchCallBack(SEARCH_CALLBACK search, void* ctx) override;
-    unsigned int SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits) override;
     // Reads the volume bitmap (record 6), at most one bit per cluster of the
     // volume. 0, 87 without a usable boot sector, -1 when record 6 is not a
     // record, -100 when it has no data, or the error of its record's read.
@@ -209,8 +203,6 @@ class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolu
     int nProgressScale;
     SCAN_CALLBACK pScanFunc;
     RECOVERY_CALLBACK pRecoveryFunc;
-    SEARCH_CALLBACK pSearchFunc;
-    void* pSearchParam;
     void* pParam;
     CFileTypeJudge judge;
 
@@ -229,4 +221,7 @@ class CFastNtfsRecovery : public IFileRecoveryParse, private tessaroo::INtfsVolu
     unsigned long long u64ScanStartTick;
     unsigned long long u64LastEstimate;
     int nSecondsLeft;
+
+    CScanResultFileManager* ResultStore() const override { return pResultStore.get(); }
+    uint32_t RootFolder() const override { return tessaroo::NTFS_ROOT_RECORD; }
 };

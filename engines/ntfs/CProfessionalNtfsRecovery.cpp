@@ -80,10 +80,10 @@ unsigned int CProfessionalNtfsRecovery::CRecordVolume::ReadRecordByNumber(uint64
 CProfessionalNtfsRecovery::CProfessionalNtfsRecovery()
     : u64StartSector(0), u64SectorCount(0), wcDriveLetter(0), nBytesPerSector(int(SECTOR_BYTES)),
       nRecordBytes(int(RECORD_BYTES)), nSectorsPerRecord(int(SECTORS_PER_RECORD)), nProgressScale(0),
-      pScanFunc(nullptr), pRecoveryFunc(nullptr), pSearchFunc(nullptr), pSearchParam(nullptr),
-      pParam(nullptr), nEngineType(ENGINE_TYPE_DEEP_NTFS), nSectorsPerCluster(8), judge(&reader),
-      bHaveBootLayout(false), nLayoutRuns(0), uNextSyntheticId(FIRST_SYNTHETIC_FOLDER), u64DroppedFiles(0),
-      u64DroppedLayouts(0), vecRecord(RECORD_BYTES, 0)
+      pScanFunc(nullptr), pRecoveryFunc(nullptr), pParam(nullptr), nEngineType(ENGINE_TYPE_DEEP_NTFS),
+      nSectorsPerCluster(8), judge(&reader), bHaveBootLayout(false), nLayoutRuns(0),
+      uNextSyntheticId(FIRST_SYNTHETIC_FOLDER), u64DroppedFiles(0), u64DroppedLayouts(0),
+      vecRecord(RECORD_BYTES, 0)
 {
 }
 
@@ -217,7 +217,7 @@ unsigned int CProfessionalNtfsRecovery::InitProfessionalScan(wchar_t* storeName)
     const unsigned int st = pResultStore->InitNamedOrNew(storeName, STORE_PREFIX, u64StartSector);
     if (st != STATUS_SUCCESS)
         CoreLog("CProfessionalNtfsRecovery: cannot open the scan result store (%u)\n", st);
-    pResultStore->InitSearchCallBack(pSearchFunc, pSearchParam);
+    pResultStore->InitSearchCallBack(m_pSearchFunc, m_pSearchParam);
     return st;
 }
 
@@ -725,41 +725,3 @@ unsigned int CProfessionalNtfsRecovery::ParseProfessionalRecordVec()
 }
 
 // --- queries ---------------------------------------------------------------------
-
-unsigned int CProfessionalNtfsRecovery::GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                                            std::vector<_FILE_NODE_>& children)
-{
-    return CScanResultFileManager::ChildrenOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, children);
-}
-
-unsigned int CProfessionalNtfsRecovery::GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level,
-                                                             unsigned int& count)
-{
-    return CScanResultFileManager::ChildCountOf(pResultStore.get(), dir, level, NTFS_ROOT_RECORD, count);
-}
-
-unsigned int CProfessionalNtfsRecovery::GetLostFileCount()
-{
-    return pResultStore ? pResultStore->GetFileIndex() : 0;
-}
-
-unsigned int CProfessionalNtfsRecovery::GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path,
-                                                                 int pathLen)
-{
-    return CScanResultFileManager::ParentPathOf(pResultStore.get(), node, path, pathLen);
-}
-
-unsigned int CProfessionalNtfsRecovery::InitSearchCallBack(SEARCH_CALLBACK search, void* ctx)
-{
-    pSearchFunc = search;
-    pSearchParam = ctx;
-    if (pResultStore)
-        pResultStore->InitSearchCallBack(search, ctx);
-    return STATUS_SUCCESS;
-}
-
-unsigned int CProfessionalNtfsRecovery::SearchFileNode(wchar_t* typeKey,
-                                                       std::vector<__SEARCH_FILE_INFO__>& hits)
-{
-    return CScanResultFileManager::SearchIn(pResultStore.get(), typeKey, hits);
-}

@@ -23,6 +23,7 @@
 
 #include "core/CDiskReader.h"
 #include "core/IFileRecoveryParse.h"
+#include "recovery/CStoreEngine.h"
 #include "recovery/EngineCopy.h"
 #include "engines/ntfs/CNtfsParse.h"
 #include "engines/ntfs/NtfsLayout.h"
@@ -39,7 +40,7 @@
 
 class CScanResultFileManager;
 
-class CProfessionalNtfsRecovery : public IFileRecoveryParse
+class CProfessionalNtfsRecovery : public CStoreEngine
 {
   public:
     static constexpr const char* STORE_PREFIX = "Pro_Ntfs_";
@@ -84,21 +85,12 @@ class CProfessionalNtfsRecovery : public IFileRecoveryParse
     unsigned int ScanDevice(wchar_t* resultName) override;
     unsigned int GetUnUsedSectorCount(unsigned long long& start, unsigned long long& count) override;
     unsigned int BuildBitMapInfo() override;
-    // dir null with level 0: the root. 87 for dir null with another level;
-    // 0 with nothing before a scan.
-    unsigned int GetChildrenFileNode(_FILE_NODE_* dir, unsigned int level,
-                                     std::vector<_FILE_NODE_>& children) override;
-    unsigned int GetChildrenFileCount(_FILE_NODE_* dir, unsigned int level, unsigned int& count) override;
-    unsigned int GetLostFileCount() override;
-    unsigned int GetFileNodeParentDirPath(_FILE_NODE_* node, wchar_t* path, int pathLen) override;
     // File node: copies its data into targetPath, which must not exist yet.
     // Folder node: creates targetPath and copies the tree below it breadth
     // first. One report with percent 100 per file: status 0 on success, 30
     // for a file kept incomplete, the failure's code otherwise. Returns the
     // status of the last file, or -9527.
     unsigned int SaveFileData(_FILE_NODE_* node, wchar_t* targetPath, int rootSeparators) override;
-    unsigned int InitSearchCallBack(SEARCH_CALLBACK search, void* ctx) override;
-    unsigned int SearchFileNode(wchar_t* typeKey, std::vector<__SEARCH_FILE_INFO__>& hits) override;
     // A picture is written whole to "tmp.<ext>" in the scan-log folder and
     // its path put into imagePath, which must hold 256 units; any other file
     // gives its first min(len, size) bytes in buf.
@@ -257,8 +249,6 @@ class CProfessionalNtfsRecovery : public IFileRecoveryParse
     int nProgressScale;
     SCAN_CALLBACK pScanFunc;
     RECOVERY_CALLBACK pRecoveryFunc;
-    SEARCH_CALLBACK pSearchFunc;
-    void* pSearchParam;
     void* pParam;
     int nEngineType;
     // Known MFTs by the sector of their record 0.
@@ -281,4 +271,7 @@ class CProfessionalNtfsRecovery : public IFileRecoveryParse
     unsigned long long u64DroppedFiles;
     unsigned long long u64DroppedLayouts;
     std::vector<uint8_t> vecRecord; // the record being parsed, fixed up in place
+
+    CScanResultFileManager* ResultStore() const override { return pResultStore.get(); }
+    uint32_t RootFolder() const override { return tessaroo::NTFS_ROOT_RECORD; }
 };
